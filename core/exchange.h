@@ -1,0 +1,27 @@
+// The two exchanges that the scanner operations share: sending one frame
+// in a complete port cycle, and polling an open port for a reply.
+#ifndef SCANJNI_CORE_EXCHANGE_H
+#define SCANJNI_CORE_EXCHANGE_H
+
+#include <stddef.h>
+
+// How one write operation reports itself.
+struct WriteOp {
+    const char *sig;    // signature text, first "%s" of every line
+    const char *what;   // "%s, <what> successful!/fail! ret = %d"
+    int cfg_fail_prio;  // priority of the configure-failure line
+    int write_fail_prio;
+    int fail_result;    // result when the port cannot be opened or configured
+    bool settle;        // wait 100 ms after the write, port still open
+};
+
+// One port cycle that writes the frame. Returns the write's result, or
+// op.fail_result when the port fails.
+int send_frame(const WriteOp &op, const void *frame, size_t len);
+
+// Polls for a reply: up to 10 reads, each 10 ms after the last, into
+// reply (kReplyBufLen bytes). Logs every attempt. Returns the length of
+// the first accepted reply text (at least min_len), or -1 when none was.
+int poll_reply(int fd, const char *sig, unsigned char *reply, size_t min_len);
+
+#endif

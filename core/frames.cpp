@@ -1,0 +1,119 @@
+#include "frames.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+// Type code table: one six-digit code per type index.
+constexpr const char *kTypeCodes[kTypeCount] = {
+    "999001", "931001", "936001", "900003", "922001", "923001", "908002",
+    "901001", "904002", "909001", "929001", "916001", "915001", "910001",
+    "926001", "920001", "919001", "918001", "932001", "902002", "937001",
+    "907001", "930001", "917001", "925001", "903001", "924001", "928001",
+    "905001", "906001", "911001", "927001", "921001", "912003", "914010",
+};
+
+struct TypeFrameTable {
+    unsigned char slot[kTypeCount][16];
+};
+
+// Header, the row's code, then the value byte (or '?') and '.'; the rest
+// of each 16-byte slot stays zero.
+constexpr TypeFrameTable make_type_frames(char value)
+{
+    TypeFrameTable t{};
+    for (int row = 0; row < kTypeCount; row++) {
+        unsigned char *f = t.slot[row];
+        f[0] = 0xFF;
+        f[1] = 'M';
+        f[2] = 0x0D;
+        for (int i = 0; i < 6; i++)
+            f[3 + i] = static_cast<unsigned char>(kTypeCodes[row][i]);
+        f[9] = static_cast<unsigned char>(value);
+        f[10] = '.';
+    }
+    return t;
+}
+
+constexpr TypeFrameTable kEnableFrames = make_type_frames('1');
+constexpr TypeFrameTable kDisableFrames = make_type_frames('0');
+constexpr TypeFrameTable kCheckFrames = make_type_frames('?');
+
+const unsigned char kHeader[3] = {0xFF, 'M', 0x0D};
+
+// The value bytes at 9..12 ("3000") are always overwritten before sending.
+const unsigned char kTimeoutTemplate[kTimeoutFrameLen] = {
+    0xFF, 'M', 0x0D, '8', '6', '1', '0', '0', '1', '3', '0', '0', '0', '.'};
+
+} // namespace
+
+const unsigned char kOpenFrame[kControlFrameLen] = {0xFF, 'T', 0x0D};
+const unsigned char kCloseFrame[kControlFrameLen] = {0xFF, 'U', 0x0D};
+const unsigned char kTimeoutQueryFrame[kTimeoutQueryFrameLen] = {
+    0xFF, 'M', 0x0D, '8', '6', '1', '0', '0', '1', '?', '.'};
+const unsigned char kProfileFrame[kProfileFrameLen] = {
+    0xFF, 'M', 0x0D, '8', '8', '9', '0', '0', '3', ',',
+    '0',  '0', '2',  '9', '9', '5', 'C', '8', '0', '.'};
+
+bool type_index_valid(int type)
+{
+    return type >= 0 && type < kTypeCount;
+}
+
+const unsigned char *type_frame(TypeFrameKind kind, int type)
+{
+    switch (kind) {
+    case TYPE_ENABLE: return kEnableFrames.slot[type];
+    case TYPE_DISABLE: return kDisableFrames.slot[type];
+    default: return kCheckFrames.slot[type];
+    }
+}
+
+size_t frame_len(const unsigned char *frame, size_t cap)
+{
+    const void *zero = memchr(frame, 0, cap);
+    return zero ? static_cast<size_t>(static_cast<const unsigned char *>(zero) - frame) : cap;
+}
+
+bool timeout_in_range(int value)
+{
+    return value >= -999 && value <= 9999;
+}
+
+void timeout_text(int value, char text[5])
+{
+    memset(text, 0, 5);
+    snprintf(text, 5, "%d", value);
+}
+
+void timeout_frame(const char text[5], unsigned char frame[kTimeoutFrameLen])
+{
+    memcpy(frame, kTimeoutTemplate, kTimeoutFrameLen);
+    memcpy(frame + 9, text, 4);
+}
+
+size_t command_frame(const char *text, size_t n, unsigned char frame[kCommandFrameMax])
+{
+    memcpy(frame, kHeader, sizeof kHeader);
+    if (n > 0)
+        memcpy(frame + 3, text, n);
+    frame[3 + n] = '.';
+    return n + 4;
+}
+
+size_t query_text(int number, char text[16])
+{
+    memset(text, 0, 16);
+    int len = snprintf(text, 16, "%d", number);
+    return len > 0 ? static_cast<size_t>(len) : 0;
+}
+
+size_t query_frame(const char *text, size_t len, unsigned char frame[kQueryFrameMax])
+{
+    memcpy(frame, kHeader, sizeof kHeader);
+    memcpy(frame + 3, text, len);
+    frame[3 + len] = '?';
+    frame[4 + len] = '.';
+    return len + 5;
+}

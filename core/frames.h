@@ -1,0 +1,56 @@
+// The engine's frames, built without any I/O.
+//
+// Every frame starts with 0xFF, a letter and 0x0D. 'T' and 'U' are the
+// 3-byte open and close frames; 'M' starts a command frame: an ASCII body
+// (a six-digit code with a value, or a number with '?') and a final '.'.
+#ifndef SCANJNI_CORE_FRAMES_H
+#define SCANJNI_CORE_FRAMES_H
+
+#include <stddef.h>
+
+constexpr int kTypeCount = 35;
+constexpr size_t kTypeFrameLen = 11;
+constexpr size_t kTimeoutFrameLen = 14;
+constexpr size_t kTimeoutQueryFrameLen = 11;
+constexpr size_t kProfileFrameLen = 20;
+constexpr size_t kControlFrameLen = 3;
+constexpr size_t kMaxCommandText = 255;
+constexpr size_t kCommandFrameMax = kMaxCommandText + 4;
+constexpr size_t kQueryFrameMax = 16; // "-2147483648" plus header and "?."
+
+extern const unsigned char kOpenFrame[kControlFrameLen];
+extern const unsigned char kCloseFrame[kControlFrameLen];
+extern const unsigned char kTimeoutQueryFrame[kTimeoutQueryFrameLen];
+extern const unsigned char kProfileFrame[kProfileFrameLen];
+
+enum TypeFrameKind { TYPE_ENABLE, TYPE_DISABLE, TYPE_CHECK };
+
+bool type_index_valid(int type);
+
+// The stored frame of one row of the type code table, zero-terminated in
+// its 16-byte slot. type must be valid.
+const unsigned char *type_frame(TypeFrameKind kind, int type);
+
+// Length of a zero-terminated frame or text held in cap bytes.
+size_t frame_len(const unsigned char *frame, size_t cap);
+
+bool timeout_in_range(int value);
+
+// The value's decimal text in five zero-filled bytes. value must be in range.
+void timeout_text(int value, char text[5]);
+
+// The 14-byte timeout frame carrying the first four bytes of text,
+// zero bytes included.
+void timeout_frame(const char text[5], unsigned char frame[kTimeoutFrameLen]);
+
+// Header, the n bytes of text, '.': n + 4 bytes. n must be at most
+// kMaxCommandText.
+size_t command_frame(const char *text, size_t n, unsigned char frame[kCommandFrameMax]);
+
+// The decimal text of number in 16 zero-filled bytes; returns its length.
+size_t query_text(int number, char text[16]);
+
+// Header, the len bytes of text, "?.": len + 5 bytes. len must be at most 11.
+size_t query_frame(const char *text, size_t len, unsigned char frame[kQueryFrameMax]);
+
+#endif

@@ -1,0 +1,78 @@
+#include "port.h"
+#include "log.h"
+#include "scanjni.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+const unsigned int kWriteBudgetMs = 100;
+
+long elapsed_ms(const struct timespec &start)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+}
+
+} // namespace
+
+int port_open(const char *sig, int cfg_fail_prio)
+{
+    int fd = open(SCANNER_PORT, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd == -1) {
+        CORE_LOG(PRIO_ERROR, "%s, open device fail! Fd = %d", sig, -1);
+        return -1;
+    }
+    if (set_uart_parm(fd, 115200, 8, 'N', 1) == -1) {
+        CORE_LOG(cfg_fail_prio, "%s, set uart parm fail! ret = %d", sig, -1);
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void port_close(int fd)
+{
+    close(fd);
+}
+
+int port_write_frame(int fd, const void *frame, size_t len)
+{
+    const unsigned char *p = static_cast<const unsigned char *>(frame);
+    size_t done = 0;
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+
+    while (done < len) {
+        ssize_t w = write(fd, p + done, len - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return done == 0 ? static_cast<int>(w) : -1;
+
+        // The output queue is full: wait for room within what is left.
+        long left = static_cast<long>(kWriteBudgetMs) - elapsed_ms(start);
+        if (left <= 0)
+            return -1;
+        struct pollfd pfd;
+        pfd.fd = fd;
+        pfd.events = POLLOUT;
+        pfd.revents = 0;
+        poll(&pfd, 1, static_cast<int>(left));
+    }
+    return static_cast<int>(len);
+}
+
+void port_wait_ms(unsigned int ms)
+{
+    usleep(ms * 1000u);
+}

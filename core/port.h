@@ -1,0 +1,31 @@
+// The port cycle: open and configure the scanner port, exchange bytes,
+// close it again. Shared by every scanner operation.
+#ifndef SCANJNI_CORE_PORT_H
+#define SCANJNI_CORE_PORT_H
+
+#include <stddef.h>
+
+#define SCANNER_PORT "/dev/ttyMT1"
+
+// Wait before each read of a reply poll or a scan data poll.
+constexpr unsigned int kPollIntervalMs = 10;
+
+// Opens the scanner port non-blocking and applies 115200 8N1. On failure
+// logs the open-failure message (at error) or the configure-failure
+// message (at cfg_fail_prio), closes what it opened and returns -1.
+int port_open(const char *sig, int cfg_fail_prio);
+
+// Closes the descriptor; its result is of no use to anyone.
+void port_close(int fd);
+
+// Writes the whole frame. A short write is continued and a full output
+// queue waited out, 100 ms at most in all. Returns len when every byte
+// went out, the write's own negative result when it failed at once, and
+// -1 when the frame could not be completed in time. A partial frame is
+// never reported as success.
+int port_write_frame(int fd, const void *frame, size_t len);
+
+// Sleeps for the given number of milliseconds.
+void port_wait_ms(unsigned int ms);
+
+#endif

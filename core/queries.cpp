@@ -1,0 +1,100 @@
+// The three questions: write one question frame, poll for the reply,
+// take the answer out of it.
+#include "scanjni.h"
+#include "exchange.h"
+#include "frames.h"
+#include "log.h"
+#include "port.h"
+#include "reply.h"
+#include "texts.h"
+
+#include <string.h>
+
+bool scan_type_check(int type)
+{
+    static const char sig[] = "bool scan_type_check(int)";
+    unsigned char reply[kReplyBufLen] = {};
+
+    CORE_LOG(PRIO_DEBUG, "%s, type = %d", sig, type);
+    if (!type_index_valid(type)) {
+        CORE_LOG(PRIO_ERROR, "%s, invalid type index! type = %d", sig, type);
+        return false;
+    }
+    int fd = port_open(sig, PRIO_ERROR);
+    if (fd == -1)
+        return false;
+
+    const unsigned char *frame = type_frame(TYPE_CHECK, type);
+    int ret = port_write_frame(fd, frame, frame_len(frame, 16));
+    log_write_result(sig, "write check", ret, PRIO_ERROR);
+
+    bool enable = false;
+    int n = poll_reply(fd, sig, reply, kCheckReplyMin);
+    if (n >= 0) {
+        enable = check_reply_enabled(reply, static_cast<size_t>(n));
+        CORE_LOG(PRIO_DEBUG, "%s, [enable=%d]\n", sig, enable ? 1 : 0);
+    }
+    port_close(fd);
+    return enable;
+}
+
+char *scan_get_timeout()
+{
+    static const char sig[] = "char *scan_get_timeout()";
+    unsigned char reply[kReplyBufLen] = {};
+
+    ThreadTexts *texts = thread_texts(sig);
+    if (texts == nullptr)
+        return nullptr;
+    char *result = texts->timeout;
+    int fd = port_open(sig, PRIO_ERROR);
+    if (fd == -1)
+        return nullptr;
+
+    int ret = port_write_frame(fd, kTimeoutQueryFrame, kTimeoutQueryFrameLen);
+    log_write_result(sig, "write", ret, PRIO_ERROR);
+
+    memset(result, 0, sizeof texts->timeout);
+    int n = poll_reply(fd, sig, reply, kTimeoutReplyMin);
+    if (n >= 0) {
+        timeout_reply_value(reply, static_cast<size_t>(n), result);
+        CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
+    }
+    port_close(fd);
+    return result;
+}
+
+char *scan_query_data(int number)
+{
+    static const char sig[] = "char *scan_query_data(int)";
+    unsigned char reply[kReplyBufLen] = {};
+    char command[16];
+    unsigned char frame[kQueryFrameMax];
+
+    size_t command_len = query_text(number, command);
+    CORE_LOG(PRIO_DEBUG, "%s, commandlength = %d, commandArray = %s\n", sig,
+             static_cast<int>(command_len), command);
+    size_t write_len = query_frame(command, command_len, frame);
+    CORE_LOG(PRIO_DEBUG, "%s, writelength = %d", sig, static_cast<int>(write_len));
+    log_byte_lines(sig, frame, write_len);
+
+    ThreadTexts *texts = thread_texts(sig);
+    if (texts == nullptr)
+        return nullptr;
+    char *result = texts->query;
+    int fd = port_open(sig, PRIO_ERROR);
+    if (fd == -1)
+        return nullptr;
+
+    int ret = port_write_frame(fd, frame, write_len);
+    log_write_result(sig, "write query", ret, PRIO_ERROR);
+
+    memset(result, 0, sizeof texts->query);
+    int n = poll_reply(fd, sig, reply, kQueryReplyMin);
+    if (n >= 0) {
+        query_reply_value(reply, static_cast<size_t>(n), command_len, result);
+        CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
+    }
+    port_close(fd);
+    return result;
+}

@@ -1,0 +1,77 @@
+// The five operations that send one frame and read nothing back.
+#include "scanjni.h"
+#include "exchange.h"
+#include "frames.h"
+#include "log.h"
+
+#include <string.h>
+
+int scan_open_dev(bool open)
+{
+    static const char sig[] = "int scan_open_dev(bool)";
+    const WriteOp op = {sig, open ? "open" : "close", PRIO_DEBUG, PRIO_DEBUG, -1, false};
+    return send_frame(op, open ? kOpenFrame : kCloseFrame, kControlFrameLen);
+}
+
+int scan_enable_type(bool enable, int type)
+{
+    static const char sig[] = "int scan_enable_type(bool, int)";
+    if (!type_index_valid(type)) {
+        CORE_LOG(PRIO_ERROR, "%s, invalid type index! type = %d", sig, type);
+        return -1;
+    }
+    const unsigned char *frame = type_frame(enable ? TYPE_ENABLE : TYPE_DISABLE, type);
+    const WriteOp op = {sig, enable ? "write enable" : "write disable",
+                        PRIO_ERROR, PRIO_ERROR, -1, false};
+    return send_frame(op, frame, frame_len(frame, 16));
+}
+
+int scan_set_timeout(int timeout)
+{
+    static const char sig[] = "int scan_set_timeout(int)";
+    if (!timeout_in_range(timeout)) {
+        CORE_LOG(PRIO_ERROR, "%s, timeout out of range -999..9999! time = %d", sig, timeout);
+        return 0;
+    }
+    char text[5];
+    unsigned char frame[kTimeoutFrameLen];
+    timeout_text(timeout, text);
+    CORE_LOG(PRIO_DEBUG, "%s, time = %d, timeArray = %s\n", sig, timeout, text);
+    log_byte_lines(sig, text, 4);
+    timeout_frame(text, frame);
+    log_byte_lines(sig, frame, kTimeoutFrameLen);
+
+    const WriteOp op = {sig, "write timeout", PRIO_DEBUG, PRIO_ERROR, 0, true};
+    return send_frame(op, frame, kTimeoutFrameLen);
+}
+
+int scan_set_command(const char *command)
+{
+    static const char sig[] = "int scan_set_command(const char *)";
+    if (command == nullptr) {
+        CORE_LOG(PRIO_ERROR, "%s, command is null!", sig);
+        return 0;
+    }
+    size_t n = strnlen(command, kMaxCommandText + 1);
+    if (n > kMaxCommandText) {
+        CORE_LOG(PRIO_ERROR, "%s, command longer than %d bytes!", sig,
+                 static_cast<int>(kMaxCommandText));
+        return 0;
+    }
+    CORE_LOG(PRIO_DEBUG, "%s, command = %s, length = %d\n", sig, command, static_cast<int>(n));
+
+    unsigned char frame[kCommandFrameMax];
+    size_t m = command_frame(command, n, frame);
+    CORE_LOG(PRIO_DEBUG, "%s, length = %d", sig, static_cast<int>(m));
+    log_byte_lines(sig, frame, m);
+
+    const WriteOp op = {sig, "write command", PRIO_DEBUG, PRIO_ERROR, 0, true};
+    return send_frame(op, frame, m);
+}
+
+int profile_scan_type()
+{
+    static const char sig[] = "int profile_scan_type()";
+    const WriteOp op = {sig, "profile_cmd", PRIO_DEBUG, PRIO_DEBUG, -1, true};
+    return send_frame(op, kProfileFrame, kProfileFrameLen);
+}

@@ -1,0 +1,185 @@
+// Host stand-in for Android's liblog: the one entry point the library
+// uses, plus an exact record of every line for tests.
+#include <android/log.h>
+
+#include "hostlog.h"
+
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#define HOSTLOG_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+struct Record {
+    int prio;
+    char *tag;
+    char *text;
+};
+
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+Record *g_records;
+size_t g_count;
+size_t g_cap;
+bool g_capture;
+int g_echo = -1; // -1: not yet decided from the environment
+
+char prio_letter(int prio)
+{
+    static const char letters[] = "??VDIWEFS";
+    return (prio >= 0 && prio < 9) ? letters[prio] : '?';
+}
+
+void drop_records()
+{
+    for (size_t i = 0; i < g_count; i++) {
+        free(g_records[i].tag);
+        free(g_records[i].text);
+    }
+    free(g_records);
+    g_records = nullptr;
+    g_count = g_cap = 0;
+}
+
+void keep_record(int prio, const char *tag, const char *text)
+{
+    if (g_count == g_cap) {
+        size_t cap = g_cap ? g_cap * 2 : 256;
+        Record *grown = static_cast<Record *>(realloc(g_records, cap * sizeof(Record)));
+        if (!grown)
+            return;
+        g_records = grown;
+        g_cap = cap;
+    }
+    g_records[g_count].prio = prio;
+    g_records[g_count].tag = strdup(tag);
+    g_records[g_count].text = strdup(text);
+    g_count++;
+}
+
+// Logcat's brief form, one output line per line of text.
+void echo_line(int prio, const char *tag, const char *text)
+{
+    const char *p = text;
+    int pid = static_cast<int>(getpid());
+    do {
+        size_t len = strcspn(p, "\n");
+        size_t shown = (len > 0 && p[len - 1] == '\r') ? len - 1 : len;
+        fprintf(stderr, "%c/%s(%5d): %.*s\n", prio_letter(prio), tag, pid,
+                static_cast<int>(shown), p);
+        p += len;
+        if (*p == '\n')
+            p++;
+    } while (*p);
+}
+
+void append_to_file(const char *path, int prio, const char *tag, const char *text)
+{
+    FILE *f = fopen(path, "a");
+    if (!f)
+        return;
+    fprintf(f, "%d\t%s\t", prio, tag);
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
+        switch (*p) {
+        case '\n': fputs("\\n", f); break;
+        case '\r': fputs("\\r", f); break;
+        case '\t': fputs("\\t", f); break;
+        case '\\': fputs("\\\\", f); break;
+        default:
+            if (*p < 0x20 || *p >= 0x7F)
+                fprintf(f, "\\x%02X", *p);
+            else
+                fputc(*p, f);
+        }
+    }
+    fputc('\n', f);
+    fclose(f);
+}
+
+} // namespace
+
+HOSTLOG_EXPORT int __android_log_print(int prio, const char *tag, const char *fmt, ...)
+{
+    char stack_buf[1024];
+    char *text = stack_buf;
+    va_list ap;
+
+    va_start(ap, fmt);
+    int len = vsnprintf(stack_buf, sizeof stack_buf, fmt, ap);
+    va_end(ap);
+    if (len < 0)
+        return -1;
+    if (static_cast<size_t>(len) >= sizeof stack_buf) {
+        text = static_cast<char *>(malloc(static_cast<size_t>(len) + 1));
+        if (!text)
+            return -1;
+        va_start(ap, fmt);
+        vsnprintf(text, static_cast<size_t>(len) + 1, fmt, ap);
+        va_end(ap);
+    }
+    if (!tag)
+        tag = "";
+
+    pthread_mutex_lock(&g_lock);
+    if (g_echo < 0)
+        g_echo = getenv("HOSTLOG_QUIET") ? 0 : 1;
+    if (g_echo)
+        echo_line(prio, tag, text);
+    if (g_capture)
+        keep_record(prio, tag, text);
+    const char *file = getenv("HOSTLOG_FILE");
+    if (file && *file)
+        append_to_file(file, prio, tag, text);
+    pthread_mutex_unlock(&g_lock);
+
+    if (text != stack_buf)
+        free(text);
+    return len;
+}
+
+HOSTLOG_EXPORT void hostlog_capture(int on)
+{
+    pthread_mutex_lock(&g_lock);
+    drop_records();
+    g_capture = on != 0;
+    pthread_mutex_unlock(&g_lock);
+}
+
+HOSTLOG_EXPORT void hostlog_clear(void)
+{
+    pthread_mutex_lock(&g_lock);
+    drop_records();
+    pthread_mutex_unlock(&g_lock);
+}
+
+HOSTLOG_EXPORT size_t hostlog_count(void)
+{
+    pthread_mutex_lock(&g_lock);
+    size_t n = g_count;
+    pthread_mutex_unlock(&g_lock);
+    return n;
+}
+
+HOSTLOG_EXPORT int hostlog_get(size_t i, struct hostlog_line *out)
+{
+    pthread_mutex_lock(&g_lock);
+    int found = i < g_count;
+    if (found) {
+        out->prio = g_records[i].prio;
+        out->tag = g_records[i].tag;
+        out->text = g_records[i].text;
+    }
+    pthread_mutex_unlock(&g_lock);
+    return found;
+}
+
+HOSTLOG_EXPORT void hostlog_set_echo(int on)
+{
+    pthread_mutex_lock(&g_lock);
+    g_echo = on != 0;
+    pthread_mutex_unlock(&g_lock);
+}
