@@ -1,0 +1,272 @@
+// JNI_OnLoad, the registration and sendCommand's failure paths against a
+// scripted VM: the paths a real VM does not take on demand (no
+// environment, characters it cannot give) and the exact order of the
+// calls made into the VM.
+#include "bridge.h"
+#include "hostlog.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kClassPath[] = "com/morvek/scanner/ScanNative";
+const char kRegisterNativesSig[] = "jint registerNatives(JNIEnv *)";
+const char kRegisterMethodsSig[] =
+    "jint registerNativeMethods(JNIEnv *, const char *, JNINativeMethod *, int)";
+
+struct Line {
+    int prio;
+    std::string tag;
+    std::string text;
+    bool operator==(const Line &o) const { return prio == o.prio && tag == o.tag && text == o.text; }
+};
+
+std::ostream &operator<<(std::ostream &os, const Line &l)
+{
+    return os << l.prio << " " << l.tag << " " << testing::PrintToString(l.text);
+}
+
+std::vector<Line> logged()
+{
+    std::vector<Line> lines;
+    hostlog_line l;
+    for (size_t i = 0; hostlog_get(i, &l); i++)
+        lines.push_back({l.prio, l.tag, l.text});
+    return lines;
+}
+
+Line jni(int prio, const std::string &text)
+{
+    return {prio, "SCANLIB_JNI", text};
+}
+
+// What the scripted VM answers, and every call it received.
+struct Script {
+    jint get_env_result = JNI_OK;
+    jint get_env_version = 0;
+    bool find_class_finds = true;
+    bool exception_pending = false;
+    jint register_result = 0;
+    bool utf_chars_given = true;
+    std::string class_asked;
+    std::vector<JNINativeMethod> table;
+    std::vector<std::string> calls;
+};
+Script g_vm;
+char g_class_token;
+
+jclass find_class(JNIEnv *, const char *name)
+{
+    g_vm.calls.push_back("FindClass");
+    g_vm.class_asked = name;
+    if (!g_vm.find_class_finds)
+        g_vm.exception_pending = true;
+    return g_vm.find_class_finds ? reinterpret_cast<jclass>(&g_class_token) : nullptr;
+}
+
+jboolean exception_check(JNIEnv *)
+{
+    g_vm.calls.push_back("ExceptionCheck");
+    return g_vm.exception_pending ? JNI_TRUE : JNI_FALSE;
+}
+
+void exception_describe(JNIEnv *)
+{
+    g_vm.calls.push_back(g_vm.exception_pending ? "ExceptionDescribe" : "ExceptionDescribe(none)");
+}
+
+void exception_clear(JNIEnv *)
+{
+    g_vm.calls.push_back("ExceptionClear");
+    g_vm.exception_pending = false;
+}
+
+jint register_natives(JNIEnv *, jclass clazz, const JNINativeMethod *methods, jint n)
+{
+    g_vm.calls.push_back(clazz == reinterpret_cast<jclass>(&g_class_token) ? "RegisterNatives"
+                                                                           : "RegisterNatives(?)");
+    g_vm.table.assign(methods, methods + n);
+    return g_vm.register_result;
+}
+
+const char *get_string_utf_chars(JNIEnv *, jstring, jboolean *)
+{
+    g_vm.calls.push_back("GetStringUTFChars");
+    return g_vm.utf_chars_given ? "X" : nullptr;
+}
+
+void release_string_utf_chars(JNIEnv *, jstring, const char *)
+{
+    g_vm.calls.push_back("ReleaseStringUTFChars");
+}
+
+jint get_env(JavaVM *, void **env, jint version);
+
+JNINativeInterface make_env_functions()
+{
+    JNINativeInterface f{};
+    f.FindClass = find_class;
+    f.ExceptionCheck = exception_check;
+    f.ExceptionDescribe = exception_describe;
+    f.ExceptionClear = exception_clear;
+    f.RegisterNatives = register_natives;
+    f.GetStringUTFChars = get_string_utf_chars;
+    f.ReleaseStringUTFChars = release_string_utf_chars;
+    return f;
+}
+
+JNINativeInterface g_env_functions = make_env_functions();
+JNIEnv g_env{&g_env_functions};
+
+jint get_env(JavaVM *, void **env, jint version)
+{
+    g_vm.calls.push_back("GetEnv");
+    g_vm.get_env_version = version;
+    *env = g_vm.get_env_result == JNI_OK ? &g_env : nullptr;
+    return g_vm.get_env_result;
+}
+
+JNIInvokeInterface make_vm_functions()
+{
+    JNIInvokeInterface f{};
+    f.GetEnv = get_env;
+    return f;
+}
+
+JNIInvokeInterface g_vm_functions = make_vm_functions();
+JavaVM g_java_vm{&g_vm_functions};
+
+class Registration : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_vm = Script();
+        hostlog_set_echo(0);
+        hostlog_capture(1);
+    }
+    void TearDown() override { hostlog_capture(0); }
+};
+
+TEST_F(Registration, RegistersTheElevenMethodsInOneRequest)
+{
+    EXPECT_EQ(0x00010004, JNI_OnLoad(&g_java_vm, nullptr));
+    EXPECT_EQ(JNI_VERSION_1_4, g_vm.get_env_version);
+    EXPECT_EQ(kClassPath, g_vm.class_asked);
+    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives"}),
+              g_vm.calls);
+
+    struct Row {
+        const char *name;
+        const char *signature;
+        void *fn;
+    } expected[] = {
+        {"openDev", "()Z", reinterpret_cast<void *>(openDev)},
+        {"closeDev", "()Z", reinterpret_cast<void *>(closeDev)},
+        {"readData", "()Ljava/lang/String;", reinterpret_cast<void *>(readData)},
+        {"checkType", "(I)Z", reinterpret_cast<void *>(checkType)},
+        {"enableType", "(I)Z", reinterpret_cast<void *>(enableType)},
+        {"disableType", "(I)Z", reinterpret_cast<void *>(disableType)},
+        {"setTimeout", "(I)Z", reinterpret_cast<void *>(setTimeout)},
+        {"getTimeout", "()Ljava/lang/String;", reinterpret_cast<void *>(getTimeout)},
+        {"sendCommand", "(Ljava/lang/String;)Z", reinterpret_cast<void *>(sendCommand)},
+        {"queryData", "(I)Ljava/lang/String;", reinterpret_cast<void *>(queryData)},
+        {"profileScanType", "()Z", reinterpret_cast<void *>(profileScanType)},
+    };
+    ASSERT_EQ(11u, g_vm.table.size());
+    for (size_t i = 0; i < 11; i++) {
+        EXPECT_STREQ(expected[i].name, g_vm.table[i].name) << "row " << i;
+        EXPECT_STREQ(expected[i].signature, g_vm.table[i].signature) << "row " << i;
+        EXPECT_EQ(expected[i].fn, g_vm.table[i].fnPtr) << "row " << i;
+    }
+
+    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),
+                                 jni(3, std::string(kRegisterMethodsSig) + ", success\n"),
+                                 jni(3, std::string(kRegisterNativesSig) + ", done\n")}),
+              logged());
+}
+
+TEST_F(Registration, AnyPositiveRegisterResultCountsAsSuccess)
+{
+    g_vm.register_result = 1;
+    EXPECT_EQ(0x00010004, JNI_OnLoad(&g_java_vm, nullptr));
+}
+
+TEST_F(Registration, NoEnvironment)
+{
+    g_vm.get_env_result = JNI_EVERSION;
+    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
+    EXPECT_EQ((std::vector<std::string>{"GetEnv"}), g_vm.calls);
+    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"), jni(6, "ERROR: GetEnv failed")}), logged());
+
+    hostlog_clear();
+    g_vm.get_env_result = JNI_EDETACHED;
+    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
+    EXPECT_EQ(2u, logged().size());
+}
+
+TEST_F(Registration, ClassMissingDescribesAndClearsTheException)
+{
+    g_vm.find_class_finds = false;
+    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
+    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck",
+                                        "ExceptionDescribe", "ExceptionClear"}),
+              g_vm.calls);
+    EXPECT_FALSE(g_vm.exception_pending);
+    EXPECT_EQ((std::vector<Line>{
+                  jni(4, "JNI_OnLoad"),
+                  jni(6, std::string("Native registration unable to find class '") + kClassPath + "'"),
+                  jni(3, std::string(kRegisterNativesSig) + ", done\n"),
+                  jni(6, "ERROR: registerNatives failed")}),
+              logged());
+}
+
+TEST_F(Registration, RegistrationRefused)
+{
+    g_vm.register_result = -1;
+    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
+    // No exception test follows RegisterNatives.
+    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives"}),
+              g_vm.calls);
+    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),
+                                 jni(6, std::string("RegisterNatives failed for '") + kClassPath + "'"),
+                                 jni(3, std::string(kRegisterNativesSig) + ", done\n"),
+                                 jni(6, "ERROR: registerNatives failed")}),
+              logged());
+}
+
+TEST_F(Registration, RegisterNativeMethodsUsesThePathAndCountGiven)
+{
+    JNINativeMethod one[] = {{"x", "()V", nullptr}};
+    EXPECT_EQ(JNI_TRUE, registerNativeMethods(&g_env, "a/B", one, 1));
+    EXPECT_EQ("a/B", g_vm.class_asked);
+    ASSERT_EQ(1u, g_vm.table.size());
+    EXPECT_STREQ("x", g_vm.table[0].name);
+
+    g_vm.register_result = -2;
+    EXPECT_EQ(JNI_FALSE, registerNativeMethods(&g_env, "a/B", one, 1));
+    EXPECT_EQ(jni(6, "RegisterNatives failed for 'a/B'"), logged().back());
+}
+
+const char kSendSig[] = "jboolean sendCommand(JNIEnv *, jobject, jstring)";
+
+TEST_F(Registration, SendCommandWithNullStringAsksTheVmNothing)
+{
+    EXPECT_EQ(JNI_FALSE, sendCommand(&g_env, nullptr, nullptr));
+    EXPECT_TRUE(g_vm.calls.empty());
+    EXPECT_EQ((std::vector<Line>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logged());
+}
+
+TEST_F(Registration, SendCommandWithoutCharactersStopsAfterOneLine)
+{
+    g_vm.utf_chars_given = false;
+    char token;
+    EXPECT_EQ(JNI_FALSE, sendCommand(&g_env, nullptr, reinterpret_cast<jstring>(&token)));
+    // No release and no core call (the core would log under its own tag).
+    EXPECT_EQ((std::vector<std::string>{"GetStringUTFChars"}), g_vm.calls);
+    EXPECT_EQ((std::vector<Line>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logged());
+}
+
+} // namespace
