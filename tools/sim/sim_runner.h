@@ -1,0 +1,84 @@
+// The simulated scan engine at work on the master side of a pseudo-terminal:
+// it reads the frames that the library writes to the slave, answers the
+// questions, and sends scan data on demand. It runs its loop either in a
+// thread of its own (tests) or on the calling thread (a stand-alone program).
+//
+// Usage in a test:
+//   SimRunner* sim = sim_create(master_fd);            // owns master_fd
+//   sim_start(sim);
+//   sim_push_fault(sim, sim_fault(SimFaultKind::Delay, 40));
+//   sim_send_scan(sim, sim_scan(bytes, SimScanTrigger::AfterConfigure, 5));
+//   ... call the library ...
+//   ASSERT_TRUE(sim_wait_frames(sim, 1, 2000));
+//   std::vector<SimRecordedFrame> f = sim_frames(sim);
+//   sim_destroy(sim);                                  // stops, joins, closes
+//
+// Usage in a program: sim_create, sim_set_frame_hook (e.g. print with
+// sim_format_bytes), then sim_run until sim_request_stop (safe in a signal
+// handler) or until the port is hung up; then sim_destroy.
+//
+// "After configure" means after the library's second flush of a port cycle
+// (see sim_cycle.h). When both flushes reach the engine as one notice, the
+// cycle counts as configured settle_ms (default 50) after that notice, and
+// the scan goes out at max(delay_ms, settle_ms) after it. A library slower
+// than settle_ms between its two flushes needs a larger sim_set_settle_ms.
+// Scan data that the port has only partly taken when the next port cycle
+// starts is dropped, as that cycle's flush discards it anyway.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "sim_engine.h"
+
+struct SimRunner;
+
+enum class SimScanTrigger {
+    AfterDelay,      // delay_ms from now
+    AfterConfigure,  // delay_ms after the library's next port configuration
+    Every,           // first after delay_ms, then every period_ms until cancelled
+};
+
+struct SimScan {
+    std::vector<uint8_t> bytes;  // any bytes, any length
+    SimScanTrigger trigger = SimScanTrigger::AfterDelay;
+    int delay_ms = 0;
+    int period_ms = 0;
+};
+
+SimScan sim_scan(const std::vector<uint8_t>& bytes, SimScanTrigger trigger,
+                 int delay_ms = 0, int period_ms = 0);
+
+using SimFrameHook = void (*)(const SimRecordedFrame& frame, void* arg);
+
+SimRunner* sim_create(int master_fd);  // puts the master in packet mode
+bool sim_start(SimRunner* r);
+int sim_run(SimRunner* r);  // 0 when stopped or hung up, -1 on a poll error
+void sim_request_stop(SimRunner* r);
+void sim_destroy(SimRunner* r);
+
+// Called on the engine's loop for each frame, with the engine locked: the
+// hook must not call back into the runner.
+void sim_set_frame_hook(SimRunner* r, SimFrameHook hook, void* arg);
+void sim_set_settle_ms(SimRunner* r, int ms);
+
+// Runs fn with the engine locked; the way to read or change engine state.
+void sim_with_engine(SimRunner* r, const std::function<void(SimEngine*)>& fn);
+void sim_push_fault(SimRunner* r, const SimFault& fault);
+void sim_set_persistent_fault(SimRunner* r, const SimFault& fault);
+
+void sim_send_scan(SimRunner* r, const SimScan& scan);
+void sim_cancel_scans(SimRunner* r);  // drops waiting and repeating scans
+
+// Records, safe from any thread.
+std::vector<SimRecordedFrame> sim_frames(SimRunner* r);
+bool sim_wait_frames(SimRunner* r, size_t count, int timeout_ms);
+std::vector<uint8_t> sim_received(SimRunner* r);  // every byte the library wrote
+int sim_configures(SimRunner* r);                 // port configurations seen
+bool sim_wait_configures(SimRunner* r, int count, int timeout_ms);
+int sim_scans_written(SimRunner* r);              // scan writes completed
+bool sim_wait_scans_written(SimRunner* r, int count, int timeout_ms);
+bool sim_hung_up(SimRunner* r);
+void sim_clear_records(SimRunner* r);
