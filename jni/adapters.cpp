@@ -1,0 +1,96 @@
+// The eleven adapters: each one core call, one or two log lines, and the
+// core's result as a Java value. A byte count is true when greater than
+// zero, a truth value passes through, a text becomes a new string (null
+// for no text).
+#include "bridge.h"
+#include "jtext.h"
+#include "scanjni.h"
+
+namespace {
+
+jboolean count_result(const char *sig, int count)
+{
+    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [ret=%d]\n", sig, count);
+    return count > 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+jstring logged_text(JNIEnv *env, const char *sig, const char *text)
+{
+    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [data=%s]\n", sig, shown_text(text));
+    return new_java_text(env, text);
+}
+
+} // namespace
+
+jboolean openDev(JNIEnv *, jobject)
+{
+    return count_result("jboolean openDev(JNIEnv *, jobject)", scan_open_dev(true));
+}
+
+jboolean closeDev(JNIEnv *, jobject)
+{
+    return count_result("jboolean closeDev(JNIEnv *, jobject)", scan_open_dev(false));
+}
+
+jstring readData(JNIEnv *env, jobject)
+{
+    return new_java_text(env, scan_read_data());
+}
+
+jboolean checkType(JNIEnv *, jobject, jint type)
+{
+    bool enable = scan_type_check(type);
+    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [enable=%d]\n",
+            "jboolean checkType(JNIEnv *, jobject, jint)", enable ? 1 : 0);
+    return enable ? JNI_TRUE : JNI_FALSE;
+}
+
+jboolean enableType(JNIEnv *, jobject, jint type)
+{
+    return count_result("jboolean enableType(JNIEnv *, jobject, jint)",
+                        scan_enable_type(true, type));
+}
+
+jboolean disableType(JNIEnv *, jobject, jint type)
+{
+    return count_result("jboolean disableType(JNIEnv *, jobject, jint)",
+                        scan_enable_type(false, type));
+}
+
+jboolean setTimeout(JNIEnv *, jobject, jint timeout)
+{
+    return count_result("jboolean setTimeout(JNIEnv *, jobject, jint)",
+                        scan_set_timeout(timeout));
+}
+
+jstring getTimeout(JNIEnv *env, jobject)
+{
+    return logged_text(env, "jstring getTimeout(JNIEnv *, jobject)", scan_get_timeout());
+}
+
+// A null command gets no GetStringUTFChars call (the VM would reject it):
+// it is logged as "(null)" and answered with false, like characters the
+// VM cannot give, which leaves the VM's exception pending for the caller.
+jboolean sendCommand(JNIEnv *env, jobject, jstring command)
+{
+    static const char sig[] = "jboolean sendCommand(JNIEnv *, jobject, jstring)";
+    const char *chars = command != nullptr ? env->GetStringUTFChars(command, nullptr) : nullptr;
+    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [str=%s]", sig, shown_text(chars));
+    if (chars == nullptr)
+        return JNI_FALSE;
+    int count = scan_set_command(chars);
+    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [ret=%d]\n", sig, count);
+    env->ReleaseStringUTFChars(command, chars);
+    return count > 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+jstring queryData(JNIEnv *env, jobject, jint number)
+{
+    return logged_text(env, "jstring queryData(JNIEnv *, jobject, jint)",
+                       scan_query_data(number));
+}
+
+jboolean profileScanType(JNIEnv *, jobject)
+{
+    return count_result("jboolean profileScanType(JNIEnv *, jobject)", profile_scan_type());
+}

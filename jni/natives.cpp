@@ -1,0 +1,35 @@
+// The native methods of com.morvek.scanner.ScanNative, bound to the
+// adapters in one registration.
+#include "bridge.h"
+
+namespace {
+
+const char kClassPath[] = "com/morvek/scanner/ScanNative";
+
+#define NATIVE(name, signature) { #name, signature, reinterpret_cast<void *>(name) }
+
+JNINativeMethod gMethods[] = {
+    NATIVE(openDev, "()Z"),
+    NATIVE(closeDev, "()Z"),
+    NATIVE(readData, "()Ljava/lang/String;"),
+    NATIVE(checkType, "(I)Z"),
+    NATIVE(enableType, "(I)Z"),
+    NATIVE(disableType, "(I)Z"),
+    NATIVE(setTimeout, "(I)Z"),
+    NATIVE(getTimeout, "()Ljava/lang/String;"),
+    NATIVE(sendCommand, "(Ljava/lang/String;)Z"),
+    NATIVE(queryData, "(I)Ljava/lang/String;"),
+    NATIVE(profileScanType, "()Z"),
+};
+
+#undef NATIVE
+
+} // namespace
+
+jint registerNatives(JNIEnv *env)
+{
+    jint registered = registerNativeMethods(env, kClassPath, gMethods,
+                                            sizeof gMethods / sizeof gMethods[0]);
+    JNI_LOG(ANDROID_LOG_DEBUG, "%s, done\n", "jint registerNatives(JNIEnv *)");
+    return registered;
+}

@@ -1,0 +1,18 @@
+// The VM's load hook: registers the native methods of ScanNative.
+#include "bridge.h"
+
+extern "C" BRIDGE_EXPORT jint JNI_OnLoad(JavaVM *vm, void *)
+{
+    JNIEnv *env = nullptr;
+
+    JNI_LOG(ANDROID_LOG_INFO, "JNI_OnLoad");
+    if (vm->GetEnv(reinterpret_cast<void **>(&env), JNI_VERSION_1_4) != JNI_OK) {
+        JNI_LOG(ANDROID_LOG_ERROR, "ERROR: GetEnv failed");
+        return -1;
+    }
+    if (registerNatives(env) != JNI_TRUE) {
+        JNI_LOG(ANDROID_LOG_ERROR, "ERROR: registerNatives failed");
+        return -1;
+    }
+    return JNI_VERSION_1_4;
+}

