@@ -6,39 +6,13 @@
 namespace {
 
 // Type code table: one six-digit code per type index.
-constexpr const char *kTypeCodes[kTypeCount] = {
+const char kTypeCodes[kTypeCount][7] = {
     "999001", "931001", "936001", "900003", "922001", "923001", "908002",
     "901001", "904002", "909001", "929001", "916001", "915001", "910001",
     "926001", "920001", "919001", "918001", "932001", "902002", "937001",
     "907001", "930001", "917001", "925001", "903001", "924001", "928001",
     "905001", "906001", "911001", "927001", "921001", "912003", "914010",
 };
-
-struct TypeFrameTable {
-    unsigned char slot[kTypeCount][16];
-};
-
-// Header, the row's code, then the value byte (or '?') and '.'; the rest
-// of each 16-byte slot stays zero.
-constexpr TypeFrameTable make_type_frames(char value)
-{
-    TypeFrameTable t{};
-    for (int row = 0; row < kTypeCount; row++) {
-        unsigned char *f = t.slot[row];
-        f[0] = 0xFF;
-        f[1] = 'M';
-        f[2] = 0x0D;
-        for (int i = 0; i < 6; i++)
-            f[3 + i] = static_cast<unsigned char>(kTypeCodes[row][i]);
-        f[9] = static_cast<unsigned char>(value);
-        f[10] = '.';
-    }
-    return t;
-}
-
-constexpr TypeFrameTable kEnableFrames = make_type_frames('1');
-constexpr TypeFrameTable kDisableFrames = make_type_frames('0');
-constexpr TypeFrameTable kCheckFrames = make_type_frames('?');
 
 const unsigned char kHeader[3] = {0xFF, 'M', 0x0D};
 
@@ -61,19 +35,14 @@ bool type_index_valid(int type)
     return type >= 0 && type < kTypeCount;
 }
 
-const unsigned char *type_frame(TypeFrameKind kind, int type)
+size_t type_frame(TypeFrameKind kind, int type, unsigned char frame[kTypeFrameLen])
 {
-    switch (kind) {
-    case TYPE_ENABLE: return kEnableFrames.slot[type];
-    case TYPE_DISABLE: return kDisableFrames.slot[type];
-    default: return kCheckFrames.slot[type];
-    }
-}
-
-size_t frame_len(const unsigned char *frame, size_t cap)
-{
-    const void *zero = memchr(frame, 0, cap);
-    return zero ? static_cast<size_t>(static_cast<const unsigned char *>(zero) - frame) : cap;
+    static const char kValue[] = {'1', '0', '?'};
+    memcpy(frame, kHeader, sizeof kHeader);
+    memcpy(frame + 3, kTypeCodes[type], 6);
+    frame[9] = static_cast<unsigned char>(kValue[kind]);
+    frame[10] = '.';
+    return kTypeFrameLen;
 }
 
 bool timeout_in_range(int value)

@@ -27,12 +27,10 @@ enum TypeFrameKind { TYPE_ENABLE, TYPE_DISABLE, TYPE_CHECK };
 
 bool type_index_valid(int type);
 
-// The stored frame of one row of the type code table, zero-terminated in
-// its 16-byte slot. type must be valid.
-const unsigned char *type_frame(TypeFrameKind kind, int type);
-
-// Length of a zero-terminated frame or text held in cap bytes.
-size_t frame_len(const unsigned char *frame, size_t cap);
+// The enable, disable or check frame of one row of the type code table:
+// header, the row's six-digit code, '1', '0' or '?', and '.'. Returns its
+// length, 11 for every row. type must be valid.
+size_t type_frame(TypeFrameKind kind, int type, unsigned char frame[kTypeFrameLen]);
 
 bool timeout_in_range(int value);
 

@@ -24,8 +24,8 @@ bool scan_type_check(int type)
     if (fd == -1)
         return false;
 
-    const unsigned char *frame = type_frame(TYPE_CHECK, type);
-    int ret = port_write_frame(fd, frame, frame_len(frame, 16));
+    unsigned char frame[kTypeFrameLen];
+    int ret = port_write_frame(fd, frame, type_frame(TYPE_CHECK, type, frame));
     log_write_result(sig, "write check", ret, PRIO_ERROR);
 
     bool enable = false;

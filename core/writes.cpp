@@ -20,10 +20,11 @@ int scan_enable_type(bool enable, int type)
         CORE_LOG(PRIO_ERROR, "%s, invalid type index! type = %d", sig, type);
         return -1;
     }
-    const unsigned char *frame = type_frame(enable ? TYPE_ENABLE : TYPE_DISABLE, type);
+    unsigned char frame[kTypeFrameLen];
+    size_t len = type_frame(enable ? TYPE_ENABLE : TYPE_DISABLE, type, frame);
     const WriteOp op = {sig, enable ? "write enable" : "write disable",
                         PRIO_ERROR, PRIO_ERROR, -1, false};
-    return send_frame(op, frame, frame_len(frame, 16));
+    return send_frame(op, frame, len);
 }
 
 int scan_set_timeout(int timeout)
