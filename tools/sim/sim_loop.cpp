@@ -20,9 +20,11 @@ void handle_frames(SimRunner* r, SimChunks& chunks, int64_t now) {
         SimReplyPlan plan = sim_engine_receive(&r->engine, c.data(), c.size());
         if (r->hook) r->hook(r->engine.frames.back(), r->hook_arg);
         for (size_t i = 0; i < plan.writes.size(); ++i) {
+            // The byte vectors are copy-constructed, not copy-assigned:
+            // GCC 12 at -O3 reports a false -Wnonnull in vector's operator=.
             SimTimed t;
             t.due = now + plan.delay_ms + static_cast<int64_t>(i) * plan.gap_ms;
-            t.bytes = plan.writes[i];
+            t.bytes = std::vector<uint8_t>(plan.writes[i]);
             sim_schedule(r, std::move(t));
         }
         if (plan.hangup) {
@@ -88,7 +90,7 @@ void run_due(SimRunner* r, int64_t now) {
         if (rep.next_due > now) continue;
         SimTimed t;
         t.due = rep.next_due;
-        t.bytes = rep.scan.bytes;
+        t.bytes = std::vector<uint8_t>(rep.scan.bytes);
         t.is_scan = true;
         sim_schedule(r, std::move(t));
         rep.next_due += std::max(1, rep.scan.period_ms);
