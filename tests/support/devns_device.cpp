@@ -24,24 +24,28 @@ bool fail(const char* what) {
     return false;
 }
 
+// A device that someone else already took away (a command run inside the
+// namespace may do that on purpose) counts as removed.
+bool gone() { return errno == ENOENT || errno == EINVAL; }
+
 bool remove_device() {
     switch (g_shape) {
         case DevnsShape::Absent:
             return true;
         case DevnsShape::Pty:
-            if (umount2(kDevnsDevice, MNT_DETACH) != 0) return fail("umount");
+            if (umount2(kDevnsDevice, MNT_DETACH) != 0 && !gone()) return fail("umount");
             close(g_slave);
             g_slave = -1;
             break;
         case DevnsShape::Directory:
-            if (rmdir(kDevnsDevice) != 0) return fail("rmdir");
+            if (rmdir(kDevnsDevice) != 0 && !gone()) return fail("rmdir");
             g_shape = DevnsShape::Absent;
             return true;
         default:
             break;
     }
     g_shape = DevnsShape::Absent;
-    if (unlink(kDevnsDevice) != 0) return fail("unlink");
+    if (unlink(kDevnsDevice) != 0 && !gone()) return fail("unlink");
     return true;
 }
 
