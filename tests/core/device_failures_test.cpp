@@ -1,0 +1,275 @@
+// The failure paths for real: a device that is missing, a device that is
+// no terminal, output that the port does not take, and arguments that no
+// frame exists for. On every path the port's descriptor must be closed
+// before the call returns.
+#include "device_env.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+namespace {
+
+const std::string kOpenSig = "int scan_open_dev(bool)";
+const std::string kEnableSig = "int scan_enable_type(bool, int)";
+const std::string kSetTimeoutSig = "int scan_set_timeout(int)";
+const std::string kCommandSig = "int scan_set_command(const char *)";
+
+std::string int_result(int r) { return std::to_string(r); }
+std::string bool_result(bool r) { return r ? "true" : "false"; }
+
+// One operation: how to call it, what it logs before it opens the port,
+// the priority of its configure-failure line, and its failure result.
+struct Op {
+    std::string sig;
+    std::function<std::string()> call;
+    std::vector<LogLine> prep;
+    int cfg_fail_prio;
+    std::string fail_result;
+};
+
+std::vector<Op> all_ops()
+{
+    return {
+        {kOpenSig, [] { return int_result(scan_open_dev(true)); }, {}, 3, "-1"},
+        {kOpenSig, [] { return int_result(scan_open_dev(false)); }, {}, 3, "-1"},
+        {kEnableSig, [] { return int_result(scan_enable_type(true, 0)); }, {}, 6, "-1"},
+        {kEnableSig, [] { return int_result(scan_enable_type(false, 34)); }, {}, 6, "-1"},
+        {kSetTimeoutSig, [] { return int_result(scan_set_timeout(1200)); },
+         timeout_prep_lines(1200, "1200"), 3, "0"},
+        {kCommandSig, [] { return int_result(scan_set_command("ab")); }, command_prep_lines("ab"), 3,
+         "0"},
+        {"int profile_scan_type()", [] { return int_result(profile_scan_type()); }, {}, 3, "-1"},
+        {kCheckSig, [] { return bool_result(scan_type_check(0)); },
+         {core_line(3, kCheckSig + ", type = 0")}, 6, "false"},
+        {kTimeoutGetSig, [] { return shown(scan_get_timeout()); }, {}, 6, "null"},
+        {kQuerySig, [] { return shown(scan_query_data(861001)); }, query_prep_lines("861001"), 6,
+         "null"},
+        {kReadSig, [] { return shown(scan_read_data()); }, {}, 3, "null"},
+    };
+}
+
+class DeviceShape : public testing::Test {
+protected:
+    void TearDown() override { devns_teardown(); }
+
+    // Runs every operation on the device as it stands: each returns its
+    // failure result after its preparation lines and the one failure line,
+    // with no descriptor left open.
+    static void expect_every_op_fails(LogLine (*failure_line)(const Op &))
+    {
+        for (const Op &op : all_ops()) {
+            SCOPED_TRACE(op.sig);
+            logs_reset();
+            int fds = open_fds();
+            EXPECT_EQ(op.call(), op.fail_result);
+            EXPECT_EQ(open_fds(), fds) << "descriptor left open";
+            std::vector<LogLine> want = op.prep;
+            want.push_back(failure_line(op));
+            EXPECT_EQ(logs_taken(), want);
+        }
+    }
+};
+
+TEST_F(DeviceShape, MissingDeviceFailsEveryOperation)
+{
+    ASSERT_TRUE(devns_set_shape(DevnsShape::Absent));
+    expect_every_op_fails(
+        [](const Op &op) { return core_line(6, op.sig + ", open device fail! Fd = -1"); });
+}
+
+TEST_F(DeviceShape, DeviceThatIsNoTerminalFailsToConfigure)
+{
+    ASSERT_TRUE(devns_set_shape(DevnsShape::Regular));
+    expect_every_op_fails([](const Op &op) {
+        return core_line(op.cfg_fail_prio, op.sig + ", set uart parm fail! ret = -1");
+    });
+    struct stat st;
+    ASSERT_EQ(stat(kDevnsDevice, &st), 0);
+    EXPECT_EQ(st.st_size, 0) << "something was written to the file";
+}
+
+// Output stopped at the terminal (tcflow TCOOFF on the harness's slave
+// descriptor): the library's non-blocking writes fail with EAGAIN.
+class DeviceBlocked : public DeviceTest {
+protected:
+    void stop_output() { ASSERT_EQ(tcflow(devns_slave_fd(), TCOOFF), 0); }
+
+    // Restarts the output about 30 ms after the library has configured
+    // the port, that is while it is trying to write its frame.
+    std::thread release_later()
+    {
+        return std::thread([] {
+            const LogLine configured = uart_lines()[1];
+            EXPECT_TRUE(wait_until([&] { return count_lines(logs_taken(), configured) > 0; }, 5000));
+            usleep(30000);
+            EXPECT_EQ(tcflow(devns_slave_fd(), TCOON), 0);
+        });
+    }
+};
+
+TEST_F(DeviceBlocked, OpenFrameThatCannotGoOutFails)
+{
+    stop_output();
+    int fds = open_fds();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(scan_open_dev(true), -1);
+    EXPECT_GE(ms_since(start), 95) << "the write gave up before its budget";
+    EXPECT_EQ(open_fds(), fds);
+    std::vector<LogLine> want = uart_lines();
+    want.push_back(core_line(3, kOpenSig + ", open fail! ret = -1"));
+    EXPECT_EQ(logs_taken(), want);
+
+    // Nothing of the frame is left queued to go out later.
+    ASSERT_EQ(tcflow(devns_slave_fd(), TCOON), 0);
+    EXPECT_EQ(scan_open_dev(false), 3);
+    frames(1);
+    EXPECT_EQ(str(sim_received(sim)), "\xFF" "U\r");
+}
+
+TEST_F(DeviceBlocked, TimeoutFrameThatCannotGoOutStillWaits)
+{
+    stop_output();
+    int fds = open_fds();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(scan_set_timeout(1200), -1);
+    // The write's budget, then the settling wait.
+    EXPECT_GE(ms_since(start), 195);
+    EXPECT_EQ(open_fds(), fds);
+    std::vector<LogLine> want = timeout_prep_lines(1200, "1200");
+    for (const LogLine &l : uart_lines())
+        want.push_back(l);
+    want.push_back(core_line(6, kSetTimeoutSig + ", write timeout fail! ret = -1"));
+    EXPECT_EQ(logs_taken(), want);
+}
+
+TEST_F(DeviceBlocked, CheckFrameThatCannotGoOutStillPolls)
+{
+    stop_output();
+    int fds = open_fds();
+    EXPECT_FALSE(scan_type_check(0));
+    EXPECT_EQ(open_fds(), fds);
+    std::vector<LogLine> want = {core_line(3, kCheckSig + ", type = 0")};
+    for (const LogLine &l : uart_lines())
+        want.push_back(l);
+    want.push_back(core_line(6, kCheckSig + ", write check fail! ret = -1"));
+    for (int i = 0; i < 10; i++)
+        want.push_back(poll_miss(kCheckSig));
+    EXPECT_EQ(logs_taken(), want);
+}
+
+TEST_F(DeviceBlocked, FramesCompleteWhenOutputResumesInTime)
+{
+    stop_output();
+    std::thread release = release_later();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(scan_open_dev(true), 3);
+    EXPECT_GE(ms_since(start), 30);
+    release.join();
+    frames(1);
+    EXPECT_EQ(str(sim_received(sim)), "\xFF" "T\r");
+    std::vector<LogLine> want = uart_lines();
+    want.push_back(core_line(3, kOpenSig + ", open successful! ret = 3"));
+    EXPECT_EQ(logs_taken(), want);
+
+    // The longest command frame, 259 bytes, goes out whole as well.
+    const std::string text(255, 'c');
+    sim_clear_records(sim);
+    stop_output();
+    logs_reset();
+    int fds = open_fds();
+    release = release_later();
+    EXPECT_EQ(scan_set_command(text.c_str()), 259);
+    release.join();
+    EXPECT_EQ(open_fds(), fds);
+    frames(1);
+    EXPECT_EQ(str(sim_received(sim)), kHeader + text + ".");
+    EXPECT_EQ(logs_taken().back(), core_line(3, kCommandSig + ", write command successful! ret = 259"));
+
+    sim_clear_records(sim);
+    stop_output();
+    logs_reset();
+    release = release_later();
+    EXPECT_EQ(scan_set_timeout(-12), 14);
+    release.join();
+    frames(1);
+    EXPECT_EQ(str(sim_received(sim)), kHeader + "861001" + std::string("-12\0.", 5));
+}
+
+// Arguments outside what the frames can carry are refused before the
+// port is touched: one error line and the failure result. A later good
+// call shows that the engine saw nothing of the refused ones.
+class DeviceRefused : public DeviceTest {
+protected:
+    // After the refused calls: only the open frame arrives, in one cycle.
+    void expect_engine_saw_nothing()
+    {
+        EXPECT_EQ(scan_open_dev(true), 3);
+        frames(1);
+        EXPECT_EQ(str(sim_received(sim)), "\xFF" "T\r");
+        EXPECT_EQ(sim_configures(sim), 1);
+    }
+
+    // An error line under sig, showing the value when one is given.
+    static void expect_error_line(const LogLine &l, const std::string &sig, const std::string &value)
+    {
+        EXPECT_EQ(l.prio, 6);
+        EXPECT_EQ(l.tag, "SCANLIB_CORE");
+        EXPECT_EQ(l.text.compare(0, sig.size() + 2, sig + ", "), 0) << l;
+        EXPECT_NE(l.text.find(value), std::string::npos) << l;
+    }
+
+    void expect_one_error_line(const std::string &sig, const std::string &value = "")
+    {
+        std::vector<LogLine> got = logs_taken();
+        ASSERT_EQ(got.size(), 1u);
+        expect_error_line(got[0], sig, value);
+    }
+};
+
+TEST_F(DeviceRefused, TypeIndexWithoutRow)
+{
+    int fds = open_fds();
+    for (int type : {-1, 35, INT_MIN, INT_MAX}) {
+        for (bool enable : {true, false}) {
+            SCOPED_TRACE("type " + std::to_string(type));
+            logs_reset();
+            EXPECT_EQ(scan_enable_type(enable, type), -1);
+            expect_one_error_line(kEnableSig, std::to_string(type));
+        }
+        logs_reset();
+        EXPECT_FALSE(scan_type_check(type));
+        std::vector<LogLine> got = logs_taken();
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[0], core_line(3, kCheckSig + ", type = " + std::to_string(type)));
+        expect_error_line(got[1], kCheckSig, std::to_string(type));
+    }
+    EXPECT_EQ(open_fds(), fds);
+    expect_engine_saw_nothing();
+}
+
+TEST_F(DeviceRefused, TimeoutWithoutFourCharacters)
+{
+    for (int value : {10000, -1000, INT_MAX, INT_MIN}) {
+        SCOPED_TRACE("timeout " + std::to_string(value));
+        logs_reset();
+        EXPECT_EQ(scan_set_timeout(value), 0);
+        expect_one_error_line(kSetTimeoutSig, std::to_string(value));
+    }
+    expect_engine_saw_nothing();
+}
+
+TEST_F(DeviceRefused, CommandThatIsNullOrTooLong)
+{
+    EXPECT_EQ(scan_set_command(nullptr), 0);
+    expect_one_error_line(kCommandSig);
+
+    logs_reset();
+    const std::string text(256, 'x');
+    EXPECT_EQ(scan_set_command(text.c_str()), 0);
+    expect_one_error_line(kCommandSig);
+    expect_engine_saw_nothing();
+}
+
+}  // namespace

@@ -1,0 +1,342 @@
+// The three questions against the simulated engine: the frames they
+// write, the replies they accept or refuse, the answers they take out of
+// them, and their log lines.
+#include "device_env.h"
+
+#include <limits.h>
+
+namespace {
+
+// Failed reads of the poll before the reply arrives: their number depends
+// on the host's speed, so exact logs are compared without them.
+std::vector<LogLine> lines_without_misses(const std::string &sig, int *misses)
+{
+    std::vector<LogLine> lines = logs_taken();
+    *misses = drop_lines(&lines, poll_miss(sig));
+    return lines;
+}
+
+// The lines of a question's port cycle up to its write line.
+std::vector<LogLine> asked(std::vector<LogLine> lines, const std::string &write_line)
+{
+    for (const LogLine &l : uart_lines())
+        lines.push_back(l);
+    lines.push_back(core_line(3, write_line));
+    return lines;
+}
+
+class DeviceQueries : public DeviceTest {
+protected:
+    void set_enabled(int type, bool on)
+    {
+        sim_with_engine(sim, [=](SimEngine *e) { e->enabled[type] = on; });
+    }
+    void set_setting(const std::string &number, const std::string &value)
+    {
+        sim_with_engine(sim, [=](SimEngine *e) { sim_engine_set_setting(e, number, value); });
+    }
+};
+
+TEST_F(DeviceQueries, CheckReportsTheEngineState)
+{
+    for (bool on : {true, false}) {
+        SCOPED_TRACE(on ? "enabled" : "disabled");
+        set_enabled(5, on);
+        sim_clear_records(sim);
+        logs_reset();
+        int fds = open_fds();
+        EXPECT_EQ(scan_type_check(5), on);
+        EXPECT_EQ(open_fds(), fds);
+        EXPECT_EQ(str(sim_received(sim)), kHeader + "923001?.");
+
+        std::vector<LogLine> want = asked({core_line(3, kCheckSig + ", type = 5")},
+                                          kCheckSig + ", write check successful! ret = 11");
+        add_byte_lines(&want, kCheckSig, std::string("923001") + (on ? "1" : "0") + "\x06\r");
+        want.push_back(core_line(3, kCheckSig + ", [enable=" + (on ? "1" : "0") + "]\n"));
+        int misses = 0;
+        EXPECT_EQ(lines_without_misses(kCheckSig, &misses), want);
+        EXPECT_LE(misses, 9);
+    }
+}
+
+TEST_F(DeviceQueries, CheckLooksOnlyAtTheByteBeforeTheAck)
+{
+    set_enabled(0, true);
+    const struct {
+        std::string value;
+        bool enabled;
+    } cases[] = {{"01", true}, {"10", false}, {"Y", false}, {"2", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE("value " + c.value);
+        sim_push_fault(sim, sim_fault_bytes(SimFaultKind::CustomValue,
+                                            std::vector<uint8_t>(c.value.begin(), c.value.end())));
+        logs_reset();
+        EXPECT_EQ(scan_type_check(0), c.enabled);
+        EXPECT_EQ(logs_taken().back(),
+                  core_line(3, kCheckSig + ", [enable=" + (c.enabled ? "1" : "0") + "]\n"));
+    }
+}
+
+// A write that does not wait returns as soon as its frame is written; the
+// next port cycle's flush would discard it while the engine has not read
+// it yet, so each enable or disable is let through to the engine before
+// the check.
+TEST_F(DeviceQueries, EnableAndDisableAreSeenByTheCheck)
+{
+    size_t sent = 0;
+    for (int type : {7, 33}) {
+        for (bool on : {true, false, true}) {
+            SCOPED_TRACE("type " + std::to_string(type) + (on ? " enabled" : " disabled"));
+            EXPECT_EQ(scan_enable_type(on, type), 11);
+            ASSERT_EQ(frames(++sent).size(), sent);
+            EXPECT_EQ(scan_type_check(type), on);
+            sent++;
+        }
+    }
+}
+
+TEST_F(DeviceQueries, SilenceGivesTenFailedReadsAndNoAnswer)
+{
+    sim_set_persistent_fault(sim, sim_fault(SimFaultKind::Silence));
+    int fds = open_fds();
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(scan_type_check(0));
+    EXPECT_GE(ms_since(start), 95);
+    std::vector<LogLine> want =
+        asked({core_line(3, kCheckSig + ", type = 0")}, kCheckSig + ", write check successful! ret = 11");
+    want.insert(want.end(), 10, poll_miss(kCheckSig));
+    EXPECT_EQ(logs_taken(), want);
+
+    logs_reset();
+    start = std::chrono::steady_clock::now();
+    char *timeout = scan_get_timeout();
+    EXPECT_GE(ms_since(start), 95);
+    ASSERT_NE(timeout, nullptr);
+    EXPECT_STREQ(timeout, "");
+    want = asked({}, kTimeoutGetSig + ", write successful! ret = 11");
+    want.insert(want.end(), 10, poll_miss(kTimeoutGetSig));
+    EXPECT_EQ(logs_taken(), want);
+
+    logs_reset();
+    char *value = scan_query_data(861001);
+    ASSERT_NE(value, nullptr);
+    EXPECT_STREQ(value, "");
+    want = asked(query_prep_lines("861001"), kQuerySig + ", write query successful! ret = 11");
+    want.insert(want.end(), 10, poll_miss(kQuerySig));
+    EXPECT_EQ(logs_taken(), want);
+    EXPECT_EQ(open_fds(), fds);
+}
+
+TEST_F(DeviceQueries, RefusedReadThenReplyInTheSamePoll)
+{
+    sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+    // The first read has an ACK byte inside, but not second to last.
+    const std::string garbage = "\x15\xAA\x55\x06\x01\x7F";
+    std::thread script = run_script(kCheckSig, {garbage, "9990011\x06\r"});
+    EXPECT_TRUE(scan_type_check(0));
+    script.join();
+
+    std::vector<LogLine> want =
+        asked({core_line(3, kCheckSig + ", type = 0")}, kCheckSig + ", write check successful! ret = 11");
+    add_byte_lines(&want, kCheckSig, garbage);
+    add_byte_lines(&want, kCheckSig, "9990011\x06\r");
+    want.push_back(core_line(3, kCheckSig + ", [enable=1]\n"));
+    int misses = 0;
+    EXPECT_EQ(lines_without_misses(kCheckSig, &misses), want);
+    EXPECT_LE(misses, 8);
+}
+
+TEST_F(DeviceQueries, RepliesWithoutTheAckSecondToLastAreRefused)
+{
+    set_enabled(0, true);
+    sim_push_fault(sim, sim_fault(SimFaultKind::NoAck));
+    EXPECT_FALSE(scan_type_check(0));
+    std::vector<LogLine> got = logs_taken();
+    EXPECT_EQ(count_lines(got, poll_miss(kCheckSig)) + 1, 10) << "one read brought the reply";
+    EXPECT_EQ(byte_lines_logged(kCheckSig), 8u);  // "9990011" and the final byte
+
+    sim_push_fault(sim, sim_fault(SimFaultKind::ExtraBytes));
+    logs_reset();
+    EXPECT_FALSE(scan_type_check(0));
+    EXPECT_EQ(byte_lines_logged(kCheckSig), 11u);  // the reply and "XY" in one read
+    EXPECT_EQ(count_lines(logs_taken(), core_line(3, kCheckSig + ", [enable=1]\n")), 0);
+
+    // "861001", ACK, "3000", final: an ACK stands in the reply, but not
+    // where the reply's end puts it.
+    sim_push_fault(sim, sim_fault(SimFaultKind::AckMisplaced));
+    logs_reset();
+    char *timeout = scan_get_timeout();
+    ASSERT_NE(timeout, nullptr);
+    EXPECT_STREQ(timeout, "");
+    EXPECT_EQ(byte_lines_logged(kTimeoutGetSig), 12u);
+    EXPECT_EQ(count_lines(logs_taken(), core_line(3, kTimeoutGetSig + ", ")), 0);
+
+    // A setting the engine does not know: echo, NAK, final byte.
+    logs_reset();
+    char *value = scan_query_data(123456);
+    ASSERT_NE(value, nullptr);
+    EXPECT_STREQ(value, "");
+    EXPECT_EQ(count_lines(logs_taken(), core_line(3, kQuerySig + ", ")), 0);
+}
+
+// Every read is a reply of its own: bytes of an earlier read are never
+// joined to a later, shorter one.
+TEST_F(DeviceQueries, EarlierReadIsNotJoinedToALaterOne)
+{
+    sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+    std::thread script = run_script(kQuerySig, {"ABCDEFGH", "\x06\r"});
+    char *value = scan_query_data(861001);
+    script.join();
+    ASSERT_NE(value, nullptr);
+    EXPECT_STREQ(value, "");
+
+    int misses = 0;
+    std::vector<LogLine> got = lines_without_misses(kQuerySig, &misses);
+    std::vector<LogLine> tail;
+    add_byte_lines(&tail, kQuerySig, "ABCDEFGH\x06\r");
+    tail.push_back(core_line(3, kQuerySig + ", "));  // the two bytes were taken as the reply
+    ASSERT_GE(got.size(), tail.size());
+    EXPECT_EQ(std::vector<LogLine>(got.end() - static_cast<long>(tail.size()), got.end()), tail);
+    EXPECT_LE(misses, 8);
+}
+
+TEST_F(DeviceQueries, RepliesTooShortForTheirValueAreRefused)
+{
+    // Check: a value byte must stand before the ACK byte.
+    sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+    std::thread script = run_script(kCheckSig, {"\x06\r", "9990011\x06\r"});
+    EXPECT_TRUE(scan_type_check(0));
+    script.join();
+    std::vector<LogLine> got = logs_taken();
+    std::vector<LogLine> tail;
+    add_byte_lines(&tail, kCheckSig, "\x06\r");
+    add_byte_lines(&tail, kCheckSig, "9990011\x06\r");
+    tail.push_back(core_line(3, kCheckSig + ", [enable=1]\n"));
+    drop_lines(&got, poll_miss(kCheckSig));
+    ASSERT_GE(got.size(), tail.size());
+    EXPECT_EQ(std::vector<LogLine>(got.end() - static_cast<long>(tail.size()), got.end()), tail);
+
+    // Timeout: four value bytes must stand before it; leading zeros stay.
+    sim_clear_records(sim);
+    sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+    logs_reset();
+    script = run_script(kTimeoutGetSig, {"\x06\r", "123\x06\r", "8610010005\x06\r"});
+    char *timeout = scan_get_timeout();
+    script.join();
+    ASSERT_NE(timeout, nullptr);
+    EXPECT_STREQ(timeout, "0005");
+    got = logs_taken();
+    EXPECT_EQ(count_lines(got, core_line(3, kTimeoutGetSig + ", 0005")), 1);
+    EXPECT_EQ(got.back(), core_line(3, kTimeoutGetSig + ", 0005"));
+
+    // Query: an ACK and a final byte make a reply, with nothing in it.
+    const std::string short_replies[] = {"\x06\r", "8610\x06\r", "861001\x06\r"};
+    for (const std::string &reply : short_replies) {
+        SCOPED_TRACE(reply.size());
+        sim_push_fault(sim, sim_fault_bytes(SimFaultKind::RawReply,
+                                            std::vector<uint8_t>(reply.begin(), reply.end())));
+        logs_reset();
+        char *value = scan_query_data(861001);
+        ASSERT_NE(value, nullptr);
+        EXPECT_STREQ(value, "");
+        EXPECT_EQ(logs_taken().back(), core_line(3, kQuerySig + ", "));
+    }
+}
+
+TEST_F(DeviceQueries, SixteenByteReadStaysInsideTheBuffer)
+{
+    // "861001", "0000" filler, "3000", ACK, final: 16 bytes in one read.
+    sim_push_fault(sim, sim_fault(SimFaultKind::Overlong));
+    char *timeout = scan_get_timeout();
+    ASSERT_NE(timeout, nullptr);
+    EXPECT_STREQ(timeout, "3000");
+    EXPECT_EQ(byte_lines_logged(kTimeoutGetSig), 16u);
+
+    sim_push_fault(sim, sim_fault(SimFaultKind::Overlong));
+    logs_reset();
+    char *value = scan_query_data(861001);
+    ASSERT_NE(value, nullptr);
+    EXPECT_STREQ(value, "00003000");
+    EXPECT_EQ(byte_lines_logged(kQuerySig), 11u + 16u);
+}
+
+TEST_F(DeviceQueries, TimeoutReplyLogLines)
+{
+    int fds = open_fds();
+    char *timeout = scan_get_timeout();
+    EXPECT_EQ(open_fds(), fds);
+    ASSERT_NE(timeout, nullptr);
+    EXPECT_STREQ(timeout, "3000");
+    EXPECT_EQ(str(sim_received(sim)), kHeader + "861001?.");
+    std::vector<LogLine> want = asked({}, kTimeoutGetSig + ", write successful! ret = 11");
+    add_byte_lines(&want, kTimeoutGetSig, "8610013000\x06\r");
+    want.push_back(core_line(3, kTimeoutGetSig + ", 3000"));
+    int misses = 0;
+    EXPECT_EQ(lines_without_misses(kTimeoutGetSig, &misses), want);
+
+    EXPECT_EQ(scan_set_timeout(5), 14);
+    timeout = scan_get_timeout();
+    ASSERT_NE(timeout, nullptr);
+    EXPECT_STREQ(timeout, "0005");
+    EXPECT_EQ(scan_set_timeout(-12), 14);
+    EXPECT_STREQ(scan_get_timeout(), "-012");
+}
+
+TEST_F(DeviceQueries, QueryFramesAndAnswers)
+{
+    set_setting("-5", "12");
+    set_setting("0", "A");
+    set_setting("2147483647", "42");
+    set_setting("-2147483648", "7");
+    const struct {
+        int number;
+        std::string text;
+        std::string answer;
+    } cases[] = {
+        {861001, "861001", "3000"},
+        {-5, "-5", "12"},
+        {0, "0", "A"},
+        {INT_MAX, "2147483647", "42"},
+        {INT_MIN, "-2147483648", "7"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        sim_clear_records(sim);
+        logs_reset();
+        int fds = open_fds();
+        char *value = scan_query_data(c.number);
+        EXPECT_EQ(open_fds(), fds);
+        ASSERT_NE(value, nullptr);
+        EXPECT_STREQ(value, c.answer.c_str());
+
+        const std::string frame = kHeader + c.text + "?.";
+        EXPECT_EQ(str(sim_received(sim)), frame);
+        std::vector<LogLine> want = asked(query_prep_lines(c.text), kQuerySig +
+                                          ", write query successful! ret = " +
+                                          std::to_string(frame.size()));
+        add_byte_lines(&want, kQuerySig, c.text + c.answer + "\x06\r");
+        want.push_back(core_line(3, kQuerySig + ", " + c.answer));
+        int misses = 0;
+        EXPECT_EQ(lines_without_misses(kQuerySig, &misses), want);
+    }
+}
+
+TEST_F(DeviceQueries, HungUpPortGivesNoAnswer)
+{
+    sim_push_fault(sim, sim_fault(SimFaultKind::Hangup));
+    int fds = open_fds();
+    char *timeout = scan_get_timeout();
+    ASSERT_TRUE(sim_hung_up(sim));
+    EXPECT_EQ(open_fds(), fds - 1) << "only the engine's master is gone";
+    ASSERT_NE(timeout, nullptr);
+    EXPECT_STREQ(timeout, "");
+    // Reads of a hung-up port return no bytes: no byte line, no failed
+    // read once it is hung up, no answer.
+    int misses = 0;
+    EXPECT_EQ(lines_without_misses(kTimeoutGetSig, &misses),
+              asked({}, kTimeoutGetSig + ", write successful! ret = 11"));
+    EXPECT_LT(misses, 10);
+}
+
+}  // namespace
