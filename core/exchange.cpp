@@ -26,6 +26,14 @@ int send_frame(const WriteOp &op, const void *frame, size_t len)
     return ret;
 }
 
+int ask(int fd, const char *sig, const char *what, const void *frame, size_t len,
+        unsigned char *reply, size_t min_len)
+{
+    int ret = port_write_frame(fd, frame, len);
+    log_write_result(sig, what, ret, PRIO_ERROR);
+    return poll_reply(fd, sig, reply, min_len);
+}
+
 int poll_reply(int fd, const char *sig, unsigned char *reply, size_t min_len)
 {
     for (int attempt = 0; attempt < kReplyAttempts; attempt++) {

@@ -19,6 +19,12 @@ struct WriteOp {
 // op.fail_result when the port fails.
 int send_frame(const WriteOp &op, const void *frame, size_t len);
 
+// Writes a question frame on the open port, logs the write ("%s, <what>
+// successful!/fail! ret = %d", failure at error) and polls for the reply,
+// also after a failed write. Returns what poll_reply returns.
+int ask(int fd, const char *sig, const char *what, const void *frame, size_t len,
+        unsigned char *reply, size_t min_len);
+
 // Polls for a reply: up to 10 reads, each 10 ms after the last, into
 // reply (kReplyBufLen bytes). Logs every attempt. Returns the length of
 // the first accepted reply text (at least min_len), or -1 when none was.

@@ -25,11 +25,9 @@ bool scan_type_check(int type)
         return false;
 
     unsigned char frame[kTypeFrameLen];
-    int ret = port_write_frame(fd, frame, type_frame(TYPE_CHECK, type, frame));
-    log_write_result(sig, "write check", ret, PRIO_ERROR);
-
+    size_t len = type_frame(TYPE_CHECK, type, frame);
     bool enable = false;
-    int n = poll_reply(fd, sig, reply, kCheckReplyMin);
+    int n = ask(fd, sig, "write check", frame, len, reply, kCheckReplyMin);
     if (n >= 0) {
         enable = check_reply_enabled(reply, static_cast<size_t>(n));
         CORE_LOG(PRIO_DEBUG, "%s, [enable=%d]\n", sig, enable ? 1 : 0);
@@ -51,11 +49,9 @@ char *scan_get_timeout()
     if (fd == -1)
         return nullptr;
 
-    int ret = port_write_frame(fd, kTimeoutQueryFrame, kTimeoutQueryFrameLen);
-    log_write_result(sig, "write", ret, PRIO_ERROR);
-
     memset(result, 0, sizeof texts->timeout);
-    int n = poll_reply(fd, sig, reply, kTimeoutReplyMin);
+    int n = ask(fd, sig, "write", kTimeoutQueryFrame, kTimeoutQueryFrameLen, reply,
+                kTimeoutReplyMin);
     if (n >= 0) {
         timeout_reply_value(reply, static_cast<size_t>(n), result);
         CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
@@ -86,11 +82,8 @@ char *scan_query_data(int number)
     if (fd == -1)
         return nullptr;
 
-    int ret = port_write_frame(fd, frame, write_len);
-    log_write_result(sig, "write query", ret, PRIO_ERROR);
-
     memset(result, 0, sizeof texts->query);
-    int n = poll_reply(fd, sig, reply, kQueryReplyMin);
+    int n = ask(fd, sig, "write query", frame, write_len, reply, kQueryReplyMin);
     if (n >= 0) {
         query_reply_value(reply, static_cast<size_t>(n), command_len, result);
         CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
