@@ -35,3 +35,14 @@ run_ctest build-arm
 
 stage "release check (stripped 32-bit ARM library)"
 bash tools/release-check.sh build-release-arm
+
+stage "sanitizers: AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer"
+bash scripts/sanitize.sh
+
+stage "bounded libFuzzer runs (20 s per target)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSCANJNI_FUZZ=ON -DSCANJNI_TESTS=OFF >/dev/null
+ninja -C build-fuzz
+ctest --test-dir build-fuzz/tests/fuzz --output-on-failure -j"$jobs"
+
+echo
+echo "==== every stage passed ===="

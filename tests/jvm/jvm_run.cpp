@@ -98,6 +98,12 @@ JvmRun jvm_run(JvmClassPath cp, const std::string& main_class,
         "-Xcheck:jni", "-XX:-UsePerfData", "-XX:TieredStopAtLevel=1",
         "-XX:-CreateCoredumpOnCrash", "-XX:ErrorFile=" JVM_LOG_DIR "/hs_err_%p.log",
         "-Djava.library.path=" JVM_LIBRARY_DIR, "-cp", class_path(cp), main_class};
+#ifdef JVM_PRELOAD
+    // The VM uses SIGSEGV itself and never frees much of what it takes.
+    argv.insert(argv.begin() + 3, {"LD_PRELOAD=" JVM_PRELOAD,
+                                   "ASAN_OPTIONS=handle_segv=0:allow_user_segv_handler=1:"
+                                   "detect_leaks=0:suppressions=" JVM_ASAN_SUPPRESSIONS});
+#endif
     argv.insert(argv.end(), args.begin(), args.end());
     DevnsRun child = devns_run(argv, kJvmTimeoutMs);
 
