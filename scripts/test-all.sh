@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs what is needed, builds, and runs every test:
-#   1. host build (x86_64): unit, pty, simulator, tool and JVM tests
+#   1. host build (x86_64): unit, pty, simulator, tool and JVM tests,
+#      then valgrind memcheck on a representative subset
 #   2. 32-bit ARM build: the core and simulator suites under qemu-arm
 #   3. the release check of the stripped ARM library
 #   4. AddressSanitizer + UndefinedBehaviorSanitizer build: every suite
@@ -26,6 +27,9 @@ stage "host build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build
 run_ctest build
+
+stage "valgrind memcheck on the device, fault and registration tests"
+bash scripts/valgrind.sh
 
 stage "32-bit ARM build and tests under qemu-arm"
 cmake -S . -B build-arm -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
