@@ -1,6 +1,6 @@
 #include "sim_codes.h"
 
-#include <cstring>
+#include <string.h>
 
 const char kSimTypeCodes[kSimTypeCount][7] = {
     "999001", "931001", "936001", "900003", "922001", "923001", "908002",
@@ -34,7 +34,7 @@ const size_t kSimSettingsAtStartCount =
 int sim_type_index(const char* text, size_t n) {
     if (n != 6) return -1;
     for (int i = 0; i < kSimTypeCount; ++i) {
-        if (std::memcmp(kSimTypeCodes[i], text, 6) == 0) return i;
+        if (memcmp(kSimTypeCodes[i], text, 6) == 0) return i;
     }
     return -1;
 }

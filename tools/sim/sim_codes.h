@@ -6,7 +6,7 @@
 //   const char* code = kSimTypeCodes[34];    // "914010"
 #pragma once
 
-#include <cstddef>
+#include <stddef.h>
 
 constexpr int kSimTypeCount = 35;
 extern const char kSimTypeCodes[kSimTypeCount][7];
