@@ -3,14 +3,18 @@
 # would ship: the exported symbols are exactly the library's documented
 # functions (JNI_OnLoad plain, all others C++ with their parameter types),
 # it needs only libc and liblog and no C++ runtime, and it is small.
+# The library and scanctl are compiled without the C++ library's headers.
 #   tools/release-check.sh [build-dir]
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-release-arm}
 
+# Without the C++ library's headers: what an app builds with ANDROID_STL=none.
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-      -DCMAKE_TOOLCHAIN_FILE="$src/cmake/arm-linux-gnueabihf.cmake" -DSCANJNI_TESTS=OFF >/dev/null
-ninja -C "$build" scanjni >/dev/null
+      -DCMAKE_TOOLCHAIN_FILE="$src/cmake/arm-linux-gnueabihf.cmake" -DSCANJNI_TESTS=OFF \
+      -DCMAKE_CXX_FLAGS=-nostdinc++ >/dev/null
+ninja -C "$build" scanjni scanctl >/dev/null
+echo "built without C++ library headers: libscanjni.so, scanctl"
 lib=$build/libscanjni.so
 stripped=$build/libscanjni.stripped.so
 arm-linux-gnueabihf-strip --strip-all -o "$stripped" "$lib"
