@@ -15,6 +15,7 @@
 #ifndef SCANJNI_SCANJNI_H
 #define SCANJNI_SCANJNI_H
 
+// Everything else in the library is hidden; this marks what is exported.
 #define SCANJNI_EXPORT __attribute__((visibility("default")))
 
 // Line settings on an open terminal descriptor. Returns 0, or -1 when the

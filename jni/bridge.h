@@ -6,10 +6,10 @@
 #ifndef SCANJNI_JNI_BRIDGE_H
 #define SCANJNI_JNI_BRIDGE_H
 
+#include "scanjni.h"
+
 #include <android/log.h>
 #include <jni.h>
-
-#define BRIDGE_EXPORT __attribute__((visibility("default")))
 
 #define JNI_TAG "SCANLIB_JNI"
 #define JNI_LOG(prio, ...) __android_log_print((prio), JNI_TAG, __VA_ARGS__)
@@ -17,21 +17,21 @@
 // Registration. Both return JNI_TRUE when the methods are registered and
 // JNI_FALSE otherwise; failures are logged, and a pending exception left
 // by the class lookup is described and cleared.
-BRIDGE_EXPORT jint registerNatives(JNIEnv *env);
-BRIDGE_EXPORT jint registerNativeMethods(JNIEnv *env, const char *className,
+SCANJNI_EXPORT jint registerNatives(JNIEnv *env);
+SCANJNI_EXPORT jint registerNativeMethods(JNIEnv *env, const char *className,
                                          JNINativeMethod *methods, int numMethods);
 
 // The adapters, one per native method. The jobject receiver is ignored.
-BRIDGE_EXPORT jboolean openDev(JNIEnv *env, jobject thiz);
-BRIDGE_EXPORT jboolean closeDev(JNIEnv *env, jobject thiz);
-BRIDGE_EXPORT jstring readData(JNIEnv *env, jobject thiz);
-BRIDGE_EXPORT jboolean checkType(JNIEnv *env, jobject thiz, jint type);
-BRIDGE_EXPORT jboolean enableType(JNIEnv *env, jobject thiz, jint type);
-BRIDGE_EXPORT jboolean disableType(JNIEnv *env, jobject thiz, jint type);
-BRIDGE_EXPORT jboolean setTimeout(JNIEnv *env, jobject thiz, jint timeout);
-BRIDGE_EXPORT jstring getTimeout(JNIEnv *env, jobject thiz);
-BRIDGE_EXPORT jboolean sendCommand(JNIEnv *env, jobject thiz, jstring command);
-BRIDGE_EXPORT jstring queryData(JNIEnv *env, jobject thiz, jint number);
-BRIDGE_EXPORT jboolean profileScanType(JNIEnv *env, jobject thiz);
+SCANJNI_EXPORT jboolean openDev(JNIEnv *env, jobject thiz);
+SCANJNI_EXPORT jboolean closeDev(JNIEnv *env, jobject thiz);
+SCANJNI_EXPORT jstring readData(JNIEnv *env, jobject thiz);
+SCANJNI_EXPORT jboolean checkType(JNIEnv *env, jobject thiz, jint type);
+SCANJNI_EXPORT jboolean enableType(JNIEnv *env, jobject thiz, jint type);
+SCANJNI_EXPORT jboolean disableType(JNIEnv *env, jobject thiz, jint type);
+SCANJNI_EXPORT jboolean setTimeout(JNIEnv *env, jobject thiz, jint timeout);
+SCANJNI_EXPORT jstring getTimeout(JNIEnv *env, jobject thiz);
+SCANJNI_EXPORT jboolean sendCommand(JNIEnv *env, jobject thiz, jstring command);
+SCANJNI_EXPORT jstring queryData(JNIEnv *env, jobject thiz, jint number);
+SCANJNI_EXPORT jboolean profileScanType(JNIEnv *env, jobject thiz);
 
 #endif

@@ -1,7 +1,7 @@
 // The VM's load hook: registers the native methods of ScanNative.
 #include "bridge.h"
 
-extern "C" BRIDGE_EXPORT jint JNI_OnLoad(JavaVM *vm, void *)
+extern "C" SCANJNI_EXPORT jint JNI_OnLoad(JavaVM *vm, void *)
 {
     JNIEnv *env = nullptr;
 
