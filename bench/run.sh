@@ -6,10 +6,7 @@ set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-bench}
 scale=${2:-1}
-# CMake's look-up of Java leaves an empty JVM directory in /tmp; take it
-# away again if it was not there before.
-perf_dir=/tmp/hsperfdata_$(id -un)
-[ -e "$perf_dir" ] || trap 'rmdir "$perf_dir" 2>/dev/null || true' EXIT
+. "$src/scripts/jvm-tmp.sh"
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C "$build" -j2 scanbench >/dev/null || {
     echo "run.sh: build failed; see: ninja -C $build scanbench" >&2

@@ -12,10 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
 
-# CMake's look-up of Java leaves an empty JVM directory in /tmp; take it
-# away again if it was not there before.
-perf_dir=/tmp/hsperfdata_$(id -un)
-[ -e "$perf_dir" ] || trap 'rmdir "$perf_dir" 2>/dev/null || true' EXIT
+. scripts/jvm-tmp.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build scanjni scanctl scan-sim >/dev/null

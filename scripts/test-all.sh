@@ -16,12 +16,7 @@ bash scripts/setup.sh
 jobs=2
 export HOSTLOG_QUIET=1
 
-# A JVM (CMake's look-up of Java runs one) leaves an empty performance data
-# directory in /tmp; take it away again if it was not there before.
-perf_dir=/tmp/hsperfdata_$(id -un)
-if [ ! -e "$perf_dir" ]; then
-    trap 'rmdir "$perf_dir" 2>/dev/null || true' EXIT
-fi
+. scripts/jvm-tmp.sh
 
 stage() { echo; echo "==== $* ===="; }
 
