@@ -1,14 +1,52 @@
 #include "exchange.h"
 #include "log.h"
 #include "port.h"
-#include "reply.h"
 
+#include <errno.h>
 #include <unistd.h>
 
 namespace {
 
 const int kReplyAttempts = 10;
 const unsigned int kSettleMs = 100;
+
+enum class Attempt { Found, Nothing, SomeBytes };
+
+// One attempt of the reply poll, until deadline_us. Every read that brings
+// bytes is logged and joins the stream. A read that finds the port
+// readable but brings nothing (a hung-up line) ends the attempt at its
+// deadline, so that a dead line never turns the poll into a busy loop.
+Attempt reply_attempt(int fd, const char *sig, size_t min_len, int64_t deadline_us,
+                      ReplyStream *stream, Reply *reply, ssize_t *last_read)
+{
+    bool got_bytes = false;
+    for (;;) {
+        bool readable = port_wait_input(fd, deadline_us);
+        unsigned char buf[kReplyBufLen];
+        ssize_t got = read(fd, buf, sizeof buf);
+        *last_read = got;
+        if (got > 0) {
+            got_bytes = true;
+            size_t n = text_len(buf, got);
+            log_byte_lines(sig, buf, n);
+            reply_stream_append(stream, buf, n);
+            if (reply_find(stream, min_len, reply))
+                return Attempt::Found;
+            // A reply holds no zero byte: nothing before one can be part
+            // of it.
+            if (n < static_cast<size_t>(got))
+                reply_stream_clear(stream);
+            continue;
+        }
+        if (!readable)
+            break;
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        port_sleep_until(deadline_us);
+        break;
+    }
+    return got_bytes ? Attempt::SomeBytes : Attempt::Nothing;
+}
 
 } // namespace
 
@@ -26,27 +64,27 @@ int send_frame(const WriteOp &op, const void *frame, size_t len)
     return ret;
 }
 
-int ask(int fd, const char *sig, const char *what, const void *frame, size_t len,
-        unsigned char *reply, size_t min_len)
+bool ask(int fd, const char *sig, const char *what, const void *frame, size_t len,
+         size_t min_len, ReplyStream *stream, Reply *reply)
 {
     int ret = port_write_frame(fd, frame, len);
     log_write_result(sig, what, ret, PRIO_ERROR);
-    return poll_reply(fd, sig, reply, min_len);
+    return poll_reply(fd, sig, min_len, stream, reply);
 }
 
-int poll_reply(int fd, const char *sig, unsigned char *reply, size_t min_len)
+bool poll_reply(int fd, const char *sig, size_t min_len, ReplyStream *stream, Reply *reply)
 {
+    reply_stream_clear(stream);
+    int64_t deadline_us = port_now_us();
     for (int attempt = 0; attempt < kReplyAttempts; attempt++) {
-        port_wait_ms(kPollIntervalMs);
-        ssize_t got = read(fd, reply, kReplyBufLen);
-        if (got < 0) {
-            CORE_LOG(PRIO_ERROR, "%s, check type error! ret = %d", sig, static_cast<int>(got));
-            continue;
-        }
-        size_t n = text_len(reply, got);
-        log_byte_lines(sig, reply, n);
-        if (reply_accepted(reply, n, min_len))
-            return static_cast<int>(n);
+        deadline_us += kPollIntervalMs * 1000;
+        ssize_t last_read = -1;
+        Attempt a = reply_attempt(fd, sig, min_len, deadline_us, stream, reply, &last_read);
+        if (a == Attempt::Found)
+            return true;
+        if (a == Attempt::Nothing && last_read < 0)
+            CORE_LOG(PRIO_ERROR, "%s, check type error! ret = %d", sig,
+                     static_cast<int>(last_read));
     }
-    return -1;
+    return false;
 }

@@ -3,6 +3,8 @@
 #ifndef SCANJNI_CORE_EXCHANGE_H
 #define SCANJNI_CORE_EXCHANGE_H
 
+#include "reply.h"
+
 #include <stddef.h>
 
 // How one write operation reports itself.
@@ -22,12 +24,14 @@ int send_frame(const WriteOp &op, const void *frame, size_t len);
 // Writes a question frame on the open port, logs the write ("%s, <what>
 // successful!/fail! ret = %d", failure at error) and polls for the reply,
 // also after a failed write. Returns what poll_reply returns.
-int ask(int fd, const char *sig, const char *what, const void *frame, size_t len,
-        unsigned char *reply, size_t min_len);
+bool ask(int fd, const char *sig, const char *what, const void *frame, size_t len,
+         size_t min_len, ReplyStream *stream, Reply *reply);
 
-// Polls for a reply: up to 10 reads, each 10 ms after the last, into
-// reply (kReplyBufLen bytes). Logs every attempt. Returns the length of
-// the first accepted reply text (at least min_len), or -1 when none was.
-int poll_reply(int fd, const char *sig, unsigned char *reply, size_t min_len);
+// Polls for a reply in 10 attempts of 10 ms. Each attempt reads whatever
+// arrives as soon as it arrives, logs it, and looks for a reply of at
+// least min_len bytes at the end of everything read so far; an attempt
+// in which nothing arrives logs its failed read. True, with the reply in
+// *reply (inside *stream), when one was found.
+bool poll_reply(int fd, const char *sig, size_t min_len, ReplyStream *stream, Reply *reply);
 
 #endif

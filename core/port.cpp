@@ -76,3 +76,37 @@ void port_wait_ms(unsigned int ms)
 {
     usleep(ms * 1000u);
 }
+
+int64_t port_now_us()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+bool port_wait_input(int fd, int64_t deadline_us)
+{
+    for (;;) {
+        int64_t left_us = deadline_us - port_now_us();
+        if (left_us <= 0)
+            return false;
+        struct pollfd pfd;
+        pfd.fd = fd;
+        pfd.events = POLLIN;
+        pfd.revents = 0;
+        // Rounded up, so that a wait never ends before its deadline.
+        int r = poll(&pfd, 1, static_cast<int>((left_us + 999) / 1000));
+        if (r > 0)
+            return true;
+        if (r < 0 && errno != EINTR) {
+            port_sleep_until(deadline_us); // never a busy loop
+            return false;
+        }
+    }
+}
+
+void port_sleep_until(int64_t deadline_us)
+{
+    for (int64_t left = deadline_us - port_now_us(); left > 0; left = deadline_us - port_now_us())
+        usleep(static_cast<useconds_t>(left));
+}

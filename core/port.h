@@ -4,10 +4,11 @@
 #define SCANJNI_CORE_PORT_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #define SCANNER_PORT "/dev/ttyMT1"
 
-// Wait before each read of a reply poll or a scan data poll.
+// Length of one attempt of a reply poll or a scan data poll.
 constexpr unsigned int kPollIntervalMs = 10;
 
 // Opens the scanner port non-blocking and applies 115200 8N1. On failure
@@ -27,5 +28,16 @@ int port_write_frame(int fd, const void *frame, size_t len);
 
 // Sleeps for the given number of milliseconds.
 void port_wait_ms(unsigned int ms);
+
+// The monotonic clock in microseconds; deadlines below are on it.
+int64_t port_now_us();
+
+// Waits until the port has something to read (bytes, or the end of the
+// line when it has hung up) or the deadline has passed. True when the
+// port became readable before the deadline.
+bool port_wait_input(int fd, int64_t deadline_us);
+
+// Sleeps until the deadline.
+void port_sleep_until(int64_t deadline_us);
 
 #endif

@@ -13,7 +13,8 @@
 bool scan_type_check(int type)
 {
     static const char sig[] = "bool scan_type_check(int)";
-    unsigned char reply[kReplyBufLen] = {};
+    ReplyStream stream;
+    Reply reply;
 
     CORE_LOG(PRIO_DEBUG, "%s, type = %d", sig, type);
     if (!type_index_valid(type)) {
@@ -27,9 +28,8 @@ bool scan_type_check(int type)
     unsigned char frame[kTypeFrameLen];
     size_t len = type_frame(TYPE_CHECK, type, frame);
     bool enable = false;
-    int n = ask(fd, sig, "write check", frame, len, reply, kCheckReplyMin);
-    if (n >= 0) {
-        enable = check_reply_enabled(reply, static_cast<size_t>(n));
+    if (ask(fd, sig, "write check", frame, len, kCheckReplyMin, &stream, &reply)) {
+        enable = check_reply_enabled(reply.text, reply.n);
         CORE_LOG(PRIO_DEBUG, "%s, [enable=%d]\n", sig, enable ? 1 : 0);
     }
     port_close(fd);
@@ -39,7 +39,8 @@ bool scan_type_check(int type)
 char *scan_get_timeout()
 {
     static const char sig[] = "char *scan_get_timeout()";
-    unsigned char reply[kReplyBufLen] = {};
+    ReplyStream stream;
+    Reply reply;
 
     ThreadTexts *texts = thread_texts(sig);
     if (texts == nullptr)
@@ -50,10 +51,9 @@ char *scan_get_timeout()
         return nullptr;
 
     memset(result, 0, sizeof texts->timeout);
-    int n = ask(fd, sig, "write", kTimeoutQueryFrame, kTimeoutQueryFrameLen, reply,
-                kTimeoutReplyMin);
-    if (n >= 0) {
-        timeout_reply_value(reply, static_cast<size_t>(n), result);
+    if (ask(fd, sig, "write", kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
+            &stream, &reply)) {
+        timeout_reply_value(reply.text, reply.n, result);
         CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
     }
     port_close(fd);
@@ -63,7 +63,8 @@ char *scan_get_timeout()
 char *scan_query_data(int number)
 {
     static const char sig[] = "char *scan_query_data(int)";
-    unsigned char reply[kReplyBufLen] = {};
+    ReplyStream stream;
+    Reply reply;
     char command[16];
     unsigned char frame[kQueryFrameMax];
 
@@ -83,9 +84,8 @@ char *scan_query_data(int number)
         return nullptr;
 
     memset(result, 0, sizeof texts->query);
-    int n = ask(fd, sig, "write query", frame, write_len, reply, kQueryReplyMin);
-    if (n >= 0) {
-        query_reply_value(reply, static_cast<size_t>(n), command_len, result);
+    if (ask(fd, sig, "write query", frame, write_len, kQueryReplyMin, &stream, &reply)) {
+        query_reply_value(reply.text, reply.n, command, command_len, result);
         CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
     }
     port_close(fd);

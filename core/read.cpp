@@ -1,16 +1,75 @@
 // scan_read_data: the bytes that the engine sends on its own.
+//
+// On a real line a scan arrives one byte every 86.8 us (115200 8N1), over
+// many reads. The read waits up to about one second for the first bytes,
+// then goes on reading until the line has been quiet for kScanQuietGapMs
+// or the buffer is full, and returns the whole message.
 #include "scanjni.h"
 #include "log.h"
 #include "port.h"
 #include "reply.h"
 #include "texts.h"
 
+#include <errno.h>
 #include <string.h>
 #include <unistd.h>
 
 namespace {
 
 const int kReadAttempts = 100;
+
+// Quiet time that ends a message. It is over 200 character times at
+// 115200 baud, so a UART driver that hands bytes over in bursts, or a tty
+// layer that delivers them late under load, never splits a message; and
+// it is a fifth of the 100 ms or more that lie between two trigger
+// presses, so two scans never merge.
+const unsigned int kScanQuietGapMs = 20;
+
+// Longest time a message may take once it has begun. A full buffer takes
+// 0.71 s at 115200 baud; a line that keeps trickling bytes beyond this is
+// no scan, and the call must still end.
+const unsigned int kScanMessageMaxMs = 2000;
+
+enum class FirstRead { Data, Empty, Nothing };
+
+// One attempt of the wait for the first bytes, until deadline_us. *got is
+// the last read's result.
+FirstRead first_read_attempt(int fd, char *data, int64_t deadline_us, ssize_t *got)
+{
+    for (;;) {
+        bool readable = port_wait_input(fd, deadline_us);
+        *got = read(fd, data, kScanBufLen);
+        if (*got > 0)
+            return FirstRead::Data;
+        if (*got == 0)
+            return FirstRead::Empty; // the end of the line: nothing will come
+        if (!readable)
+            return FirstRead::Nothing;
+        if (errno != EAGAIN && errno != EINTR) {
+            port_sleep_until(deadline_us);
+            return FirstRead::Nothing;
+        }
+    }
+}
+
+// Reads on after the first `have` bytes until the line is quiet, the
+// buffer is full or the message has gone on too long. Returns the bytes
+// in the buffer.
+size_t read_rest(int fd, char *data, size_t have)
+{
+    int64_t give_up_us = port_now_us() + kScanMessageMaxMs * 1000;
+    while (have < kScanBufLen) {
+        int64_t quiet_us = port_now_us() + kScanQuietGapMs * 1000;
+        if (!port_wait_input(fd, quiet_us < give_up_us ? quiet_us : give_up_us))
+            break;
+        ssize_t got = read(fd, data + have, kScanBufLen - have);
+        if (got > 0)
+            have += static_cast<size_t>(got);
+        else if (got == 0 || (errno != EAGAIN && errno != EINTR))
+            break;
+    }
+    return have;
+}
 
 } // namespace
 
@@ -27,14 +86,17 @@ char *scan_read_data()
     if (fd == -1)
         return nullptr;
 
+    int64_t deadline_us = port_now_us();
     for (int attempt = 0; attempt < kReadAttempts; attempt++) {
-        port_wait_ms(kPollIntervalMs);
-        ssize_t got = read(fd, data, kScanBufLen);
-        if (got < 0) {
+        deadline_us += kPollIntervalMs * 1000;
+        ssize_t got = -1;
+        FirstRead r = first_read_attempt(fd, data, deadline_us, &got);
+        if (r == FirstRead::Nothing) {
             CORE_LOG(PRIO_ERROR, "%s, read data error! ret = %d", sig, static_cast<int>(got));
             continue;
         }
-        size_t length = text_len(data, got);
+        size_t have = r == FirstRead::Data ? read_rest(fd, data, static_cast<size_t>(got)) : 0;
+        size_t length = text_len(data, static_cast<long>(have));
         CORE_LOG(PRIO_DEBUG, "%s, length = %d ", sig, static_cast<int>(length));
         log_byte_lines(sig, data, length);
         break;

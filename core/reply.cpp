@@ -13,6 +13,45 @@ size_t text_len(const void *buf, long got)
     return static_cast<size_t>(got);
 }
 
+void reply_stream_clear(ReplyStream *s)
+{
+    s->len = 0;
+}
+
+void reply_stream_append(ReplyStream *s, const unsigned char *p, size_t n)
+{
+    if (n >= kReplyBufLen) {
+        memcpy(s->bytes, p + n - kReplyBufLen, kReplyBufLen);
+        s->len = kReplyBufLen;
+        return;
+    }
+    size_t keep = s->len + n > kReplyBufLen ? kReplyBufLen - n : s->len;
+    memmove(s->bytes, s->bytes + s->len - keep, keep);
+    memcpy(s->bytes + keep, p, n);
+    s->len = keep + n;
+}
+
+bool reply_find(const ReplyStream *s, size_t min_len, Reply *out)
+{
+    size_t n = s->len;
+    if (n < 2 || s->bytes[n - 2] != kAck)
+        return false;
+    // An earlier ACK byte ends an earlier message together with the byte
+    // after it; the reply starts behind them, never before its own ACK.
+    size_t start = 0;
+    for (size_t i = n - 2; i-- > 0;) {
+        if (s->bytes[i] == kAck) {
+            start = i + 2 < n - 2 ? i + 2 : n - 2;
+            break;
+        }
+    }
+    if (!reply_accepted(s->bytes + start, n - start, min_len))
+        return false;
+    out->text = s->bytes + start;
+    out->n = n - start;
+    return true;
+}
+
 bool reply_accepted(const unsigned char *reply, size_t n, size_t min_len)
 {
     return n >= 2 && n >= min_len && reply[n - 2] == kAck;
@@ -29,11 +68,20 @@ void timeout_reply_value(const unsigned char *reply, size_t n, char value[5])
     value[4] = '\0';
 }
 
-size_t query_reply_value(const unsigned char *reply, size_t n, size_t echo_len, char *value)
+size_t query_reply_value(const unsigned char *reply, size_t n, const char *echo, size_t echo_len,
+                         char *value)
 {
-    size_t k = (n >= 2 + echo_len) ? n - 2 - echo_len : 0;
+    size_t end = n >= 2 ? n - 2 : 0; // the ACK byte's position
+    size_t from = echo_len;
+    for (size_t p = 0; echo_len > 0 && p + echo_len <= end; p++) {
+        if (memcmp(reply + p, echo, echo_len) == 0) {
+            from = p + echo_len;
+            break;
+        }
+    }
+    size_t k = end > from ? end - from : 0;
     if (k > 0)
-        memcpy(value, reply + echo_len, k);
+        memcpy(value, reply + from, k);
     value[k] = '\0';
     return k;
 }

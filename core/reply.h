@@ -1,8 +1,10 @@
 // Reading the engine's answers, without any I/O.
 //
 // A reply is the value's text followed by the ACK byte 0x06 and one final
-// byte, possibly after an echo. Only the bytes that one read returned make
-// up a reply text; it ends at the first zero byte among them.
+// byte, possibly after an echo; it is at most 15 bytes long and holds no
+// zero byte. The engine's bytes reach the library over several reads, so
+// the bytes of one question's exchange are gathered in a ReplyStream and
+// the reply is looked for at the stream's end, where it has to stand.
 #ifndef SCANJNI_CORE_REPLY_H
 #define SCANJNI_CORE_REPLY_H
 
@@ -21,6 +23,31 @@ constexpr size_t kQueryReplyMin = 2;   // ACK, final byte
 // byte among them, or got when there is none; 0 when got is not positive.
 size_t text_len(const void *buf, long got);
 
+// The bytes of one exchange, oldest first. Only the newest kReplyBufLen
+// are kept: that is more than the longest reply, and what went before it
+// can only be noise.
+struct ReplyStream {
+    unsigned char bytes[kReplyBufLen];
+    size_t len;
+};
+
+void reply_stream_clear(ReplyStream *s);
+
+// Adds n bytes at the end, dropping the oldest bytes beyond kReplyBufLen.
+void reply_stream_append(ReplyStream *s, const unsigned char *p, size_t n);
+
+// The reply that the stream ends in: the bytes after the last earlier
+// message (an earlier ACK byte and the final byte after it) up to the end.
+struct Reply {
+    const unsigned char *text;
+    size_t n;
+};
+
+// True, with the reply in *out, when the stream ends in a reply: its
+// second-to-last byte is the ACK byte and the reply, counted from the end
+// of any earlier message in the stream, holds at least min_len bytes.
+bool reply_find(const ReplyStream *s, size_t min_len, Reply *out);
+
 // True when the reply text holds at least min_len bytes and its
 // second-to-last byte is the ACK byte.
 bool reply_accepted(const unsigned char *reply, size_t n, size_t min_len);
@@ -31,9 +58,13 @@ bool check_reply_enabled(const unsigned char *reply, size_t n);
 // Timeout reply: the four bytes before the ACK byte, zero-terminated.
 void timeout_reply_value(const unsigned char *reply, size_t n, char value[5]);
 
-// Query reply: the bytes after the echoed number text (echo_len bytes) up
-// to the ACK byte, zero-terminated in value (at least n - 1 bytes). Returns
-// the value's length; 0 when the reply holds nothing after the echo.
-size_t query_reply_value(const unsigned char *reply, size_t n, size_t echo_len, char *value);
+// Query reply: the bytes between the echoed number text (echo, echo_len
+// bytes) and the ACK byte, zero-terminated in value (at least n - 1
+// bytes). The echo is looked for from the reply's start, so that noise
+// ahead of the reply is skipped; where it is not found, the first echo_len
+// bytes are skipped instead. Returns the value's length; 0 when nothing
+// stands between the echo and the ACK byte.
+size_t query_reply_value(const unsigned char *reply, size_t n, const char *echo, size_t echo_len,
+                         char *value);
 
 #endif

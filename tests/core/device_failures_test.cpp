@@ -6,6 +6,7 @@
 
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <functional>
 
@@ -92,6 +93,34 @@ TEST_F(DeviceShape, DeviceThatIsNoTerminalFailsToConfigure)
 
 // Output stopped at the terminal (tcflow TCOOFF on the harness's slave
 // descriptor): the library's non-blocking writes fail with EAGAIN.
+// A caller without a controlling terminal (a daemon after setsid()) must
+// not get the port as one: it would then receive SIGHUP when the line
+// hangs up. Every operation opens the port the same way, so the open
+// frame stands for all. A child process is needed for a session of its
+// own; no other thread runs while it forks.
+TEST_F(DeviceShape, PortNeverBecomesTheControllingTerminal)
+{
+    int master = devns_install_pty();
+    ASSERT_GE(master, 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setsid() < 0 || scan_open_dev(true) != 3)
+            _exit(2);
+        // Field 7 of /proc/self/stat is the controlling terminal, 0 for none.
+        FILE *f = fopen("/proc/self/stat", "r");
+        int tty = -1;
+        if (f == nullptr || fscanf(f, "%*d %*s %*c %*d %*d %*d %d", &tty) != 1)
+            _exit(3);
+        _exit(tty == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(master);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the port became the controlling terminal";
+}
+
 class DeviceBlocked : public DeviceTest {
 protected:
     void stop_output() { ASSERT_EQ(tcflow(devns_slave_fd(), TCOOFF), 0); }

@@ -63,7 +63,9 @@ TEST_F(DeviceRead, NothingComesForOneSecond)
     int fds = open_fds();
     auto start = std::chrono::steady_clock::now();
     char *data = scan_read_data();
-    EXPECT_GE(ms_since(start), 950);
+    long took = ms_since(start);
+    EXPECT_GE(took, 950);
+    EXPECT_LT(took, 1600) << "the wait for scan data is about one second";
     EXPECT_EQ(open_fds(), fds);
     ASSERT_NE(data, nullptr);
     EXPECT_STREQ(data, "");
@@ -90,9 +92,9 @@ TEST_F(DeviceRead, EveryNonZeroByteValue)
     EXPECT_EQ(got.back(), core_line(3, kReadSig + ", FF "));
 }
 
-// One read of a pty returns at most about 4 KiB, so the largest read the
-// port gives is taken whole, and nothing of what came later.
-TEST_F(DeviceRead, LargestReadOfThePortIsTakenWhole)
+// One read of a pty returns at most about 4 KiB: a longer scan takes
+// several reads and still comes back whole, logged once.
+TEST_F(DeviceRead, ScanLongerThanOneReadComesBackWhole)
 {
     std::string big(6000, 'x');
     for (size_t i = 0; i < big.size(); i++)
@@ -100,12 +102,9 @@ TEST_F(DeviceRead, LargestReadOfThePortIsTakenWhole)
     send_scan(big, 20);
     char *data = scan_read_data();
     ASSERT_NE(data, nullptr);
-    size_t n = strlen(data);
-    EXPECT_GE(n, 1u);
-    EXPECT_LT(n, big.size());
-    EXPECT_EQ(std::string(data), big.substr(0, n));
+    EXPECT_EQ(std::string(data), big);
     int misses = 0;
-    EXPECT_EQ(lines_without_misses(&misses), read_lines(big.substr(0, n)));
+    EXPECT_EQ(lines_without_misses(&misses), read_lines(big));
 }
 
 // When the engine goes away during the poll, the read finds the end of

@@ -5,6 +5,7 @@
 
 #include <string.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -54,19 +55,75 @@ TEST(TimeoutReply, FourBytesBeforeAckKeepLeadingZeros)
     EXPECT_STREQ(value, "3000");
 }
 
-TEST(QueryReply, SkipsTheEchoAndStopsAtAck)
+// The stream of one exchange: what the reply found at its end is, and
+// what it answers, whatever came ahead of it in the same exchange.
+struct StreamCase {
+    const char *name;
+    std::vector<std::string> reads;
+    size_t min_len;
+    bool found;
+    std::string reply; // the reply found, when found
+};
+
+TEST(ReplyStream, ReplyIsFoundAtTheEndOfEverythingRead)
 {
-    char value[16];
-    EXPECT_EQ(query_reply_value(u("8610013000\x06\r"), 12, 6, value), 4u);
-    EXPECT_STREQ(value, "3000");
-    // Nothing after the echo, or a reply shorter than the echo: empty.
-    EXPECT_EQ(query_reply_value(u("861001\x06\r"), 8, 6, value), 0u);
-    EXPECT_STREQ(value, "");
-    EXPECT_EQ(query_reply_value(u("86\x06\r"), 4, 6, value), 0u);
-    EXPECT_STREQ(value, "");
-    // The longest value a 16-byte read can hold, after a one-digit echo.
-    EXPECT_EQ(query_reply_value(u("0ABCDEFGHIJKLM\x06\r"), 16, 1, value), 13u);
-    EXPECT_STREQ(value, "ABCDEFGHIJKLM");
+    const std::string full16 = "8610010000" "3000\x06\r";
+    const StreamCase cases[] = {
+        {"whole in one read", {"9990011\x06\r"}, kCheckReplyMin, true, "9990011\x06\r"},
+        {"byte by byte", {"9", "990", "01", "1", "\x06", "\r"}, kCheckReplyMin, true,
+         "9990011\x06\r"},
+        {"straddling two reads", {"9000031", "\x06\r"}, kCheckReplyMin, true, "9000031\x06\r"},
+        {"ACK not yet followed by the final byte", {"3000\x06"}, kTimeoutReplyMin, false, ""},
+        {"noise ahead", {"861001BBBBBBBBB", "8610013000\x06\r"}, kTimeoutReplyMin, true,
+         "BBBB8610013000\x06\r"},
+        {"refused short reply ahead", {"\x06\r", "123\x06\r"}, kTimeoutReplyMin, false, ""},
+        {"reply after a refused one", {"\x06\r", "123\x06\r", "8610010005\x06\r"},
+         kTimeoutReplyMin, true, "8610010005\x06\r"},
+        {"garbage with an ACK ahead", {"\x15\xAA\x55\x06\x01\x7F", "9990011\x06\r"},
+         kCheckReplyMin, true, "\x7F" "9990011\x06\r"},
+        {"ACK only, for a query", {"\x06\r"}, kQueryReplyMin, true, "\x06\r"},
+        {"sixteen bytes kept of forty", {std::string(24, '0'), full16}, kTimeoutReplyMin, true,
+         full16},
+        {"ACK third to last", {"3000\x06\r\r"}, kTimeoutReplyMin, false, ""},
+    };
+    for (const StreamCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        ReplyStream s;
+        reply_stream_clear(&s);
+        for (const std::string &r : c.reads)
+            reply_stream_append(&s, u(r.c_str()), r.size());
+        EXPECT_LE(s.len, kReplyBufLen);
+        Reply reply{};
+        ASSERT_EQ(reply_find(&s, c.min_len, &reply), c.found);
+        if (c.found) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(reply.text), reply.n), c.reply);
+        }
+    }
+}
+
+TEST(QueryReply, ValueStandsBetweenTheEchoAndTheAck)
+{
+    struct {
+        const char *reply;
+        const char *echo;
+        const char *value;
+    } const cases[] = {
+        {"8610013000\x06\r", "861001", "3000"},
+        {"BBBB8610013000\x06\r", "861001", "3000"}, // noise ahead of the echo
+        {"03000\x06\r", "0", "3000"},               // the value holds the echo's digit
+        {"1100\x06\r", "1", "100"},
+        {"861001\x06\r", "861001", ""},             // nothing after the echo
+        {"86\x06\r", "861001", ""},                 // shorter than the echo
+        {"ABCDEFGH\x06\r", "861001", "GH"},         // no echo: its length is skipped
+        {"0ABCDEFGHIJKLM\x06\r", "0", "ABCDEFGHIJKLM"}, // the longest value
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.reply);
+        char value[16];
+        size_t n = strlen(c.reply);
+        EXPECT_EQ(query_reply_value(u(c.reply), n, c.echo, strlen(c.echo), value), strlen(c.value));
+        EXPECT_STREQ(value, c.value);
+    }
 }
 
 } // namespace

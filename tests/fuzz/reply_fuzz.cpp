@@ -1,11 +1,12 @@
 // The answers of the three questions, taken out of arbitrary reads.
 //
-// Input: one byte that sets the echo length of the query (0 to 16), then
-// up to ten reads, each a length byte L and its bytes. L % 18 - 1 is what
-// the read returns (-1 a failed read, else 0 to 16 bytes, fewer when the
-// input runs out). Each question polls the same reads the way the core
-// does: one 16-byte reply buffer, zeroed once and never cleared between
-// reads, the reply text taken from the bytes of the latest read only.
+// Input: one byte that sets the echo length of the query (0 to 16; the
+// echo is the first bytes of the first read, or of "861001" padded), then
+// reads, each a length byte L and its bytes: L % 18 - 1 is what the read
+// returns (-1 a failed read, else 0 to 16 bytes, fewer when the input runs
+// out). Each question feeds the reads to a reply stream the way the core
+// does (each read's bytes up to its first zero byte; a zero byte starts the
+// stream anew) and takes its answer from the reply found at the end.
 #include "fuzz_check.h"
 #include "reply.h"
 
@@ -14,84 +15,90 @@
 
 namespace {
 
-const int kAttempts = 10;
+const int kMaxReads = 64;
 
 struct Reads {
     const uint8_t *data;
     size_t size;
 };
 
-// Runs the poll over the reads; returns the accepted reply's length, or
-// -1 when none was accepted. reply holds exactly kReplyBufLen bytes.
-long poll(Reads in, unsigned char *reply, size_t min_len)
+// Feeds the reads; returns true with the reply found at the stream's end.
+bool poll(Reads in, ReplyStream *s, size_t min_len, Reply *reply)
 {
-    for (int attempt = 0; attempt < kAttempts && in.size > 0; attempt++) {
+    reply_stream_clear(s);
+    for (int i = 0; i < kMaxReads && in.size > 0; i++) {
         long got = static_cast<long>(in.data[0] % (kReplyBufLen + 2)) - 1;
         in.data++;
         in.size--;
         if (got < 0)
-            continue; // a failed read stores nothing
+            continue;
         if (static_cast<size_t>(got) > in.size)
             got = static_cast<long>(in.size);
-        memcpy(reply, in.data, static_cast<size_t>(got));
+        auto buf = exact_buffer<unsigned char>(kReplyBufLen);
+        if (got > 0)
+            memcpy(buf.get(), in.data, static_cast<size_t>(got));
         in.data += got;
         in.size -= static_cast<size_t>(got);
 
-        size_t n = text_len(reply, got);
-        // Only this read's bytes, up to the first zero among them.
+        size_t n = text_len(buf.get(), got);
         FUZZ_REQUIRE(n <= static_cast<size_t>(got));
-        FUZZ_REQUIRE(no_zero(reply, n));
-        FUZZ_REQUIRE(n == static_cast<size_t>(got) || reply[n] == 0);
-        if (reply_accepted(reply, n, min_len)) {
-            FUZZ_REQUIRE(n >= 2 && n >= min_len && reply[n - 2] == kAck);
-            return static_cast<long>(n);
+        FUZZ_REQUIRE(no_zero(buf.get(), n));
+        reply_stream_append(s, buf.get(), n);
+        FUZZ_REQUIRE(s->len <= kReplyBufLen);
+        if (reply_find(s, min_len, reply)) {
+            // Inside the stream, at its end, long enough, ACK second to last.
+            FUZZ_REQUIRE(reply->text >= s->bytes && reply->text + reply->n == s->bytes + s->len);
+            FUZZ_REQUIRE(reply->n >= 2 && reply->n >= min_len && reply->text[reply->n - 2] == kAck);
+            FUZZ_REQUIRE(no_zero(reply->text, reply->n));
+            return true;
         }
-        FUZZ_REQUIRE(n < 2 || n < min_len || reply[n - 2] != kAck);
+        if (n < static_cast<size_t>(got))
+            reply_stream_clear(s);
     }
-    return -1;
+    return false;
 }
 
 void check_question(Reads in)
 {
-    auto reply = exact_buffer<unsigned char>(kReplyBufLen);
-    long n = poll(in, reply.get(), kCheckReplyMin);
-    if (n < 0)
+    ReplyStream s;
+    Reply r;
+    if (!poll(in, &s, kCheckReplyMin, &r))
         return;
-    bool enabled = check_reply_enabled(reply.get(), static_cast<size_t>(n));
-    FUZZ_REQUIRE(enabled == (reply[n - 3] == '1'));
+    bool enabled = check_reply_enabled(r.text, r.n);
+    FUZZ_REQUIRE(enabled == (r.text[r.n - 3] == '1'));
 }
 
 void timeout_question(Reads in)
 {
-    auto reply = exact_buffer<unsigned char>(kReplyBufLen);
-    long n = poll(in, reply.get(), kTimeoutReplyMin);
-    if (n < 0)
+    ReplyStream s;
+    Reply r;
+    if (!poll(in, &s, kTimeoutReplyMin, &r))
         return;
     auto value = exact_buffer<char>(5);
-    timeout_reply_value(reply.get(), static_cast<size_t>(n), value.get());
+    timeout_reply_value(r.text, r.n, value.get());
     // The four bytes right before the ACK byte, none of them zero.
     FUZZ_REQUIRE(strlen(value.get()) == 4);
-    FUZZ_REQUIRE(memcmp(value.get(), reply.get() + n - 6, 4) == 0);
+    FUZZ_REQUIRE(memcmp(value.get(), r.text + r.n - 6, 4) == 0);
 }
 
-void query_question(Reads in, size_t echo_len)
+void query_question(Reads in, const char *echo, size_t echo_len)
 {
-    auto reply = exact_buffer<unsigned char>(kReplyBufLen);
-    long n = poll(in, reply.get(), kQueryReplyMin);
-    if (n < 0)
+    ReplyStream s;
+    Reply r;
+    if (!poll(in, &s, kQueryReplyMin, &r))
         return;
     // The value buffer is as small as the function allows: n - 1 bytes.
-    size_t len = static_cast<size_t>(n);
-    auto value = exact_buffer<char>(len - 1);
-    size_t k = query_reply_value(reply.get(), len, echo_len, value.get());
-    if (len <= echo_len + 2) {
-        FUZZ_REQUIRE(k == 0);
-    } else {
-        // Everything between the echo and the ACK byte.
-        FUZZ_REQUIRE(echo_len + k + 2 == len);
-        FUZZ_REQUIRE(memcmp(value.get(), reply.get() + echo_len, k) == 0);
-    }
+    auto value = exact_buffer<char>(r.n - 1);
+    size_t k = query_reply_value(r.text, r.n, echo, echo_len, value.get());
     FUZZ_REQUIRE(strlen(value.get()) == k);
+    // A run of bytes that ends right before the ACK byte, after the echo
+    // or at least after echo_len bytes.
+    FUZZ_REQUIRE(k + 2 <= r.n);
+    FUZZ_REQUIRE(memcmp(value.get(), r.text + r.n - 2 - k, k) == 0);
+    const unsigned char *from = r.text + r.n - 2 - k;
+    bool after_echo = static_cast<size_t>(from - r.text) >= echo_len &&
+                      memcmp(from - echo_len, echo, echo_len) == 0;
+    FUZZ_REQUIRE(k == 0 || after_echo || from == r.text + echo_len);
 }
 
 } // namespace
@@ -101,9 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     size_t echo_len = data[0] % (kReplyBufLen + 1);
+    char echo[kReplyBufLen + 1] = "861001";
+    for (size_t i = 6; i < echo_len; i++)
+        echo[i] = '0';
     Reads reads = {data + 1, size - 1};
     check_question(reads);
     timeout_question(reads);
-    query_question(reads, echo_len);
+    query_question(reads, echo, echo_len);
     return 0;
 }

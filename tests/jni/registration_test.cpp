@@ -54,6 +54,8 @@ struct Script {
     std::string class_asked;
     std::vector<JNINativeMethod> table;
     std::vector<std::string> calls;
+    const char *released = nullptr; // the characters given back last
+    jstring released_from = nullptr;
 };
 Script g_vm;
 char g_class_token;
@@ -92,15 +94,19 @@ jint register_natives(JNIEnv *, jclass clazz, const JNINativeMethod *methods, ji
     return g_vm.register_result;
 }
 
+const char kUtfChars[] = "X";
+
 const char *get_string_utf_chars(JNIEnv *, jstring, jboolean *)
 {
     g_vm.calls.push_back("GetStringUTFChars");
-    return g_vm.utf_chars_given ? "X" : nullptr;
+    return g_vm.utf_chars_given ? kUtfChars : nullptr;
 }
 
-void release_string_utf_chars(JNIEnv *, jstring, const char *)
+void release_string_utf_chars(JNIEnv *, jstring s, const char *chars)
 {
     g_vm.calls.push_back("ReleaseStringUTFChars");
+    g_vm.released = chars;
+    g_vm.released_from = s;
 }
 
 jint get_env(JavaVM *, void **env, jint version);
@@ -261,6 +267,18 @@ TEST_F(Registration, SendCommandWithoutCharactersStopsAfterOneLine)
     // No release and no core call (the core would log under its own tag).
     EXPECT_EQ((std::vector<std::string>{"GetStringUTFChars"}), g_vm.calls);
     EXPECT_EQ((std::vector<Line>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logged());
+}
+
+// Whatever the core answers (here the port is absent), the characters
+// taken from the VM are given back, to the string they came from.
+TEST_F(Registration, SendCommandGivesBackTheCharactersItTook)
+{
+    char token;
+    jstring command = reinterpret_cast<jstring>(&token);
+    EXPECT_EQ(JNI_FALSE, sendCommand(&g_env, nullptr, command));
+    EXPECT_EQ((std::vector<std::string>{"GetStringUTFChars", "ReleaseStringUTFChars"}), g_vm.calls);
+    EXPECT_EQ(kUtfChars, g_vm.released);
+    EXPECT_EQ(command, g_vm.released_from);
 }
 
 } // namespace
