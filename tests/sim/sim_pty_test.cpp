@@ -92,6 +92,10 @@ TEST_F(SimPtyTest, TimedFaultsDelayAndRepeatTheReply) {
 }
 
 TEST_F(SimPtyTest, ScanDataArrivesAfterConfigureAndOnlyOnce) {
+    // The whole scan in one write, to see the pty's read limit.
+    SimLine instant;
+    instant.baud = 0;
+    sim_set_line(sim, instant);
     std::vector<uint8_t> big(5000);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
     sim_send_scan(sim, sim_scan(big, SimScanTrigger::AfterConfigure));
