@@ -66,6 +66,15 @@ std::string text(const std::vector<uint8_t>& v) { return std::string(v.begin(), 
 
 class SimPtyTest : public EngineFixture {};
 
+// Each message in one write. The port cycles here read every 10 ms and
+// expect whole messages, which a paced message arriving at any moment can
+// straddle.
+void instant_line(SimRunner* sim) {
+    SimLine instant;
+    instant.baud = 0;
+    sim_set_line(sim, instant);
+}
+
 const std::string kCheck0 = "\xFF" "M\r999001?.";
 
 TEST_F(SimPtyTest, AnswersAQuestionWithinThePoll) {
@@ -84,6 +93,7 @@ TEST_F(SimPtyTest, TimedFaultsDelayAndRepeatTheReply) {
     EXPECT_TRUE(late.reads.empty());
     EXPECT_EQ(late.read_errno, EAGAIN);
 
+    instant_line(sim);
     sim_push_fault(sim, sim_fault(SimFaultKind::Twice, 150));
     Cycle twice = port_cycle(kCheck0, 50, 2, 16);
     ASSERT_EQ(twice.reads.size(), 2u);
@@ -92,6 +102,8 @@ TEST_F(SimPtyTest, TimedFaultsDelayAndRepeatTheReply) {
 }
 
 TEST_F(SimPtyTest, ScanDataArrivesAfterConfigureAndOnlyOnce) {
+    // The whole scan in one write, to see the pty's read limit.
+    instant_line(sim);
     std::vector<uint8_t> big(5000);
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
     sim_send_scan(sim, sim_scan(big, SimScanTrigger::AfterConfigure));
@@ -108,6 +120,7 @@ TEST_F(SimPtyTest, ScanDataArrivesAfterConfigureAndOnlyOnce) {
 }
 
 TEST_F(SimPtyTest, RepeatingScanUntilCancelled) {
+    instant_line(sim);
     sim_send_scan(sim, sim_scan({'A', 'B'}, SimScanTrigger::Every, 0, 20));
     ASSERT_TRUE(sim_wait_scans_written(sim, 3, 5000));
     Cycle c = port_cycle("", 100, 1, 64);

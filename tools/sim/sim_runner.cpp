@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,11 +10,20 @@
 
 #include "sim_runner_state.h"
 
-int64_t sim_now_ms() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch())
-        .count();
+namespace {
+
+constexpr int64_t kUsPerMs = 1000;
+constexpr int64_t kNsPerUs = 1000;
+
+}  // namespace
+
+int64_t sim_now_us() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * kSimUsPerSecond + ts.tv_nsec / kNsPerUs;
 }
+
+int64_t sim_now_ms() { return sim_now_us() / kUsPerMs; }
 
 void sim_schedule(SimRunner* r, SimTimed item) {
     auto at = std::upper_bound(
@@ -76,6 +86,21 @@ void sim_set_settle_ms(SimRunner* r, int ms) {
     r->cycle.settle_ms = ms;
 }
 
+void sim_set_line(SimRunner* r, const SimLine& line) {
+    {
+        std::lock_guard<std::mutex> lock(r->mu);
+        r->line = line;
+        r->line.burst = std::max<size_t>(1, line.burst);
+        r->line.reply_delay_us = std::max(0, line.reply_delay_us);
+    }
+    sim_wake(r);
+}
+
+SimLine sim_line(SimRunner* r) {
+    std::lock_guard<std::mutex> lock(r->mu);
+    return r->line;
+}
+
 void sim_with_engine(SimRunner* r,
                      const std::function<void(SimEngine*)>& fn) {
     std::lock_guard<std::mutex> lock(r->mu);
@@ -105,7 +130,7 @@ SimScan sim_scan(const std::vector<uint8_t>& bytes, SimScanTrigger trigger,
 void sim_send_scan(SimRunner* r, const SimScan& scan) {
     {
         std::lock_guard<std::mutex> lock(r->mu);
-        int64_t due = sim_now_ms() + scan.delay_ms;
+        int64_t due = sim_now_us() + scan.delay_ms * kUsPerMs;
         switch (scan.trigger) {
             case SimScanTrigger::AfterDelay: {
                 SimTimed t;
@@ -181,12 +206,28 @@ bool sim_wait_scans_written(SimRunner* r, int count, int timeout_ms) {
     return wait_count(r, r->scans_written, count, timeout_ms);
 }
 
+std::vector<SimSentByte> sim_sent(SimRunner* r) { return locked_copy(r, r->sent); }
+
+bool sim_wait_sent(SimRunner* r, size_t count, int timeout_ms) {
+    return wait_for(r, timeout_ms, [r, count] { return r->sent.size() >= count; });
+}
+
+bool sim_wait_output_idle(SimRunner* r, int timeout_ms) {
+    return wait_for(r, timeout_ms, [r] {
+        bool timed_write = std::any_of(r->timed.begin(), r->timed.end(),
+                                       [](const SimTimed& t) { return !t.hangup; });
+        return r->hung_up ||
+               (r->output.empty() && r->after_configure.empty() && !timed_write);
+    });
+}
+
 bool sim_hung_up(SimRunner* r) { return locked_copy(r, r->hung_up); }
 
 void sim_clear_records(SimRunner* r) {
     std::lock_guard<std::mutex> lock(r->mu);
     r->engine.frames.clear();
     r->received.clear();
+    r->sent.clear();
     r->configures = 0;
     r->scans_written = 0;
 }

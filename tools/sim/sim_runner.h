@@ -24,6 +24,17 @@
 // than settle_ms between its two flushes needs a larger sim_set_settle_ms.
 // Scan data that the port has only partly taken when the next port cycle
 // starts is dropped, as that cycle's flush discards it anyway.
+//
+// The engine sends like a real one on a UART: every byte it sends (replies,
+// scan data, fault bytes) leaves at the line rate, 115200 8N1 by default
+// (86.8 us a byte), optionally in bursts, after an optional think time
+// before each reply. Messages queue behind each other on the one line.
+// Instant delivery (each message written in one piece) is baud 0:
+//   SimLine line;
+//   line.baud = 0;
+//   sim_set_line(sim, line);
+// sim_sent tells when each byte was written, sim_wait_output_idle waits
+// until everything queued has left.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +43,23 @@
 #include <vector>
 
 #include "sim_engine.h"
+#include "sim_pace.h"
 
 struct SimRunner;
+
+struct SimLine {
+    unsigned baud = kSimDefaultBaud;  // 0 = instant delivery (each message written in one piece)
+    size_t burst = 1;                 // bytes handed over together, >= 1
+    int reply_delay_us = 0;           // engine think time before each reply to a question
+};
+
+struct SimSentByte {
+    int64_t t_us;  // when the byte was written to the master (sim_now_us)
+    uint8_t byte;
+};
+
+int64_t sim_now_ms();  // CLOCK_MONOTONIC in milliseconds
+int64_t sim_now_us();  // CLOCK_MONOTONIC in microseconds
 
 enum class SimScanTrigger {
     AfterDelay,      // delay_ms from now
@@ -63,6 +89,9 @@ void sim_destroy(SimRunner* r);
 // hook must not call back into the runner.
 void sim_set_frame_hook(SimRunner* r, SimFrameHook hook, void* arg);
 void sim_set_settle_ms(SimRunner* r, int ms);
+// Any time; applies to messages that have not started on the line yet.
+void sim_set_line(SimRunner* r, const SimLine& line);
+SimLine sim_line(SimRunner* r);
 
 // Runs fn with the engine locked; the way to read or change engine state.
 void sim_with_engine(SimRunner* r, const std::function<void(SimEngine*)>& fn);
@@ -80,5 +109,12 @@ int sim_configures(SimRunner* r);                 // port configurations seen
 bool sim_wait_configures(SimRunner* r, int count, int timeout_ms);
 int sim_scans_written(SimRunner* r);              // scan writes completed
 bool sim_wait_scans_written(SimRunner* r, int count, int timeout_ms);
+// Every byte written to the master, in order.
+std::vector<SimSentByte> sim_sent(SimRunner* r);
+bool sim_wait_sent(SimRunner* r, size_t count, int timeout_ms);
+// True once nothing is queued or scheduled to be written: no reply or
+// fault bytes, no scan waiting for its delay or for a port configuration.
+// Repeating scans' future occurrences and a pending hang-up do not count.
+bool sim_wait_output_idle(SimRunner* r, int timeout_ms);
 bool sim_hung_up(SimRunner* r);
 void sim_clear_records(SimRunner* r);

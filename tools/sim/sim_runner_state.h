@@ -13,9 +13,10 @@
 #include "sim_cycle.h"
 #include "sim_engine.h"
 #include "sim_frames.h"
+#include "sim_pace.h"
 #include "sim_runner.h"
 
-// A write or hang-up that falls due at a given time.
+// A message or hang-up that falls due at a given time (microseconds).
 struct SimTimed {
     int64_t due = 0;
     std::vector<uint8_t> bytes;
@@ -23,16 +24,20 @@ struct SimTimed {
     bool is_scan = false;
 };
 
-// Bytes handed to the port but not yet taken by it.
+// A message on the line: queued behind the ones before it, then sent at
+// the pace fixed when it starts.
 struct SimOutput {
     std::vector<uint8_t> bytes;
-    size_t offset = 0;
+    int64_t ready_us = 0;  // when the engine handed it to the line
     bool is_scan = false;
+    size_t offset = 0;     // bytes the port has taken
+    bool started = false;
+    SimPace pace;
 };
 
 struct SimRepeat {
     SimScan scan;
-    int64_t next_due = 0;
+    int64_t next_due = 0;  // microseconds
 };
 
 struct SimRunner {
@@ -48,11 +53,15 @@ struct SimRunner {
     std::vector<uint8_t> received;
     int configures = 0;
     int scans_written = 0;
+    std::vector<SimSentByte> sent;
     bool hung_up = false;
     std::atomic<bool> stop{false};
 
     std::vector<SimTimed> timed;  // kept sorted by due time
     std::deque<SimOutput> output;
+    SimLine line;
+    int64_t line_free_us = 0;     // when the last started message has left
+    bool output_blocked = false;  // the port took fewer bytes than were due
     std::deque<SimScan> after_configure;
     std::vector<SimRepeat> repeats;
 
@@ -61,6 +70,5 @@ struct SimRunner {
     std::thread thread;
 };
 
-int64_t sim_now_ms();
 void sim_schedule(SimRunner* r, SimTimed item);  // r->mu held
 void sim_wake(SimRunner* r);
