@@ -149,6 +149,13 @@ TEST_F(DeviceQueries, RefusedReadThenReplyInTheSamePoll)
 
 TEST_F(DeviceQueries, RepliesWithoutTheAckSecondToLastAreRefused)
 {
+    // Each message is sent whole: at the line's pace the reply is looked
+    // for after every byte, so a reply followed by extra bytes is taken
+    // before they come, and "861001", ACK, "3" has the form of a reply (a
+    // well-formed one holds no ACK before its own).
+    SimLine instant;
+    instant.baud = 0;
+    sim_set_line(sim, instant);
     set_enabled(0, true);
     sim_push_fault(sim, sim_fault(SimFaultKind::NoAck));
     EXPECT_FALSE(scan_type_check(0));
