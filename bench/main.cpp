@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "devns.h"
+#include "linerate.h"
 #include "raw_cycle.h"
 #include "scanjni.h"
 #include "sim_runner.h"
@@ -76,7 +77,7 @@ void byte_line_cost() {
     size_t small_len = g_read_len;
     double big_us = read_with(8191, 21);
     size_t big_len = g_read_len;
-    printf("\nscan data read: 8191 bytes sent, %zu arrived in the one read and were logged\n"
+    printf("\nscan data read: 8191 bytes sent, %zu read and logged\n"
            "  (%zu-byte read %.1f us, %zu-byte read %.1f us)\n",
            big_len, small_len, small_us, big_len, big_us);
     if (big_len > small_len) {
@@ -118,10 +119,13 @@ void threads(int seconds_tenths) {
 
 }  // namespace
 
+// A scan data read ends once the line has been quiet this long.
+constexpr double kScanQuietGapMs = 20;
+
 int main(int argc, char** argv) {
     // The log stand-in echoes every line unless told to be quiet.
     setenv("HOSTLOG_QUIET", "1", 1);
-    int scale = argc > 1 ? atoi(argv[1]) : 1;
+    int scale = argc > 1 ? atoi(argv[1]) : 1;  // 0 for --syscalls
     if (scale < 1) scale = 1;
     if (geteuid() != 0 || !devns_enter()) {
         fprintf(stderr, "scanbench: needs root for a private mount namespace\n");
@@ -133,19 +137,28 @@ int main(int argc, char** argv) {
         fprintf(stderr, "scanbench: cannot start the simulated engine\n");
         return 1;
     }
-    // Scan data goes out 2 ms after the library's configuration: well
-    // before its first read 10 ms later.
+    // Scan data goes out 2 ms after the library's configuration.
     sim_set_settle_ms(g_sim, 2);
+    if (argc > 1 && strcmp(argv[1], "--syscalls") == 0) {
+        bench_syscall_marks(g_sim);
+        sim_destroy(g_sim);
+        devns_teardown();
+        return 0;
+    }
+    // The first table has every message written whole, at once.
+    SimLine instant;
+    instant.baud = 0;
+    sim_set_line(g_sim, instant);
 
     const Op ops[] = {
         {"open", 0, 1000, op_open, nullptr},
         {"close", 0, 1000, op_close, nullptr},
         {"enable type", 0, 1000, op_enable, nullptr},
         {"disable type", 0, 1000, op_disable, nullptr},
-        {"check type (answered)", 10, 60, op_check, nullptr},
-        {"get timeout (answered)", 10, 60, op_get_timeout, nullptr},
-        {"query (answered)", 10, 60, op_query, nullptr},
-        {"read (13 bytes waiting)", 10, 60, op_read, queue_scan},
+        {"check type (answered)", 0, 200, op_check, nullptr},
+        {"get timeout (answered)", 0, 200, op_get_timeout, nullptr},
+        {"query (answered)", 0, 200, op_query, nullptr},
+        {"read (13 bytes waiting)", kScanQuietGapMs, 60, op_read, queue_scan},
         {"set timeout", 100, 15, op_set_timeout, nullptr},
         {"send command", 100, 15, op_command, nullptr},
         {"profile", 100, 15, op_profile, nullptr},
@@ -172,6 +185,7 @@ int main(int argc, char** argv) {
     }
     byte_line_cost();
     threads(10);
+    bench_line_rate(g_sim, scale);
     sim_destroy(g_sim);
     devns_teardown();
     return 0;
