@@ -19,7 +19,7 @@ build64=${build32}64
 # What an NDK build adds to every compile besides _FORTIFY_SOURCE=2 (which
 # CMakeLists.txt sets): unwind tables and the stack protector. The NDK links
 # with lld, and so does this check: GNU ld pads the file so that the RELRO
-# part ends on a page boundary (3 KiB on 32-bit, 12 KiB on 64-bit with
+# part ends on a page boundary (2.5 KiB on 32-bit, 12 KiB on 64-bit with
 # 16 KiB pages), which lld does not, and which would not be what ships.
 ndk_flags="-funwind-tables -fstack-protector-strong"
 lld_dir=$(dirname "$(readlink -f "$(command -v ld.lld)")")
