@@ -1,13 +1,7 @@
 # Cross build for 32-bit ARM Linux (armhf) with Debian's cross compiler;
 # the programs run under qemu-arm. On this target char is unsigned and
 # long and size_t are 32 bits, as on armeabi-v7a Android.
-set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
-set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
-set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+set(CROSS_TRIPLE arm-linux-gnueabihf)
+set(CROSS_EMULATOR qemu-arm)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -55,8 +55,8 @@ int scan_set_command(const char *command)
     }
     size_t n = strnlen(command, kMaxCommandText + 1);
     if (n > kMaxCommandText) {
-        CORE_LOG(PRIO_ERROR, "%s, command longer than %d bytes!", sig,
-                 static_cast<int>(kMaxCommandText));
+        CORE_LOG(PRIO_ERROR, "%s, command longer than %d bytes! length = %zu", sig,
+                 static_cast<int>(kMaxCommandText), strlen(command));
         return 0;
     }
     CORE_LOG(PRIO_DEBUG, "%s, command = %s, length = %d\n", sig, command, static_cast<int>(n));

@@ -7,7 +7,7 @@ packages=(
     googletest libgtest-dev libbenchmark-dev
     android-liblog-dev android-libnativehelper-dev
     openjdk-17-jdk-headless
-    g++-arm-linux-gnueabihf qemu-user
+    g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user lld
     clang libclang-rt-14-dev
     valgrind
 )

@@ -3,10 +3,11 @@
 #   1. host build (x86_64): unit, pty, simulator, tool and JVM tests,
 #      then valgrind memcheck on a representative subset
 #   2. 32-bit ARM build: the core and simulator suites under qemu-arm
-#   3. the release check of the stripped ARM library
-#   4. AddressSanitizer + UndefinedBehaviorSanitizer build: every suite
-#   5. ThreadSanitizer build: the thread tests
-#   6. bounded libFuzzer runs of every fuzz target
+#   3. 64-bit ARM build: the same suites under qemu-aarch64
+#   4. the release check of the stripped 32-bit and 64-bit ARM libraries
+#   5. AddressSanitizer + UndefinedBehaviorSanitizer build: every suite
+#   6. ThreadSanitizer build: the thread tests
+#   7. bounded libFuzzer runs of every fuzz target
 # Every stage must pass; the script stops at the first that fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,13 +34,22 @@ run_ctest build
 stage "valgrind memcheck on the device, fault and registration tests"
 bash scripts/valgrind.sh
 
-stage "32-bit ARM build and tests under qemu-arm"
-cmake -S . -B build-arm -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake >/dev/null
-ninja -C build-arm
-run_ctest build-arm
+# cross_stage <build-dir> <toolchain file>: the cross build and its suites
+# under the toolchain's emulator.
+cross_stage() {
+    cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+          -DCMAKE_TOOLCHAIN_FILE="cmake/$2" >/dev/null
+    ninja -C "$1" -j"$jobs"
+    run_ctest "$1"
+}
 
-stage "release check (stripped 32-bit ARM library)"
+stage "32-bit ARM build and tests under qemu-arm"
+cross_stage build-arm arm-linux-gnueabihf.cmake
+
+stage "64-bit ARM build and tests under qemu-aarch64"
+cross_stage build-arm64 aarch64-linux-gnu.cmake
+
+stage "release check (stripped 32-bit and 64-bit ARM libraries)"
 bash tools/release-check.sh build-release-arm
 
 stage "sanitizers: AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer"

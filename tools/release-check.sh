@@ -1,25 +1,35 @@
 #!/bin/bash
-# Builds the stripped 32-bit ARM libscanjni.so and checks what an app
-# would ship: the exported symbols are exactly the library's documented
+# Builds libscanjni.so and scanctl for the two ARM ABIs that an app ships,
+# 32-bit (armeabi-v7a) and 64-bit (arm64-v8a), with Debian's cross
+# compilers and the flags an NDK build adds, and checks what an app would
+# ship from each: the exported symbols are exactly the library's documented
 # functions (JNI_OnLoad plain, all others C++ with their parameter types),
-# it needs only libc and liblog and no C++ runtime, and it is small.
+# it needs only libc and liblog and no C++ runtime, its libc calls are the
+# fortified ones, it is small once stripped, 64-bit load segments are
+# aligned to 16 KiB, and scanctl finds the library beside itself.
 # The library and scanctl are compiled without the C++ library's headers.
 #   tools/release-check.sh [build-dir]
+# The 32-bit build goes to build-dir (default build-release-arm), the
+# 64-bit one to build-dir64.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$src/build-release-arm}
+build32=${1:-$src/build-release-arm}
+build64=${build32}64
 
-# Without the C++ library's headers: what an app builds with ANDROID_STL=none.
-cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-      -DCMAKE_TOOLCHAIN_FILE="$src/cmake/arm-linux-gnueabihf.cmake" -DSCANJNI_TESTS=OFF \
-      -DCMAKE_CXX_FLAGS=-nostdinc++ >/dev/null
-ninja -C "$build" scanjni scanctl >/dev/null
-echo "built without C++ library headers: libscanjni.so, scanctl"
-lib=$build/libscanjni.so
-stripped=$build/libscanjni.stripped.so
-arm-linux-gnueabihf-strip --strip-all -o "$stripped" "$lib"
+# What an NDK build adds to every compile besides _FORTIFY_SOURCE=2 (which
+# CMakeLists.txt sets): unwind tables and the stack protector. The NDK links
+# with lld, and so does this check: GNU ld pads the file so that the RELRO
+# part ends on a page boundary (2.5 KiB on 32-bit, 12 KiB on 64-bit with
+# 16 KiB pages), which lld does not, and which would not be what ships.
+ndk_flags="-funwind-tables -fstack-protector-strong"
+lld_dir=$(dirname "$(readlink -f "$(command -v ld.lld)")")
+link_flags="-fuse-ld=lld -B$lld_dir"
 
-fail=0
+# Stripped size limits. The 64-bit library is larger: 8-byte pointers,
+# relocations and symbol entries, and A64 code is less dense than Thumb-2.
+limit_32=16384
+limit_64=24576
+
 expected=$(cat <<'LIST'
 JNI_OnLoad
 checkType(_JNIEnv*, _jobject*, int)
@@ -47,43 +57,97 @@ setTimeout(_JNIEnv*, _jobject*, int)
 set_uart_parm(int, unsigned int, int, char, int)
 LIST
 )
-actual=$(arm-linux-gnueabihf-nm -D --defined-only "$stripped" | awk '{print $3}' | c++filt | LC_ALL=C sort)
-if [ "$actual" = "$(echo "$expected" | LC_ALL=C sort)" ]; then
-    echo "exports: the $(echo "$actual" | wc -l) documented functions, nothing else"
-else
-    echo "exports differ (< expected, > actual):"
-    diff <(echo "$expected" | LC_ALL=C sort) <(echo "$actual") || true
-    fail=1
-fi
-if arm-linux-gnueabihf-nm -D --defined-only "$stripped" | awk '{print $3}' | grep -qx JNI_OnLoad; then
-    echo "JNI_OnLoad: plain symbol"
-else
-    echo "JNI_OnLoad: missing or decorated"; fail=1
-fi
-
-needed=$(arm-linux-gnueabihf-readelf -d "$stripped" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | LC_ALL=C sort | tr '\n' ' ')
-echo "needed: $needed"
-for lib_name in $needed; do
-    case $lib_name in
-        libc.so.*|liblog.so) ;;
-        *) echo "unexpected needed library: $lib_name"; fail=1 ;;
-    esac
-done
 # What only a C++ runtime provides (libc's own __cxa_finalize and
 # __cxa_atexit do not count).
 cxx_runtime='__cxa_(guard|pure_virtual|throw|begin_catch|end_catch|allocate|rethrow|thread_atexit)|__gxx_personality|_Unwind_|_Zn[wa]|_Zd[la]|_ZNSt|_ZSt'
-if arm-linux-gnueabihf-nm -D --undefined-only "$stripped" | grep -Eq "$cxx_runtime"; then
-    echo "C++ runtime symbols referenced:"
-    arm-linux-gnueabihf-nm -D --undefined-only "$stripped" | grep -E "$cxx_runtime"
-    fail=1
-else
-    echo "C++ runtime: none referenced"
-fi
 
-size=$(stat -c %s "$stripped")
-echo "stripped size: $size bytes ($(( (size + 1023) / 1024 )) KiB)"
-if [ "$size" -gt 16384 ]; then
-    echo "larger than 16 KiB"; fail=1
-fi
+fail=0
+bad() { echo "$abi: $*"; fail=1; }
+
+# check_abi ABI TRIPLE QEMU BUILD-DIR SIZE-LIMIT PAGE-SIZE
+check_abi() {
+    local abi=$1 triple=$2 qemu=$3 build=$4 limit=$5 align=$6
+    echo "== $abi ($triple)"
+    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+          -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$triple.cmake" -DSCANJNI_TESTS=OFF \
+          -DCMAKE_C_FLAGS="$ndk_flags" -DCMAKE_CXX_FLAGS="-nostdinc++ $ndk_flags" \
+          -DCMAKE_SHARED_LINKER_FLAGS="$link_flags" -DCMAKE_EXE_LINKER_FLAGS="$link_flags" \
+          >/dev/null
+    ninja -C "$build" scanjni scanctl >/dev/null
+    echo "$abi: built without C++ library headers: libscanjni.so, scanctl"
+    local lib=$build/libscanjni.so stripped=$build/libscanjni.stripped.so
+    "$triple-strip" --strip-all -o "$stripped" "$lib"
+
+    sh "$src/tools/fortify-check.sh" "$triple-nm" "$lib" | sed "s/^/$abi: /" || fail=1
+
+    local actual
+    actual=$("$triple-nm" -D --defined-only "$stripped" | awk '{print $3}' | c++filt | LC_ALL=C sort)
+    if [ "$actual" = "$(echo "$expected" | LC_ALL=C sort)" ]; then
+        echo "$abi: exports: the $(echo "$actual" | wc -l) documented functions, nothing else"
+    else
+        bad "exports differ (< expected, > actual):"
+        diff <(echo "$expected" | LC_ALL=C sort) <(echo "$actual") || true
+    fi
+    if "$triple-nm" -D --defined-only "$stripped" | awk '{print $3}' | grep -qx JNI_OnLoad; then
+        echo "$abi: JNI_OnLoad: plain symbol"
+    else
+        bad "JNI_OnLoad: missing or decorated"
+    fi
+
+    local needed lib_name
+    needed=$("$triple-readelf" -d "$stripped" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | LC_ALL=C sort | tr '\n' ' ')
+    echo "$abi: needed: $needed"
+    # Besides libc and liblog, two that only this glibc stand-in needs: the
+    # stack protector's __stack_chk_guard lives in glibc's dynamic linker
+    # (bionic keeps it in libc.so), and on 32-bit ARM the unwind tables
+    # refer to the EHABI personality routines, which libgcc_s provides here
+    # (an NDK build links its unwinder statically).
+    for lib_name in $needed; do
+        case $abi:$lib_name in
+            *:libc.so.*|*:liblog.so|*:ld-linux-*.so.*|armeabi-v7a:libgcc_s.so.1) ;;
+            *) bad "unexpected needed library: $lib_name" ;;
+        esac
+    done
+    if "$triple-nm" -D --undefined-only "$stripped" | grep -Eq "$cxx_runtime"; then
+        bad "C++ runtime symbols referenced:"
+        "$triple-nm" -D --undefined-only "$stripped" | grep -E "$cxx_runtime"
+    else
+        echo "$abi: C++ runtime: none referenced"
+    fi
+
+    # Every load segment of the library and of scanctl aligned to at least
+    # the page size that the ABI's devices may use.
+    local f seg_align
+    for f in "$stripped" "$build/tools/scanctl"; do
+        for seg_align in $("$triple-readelf" -lW "$f" | awk '$1 == "LOAD" {print $NF}'); do
+            [ $((seg_align)) -ge "$align" ] ||
+                bad "$(basename "$f"): a load segment aligned to $seg_align, below $align bytes"
+        done
+    done
+    echo "$abi: load segments aligned to $align bytes or more"
+
+    # scanctl finds the library in its own directory, as on a device after
+    # adb push of both: run a copy of the pair from a directory of its own.
+    local runpath device=$build/device
+    runpath=$("$triple-readelf" -d "$build/tools/scanctl" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+    [ "$runpath" = '$ORIGIN' ] || bad "scanctl RUNPATH is '$runpath', not \$ORIGIN"
+    rm -rf "$device" && mkdir "$device"
+    cp "$lib" "$build/tools/scanctl" "$device/"
+    if "$qemu" -L "/usr/$triple" "$device/scanctl" --help >/dev/null; then
+        echo "$abi: scanctl: RUNPATH \$ORIGIN, runs with libscanjni.so beside it"
+    else
+        bad "scanctl does not run beside libscanjni.so"
+    fi
+    rm -rf "$device"
+
+    local size
+    size=$(stat -c %s "$stripped")
+    echo "$abi: stripped size: $size bytes ($(( (size + 1023) / 1024 )) KiB, limit $(( limit / 1024 )) KiB)"
+    [ "$size" -le "$limit" ] || bad "larger than $(( limit / 1024 )) KiB"
+}
+
+check_abi armeabi-v7a arm-linux-gnueabihf qemu-arm "$build32" $limit_32 4096
+check_abi arm64-v8a aarch64-linux-gnu qemu-aarch64 "$build64" $limit_64 16384
+
 [ $fail -eq 0 ] && echo "release check: passed" || echo "release check: FAILED"
 exit $fail

@@ -65,9 +65,11 @@ public final class ScanNative {
      * Asks the engine whether a scan type is enabled. Blocks for the reply,
      * up to about 100 ms.
      *
-     * @param type the scan type index, 0 to 34 (not checked)
+     * @param type the scan type index, 0 to 34; any other index is refused
+     *             (false, nothing sent)
      * @return true when the engine reports the type as enabled; false when
-     *         it reports it disabled, gives no answer, or the port failed
+     *         it reports it disabled, gives no answer, the index is refused,
+     *         or the port failed
      */
     public static native boolean checkType(int type);
 
@@ -75,8 +77,10 @@ public final class ScanNative {
      * Sends the enable frame of a scan type. Blocks only while the port
      * takes the frame, about 100 ms at most.
      *
-     * @param type the scan type index, 0 to 34 (not checked)
-     * @return true when the frame went out
+     * @param type the scan type index, 0 to 34; any other index is refused
+     *             (false, nothing sent)
+     * @return true when the frame went out; false when the index is refused
+     *         or the port failed
      */
     public static native boolean enableType(int type);
 
@@ -84,8 +88,10 @@ public final class ScanNative {
      * Sends the disable frame of a scan type. Blocks only while the port
      * takes the frame, about 100 ms at most.
      *
-     * @param type the scan type index, 0 to 34 (not checked)
-     * @return true when the frame went out
+     * @param type the scan type index, 0 to 34; any other index is refused
+     *             (false, nothing sent)
+     * @return true when the frame went out; false when the index is refused
+     *         or the port failed
      */
     public static native boolean disableType(int type);
 

@@ -1,0 +1,12 @@
+# Shared part of the cross toolchain files: Debian's cross compiler for
+# CROSS_TRIPLE, its libraries under /usr/CROSS_TRIPLE, and the programs
+# run under CROSS_EMULATOR (qemu-user) with that sysroot.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_C_COMPILER ${CROSS_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${CROSS_TRIPLE}-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/${CROSS_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CROSS_EMULATOR} -L /usr/${CROSS_TRIPLE})
