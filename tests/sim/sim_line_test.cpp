@@ -119,7 +119,7 @@ TEST_F(SimLineTest, MessagesQueueOnOneLineAndAFlushDropsAPartlySentScan) {
     ASSERT_TRUE(sim_wait_sent(sim, 10, kWaitMs));
     ASSERT_EQ(write(devns_slave_fd(), kCheck0.data(), kCheck0.size()),
               static_cast<ssize_t>(kCheck0.size()));
-    ASSERT_TRUE(sim_wait_output_idle(sim, kWaitMs));
+    ASSERT_TRUE(sim_wait_sent(sim, kScan + kReplySize, kWaitMs));
     std::vector<SimSentByte> sent = sim_sent(sim);
     ASSERT_EQ(sent.size(), kScan + kReplySize);
     std::string order;

@@ -135,7 +135,8 @@ group_scan_sim() {
     run_sim -- /nonexistent/command
     expect_rc 127 "command that cannot run"
 
-    for bad in "--enable 35" "--timeout x" "--fault bogus" "--fault delay" "--every 0" "--scan-hex 4" "--setting 12" "--bogus 1"; do
+    for bad in "--enable 35" "--timeout x" "--fault bogus" "--fault delay" "--every 0" "--scan-hex 4" "--setting 12" "--bogus 1" \
+               "--line-rate 0" "--line-rate fast" "--burst 0" "--reply-delay 0.0005" "--reply-delay -1" "--reply-delay 1."; do
         run_sim $bad -- sh -c 'echo ran'
         expect_rc 125 "scan-sim $bad"
         expect_lacks '^ran$' "scan-sim $bad"
@@ -160,6 +161,28 @@ group_scan_sim() {
     expect_rc 0 "repeated scan data"
     n=$(printf '%s\n' "$out" | grep -c '^R$')
     [ "$n" -eq 2 ] || fail "repeated scan data read $n times, expected 2"
+
+    # The line: at 1200 baud 120 bytes take 1 s, so 0.5 s into the scan a
+    # reader finds part of it, in whole bursts of 8; with the line off, all.
+    scan=$(printf '%0120d' 0)
+    reader="stty raw -echo </dev/ttyMT1 && sleep 0.6 && dd if=/dev/ttyMT1 bs=4096 count=1 iflag=nonblock 2>/dev/null | wc -c"
+    for line in "--line-rate 1200 --burst 8" "--line-rate off"; do
+        run_sim --quiet-frames $line --scan "$scan" --every 60s --delay 100ms -- sh -c "$reader"
+        expect_rc 0 "reader with $line"
+        n=$(printf '%s\n' "$out" | sed -n 's/^ *\([0-9][0-9]*\)$/\1/p')
+        case "$line:${n:-none}" in
+            *off:120) ;;
+            *8:none|*off:*) fail "$line: $n bytes read, expected all 120" ;;
+            *) { [ "$n" -gt 0 ] && [ "$n" -lt 120 ] && [ $((n % 8)) -eq 0 ]; } ||
+                   fail "$line: $n bytes read, expected whole bursts of 8, fewer than 120" ;;
+        esac
+    done
+    # Think time: 400 ms is past the library's poll, half a millisecond is not.
+    run_sim --reply-delay 400 -- $scanctl get-timeout
+    expect_rc 1 "reply after 400 ms of think time"
+    run_sim --reply-delay 0.5 -- $scanctl get-timeout
+    expect_rc 0 "reply after 0.5 ms of think time"
+    expect_has '^3000$' "reply after 0.5 ms of think time"
 
     # Faults: one-time faults in order, then the persistent one for the rest.
     run_sim --fault value:0042 --fault delay:300 --persistent-fault noack -- \

@@ -1,5 +1,6 @@
 // Parsing of fault specifications, durations and hex bytes.
 #include <ctype.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "number.h"
@@ -81,6 +82,33 @@ bool parse_duration_ms(const char* text, int* ms) {
     int value = 0;
     if (!parse_int_in(digits.c_str(), 0, 86400000 / scale, &value)) return false;
     *ms = static_cast<int>(value * scale);
+    return true;
+}
+
+bool parse_delay_us(const char* text, int* us) {
+    constexpr int kMaxMs = 60000;
+    constexpr int kUsPerMs = 1000;
+    constexpr size_t kMaxDecimals = 3;  // microseconds
+    std::string t(text);
+    if (t.size() > 2 && t.compare(t.size() - 2, 2, "ms") == 0) t.resize(t.size() - 2);
+    size_t dot = t.find('.');
+    std::string whole = t.substr(0, dot);
+    std::string decimals = dot == std::string::npos ? "" : t.substr(dot + 1);
+    if (dot != std::string::npos && (decimals.empty() || decimals.size() > kMaxDecimals)) {
+        return false;
+    }
+    for (char c : decimals) {
+        if (!isdigit(static_cast<unsigned char>(c))) return false;
+    }
+    int ms = 0;
+    if (whole.empty() || !isdigit(static_cast<unsigned char>(whole[0])) ||
+        !parse_int_in(whole.c_str(), 0, kMaxMs, &ms)) {
+        return false;
+    }
+    decimals.resize(kMaxDecimals, '0');
+    int fraction = atoi(decimals.c_str());
+    if (ms == kMaxMs && fraction > 0) return false;
+    *us = ms * kUsPerMs + fraction;
     return true;
 }
 

@@ -27,6 +27,7 @@ void configure(SimRunner* sim, const SimOptions& o) {
     for (const SimFault& f : o.faults) sim_push_fault(sim, f);
     if (o.has_persistent) sim_set_persistent_fault(sim, o.persistent);
     if (o.settle_ms >= 0) sim_set_settle_ms(sim, o.settle_ms);
+    sim_set_line(sim, o.line);
     if (!o.quiet_frames) sim_set_frame_hook(sim, print_frame, nullptr);
     for (const std::vector<uint8_t>& bytes : o.scans) {
         SimScanTrigger trigger =

@@ -7,6 +7,10 @@
 
 namespace {
 
+constexpr long kMinBaud = 50;
+constexpr long kMaxBaud = 4000000;
+constexpr long kMaxBurst = 4096;
+
 bool bad(const char* option, const char* value, const char* expected) {
     fprintf(stderr, "scan-sim: %s '%s': %s\n", option, value, expected);
     return false;
@@ -60,6 +64,21 @@ bool apply(const char* opt, const char* val, SimOptions* o) {
         if (!parse_duration_ms(val, &o->delay_ms)) return bad(opt, val, "a time such as 20ms");
     } else if (strcmp(opt, "--settle") == 0) {
         if (!parse_duration_ms(val, &o->settle_ms)) return bad(opt, val, "a time such as 50ms");
+    } else if (strcmp(opt, "--line-rate") == 0) {
+        if (strcmp(val, "off") == 0) {
+            o->line.baud = 0;
+        } else if (parse_int_in(val, kMinBaud, kMaxBaud, &n)) {
+            o->line.baud = static_cast<unsigned>(n);
+        } else {
+            return bad(opt, val, "a rate 50..4000000 or off");
+        }
+    } else if (strcmp(opt, "--burst") == 0) {
+        if (!parse_int_in(val, 1, kMaxBurst, &n)) return bad(opt, val, "a byte count 1..4096");
+        o->line.burst = static_cast<size_t>(n);
+    } else if (strcmp(opt, "--reply-delay") == 0) {
+        if (!parse_delay_us(val, &o->line.reply_delay_us)) {
+            return bad(opt, val, "milliseconds with up to 3 decimals, e.g. 0.5");
+        }
     } else if (strcmp(opt, "--fault") == 0 || strcmp(opt, "--persistent-fault") == 0) {
         SimFault f;
         if (!parse_fault(val, &f)) return bad(opt, val, "a fault (see --help)");
@@ -130,6 +149,13 @@ void print_sim_usage(FILE* out) {
         "  --persistent-fault F   every question gets fault F after those\n"
         "  F: silence | noack | ackmisplaced | garbage | extra | delay:MS |\n"
         "     twice[:MS] | hangup[:MS] | overlong[:COUNT] | value:TEXT | raw:HEX\n"
+        "the line (each byte the engine sends takes 10 bit times):\n"
+        "  --line-rate BAUD|off   bits per second, 8N1 (default 115200); off writes\n"
+        "                         each message in one piece\n"
+        "  --burst N              bytes handed over together, as a UART FIFO or DMA\n"
+        "                         does, when the last of them has arrived (default 1)\n"
+        "  --reply-delay MS       think time before each reply, in ms with up to 3\n"
+        "                         decimals: 0.5 is 500 us (default 0)\n"
         "other:\n"
         "  --settle TIME          engine's wait for a lone flush notice (default 50ms)\n"
         "  --quiet-frames         do not print the received frames\n\n"

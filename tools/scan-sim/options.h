@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim_engine.h"
+#include "sim_runner.h"
 
 // scan-sim's own failures (bad options, no root, no namespace); any other
 // exit status is the command's.
@@ -31,6 +32,7 @@ struct SimOptions {
     bool has_persistent = false;
     SimFault persistent;
     int settle_ms = -1;  // -1: the simulator's default
+    SimLine line;        // line rate, burst, think time before replies
     bool quiet_frames = false;
     char** command = nullptr;  // argv of the command, null-terminated
 };
@@ -42,6 +44,9 @@ void print_sim_usage(FILE* out);
 
 // "500ms", "2s" or "500" (milliseconds), 0..86400000.
 bool parse_duration_ms(const char* text, int* ms);
+// Milliseconds with up to 3 decimals ("0.5", "2", "1.25ms"), 0..60000,
+// as microseconds.
+bool parse_delay_us(const char* text, int* us);
 // Pairs of hex digits, blanks and ':' between pairs allowed: "34 30 0D".
 bool parse_hex(const char* text, std::vector<uint8_t>* out);
 // silence, noack, ackmisplaced, garbage, extra, delay:MS, twice[:MS],

@@ -158,6 +158,7 @@ void sim_cancel_scans(SimRunner* r) {
     r->timed.erase(std::remove_if(r->timed.begin(), r->timed.end(),
                                   [](const SimTimed& t) { return t.is_scan; }),
                    r->timed.end());
+    r->cv.notify_all();
 }
 
 namespace {

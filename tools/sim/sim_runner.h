@@ -109,7 +109,8 @@ int sim_configures(SimRunner* r);                 // port configurations seen
 bool sim_wait_configures(SimRunner* r, int count, int timeout_ms);
 int sim_scans_written(SimRunner* r);              // scan writes completed
 bool sim_wait_scans_written(SimRunner* r, int count, int timeout_ms);
-// Every byte written to the master, in order.
+// Every byte written to the master, in order, with the time of its write
+// (sim_clear_records empties it); sim_wait_sent waits for `count` of them.
 std::vector<SimSentByte> sim_sent(SimRunner* r);
 bool sim_wait_sent(SimRunner* r, size_t count, int timeout_ms);
 // True once nothing is queued or scheduled to be written: no reply or
