@@ -68,6 +68,12 @@ TEST_F(LineRate, ScansComeBackWholeAndExact)
                       1);
             EXPECT_EQ(byte_lines_logged(kReadSig), size) << "every byte logged once";
             ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
+            // The engine really sent at the line's pace (86.8 us a byte).
+            std::vector<SimSentByte> sent = sim_sent(sim);
+            ASSERT_EQ(sent.size(), size);
+            int64_t paced_bytes = static_cast<int64_t>(size) - static_cast<int64_t>(burst);
+            EXPECT_GE(sent.back().t_us - sent.front().t_us, paced_bytes * 868 / 10 * 9 / 10);
+            sim_clear_records(sim);
         }
     }
 }

@@ -121,7 +121,10 @@ void run_due(SimRunner* r, int64_t now) {
         }
         SimOutput o;
         o.bytes = std::move(t.bytes);
-        o.ready_us = t.due;
+        // Never from a time already past: a message whose due time the
+        // loop noticed late (a port configuration recognised at the end of
+        // its settle time) still goes out at the line's pace.
+        o.ready_us = std::max(t.due, now);
         o.is_scan = t.is_scan;
         r->output.push_back(std::move(o));
     }
