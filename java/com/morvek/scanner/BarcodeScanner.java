@@ -28,9 +28,10 @@ import java.util.concurrent.Executor;
  * A request's future completes on the port thread: dependent stages added
  * with the non-async methods ({@code thenAccept}, ...) run on the port
  * thread and hold it up, so add them with an executor
- * ({@code thenAcceptAsync(action, mainExecutor)}). Input that no engine
- * could take is refused at once with {@link IllegalArgumentException}, with
- * nothing queued. A request that fails at the engine completes its future
+ * ({@code thenAcceptAsync(action, mainExecutor)}); such a stage must never
+ * wait for a later request's result, which only the port thread could
+ * produce. Input that no engine could take is refused at once with
+ * {@link IllegalArgumentException}, with nothing queued. A request that fails at the engine completes its future
  * exceptionally with a {@link ScannerException}: {@code PORT_UNAVAILABLE}
  * when a question or read got null (the port could not be opened or
  * configured), {@code NO_ANSWER} when it got the empty text (no reply
@@ -119,9 +120,10 @@ public final class BarcodeScanner implements Closeable {
      * Stops scanning; returns at once without waiting for the port. A read
      * in progress cannot be cut short (the native one lasts up to about
      * 1 s): what it returns is dropped, and queued requests run after it.
-     * No listener call begins after this method has returned, except one
-     * already running on another thread of the executor. Does nothing
-     * when not scanning.
+     * Called on the executor's thread (the main thread on Android), no
+     * listener call follows it; called on another thread, a listener call
+     * that was about to begin may still run. Does nothing when not
+     * scanning.
      *
      * @throws IllegalStateException after {@link #close()}
      */
