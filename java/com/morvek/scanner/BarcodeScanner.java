@@ -31,17 +31,18 @@ import java.util.concurrent.Executor;
  * ({@code thenAcceptAsync(action, mainExecutor)}); such a stage must never
  * wait for a later request's result, which only the port thread could
  * produce. Input that no engine could take is refused at once with
- * {@link IllegalArgumentException}, with nothing queued. A request that fails at the engine completes its future
- * exceptionally with a {@link ScannerException}: {@code PORT_UNAVAILABLE}
- * when a question or read got null (the port could not be opened or
- * configured), {@code NO_ANSWER} when it got the empty text (no reply
- * accepted within the engine's wait), {@code NOT_SENT} when a write
- * returned false (the native writes report a port failure the same way,
- * so for writes the two cannot be told apart), {@code BAD_ANSWER} when an
- * answer is not of the form asked for. When the engine itself throws (for
- * example the native library cannot be loaded), the future completes
- * exceptionally with what it threw. After {@link #close()} every method
- * but {@code close()} throws {@link IllegalStateException}.
+ * {@link IllegalArgumentException}, with nothing queued. A request that
+ * fails at the engine completes its future exceptionally with a
+ * {@link ScannerException}: {@code PORT_UNAVAILABLE} when a question or read
+ * got null (the port could not be opened or configured), {@code NO_ANSWER}
+ * when it got the empty text (no reply accepted within the engine's wait),
+ * {@code NOT_SENT} when a write returned false (the native writes report a
+ * port failure the same way, so for writes the two cannot be told apart),
+ * {@code BAD_ANSWER} when an answer is not of the form asked for. When the
+ * engine itself throws (for example the native library cannot be loaded),
+ * the future completes exceptionally with what it threw. After
+ * {@link #close()} every method but {@code close()} throws
+ * {@link IllegalStateException}.
  *
  * <h2>Scan data that arrives during a request</h2>
  * The native engine flushes the port at the start of every call, and scan
