@@ -29,7 +29,8 @@ public final class ScannerDemo {
 
     private static <T> void show(String what, CompletableFuture<T> answer) throws Exception {
         try {
-            say(what + " -> " + answer.get(WAIT_S, TimeUnit.SECONDS));
+            T value = answer.get(WAIT_S, TimeUnit.SECONDS);
+            say(what + " -> " + (value == null ? "done" : value));
         } catch (java.util.concurrent.ExecutionException e) {
             say(what + " failed: " + e.getCause());
         }

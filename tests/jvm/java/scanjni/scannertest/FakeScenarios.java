@@ -2,9 +2,11 @@ package scanjni.scannertest;
 
 import com.morvek.scanner.BarcodeScanner;
 import com.morvek.scanner.FakeScanEngine;
+import com.morvek.scanner.ScanEngine;
 import com.morvek.scanner.ScanListener;
 import com.morvek.scanner.ScanType;
 import com.morvek.scanner.ScannerException;
+import java.lang.reflect.Proxy;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
@@ -33,6 +35,8 @@ public final class FakeScenarios {
         check.scenario("invalid input refused before anything is sent", FakeScenarios::inputRefused);
         check.scenario("port loss and return reported once each, with back-off",
                 FakeScenarios::portLossAndReturn);
+        check.scenario("an engine that throws: onError, scanning ends, the request fails",
+                FakeScenarios::engineThrows);
         check.scenario("close runs queued requests, is idempotent, later calls fail",
                 FakeScenarios::closeScenario);
         System.exit(check.finish());
@@ -236,6 +240,39 @@ public final class FakeScenarios {
         }
         Check.equal(Arrays.asList("lost", "back", "4006381333931", "lost"), rec.events, "events");
         Check.equal(Collections.emptyList(), rec.foreignThreads, "listener calls off the executor");
+    }
+
+    static void engineThrows() throws Exception {
+        // As NativeScanEngine does when the library cannot be loaded.
+        AtomicInteger reads = new AtomicInteger();
+        ScanEngine broken = (ScanEngine) Proxy.newProxyInstance(ScanEngine.class.getClassLoader(),
+                new Class<?>[] {ScanEngine.class}, (proxy, method, args) -> {
+                    if (method.getName().equals("readData")) {
+                        reads.incrementAndGet();
+                    }
+                    throw new UnsatisfiedLinkError("no scanjni");
+                });
+        List<Throwable> errors = Collections.synchronizedList(new ArrayList<Throwable>());
+        ExecutorService app = appExecutor(1);
+        try (BarcodeScanner scanner = new BarcodeScanner(broken)) {
+            scanner.startScanning(app, new ScanListener() {
+                @Override
+                public void onScan(String data) {
+                }
+
+                @Override
+                public void onError(Throwable error) {
+                    errors.add(error);
+                }
+            });
+            Check.that(Check.within(WAIT_MS, () -> errors.size() == 1), "onError called");
+            Thread.sleep(100);
+            Check.equal(1, reads.get(), "reads after the engine threw");
+            Check.equal("java.lang.UnsatisfiedLinkError: no scanjni", outcome(scanner::engineTimeout), "request");
+        } finally {
+            app.shutdown();
+        }
+        Check.equal(1, errors.size(), "onError calls");
     }
 
     static void closeScenario() throws Exception {
