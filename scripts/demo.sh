@@ -6,7 +6,8 @@
 # Each "engine <- ..." line is a frame the engine received, in hex and as
 # text; the "D/SCANLIB_CORE" and "E/SCANLIB_CORE" lines are what the library
 # wrote to the (host stand-in of the) Android log; the other lines are what
-# scanctl printed.
+# scanctl printed. The last session is a small Java program using
+# BarcodeScanner; each of its lines shows the time and the thread.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,7 +16,7 @@ bash scripts/setup.sh
 . scripts/jvm-tmp.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C build scanjni scanctl scan-sim >/dev/null
+ninja -C build scanjni scanctl scan-sim scanner_jars scanner_demo >/dev/null
 export PATH="$root/build/tools:$PATH"
 
 session='
@@ -42,3 +43,11 @@ scan-sim --scan "4006381333931" --delay 30 -- bash -c 'echo "\$ scanctl read"; s
 echo
 echo "=== session 3: the device is missing (the port cannot be opened)"
 scan-sim --quiet-frames -- bash -c 'umount /dev/ttyMT1; rm -f /dev/ttyMT1; echo "\$ scanctl open"; scanctl open || echo "(exit status $?)"'
+
+echo
+echo "=== session 4: an app's view, Java through BarcodeScanner (library log lines off)"
+echo "    two scans arrive while scanning; the questions wait behind one read; a \"false\""
+echo "    check is asked once more as a setting question (same frame) to tell it from no answer"
+HOSTLOG_QUIET=1 scan-sim --scan "4006381333931" --scan "9780201379624" --delay 300 --setting 100002=9600 -- \
+    java -XX:-UsePerfData -Djava.library.path=build \
+         -cp build/scanner.jar:build/tools/scanner-demo scanjni.demo.ScannerDemo 2>&1

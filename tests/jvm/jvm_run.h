@@ -9,7 +9,7 @@
 
 // Where the Java classes are; each names a directory of class files.
 enum class JvmClassPath {
-    WithScanNative,      // the real ScanNative and the test program
+    WithScanNative,      // the scanner jar (ScanNative and the scanner API) and the test program
     WithoutScanNative,   // the test program alone
     MissingMethod,       // a ScanNative lacking profileScanType
     DifferentSignature,  // a ScanNative whose queryData takes a long

@@ -1,0 +1,115 @@
+package com.morvek.scanner;
+
+/**
+ * The eleven operations of the scan engine, as instance methods with the
+ * names, parameters and results of {@link ScanNative}.
+ *
+ * <p>{@link NativeScanEngine} reaches the real engine through the native
+ * library; {@code FakeScanEngine} (shipped in its own jar) stands in for
+ * it in an app's unit tests. {@link BarcodeScanner} makes every call on its
+ * one port thread, so an implementation need not be thread-safe when only a
+ * {@code BarcodeScanner} uses it.
+ *
+ * <p>Every method blocks its caller for one exchange with the engine (the
+ * times below are the native library's). No method is expected to throw;
+ * a failure is reported as {@code false}, {@code null} or the empty string
+ * as each method states.
+ */
+public interface ScanEngine {
+    /**
+     * Sends the open frame. Blocks while the port takes the frame.
+     *
+     * @return true when the frame went out; false when the port failed
+     */
+    boolean openDev();
+
+    /**
+     * Sends the close frame. Blocks while the port takes the frame.
+     *
+     * @return true when the frame went out; false when the port failed
+     */
+    boolean closeDev();
+
+    /**
+     * Waits for scan data that the engine sends on its own; sends nothing.
+     * Blocks until data arrives, about one second at most.
+     *
+     * @return the scan data; the empty string when nothing arrived; null
+     *         when the port could not be opened or configured
+     */
+    String readData();
+
+    /**
+     * Asks whether a scan type is enabled. Blocks for the reply, about
+     * 100 ms at most.
+     *
+     * @param type the type index, 0 to 34
+     * @return true when the engine answered "enabled"; false when it
+     *         answered "disabled", gave no answer or the port failed
+     */
+    boolean checkType(int type);
+
+    /**
+     * Sends the enable frame of a scan type. Blocks while the port takes
+     * the frame.
+     *
+     * @param type the type index, 0 to 34
+     * @return true when the frame went out; false for an index out of range
+     *         or a port failure
+     */
+    boolean enableType(int type);
+
+    /**
+     * Sends the disable frame of a scan type. Blocks while the port takes
+     * the frame.
+     *
+     * @param type the type index, 0 to 34
+     * @return true when the frame went out; false for an index out of range
+     *         or a port failure
+     */
+    boolean disableType(int type);
+
+    /**
+     * Sends a new timeout setting. Blocks about 100 ms.
+     *
+     * @param timeout the value, -999 to 9999
+     * @return true when the frame went out; false for a value out of range
+     *         or a port failure
+     */
+    boolean setTimeout(int timeout);
+
+    /**
+     * Reads the timeout setting back. Blocks for the reply, about 100 ms at
+     * most.
+     *
+     * @return four characters; the empty string when the engine gave no
+     *         answer; null when the port failed
+     */
+    String getTimeout();
+
+    /**
+     * Sends a free command text. Blocks about 100 ms.
+     *
+     * @param command at most 255 bytes in modified UTF-8
+     * @return true when the frame went out; false for null, a longer text
+     *         or a port failure
+     */
+    boolean sendCommand(String command);
+
+    /**
+     * Reads any setting by its number. Blocks for the reply, about 100 ms
+     * at most.
+     *
+     * @param number the setting number
+     * @return the value; the empty string when the engine gave no answer;
+     *         null when the port failed
+     */
+    String queryData(int number);
+
+    /**
+     * Sends the fixed profile command. Blocks about 100 ms.
+     *
+     * @return true when the frame went out; false when the port failed
+     */
+    boolean profileScanType();
+}

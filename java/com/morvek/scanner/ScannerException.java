@@ -1,0 +1,48 @@
+package com.morvek.scanner;
+
+/**
+ * A request that reached the engine and failed. {@link BarcodeScanner}
+ * completes a request's future exceptionally with it; {@code get()} wraps
+ * it in an {@link java.util.concurrent.ExecutionException} and
+ * {@code join()} in a {@link java.util.concurrent.CompletionException}.
+ */
+public final class ScannerException extends Exception {
+    private static final long serialVersionUID = 1L;
+
+    /** Why a request failed. */
+    public enum Reason {
+        /** The port could not be opened or configured (a question or read gave null). */
+        PORT_UNAVAILABLE,
+        /** The engine gave no answer to a question within its wait (the empty text). */
+        NO_ANSWER,
+        /**
+         * A frame did not go out. The native write operations report a port
+         * that cannot be opened the same way, so this covers that case too.
+         */
+        NOT_SENT,
+        /** The engine answered, but the answer is not of the form asked for. */
+        BAD_ANSWER,
+    }
+
+    private final Reason reason;
+
+    /**
+     * Makes the exception.
+     *
+     * @param reason why the request failed
+     * @param message what was asked, for the log
+     */
+    public ScannerException(Reason reason, String message) {
+        super(reason + ": " + message);
+        this.reason = reason;
+    }
+
+    /**
+     * Tells why the request failed.
+     *
+     * @return the reason, never null
+     */
+    public Reason reason() {
+        return reason;
+    }
+}

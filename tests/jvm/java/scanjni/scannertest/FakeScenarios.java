@@ -1,0 +1,316 @@
+package scanjni.scannertest;
+
+import com.morvek.scanner.BarcodeScanner;
+import com.morvek.scanner.FakeScanEngine;
+import com.morvek.scanner.ScanEngine;
+import com.morvek.scanner.ScanListener;
+import com.morvek.scanner.ScanType;
+import com.morvek.scanner.ScannerException;
+import java.lang.reflect.Proxy;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Collections;
+import java.util.List;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.CompletionException;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.function.Supplier;
+
+/** BarcodeScanner against FakeScanEngine on a plain JVM, no native library. */
+public final class FakeScenarios {
+    private static final String APP_THREAD = "app-";
+    private static final long WAIT_MS = 5000;
+
+    private FakeScenarios() {
+    }
+
+    public static void main(String[] args) {
+        Check check = new Check();
+        check.scenario("scans in order on the executor, questions answered in between",
+                FakeScenarios::scansAndQuestions);
+        check.scenario("answers, silence and a missing port", FakeScenarios::answersAndFaults);
+        check.scenario("invalid input refused before anything is sent", FakeScenarios::inputRefused);
+        check.scenario("port loss and return reported once each, with back-off",
+                FakeScenarios::portLossAndReturn);
+        check.scenario("an engine that throws: onError, scanning ends, the request fails",
+                FakeScenarios::engineThrows);
+        check.scenario("close runs queued requests, is idempotent, later calls fail",
+                FakeScenarios::closeScenario);
+        System.exit(check.finish());
+    }
+
+    /** Records what the listener got and on which thread, and whether calls overlapped. */
+    static final class Recorder implements ScanListener {
+        final List<String> events = Collections.synchronizedList(new ArrayList<String>());
+        final List<String> foreignThreads = Collections.synchronizedList(new ArrayList<String>());
+        final AtomicInteger running = new AtomicInteger();
+        final AtomicInteger overlaps = new AtomicInteger();
+
+        private void record(String event) {
+            if (running.incrementAndGet() > 1) {
+                overlaps.incrementAndGet();
+            }
+            String thread = Thread.currentThread().getName();
+            if (!thread.startsWith(APP_THREAD)) {
+                foreignThreads.add(thread);
+            }
+            events.add(event);
+            running.decrementAndGet();
+        }
+
+        @Override
+        public void onScan(String data) {
+            record(data);
+        }
+
+        @Override
+        public void onPortLost() {
+            record("lost");
+        }
+
+        @Override
+        public void onPortBack() {
+            record("back");
+        }
+
+        int count(String event) {
+            synchronized (events) {
+                return Collections.frequency(events, event);
+            }
+        }
+    }
+
+    static ExecutorService appExecutor(int threads) {
+        AtomicInteger n = new AtomicInteger();
+        return Executors.newFixedThreadPool(threads, r -> new Thread(r, APP_THREAD + n.incrementAndGet()));
+    }
+
+    static String scanText(int i) {
+        // Sized like real barcodes: 13 and 40 characters.
+        String head = String.format("%05d", i);
+        return head + (i % 2 == 0 ? "40063813" : "4006381333931-0123456789-ABCDEFGHIJKLMN");
+    }
+
+    static void scansAndQuestions() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.setEnabled(ScanType.of(3), true);
+        fake.putSetting(100002, "9600");
+        List<String> sent = new ArrayList<>();
+        for (int i = 0; i < 40; i++) {
+            sent.add(scanText(i));
+        }
+        fake.queueScans(sent.subList(0, 20).toArray(new String[0]));
+        Recorder rec = new Recorder();
+        // Three threads: delivery must still be in order and one at a time.
+        ExecutorService app = appExecutor(3);
+        try (BarcodeScanner scanner = new BarcodeScanner(fake)) {
+            scanner.startScanning(app, rec);
+            Check.that(Check.within(WAIT_MS, () -> rec.events.size() >= 5), "first scans delivered");
+            CompletableFuture<Boolean> on = scanner.isEnabled(ScanType.of(3));
+            CompletableFuture<Boolean> off = scanner.isEnabled(ScanType.of(4));
+            CompletableFuture<Integer> timeout = scanner.engineTimeout();
+            CompletableFuture<String> setting = scanner.setting(100002);
+            fake.queueScans(sent.subList(20, 40).toArray(new String[0]));
+            Check.equal(true, on.get(WAIT_MS, TimeUnit.MILLISECONDS), "type 3");
+            Check.equal(false, off.get(WAIT_MS, TimeUnit.MILLISECONDS), "type 4");
+            Check.equal(3000, timeout.get(WAIT_MS, TimeUnit.MILLISECONDS), "timeout");
+            Check.equal("9600", setting.get(WAIT_MS, TimeUnit.MILLISECONDS), "setting");
+            Check.that(Check.within(WAIT_MS, () -> rec.events.size() >= sent.size()), "all scans delivered");
+            Thread.sleep(50);
+        } finally {
+            app.shutdown();
+        }
+        Check.equal(sent, rec.events, "scans, once each and in order");
+        Check.equal(Collections.emptyList(), rec.foreignThreads, "listener calls off the executor");
+        Check.equal(0, rec.overlaps.get(), "listener calls that overlapped");
+        Check.equal(0, fake.overlappingCalls(), "engine calls that overlapped");
+        List<String> calls = fake.calls();
+        int question = calls.indexOf("checkType(3)");
+        Check.that(question > 0 && calls.subList(0, question).contains("readData()")
+                && calls.subList(question, calls.size()).contains("readData()"),
+                "the questions ran between reads: " + calls);
+    }
+
+    /** What a request's future ended with: its value, or the failure's reason. */
+    static String outcome(Supplier<CompletableFuture<?>> request) {
+        try {
+            return String.valueOf(request.get().get(WAIT_MS, TimeUnit.MILLISECONDS));
+        } catch (java.util.concurrent.ExecutionException e) {
+            Throwable cause = e.getCause();
+            return cause instanceof ScannerException ? ((ScannerException) cause).reason().name() : cause.toString();
+        } catch (Exception e) {
+            return e.toString();
+        }
+    }
+
+    static void answersAndFaults() {
+        String[] requests = {"isEnabled(3)", "isEnabled(4)", "engineTimeout", "setting(100002)",
+                             "setting(7)", "enable(4)", "openEngine"};
+        // One row per engine state: the outcome of each request above.
+        String[][] table = {
+            {"responsive", "true", "false", "1234", "9600", "NO_ANSWER", "null", "null"},
+            {"silent", "NO_ANSWER", "NO_ANSWER", "NO_ANSWER", "NO_ANSWER", "NO_ANSWER", "null", "null"},
+            {"absent", "PORT_UNAVAILABLE", "PORT_UNAVAILABLE", "PORT_UNAVAILABLE", "PORT_UNAVAILABLE",
+             "PORT_UNAVAILABLE", "NOT_SENT", "NOT_SENT"},
+        };
+        for (String[] row : table) {
+            FakeScanEngine fake = new FakeScanEngine();
+            fake.setEnabled(ScanType.of(3), true);
+            fake.setTimeout(1234);
+            fake.putSetting(100002, "9600");
+            fake.setSilent(row[0].equals("silent"));
+            fake.setPortPresent(!row[0].equals("absent"));
+            try (BarcodeScanner s = new BarcodeScanner(fake)) {
+                List<Supplier<CompletableFuture<?>>> calls = Arrays.asList(
+                        () -> s.isEnabled(ScanType.of(3)), () -> s.isEnabled(ScanType.of(4)),
+                        s::engineTimeout, () -> s.setting(100002), () -> s.setting(7),
+                        () -> s.enable(ScanType.of(4)), s::openEngine);
+                for (int i = 0; i < requests.length; i++) {
+                    Check.equal(row[i + 1], outcome(calls.get(i)), row[0] + " " + requests[i]);
+                }
+            }
+        }
+    }
+
+    static void inputRefused() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        char threeBytes = '\u30A2';
+        char[] longest = new char[85];
+        Arrays.fill(longest, threeBytes);
+        try (BarcodeScanner s = new BarcodeScanner(fake)) {
+            List<Runnable> refused = Arrays.asList(
+                    () -> ScanType.of(35), () -> ScanType.of(-1), () -> ScanType.byCode("123456"),
+                    () -> ScanType.byCode(null), () -> s.setEngineTimeout(10000),
+                    () -> s.setEngineTimeout(-1000), () -> s.sendCommand(null),
+                    () -> s.sendCommand(new String(new char[256]).replace('\0', 'A')),
+                    () -> s.sendCommand(new String(longest) + "A"), () -> s.enable((ScanType) null),
+                    () -> s.isEnabled(null), () -> s.startScanning(null, data -> { }));
+            for (int i = 0; i < refused.size(); i++) {
+                try {
+                    refused.get(i).run();
+                    throw new AssertionError("input " + i + " was accepted");
+                } catch (IllegalArgumentException expected) {
+                    // refused, as it must be
+                }
+            }
+            Check.equal(Collections.emptyList(), fake.calls(), "calls that reached the engine");
+            // The limits themselves are accepted.
+            s.setEngineTimeout(-999).join();
+            s.setEngineTimeout(9999).join();
+            s.sendCommand(new String(longest)).join();
+            Check.equal(ScanType.of(34), ScanType.byCode("914010"), "type by code");
+        }
+        Check.equal(Arrays.asList("setTimeout(-999)", "setTimeout(9999)", "sendCommand(\"" + new String(longest) + "\")"),
+                fake.calls(), "calls at the limits");
+    }
+
+    static int reads(FakeScanEngine fake) {
+        return Collections.frequency(fake.calls(), "readData()");
+    }
+
+    static void portLossAndReturn() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        Recorder rec = new Recorder();
+        ExecutorService app = appExecutor(1);
+        try (BarcodeScanner scanner = new BarcodeScanner(fake)) {
+            fake.setPortPresent(false);
+            scanner.startScanning(app, rec);
+            Thread.sleep(1000);
+            // Retries after 50, 100, 200 and 400 ms: five reads in the first
+            // second, where a loop without pause would make thousands.
+            int whileAbsent = reads(fake);
+            Check.that(whileAbsent >= 3 && whileAbsent <= 7, "reads while absent: " + whileAbsent);
+            Check.equal(Collections.singletonList("lost"), rec.events, "events while absent");
+            // A request is not held up by the back-off.
+            long asked = System.nanoTime();
+            Check.equal("PORT_UNAVAILABLE", outcome(scanner::engineTimeout), "question while absent");
+            Check.that(System.nanoTime() - asked < 500_000_000L, "question waited for the back-off");
+
+            fake.setPortPresent(true);
+            fake.queueScans("4006381333931");
+            Check.that(Check.within(WAIT_MS, () -> rec.events.size() >= 3), "back and scan delivered");
+            fake.setPortPresent(false);
+            Check.that(Check.within(WAIT_MS, () -> rec.count("lost") == 2), "second loss reported");
+            Thread.sleep(300);
+        } finally {
+            app.shutdown();
+        }
+        Check.equal(Arrays.asList("lost", "back", "4006381333931", "lost"), rec.events, "events");
+        Check.equal(Collections.emptyList(), rec.foreignThreads, "listener calls off the executor");
+    }
+
+    static void engineThrows() throws Exception {
+        // As NativeScanEngine does when the library cannot be loaded.
+        AtomicInteger reads = new AtomicInteger();
+        ScanEngine broken = (ScanEngine) Proxy.newProxyInstance(ScanEngine.class.getClassLoader(),
+                new Class<?>[] {ScanEngine.class}, (proxy, method, args) -> {
+                    if (method.getName().equals("readData")) {
+                        reads.incrementAndGet();
+                    }
+                    throw new UnsatisfiedLinkError("no scanjni");
+                });
+        List<Throwable> errors = Collections.synchronizedList(new ArrayList<Throwable>());
+        ExecutorService app = appExecutor(1);
+        try (BarcodeScanner scanner = new BarcodeScanner(broken)) {
+            scanner.startScanning(app, new ScanListener() {
+                @Override
+                public void onScan(String data) {
+                }
+
+                @Override
+                public void onError(Throwable error) {
+                    errors.add(error);
+                }
+            });
+            Check.that(Check.within(WAIT_MS, () -> errors.size() == 1), "onError called");
+            Thread.sleep(100);
+            Check.equal(1, reads.get(), "reads after the engine threw");
+            Check.equal("java.lang.UnsatisfiedLinkError: no scanjni", outcome(scanner::engineTimeout), "request");
+        } finally {
+            app.shutdown();
+        }
+        Check.equal(1, errors.size(), "onError calls");
+    }
+
+    static void closeScenario() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.setReadWaitMillis(300);
+        BarcodeScanner scanner = new BarcodeScanner(fake);
+        ExecutorService app = appExecutor(1);
+        scanner.startScanning(app, data -> { });
+        Thread.sleep(50); // a read is in progress
+        CompletableFuture<Void> queued = scanner.setEngineTimeout(5);
+        long start = System.nanoTime();
+        scanner.close();
+        long closeMs = (System.nanoTime() - start) / 1_000_000;
+        app.shutdown();
+        Check.that(queued.isDone() && !queued.isCompletedExceptionally(), "queued request ran");
+        Check.equal(5, fake.timeoutNow(), "timeout set by the queued request");
+        Check.that(closeMs < 1000, "close took " + closeMs + " ms with a 300 ms read in progress");
+        for (Thread t : Thread.getAllStackTraces().keySet()) {
+            Check.that(!t.getName().equals("scanner-port"), "a port thread is still alive");
+        }
+        scanner.close();
+        int callsAtClose = fake.calls().size();
+        List<Runnable> after = Arrays.asList(
+                () -> scanner.startScanning(app, data -> { }), scanner::stopScanning, scanner::openEngine,
+                scanner::closeEngine, () -> scanner.enable(ScanType.of(1)), () -> scanner.disable(ScanType.of(1)),
+                () -> scanner.isEnabled(ScanType.of(1)), scanner::engineTimeout,
+                () -> scanner.setEngineTimeout(1), () -> scanner.setting(1), () -> scanner.sendCommand("A"),
+                scanner::profile);
+        for (int i = 0; i < after.size(); i++) {
+            try {
+                after.get(i).run();
+                throw new AssertionError("call " + i + " after close was accepted");
+            } catch (IllegalStateException expected) {
+                // refused, as it must be
+            } catch (CompletionException e) {
+                throw new AssertionError("call " + i + " after close reached the engine", e);
+            }
+        }
+        Check.equal(callsAtClose, fake.calls().size(), "engine calls after close");
+    }
+}

@@ -1,0 +1,135 @@
+// BarcodeScanner on the real library in a Java VM (-Xcheck:jni) while the
+// simulated engine sends scans every 200 ms and another Java thread asks a
+// question every 300 ms: every scan delivered once and whole, every answer
+// right, stop and close within their documented bounds.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine_fixture.h"
+#include "jvm_run.h"
+#include "sim_runner.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const int kScans = 24;
+const milliseconds kScanPeriod(200);
+// The port has been quiet this long (no new port cycle, no frame): it is
+// inside a scan read, as a question's cycle ends well within it.
+const milliseconds kReadingAfter(15);
+// A read that began longer ago than this may end on its own (after about
+// 1 s of silence) before the scan arrives; wait for the next one instead.
+const milliseconds kReadTooOld(700);
+const milliseconds kGiveUp(5000);
+// BarcodeScanner.close(): the read in progress (about 1 s) and the port
+// thread's end, documented as at most 1.5 s.
+const long kCloseBoundMs = 1500;
+const long kStopBoundMs = 50;
+
+// Scans sized like real barcodes, 13 and 40 bytes, each one unique.
+std::string scan_text(int i) {
+    char head[8];
+    snprintf(head, sizeof head, "%05d", i);
+    return std::string(head) + (i % 2 == 0 ? "40063813" : "4006381333931-0123456789-ABCDEFGHIJKLMN");
+}
+
+// The scanner reads the port while nothing else happens on it. The engine
+// only sends scan data then: data sent while a question's exchange runs,
+// or between two port cycles, is discarded by the library's next flush
+// (as with a real engine), and this test is about what the Java layer
+// does with what the library reads. A read is a port cycle that writes no
+// frame: the last thing seen was a new cycle without a frame, and the
+// port has stayed quiet since.
+struct PortWatch {
+    int configures = 0;
+    size_t frames = 0;
+    Clock::time_point changed = Clock::now();
+    bool frameless_cycle = false;
+};
+
+// Watches the port until not_before has passed and the scanner is reading.
+bool wait_until_reading(SimRunner* sim, PortWatch* w, Clock::time_point not_before) {
+    const Clock::time_point give_up = not_before + kGiveUp;
+    while (Clock::now() < give_up) {
+        int c = sim_configures(sim);
+        size_t f = sim_frames(sim).size();
+        Clock::time_point now = Clock::now();
+        if (c != w->configures || f != w->frames) {
+            w->frameless_cycle = c != w->configures && f == w->frames;
+            w->configures = c;
+            w->frames = f;
+            w->changed = now;
+        } else if (now >= not_before && w->frameless_cycle && now - w->changed >= kReadingAfter &&
+                   now - w->changed < kReadTooOld) {
+            return true;
+        }
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return false;
+}
+
+class JvmScanner : public EngineFixture {};
+
+TEST_F(JvmScanner, ScansEvery200msWithQuestionsEvery300ms) {
+    sim_with_engine(sim, [](SimEngine* e) {
+        e->enabled[3] = true;
+        e->enabled[20] = false;
+        e->timeout = 1234;
+        sim_engine_set_setting(e, "100002", "9600");
+    });
+    std::vector<std::string> sent;
+    std::atomic<bool> stop{false};
+    std::thread user([&] {
+        PortWatch watch;
+        if (!sim_wait_configures(sim, 1, 20000)) return;
+        Clock::time_point next = Clock::now();
+        for (int i = 0; i <= kScans && !stop; i++) {
+            if (!wait_until_reading(sim, &watch, next)) continue;
+            std::string text = i < kScans ? scan_text(i) : "END";
+            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
+                                        SimScanTrigger::AfterDelay));
+            if (i < kScans) sent.push_back(text);
+            next = Clock::now() + kScanPeriod;
+        }
+    });
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.LineRate", {});
+    stop = true;
+    user.join();
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    for (const std::string& line : run.other_output)
+        EXPECT_EQ(std::string::npos, line.find("WARNING")) << line;
+
+    std::vector<std::string> delivered;
+    for (const std::string& label : run.labels)
+        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    long close_ms = atol(run.results["close.ms"].c_str());
+    long stop_ms = atol(run.results["stop.ms"].c_str());
+    printf("line-rate scenario: scans delivered %zu of %zu sent; questions %s, wrong %s, "
+           "failed %s; question latency median %s ms, max %s ms; stop %ld ms, close %ld ms\n",
+           delivered.size(), sent.size(), run.results["questions"].c_str(),
+           run.results["wrong"].c_str(), run.results["failed"].c_str(),
+           run.results["latency.median"].c_str(), run.results["latency.max"].c_str(), stop_ms,
+           close_ms);
+
+    EXPECT_EQ("ok", run.results["end"]);
+    EXPECT_EQ(kScans, static_cast<int>(sent.size())) << "the port was never found reading";
+    EXPECT_EQ(sent, delivered);
+    EXPECT_LT(10, atoi(run.results["questions"].c_str()));
+    EXPECT_EQ("0", run.results["wrong"]);
+    EXPECT_EQ("0", run.results["failed"]);
+    EXPECT_EQ("0", run.results["foreign"]);
+    EXPECT_LE(stop_ms, kStopBoundMs);
+    EXPECT_LE(close_ms, kCloseBoundMs);
+}
+
+}  // namespace
