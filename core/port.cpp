@@ -91,22 +91,23 @@ bool port_wait_input(int fd, int64_t deadline_us)
         if (left_us <= 0)
             return false;
         struct pollfd pfd;
-        pfd.fd = fd;
+        pfd.fd = fd; // poll() ignores a negative descriptor: then it only waits
         pfd.events = POLLIN;
         pfd.revents = 0;
-        // Rounded up, so that a wait never ends before its deadline.
-        int r = poll(&pfd, 1, static_cast<int>((left_us + 999) / 1000));
+        // Rounded up, so that a wait never ends before its deadline. A
+        // deadline is never more than a few seconds away, so the division
+        // is made in 32 bits (a 64-bit one costs a library routine on
+        // 32-bit ARM).
+        int left_ms = (static_cast<int>(left_us) + 999) / 1000;
+        int r = poll(&pfd, 1, left_ms);
         if (r > 0)
             return true;
-        if (r < 0 && errno != EINTR) {
-            port_sleep_until(deadline_us); // never a busy loop
-            return false;
-        }
+        if (r < 0 && errno != EINTR)
+            fd = -1; // wait out the time instead: never a busy loop
     }
 }
 
 void port_sleep_until(int64_t deadline_us)
 {
-    for (int64_t left = deadline_us - port_now_us(); left > 0; left = deadline_us - port_now_us())
-        usleep(static_cast<useconds_t>(left));
+    port_wait_input(-1, deadline_us);
 }

@@ -47,7 +47,7 @@ import java.util.concurrent.Executor;
  * <h2>Scan data that arrives during a request</h2>
  * The native engine flushes the port at the start of every call, and scan
  * data is only read while a read is waiting: data that the engine sends
- * while a request's exchange runs (about 10 ms for an answered question,
+ * while a request's exchange runs (about 1 ms for a question answered at once,
  * 100 ms for a setting write) is lost. Keep requests rare while the user
  * scans.
  */

@@ -32,7 +32,8 @@ public interface ScanEngine {
 
     /**
      * Waits for scan data that the engine sends on its own; sends nothing.
-     * Blocks until data arrives, about one second at most.
+     * Blocks up to about one second for a scan to begin, then until it has
+     * arrived whole.
      *
      * @return the scan data; the empty string when nothing arrived; null
      *         when the port could not be opened or configured

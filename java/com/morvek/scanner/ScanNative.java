@@ -49,9 +49,11 @@ public final class ScanNative {
 
     /**
      * Reads the scan data that the engine sends on its own; sends nothing.
-     * Only data that arrives after the call has configured the port counts,
-     * and the call returns after the first read that brings anything.
-     * Blocks until data arrives, about one second at most. Bytes that are
+     * Only data that arrives after the call has configured the port counts.
+     * Once data begins to arrive the call reads on until the line has been
+     * quiet for 20 ms (or 8192 bytes have come), so it returns the whole
+     * scan. Blocks up to about one second for a scan to begin, then until
+     * it ends. Bytes that are
      * not valid text arrive as the characters U+0080 to U+00FF of the same
      * value.
      *
