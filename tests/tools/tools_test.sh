@@ -90,7 +90,9 @@ group_scanctl_ops() {
     expect_has '^rc=1$' "get-timeout with a silent engine"
     expect_has '^3000$' "get-timeout after the one-time fault"
 
-    run_sim -- sh -c "$scanctl enable 0 && $scanctl disable 34 && $scanctl open"
+    # A pty, unlike a UART, does not drain on close: the next command's
+    # flush would discard a frame the engine has not read yet.
+    run_sim -- sh -c "$scanctl enable 0 && sleep 0.2 && $scanctl disable 34 && sleep 0.2 && $scanctl open"
     expect_rc 0 "enable, disable, open"
     expect_has '^engine <- FF 4D 0D 39 39 39 30 30 31 31 2E .*enable type 0$' "enable 0 frame"
     expect_has '^engine <- FF 4D 0D 39 31 34 30 31 30 30 2E .*disable type 34$' "disable 34 frame"
