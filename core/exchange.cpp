@@ -2,9 +2,6 @@
 #include "log.h"
 #include "port.h"
 
-#include <errno.h>
-#include <unistd.h>
-
 namespace {
 
 const int kReplyAttempts = 10;
@@ -13,37 +10,29 @@ const unsigned int kSettleMs = 100;
 enum class Attempt { Found, Nothing, SomeBytes };
 
 // One attempt of the reply poll, until deadline_us. Every read that brings
-// bytes is logged and joins the stream. A read that finds the port
-// readable but brings nothing (a hung-up line) ends the attempt at its
-// deadline, so that a dead line never turns the poll into a busy loop.
+// bytes is logged and joins the stream. A read that brings nothing on a
+// readable port (a hung-up line) ends the attempt at its deadline.
 Attempt reply_attempt(int fd, const char *sig, size_t min_len, int64_t deadline_us,
                       ReplyStream *stream, Reply *reply, ssize_t *last_read)
 {
     bool got_bytes = false;
     for (;;) {
-        bool readable = port_wait_input(fd, deadline_us);
         unsigned char buf[kReplyBufLen];
-        ssize_t got = read(fd, buf, sizeof buf);
+        ssize_t got = port_read_by(fd, buf, sizeof buf, deadline_us);
         *last_read = got;
-        if (got > 0) {
-            got_bytes = true;
-            size_t n = text_len(buf, got);
-            log_byte_lines(sig, buf, n);
-            reply_stream_append(stream, buf, n);
-            if (reply_find(stream, min_len, reply))
-                return Attempt::Found;
-            // A reply holds no zero byte: nothing before one can be part
-            // of it.
-            if (n < static_cast<size_t>(got))
-                reply_stream_clear(stream);
-            continue;
-        }
-        if (!readable)
+        if (got == 0)
+            port_sleep_until(deadline_us);
+        if (got <= 0)
             break;
-        if (got < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
-        port_sleep_until(deadline_us);
-        break;
+        got_bytes = true;
+        size_t n = text_len(buf, got);
+        log_byte_lines(sig, buf, n);
+        reply_stream_append(stream, buf, n);
+        if (reply_find(stream, min_len, reply))
+            return Attempt::Found;
+        // A reply holds no zero byte: nothing before one can be part of it.
+        if (n < static_cast<size_t>(got))
+            reply_stream_clear(stream);
     }
     return got_bytes ? Attempt::SomeBytes : Attempt::Nothing;
 }

@@ -111,3 +111,17 @@ void port_sleep_until(int64_t deadline_us)
 {
     port_wait_input(-1, deadline_us);
 }
+
+ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us)
+{
+    for (;;) {
+        bool readable = port_wait_input(fd, deadline_us);
+        ssize_t got = read(fd, buf, len);
+        if (got >= 0 || !readable)
+            return got;
+        if (errno != EAGAIN && errno != EINTR) {
+            port_sleep_until(deadline_us);
+            return got;
+        }
+    }
+}

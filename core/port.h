@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 #define SCANNER_PORT "/dev/ttyMT1"
 
@@ -39,5 +40,13 @@ bool port_wait_input(int fd, int64_t deadline_us);
 
 // Sleeps until the deadline.
 void port_sleep_until(int64_t deadline_us);
+
+// Reads into buf as soon as something arrives, at the latest at the
+// deadline. Returns the read's result: the bytes read, 0 at the end of the
+// line (hung up), or -1 when nothing came by the deadline or the read
+// failed. A read that fails although the port was readable first waits out
+// the deadline, so that a broken port never turns a caller's loop into a
+// busy loop.
+ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us);
 
 #endif

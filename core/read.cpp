@@ -30,28 +30,6 @@ const unsigned int kScanQuietGapMs = 20;
 // no scan, and the call must still end.
 const unsigned int kScanMessageMaxMs = 2000;
 
-enum class FirstRead { Data, Empty, Nothing };
-
-// One attempt of the wait for the first bytes, until deadline_us. *got is
-// the last read's result.
-FirstRead first_read_attempt(int fd, char *data, int64_t deadline_us, ssize_t *got)
-{
-    for (;;) {
-        bool readable = port_wait_input(fd, deadline_us);
-        *got = read(fd, data, kScanBufLen);
-        if (*got > 0)
-            return FirstRead::Data;
-        if (*got == 0)
-            return FirstRead::Empty; // the end of the line: nothing will come
-        if (!readable)
-            return FirstRead::Nothing;
-        if (errno != EAGAIN && errno != EINTR) {
-            port_sleep_until(deadline_us);
-            return FirstRead::Nothing;
-        }
-    }
-}
-
 // Reads on after the first `have` bytes until the line is quiet, the
 // buffer is full or the message has gone on too long. Returns the bytes
 // in the buffer.
@@ -89,13 +67,13 @@ char *scan_read_data()
     int64_t deadline_us = port_now_us();
     for (int attempt = 0; attempt < kReadAttempts; attempt++) {
         deadline_us += kPollIntervalMs * 1000;
-        ssize_t got = -1;
-        FirstRead r = first_read_attempt(fd, data, deadline_us, &got);
-        if (r == FirstRead::Nothing) {
+        ssize_t got = port_read_by(fd, data, kScanBufLen, deadline_us);
+        if (got < 0) {
             CORE_LOG(PRIO_ERROR, "%s, read data error! ret = %d", sig, static_cast<int>(got));
             continue;
         }
-        size_t have = r == FirstRead::Data ? read_rest(fd, data, static_cast<size_t>(got)) : 0;
+        // No bytes (the end of the line) ends the attempts as well.
+        size_t have = got > 0 ? read_rest(fd, data, static_cast<size_t>(got)) : 0;
         size_t length = text_len(data, static_cast<long>(have));
         CORE_LOG(PRIO_DEBUG, "%s, length = %d ", sig, static_cast<int>(length));
         log_byte_lines(sig, data, length);
