@@ -20,15 +20,17 @@ constexpr uint32_t kByteTimeNs = 1000000000u / kLineBaud * kBitsPerByte; // 8680
 constexpr uint32_t kBatchUs = 2000;
 
 // A message whose bytes could not all have crossed the line since the
-// flush began before it. Bytes cannot arrive faster than the line takes
-// them: a message that starts at the flush or later has, by any time t
-// after the flush, delivered at most t / kByteTimeNs bytes. The first read
-// of a tail has more, because the byte in flight at the flush arrives
-// less than a byte time after it. kTailMarginUs widens the test by a few
-// byte times for the flush's own duration and a UART's delivery in
-// bursts; a message that begins more than this after the flush is never
-// taken for a tail, however late the read comes.
-constexpr uint32_t kTailMarginUs = 500;
+// flush began before it. Bytes cannot arrive faster than the line carries
+// them, and the tty layer can only deliver them later, never sooner: a
+// message that starts at the flush or later has, by any time t after the
+// flush, delivered at most t / kByteTimeNs bytes. The bytes waiting when
+// the port first turns readable after the flush tell it: a tail has more,
+// because its byte in flight at the flush arrives less than a byte time
+// after it. kTailMarginUs widens the test for a tty layer or a reader that
+// is late by up to that much (a short tail may have ended by then); it
+// stays below 1 ms, so a message that begins 1 ms or more after the flush
+// is never taken for a tail, however late the read comes.
+constexpr uint32_t kTailMarginUs = 900;
 
 // Time that n bytes take on the wire, in microseconds, rounded up (kept in
 // 32 bits: counts beyond 49481 bytes, over 4 s, are taken as that many).

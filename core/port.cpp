@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -120,18 +121,21 @@ void port_sleep_until(int64_t deadline_us)
 }
 
 ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us, uint32_t gather_us,
-                     int64_t *read_at_us)
+                     PortArrival *arrival)
 {
     for (;;) {
         bool readable = port_wait_input(fd, deadline_us);
+        if (readable && arrival != nullptr) {
+            arrival->at_us = port_now_us();
+            int waiting = 0;
+            arrival->bytes = ioctl(fd, FIONREAD, &waiting) == 0 ? waiting : -1;
+        }
         if (readable && gather_us > 0) {
             // Bytes have begun to arrive: let the rest of the batch come
             // in, so that one read takes them all (never past the deadline).
             int64_t gathered_us = port_now_us() + gather_us;
             port_sleep_until(gathered_us < deadline_us ? gathered_us : deadline_us);
         }
-        if (read_at_us != nullptr)
-            *read_at_us = port_now_us();
         ssize_t got = read(fd, buf, len);
         if (got >= 0 || !readable)
             return got;

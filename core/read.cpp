@@ -88,15 +88,17 @@ char *scan_read_data()
         // Attempts whose time went by while a tail was being dropped.
         if (!first_message && deadline_us <= port_now_us())
             continue;
-        int64_t read_at_us = 0;
-        ssize_t got = port_read_by(fd, data, kScanBufLen, deadline_us, kBatchUs, &read_at_us);
+        PortArrival arrival = {0, -1};
+        ssize_t got = port_read_by(fd, data, kScanBufLen, deadline_us, kBatchUs, &arrival);
         if (got < 0) {
             CORE_LOG(PRIO_ERROR, "%s, read data error! ret = %d", sig, static_cast<int>(got));
             continue;
         }
+        // Judged by what had arrived when the port turned readable: later,
+        // a short tail may have ended and look like a slow message.
+        size_t arrived = static_cast<size_t>(arrival.bytes >= 0 ? arrival.bytes : got);
         bool tail = first_message && got > 0 &&
-                    began_before_flush(read_at_us - flushed_us,
-                                       static_cast<size_t>(got));
+                    began_before_flush(arrival.at_us - flushed_us, arrived);
         first_message = false;
         // No bytes (the end of the line) ends the attempts as well.
         size_t have = got > 0 ? read_rest(fd, data, static_cast<size_t>(got)) : 0;
