@@ -11,12 +11,14 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
+import java.util.Locale;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.CompletionException;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicReference;
 import java.util.function.Supplier;
 
 /** BarcodeScanner against FakeScanEngine on a plain JVM, no native library. */
@@ -32,6 +34,7 @@ public final class FakeScenarios {
         check.scenario("scans in order on the executor, questions answered in between",
                 FakeScenarios::scansAndQuestions);
         check.scenario("answers, silence and a missing port", FakeScenarios::answersAndFaults);
+        check.scenario("timeout answers: only '-' and ASCII digits within range", FakeScenarios::timeoutAnswers);
         check.scenario("invalid input refused before anything is sent", FakeScenarios::inputRefused);
         check.scenario("port loss and return reported once each, with back-off",
                 FakeScenarios::portLossAndReturn);
@@ -172,6 +175,33 @@ public final class FakeScenarios {
                     Check.equal(row[i + 1], outcome(calls.get(i)), row[0] + " " + requests[i]);
                 }
             }
+        }
+    }
+
+    static void timeoutAnswers() {
+        AtomicReference<String> answer = new AtomicReference<>();
+        // Answers every call with the text; only getTimeout is made.
+        ScanEngine engine = (ScanEngine) Proxy.newProxyInstance(ScanEngine.class.getClassLoader(),
+                new Class<?>[] {ScanEngine.class}, (proxy, method, args) -> answer.get());
+        // The engine's answer, and what engineTimeout makes of it.
+        String[][] table = {
+            {"0005", "5"}, {"-005", "-5"}, {"-999", "-999"}, {"9999", "9999"}, {"", "NO_ANSWER"},
+            {"+123", "BAD_ANSWER"}, {"12345", "BAD_ANSWER"}, {"-1000", "BAD_ANSWER"}, {"-", "BAD_ANSWER"},
+            {" 123", "BAD_ANSWER"}, {"\u0661\u0662\u0663", "BAD_ANSWER"}, {"4294967301", "BAD_ANSWER"},
+        };
+        try (BarcodeScanner s = new BarcodeScanner(engine)) {
+            for (String[] row : table) {
+                answer.set(row[0]);
+                Check.equal(row[1], outcome(s::engineTimeout), "timeout answer \"" + row[0] + "\"");
+            }
+        }
+        // The fake answers in ASCII digits whatever the default locale.
+        Locale saved = Locale.getDefault();
+        Locale.setDefault(Locale.forLanguageTag("ar-EG-u-nu-arab"));
+        try (BarcodeScanner s = new BarcodeScanner(new FakeScanEngine())) {
+            Check.equal("3000", outcome(s::engineTimeout), "the fake's timeout in an Arabic-Indic locale");
+        } finally {
+            Locale.setDefault(saved);
         }
     }
 
