@@ -264,7 +264,12 @@ public final class FakeScenarios {
             Check.that(Check.within(WAIT_MS, () -> rec.events.size() >= 3), "back and scan delivered");
             fake.setPortPresent(false);
             Check.that(Check.within(WAIT_MS, () -> rec.count("lost") == 2), "second loss reported");
-            Thread.sleep(300);
+            // The back-off starts again at 50 ms: reads at +50, +150, +350 and
+            // +750 ms, where one carried on from the first loss makes none.
+            int atSecondLoss = reads(fake);
+            Thread.sleep(1000);
+            Check.that(reads(fake) - atSecondLoss >= 2, "reads in the second loss's first second: "
+                    + (reads(fake) - atSecondLoss));
         } finally {
             app.shutdown();
         }
