@@ -232,6 +232,9 @@ public final class FakeScenarios {
             s.setEngineTimeout(9999).join();
             s.sendCommand(new String(longest)).join();
             Check.equal(ScanType.of(34), ScanType.byCode("914010"), "type by code");
+            for (int i = 0; i < ScanType.COUNT; i++) {
+                Check.equal(ScanType.of(i), ScanType.byCode(ScanType.of(i).code()), "type " + i + " by its code");
+            }
         }
         Check.equal(Arrays.asList("setTimeout(-999)", "setTimeout(9999)", "sendCommand(\"" + new String(longest) + "\")"),
                 fake.calls(), "calls at the limits");
