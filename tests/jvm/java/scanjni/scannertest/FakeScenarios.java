@@ -210,13 +210,17 @@ public final class FakeScenarios {
         char threeBytes = '\u30A2';
         char[] longest = new char[85];
         Arrays.fill(longest, threeBytes);
+        // U+0000 is two bytes in modified UTF-8 (C0 80).
+        String nuls127 = new String(new char[127]);
+        String nuls128 = nuls127 + '\0';
         try (BarcodeScanner s = new BarcodeScanner(fake)) {
             List<Runnable> refused = Arrays.asList(
                     () -> ScanType.of(35), () -> ScanType.of(-1), () -> ScanType.byCode("123456"),
                     () -> ScanType.byCode(null), () -> s.setEngineTimeout(10000),
                     () -> s.setEngineTimeout(-1000), () -> s.sendCommand(null),
                     () -> s.sendCommand(new String(new char[256]).replace('\0', 'A')),
-                    () -> s.sendCommand(new String(longest) + "A"), () -> s.enable((ScanType) null),
+                    () -> s.sendCommand(new String(longest) + "A"), () -> s.sendCommand(nuls128),
+                    () -> s.enable((ScanType) null),
                     () -> s.isEnabled(null), () -> s.startScanning(null, data -> { }));
             for (int i = 0; i < refused.size(); i++) {
                 try {
@@ -231,13 +235,15 @@ public final class FakeScenarios {
             s.setEngineTimeout(-999).join();
             s.setEngineTimeout(9999).join();
             s.sendCommand(new String(longest)).join();
+            s.sendCommand(nuls127).join();
             Check.equal(ScanType.of(34), ScanType.byCode("914010"), "type by code");
             for (int i = 0; i < ScanType.COUNT; i++) {
                 Check.equal(ScanType.of(i), ScanType.byCode(ScanType.of(i).code()), "type " + i + " by its code");
             }
         }
-        Check.equal(Arrays.asList("setTimeout(-999)", "setTimeout(9999)", "sendCommand(\"" + new String(longest) + "\")"),
-                fake.calls(), "calls at the limits");
+        Check.equal(Arrays.asList("setTimeout(-999)", "setTimeout(9999)", "sendCommand(\"" + new String(longest) + "\")",
+                "sendCommand(\"" + nuls127 + "\")"), fake.calls(), "calls at the limits");
+        Check.equal(false, fake.sendCommand(nuls128), "the fake took 128 NULs (256 bytes)");
     }
 
     static int reads(FakeScanEngine fake) {
