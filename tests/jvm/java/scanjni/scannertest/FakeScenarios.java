@@ -36,6 +36,7 @@ public final class FakeScenarios {
         check.scenario("answers, silence and a missing port", FakeScenarios::answersAndFaults);
         check.scenario("timeout answers: only '-' and ASCII digits within range", FakeScenarios::timeoutAnswers);
         check.scenario("invalid input refused before anything is sent", FakeScenarios::inputRefused);
+        check.scenario("stopScanning inside onScan: no later delivery", FakeScenarios::stopInsideOnScan);
         check.scenario("port loss and return reported once each, with back-off",
                 FakeScenarios::portLossAndReturn);
         check.scenario("an engine that throws: onError, scanning ends, the request fails",
@@ -244,6 +245,34 @@ public final class FakeScenarios {
         Check.equal(Arrays.asList("setTimeout(-999)", "setTimeout(9999)", "sendCommand(\"" + new String(longest) + "\")",
                 "sendCommand(\"" + nuls127 + "\")"), fake.calls(), "calls at the limits");
         Check.equal(false, fake.sendCommand(nuls128), "the fake took 128 NULs (256 bytes)");
+    }
+
+    static void stopInsideOnScan() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.queueScans("A", "B", "C");
+        List<String> got = Collections.synchronizedList(new ArrayList<String>());
+        ExecutorService app = appExecutor(2);
+        try (BarcodeScanner scanner = new BarcodeScanner(fake)) {
+            scanner.startScanning(app, data -> {
+                got.add(data);
+                try {
+                    // The port thread reads the rest meanwhile: "B" and "C" wait for delivery.
+                    Check.within(WAIT_MS, () -> fake.scansLeft() == 0);
+                    Thread.sleep(50);
+                } catch (Exception e) {
+                    throw new IllegalStateException(e);
+                }
+                scanner.stopScanning();
+            });
+            Check.that(Check.within(WAIT_MS, () -> !got.isEmpty()), "first scan delivered");
+            Thread.sleep(200);
+            fake.queueScans("D");
+            Thread.sleep(100);
+            Check.equal(1, fake.scansLeft(), "scans left after a read once stopped");
+        } finally {
+            app.shutdown();
+        }
+        Check.equal(Collections.singletonList("A"), got, "scans delivered");
     }
 
     static int reads(FakeScanEngine fake) {
