@@ -306,8 +306,8 @@ public final class FakeScenarios {
             // +750 ms, where one carried on from the first loss makes none.
             int atSecondLoss = reads(fake);
             Thread.sleep(1000);
-            Check.that(reads(fake) - atSecondLoss >= 2, "reads in the second loss's first second: "
-                    + (reads(fake) - atSecondLoss));
+            int more = reads(fake) - atSecondLoss;
+            Check.that(more >= 2, "reads in the second loss's first second: " + more);
         } finally {
             app.shutdown();
         }
