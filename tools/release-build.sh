@@ -20,8 +20,12 @@ ndk_flags="-funwind-tables -fstack-protector-strong"
 lld_dir=$(dirname "$(readlink -f "$(command -v ld.lld)")")
 link_flags="-fuse-ld=lld -B$lld_dir"
 
+# Every target links with its install run path, as it ships: none for the
+# library (a device's linker finds libc and liblog itself), $ORIGIN for
+# scanctl. The build-tree default would write this machine's path of the
+# log stand-in into the library.
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-      -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$triple.cmake" -DSCANJNI_TESTS=OFF \
+      -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$triple.cmake" -DSCANJNI_TESTS=OFF -DCMAKE_BUILD_WITH_INSTALL_RPATH=ON \
       -DCMAKE_C_FLAGS="$ndk_flags" -DCMAKE_CXX_FLAGS="-nostdinc++ $ndk_flags" \
       -DCMAKE_SHARED_LINKER_FLAGS="$link_flags" -DCMAKE_EXE_LINKER_FLAGS="$link_flags" \
       >/dev/null

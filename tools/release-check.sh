@@ -88,14 +88,23 @@ check_abi() {
     done
     echo "$abi: load segments aligned to $align bytes or more"
 
+    # The library names no directory of this machine to search.
+    if "$triple-readelf" -d "$lib" | grep -Eq '\((RUNPATH|RPATH)\)'; then
+        bad "libscanjni.so has a run path: $("$triple-readelf" -d "$lib" | grep -E '\((RUNPATH|RPATH)\)')"
+    else
+        echo "$abi: libscanjni.so: no run path"
+    fi
+
     # scanctl finds the library in its own directory, as on a device after
-    # adb push of both: run a copy of the pair from a directory of its own.
+    # adb push of both: run a copy of the pair from a directory of its own,
+    # with the log stand-in on the library path as the device's liblog.
     local runpath device=$build/device
     runpath=$("$triple-readelf" -d "$build/tools/scanctl" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
     [ "$runpath" = '$ORIGIN' ] || bad "scanctl RUNPATH is '$runpath', not \$ORIGIN"
     rm -rf "$device" && mkdir "$device"
     cp "$lib" "$build/tools/scanctl" "$device/"
-    if "$qemu" -L "/usr/$triple" "$device/scanctl" --help >/dev/null; then
+    if "$qemu" -L "/usr/$triple" -E LD_LIBRARY_PATH="$build/platform/host" \
+               "$device/scanctl" --help >/dev/null; then
         echo "$abi: scanctl: RUNPATH \$ORIGIN, runs with libscanjni.so beside it"
     else
         bad "scanctl does not run beside libscanjni.so"
