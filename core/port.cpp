@@ -137,6 +137,11 @@ ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us, uint32_
             port_sleep_until(gathered_us < deadline_us ? gathered_us : deadline_us);
         }
         ssize_t got = read(fd, buf, len);
+        if (got > 0 && !readable && arrival != nullptr) {
+            // The bytes came in between the last look and the read.
+            arrival->at_us = port_now_us();
+            arrival->bytes = static_cast<int>(got);
+        }
         if (got >= 0 || !readable)
             return got;
         if (errno != EAGAIN && errno != EINTR) {

@@ -280,6 +280,24 @@ TEST_F(Faults, ScanDataUpToTheBufferIsWholeAndItsRestDiscarded)
     }
 }
 
+// More bytes waiting at once than the buffer holds (a scan written in one
+// piece, long enough after the flush that it could have crossed the line):
+// the read takes what fits, 8192 bytes, and never more.
+TEST_F(Faults, MoreWaitingThanTheBufferHoldsIsReadUpToItsEnd)
+{
+    SimLine line;
+    line.baud = 0; // written in one piece
+    sim_set_line(sim, line);
+    std::vector<uint8_t> data(20000);
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = static_cast<uint8_t>('A' + i % 26);
+    sim_send_scan(sim, sim_scan(data, SimScanTrigger::AfterConfigure, 400));
+    const char *text = scan_read_data();
+    ASSERT_NE(text, nullptr);
+    ASSERT_EQ(strlen(text), 8192u);
+    EXPECT_EQ(std::string(data.begin(), data.begin() + 8192), text);
+}
+
 TEST_F(Faults, ZeroByteEndsTheScanText)
 {
     scan_after_configure({'A', 'B', 0, 'C', 'D'});
