@@ -3,6 +3,7 @@
 #ifndef SCANJNI_CORE_PORT_H
 #define SCANJNI_CORE_PORT_H
 
+#include <poll.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/types.h>
@@ -11,6 +12,11 @@
 
 // Length of one attempt of a reply poll or a scan data poll.
 constexpr unsigned int kPollIntervalMs = 10;
+
+// Opens the scanner port in the mode of every port cycle (read and write,
+// non-blocking, never the controlling terminal), plus extra_flags. Returns
+// the descriptor, or -1 with errno set.
+int port_open_device(int extra_flags);
 
 // Opens the scanner port non-blocking and applies 115200 8N1. On failure
 // logs the open-failure message (at error) or the configure-failure
@@ -32,6 +38,13 @@ void port_wait_ms(unsigned int ms);
 
 // The monotonic clock in microseconds; deadlines below are on it.
 int64_t port_now_us();
+
+// Polls the descriptors until one of them has an event or the deadline
+// has passed, and looks at them once more, without waiting, when the
+// caller comes in late. Returns what ppoll returns: the number of
+// descriptors with events (0 at the deadline), or -1 with errno set when
+// it fails with anything but EINTR, which only restarts the wait.
+int port_poll_by(struct pollfd *fds, nfds_t n, int64_t deadline_us);
 
 // Waits until the port has something to read (bytes, or the end of the
 // line when it has hung up) or the deadline has passed. True when the
