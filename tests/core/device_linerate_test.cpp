@@ -12,7 +12,6 @@
 #include <time.h>
 
 #include <atomic>
-#include <fstream>
 
 namespace {
 
@@ -56,18 +55,6 @@ void sleep_until_us(int64_t t_us)
     t.tv_nsec = static_cast<long>(t_us % 1000000) * 1000;
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
     }
-}
-
-// Read-type system calls the calling thread has made so far.
-long read_calls()
-{
-    std::ifstream io("/proc/thread-self/io");
-    std::string key;
-    long value = -1;
-    while (io >> key >> value)
-        if (key == "syscr:")
-            return value;
-    return -1;
 }
 
 std::string pattern(size_t n, size_t seed)
