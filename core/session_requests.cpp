@@ -83,9 +83,18 @@ int ask(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
     for (int attempt = 0; attempt < kReplyAttempts; attempt++) {
         deadline_us += kPollIntervalMs * 1000;
         for (;;) {
-            SessionInput in = session_wait_input(s, sig, deadline_us, false);
+            // Scan data in the exchange ends, as anywhere, with the quiet
+            // gap after its latest bytes.
+            int64_t quiet_us = m->last_us + kScanQuietGapMs * 1000;
+            int64_t until_us = m->len > 0 ? earlier_us(quiet_us, deadline_us) : deadline_us;
+            SessionInput in = session_wait_input(s, sig, until_us, false);
             if (in == SessionInput::Lost)
                 return SCAN_SESSION_PORT_LOST;
+            if (in != SessionInput::Ready && m->len > 0 && port_now_us() >= quiet_us) {
+                session_keep_scan(s, sig);
+                reply_stream_clear(stream); // no reply reaches back into it
+                continue;
+            }
             if (in != SessionInput::Ready)
                 break;
             int64_t now_us = port_now_us();

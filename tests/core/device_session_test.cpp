@@ -475,6 +475,16 @@ TEST_F(SessionLineRate, ScanAroundAQuestion)
             sim_clear_records(sim);
         }
     }
+
+    // Two scans while a question goes unanswered stay two.
+    const std::string first = letters(40, seed++);
+    const std::string second = letters(40, seed++);
+    sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+    scan_now(first);
+    sim_send_scan(sim, sim_scan(bytes_of(second), SimScanTrigger::AfterDelay, 50));
+    EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_NO_ANSWER);
+    EXPECT_EQ(wait(1000).bytes, first);
+    EXPECT_EQ(wait(1000).bytes, second);
 }
 
 // Scans at random moments while questions and writes go through the
