@@ -6,6 +6,7 @@
 #include "device_env.h"
 #include "scansession.h"
 
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
@@ -425,6 +426,38 @@ TEST_F(DeviceSession, WakeEndsAWait)
     close(pipe_fds[0]);
     close(pipe_fds[1]);
     session = nullptr;
+}
+
+// Wakes from another thread while sessions open and close: none of them
+// writes to the descriptor numbers that a close gave back, which a pipe
+// takes at once.
+TEST_F(DeviceSession, WakesFromAnotherThreadAcrossCloses)
+{
+    open();
+    ScanSession *const s = session;
+    std::atomic<bool> stop{false};
+    std::thread waker([s, &stop] {
+        while (!stop) {
+            scan_session_wake(s);
+            sched_yield();
+        }
+    });
+    int stray = 0;
+    for (int i = 0; i < 50; i++) {
+        scan_session_close(session);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        usleep(200);
+        int waiting = -1;
+        EXPECT_EQ(ioctl(fds[0], FIONREAD, &waiting), 0);
+        stray += waiting != 0;
+        close(fds[0]);
+        close(fds[1]);
+        open();
+    }
+    stop = true;
+    waker.join();
+    EXPECT_EQ(stray, 0);
 }
 
 class SessionLineRate : public DeviceSession {};
