@@ -21,11 +21,10 @@ build64=${build32}64
 # relocations and symbol entries, and A64 code is less dense than Thumb-2.
 # Reading in batches and telling the tails of earlier messages apart took
 # the 32-bit library past the 16 KiB it had kept until then (17128 bytes).
-limit_32=20480
-limit_64=28672
+# The held-port session took them to 24420 and 36416 bytes (17128, 25672).
+limit_32=24576
+limit_64=36864
 
-# The exports, demangled (comment lines left out).
-expected=$(sed '/^#/d' "$src/tools/exports.txt")
 # What only a C++ runtime provides (libc's own __cxa_finalize and
 # __cxa_atexit do not count).
 cxx_runtime='__cxa_(guard|pure_virtual|throw|begin_catch|end_catch|allocate|rethrow|thread_atexit)|__gxx_personality|_Unwind_|_Zn[wa]|_Zd[la]|_ZNSt|_ZSt'
@@ -44,13 +43,14 @@ check_abi() {
 
     sh "$src/tools/fortify-check.sh" "$triple-nm" "$lib" | sed "s/^/$abi: /" || fail=1
 
-    local actual
+    local actual expected
     actual=$("$triple-nm" -D --defined-only "$stripped" | awk '{print $3}' | c++filt | LC_ALL=C sort)
-    if [ "$actual" = "$(echo "$expected" | LC_ALL=C sort)" ]; then
+    expected=$(sh "$src/tools/exports-for.sh" "$abi")
+    if [ "$actual" = "$expected" ]; then
         echo "$abi: exports: the $(echo "$actual" | wc -l) documented functions, nothing else"
     else
         bad "exports differ (< expected, > actual):"
-        diff <(echo "$expected" | LC_ALL=C sort) <(echo "$actual") || true
+        diff <(echo "$expected") <(echo "$actual") || true
     fi
     if "$triple-nm" -D --defined-only "$stripped" | awk '{print $3}' | grep -qx JNI_OnLoad; then
         echo "$abi: JNI_OnLoad: plain symbol"
