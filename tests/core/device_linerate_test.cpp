@@ -44,6 +44,9 @@ protected:
     }
 };
 
+// One byte at 115200 8N1, in nanoseconds.
+constexpr int64_t kByteNs = 86806;
+
 int64_t now_us()
 {
     struct timespec t;
@@ -201,10 +204,9 @@ protected:
     // it (offset_us < 0).
     TailRun run(const std::string &scan, const std::string &next, int64_t offset_us)
     {
-        const int64_t kByteNs = 86806;
         const int64_t len_us = static_cast<int64_t>(scan.size()) * kByteNs / 1000;
         const int64_t start_us = now_us() + (offset_us < 0 ? 50000 : 5000);
-        std::thread engine([this, &scan, &next, start_us, len_us, kByteNs] {
+        std::thread engine([this, &scan, &next, start_us, len_us] {
             // A real engine never pauses inside a message; a thread of a
             // loaded machine may, unless it runs at real-time priority (the
             // tests run as root).
