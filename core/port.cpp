@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -26,29 +27,39 @@ long elapsed_ms(const struct timespec &start)
 
 } // namespace
 
+int port_set_timer_slack(int slack_ns)
+{
+    int had = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack_ns), 0, 0, 0);
+    return had;
+}
+
 int port_open_device(int extra_flags)
 {
     return open(SCANNER_PORT, O_RDWR | O_NOCTTY | O_NONBLOCK | extra_flags);
 }
 
-int port_open(const char *sig, int cfg_fail_prio)
+bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
 {
     int fd = port_open_device(0);
     if (fd == -1) {
         CORE_LOG(PRIO_ERROR, "%s, open device fail! Fd = %d", sig, -1);
-        return -1;
+        return false;
     }
     if (set_uart_parm(fd, 115200, 8, 'N', 1) == -1) {
         CORE_LOG(cfg_fail_prio, "%s, set uart parm fail! ret = %d", sig, -1);
         close(fd);
-        return -1;
+        return false;
     }
-    return fd;
+    cycle->fd = fd;
+    cycle->slack_ns = port_set_timer_slack(kFineSlackNs);
+    return true;
 }
 
-void port_close(int fd)
+void port_close(const PortCycle *cycle)
 {
-    close(fd);
+    close(cycle->fd);
+    port_set_timer_slack(cycle->slack_ns);
 }
 
 int port_write_frame(int fd, const void *frame, size_t len)

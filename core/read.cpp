@@ -81,9 +81,10 @@ char *scan_read_data()
     char *data = texts->scan;
 
     memset(data, 0, sizeof texts->scan);
-    int fd = port_open(sig, PRIO_DEBUG);
-    if (fd == -1)
+    PortCycle port;
+    if (!port_open(sig, PRIO_DEBUG, &port))
         return nullptr;
+    int fd = port.fd;
 
     int64_t flushed_us = port_now_us();
     int64_t deadline_us = flushed_us;
@@ -119,6 +120,6 @@ char *scan_read_data()
         log_byte_lines(sig, data, length);
         break;
     }
-    port_close(fd);
+    port_close(&port);
     return data;
 }

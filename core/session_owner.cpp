@@ -45,7 +45,7 @@ bool change_state(ScanSession *s, int from, int to)
 void release_port(ScanSession *s)
 {
     close(s->wake_fd);
-    port_close(s->fd); // and with it the lock
+    close(s->fd); // and with it the lock
     s->fd = -1;
     s->wake_fd = -1;
 }
@@ -105,7 +105,7 @@ int hold_port(ScanSession *s)
     // settings and input stay as they are.
     if (flock(fd, LOCK_EX | LOCK_NB) == -1) {
         int err = errno;
-        port_close(fd);
+        close(fd);
         if (err == EWOULDBLOCK) {
             CORE_LOG(PRIO_ERROR, "%s, port busy! errno = %d", kOpenSig, err);
             return SCAN_SESSION_BUSY;
@@ -116,7 +116,7 @@ int hold_port(ScanSession *s)
     int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_fd == -1) {
         CORE_LOG(PRIO_ERROR, "%s, open device fail! errno = %d", kOpenSig, errno);
-        port_close(fd);
+        close(fd);
         return SCAN_SESSION_NO_PORT;
     }
     s->fd = fd;
