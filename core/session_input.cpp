@@ -181,6 +181,7 @@ int scan_session_wait_scan(ScanSession *s, int timeout_ms, unsigned char *buf, s
         return SCAN_SESSION_PORT_LOST;
     if (s->pending_count > 0)
         return hand_out(s, buf, cap, first_byte_us);
+    FineSlack fine;
 
     bool ready = false;
     if (s->incoming.len == 0) {

@@ -94,6 +94,7 @@ bool drop_tail(ScanSession *s, int64_t flushed_us)
 // or the ScanSessionError, after its error line.
 int hold_port(ScanSession *s)
 {
+    FineSlack fine;
     // Close-on-exec: a child process must not keep the port, and its lock,
     // after the session has closed.
     int fd = port_open_device(O_CLOEXEC);

@@ -22,6 +22,7 @@ namespace {
 // its length, or a negative ScanSessionError.
 int send(ScanSession *s, const char *sig, const unsigned char *frame, size_t len)
 {
+    FineSlack fine;
     int r = session_settle_input(s, sig);
     if (r < 0)
         return r;
@@ -70,6 +71,7 @@ void take_reply(ScanSession *s, const char *sig, size_t end, const Reply &reply,
 int ask(ScanSession *s, const char *sig, const unsigned char *frame, size_t len, size_t min_len,
         ReplyStream *stream, Reply *reply)
 {
+    FineSlack fine;
     int r = send(s, sig, frame, len);
     if (r < 0)
         return r;

@@ -5,6 +5,7 @@
 #define SCANJNI_CORE_SESSION_STATE_H
 
 #include "scansession.h"
+#include "port.h"
 #include "reply.h"
 
 #include <stddef.h>
@@ -37,6 +38,15 @@ struct ScanSession {
     SessionMessage pending[kPendingScans]; // ended scans not handed out yet
     size_t pending_head;                   // the oldest of them
     size_t pending_count;
+};
+
+// While a session call waits, the calling thread's timer slack is the
+// port cycle's fine one, for the same reason (a gather or a quiet gap
+// stretched by a background thread's slack); its own comes back when the
+// call returns.
+struct FineSlack {
+    int had = port_set_timer_slack(kFineSlackNs);
+    ~FineSlack() { port_set_timer_slack(had); }
 };
 
 inline int64_t earlier_us(int64_t a, int64_t b)

@@ -8,8 +8,10 @@
 
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 
@@ -518,6 +520,26 @@ TEST_F(SessionLineRate, ScanAroundAQuestion)
     EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_NO_ANSWER);
     EXPECT_EQ(wait(1000).bytes, first);
     EXPECT_EQ(wait(1000).bytes, second);
+}
+
+// A thread with a large timer slack (40 ms) gets its answers within a few
+// milliseconds of the reply, and its own slack back after each call.
+TEST_F(SessionLineRate, LargeTimerSlackDoesNotStretchTheWaits)
+{
+    const unsigned long kSlackNs = 40000000;
+    open();
+    unsigned long had = static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
+    ASSERT_EQ(prctl(PR_SET_TIMERSLACK, kSlackNs, 0, 0, 0), 0);
+    std::vector<long> took;
+    for (int i = 0; i < 5; i++) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(scan_session_check_type(session, 3), 1);
+        took.push_back(ms_since(start));
+        EXPECT_EQ(static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0)), kSlackNs);
+    }
+    prctl(PR_SET_TIMERSLACK, had, 0, 0, 0);
+    std::sort(took.begin(), took.end());
+    EXPECT_LT(took[2], 20) << "median time of a question answered at once, in ms";
 }
 
 // Scans at random moments while questions and writes go through the
