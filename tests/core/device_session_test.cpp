@@ -52,10 +52,11 @@ std::string letters(size_t n, unsigned seed)
     return s;
 }
 
-// What a wait gave: its result and the scan's bytes.
+// What a wait gave: its result, the scan's bytes and its first byte's time.
 struct Waited {
     int result;
     std::string bytes;
+    int64_t first_us;
 };
 
 class DeviceSession : public DeviceTest {
@@ -87,8 +88,9 @@ protected:
     Waited wait(int timeout_ms)
     {
         static unsigned char buf[SCAN_SESSION_MAX_SCAN];
-        int r = scan_session_wait_scan(session, timeout_ms, buf, sizeof buf, nullptr);
-        return {r, r > 0 ? std::string(buf, buf + r) : std::string()};
+        int64_t first_us = -1;
+        int r = scan_session_wait_scan(session, timeout_ms, buf, sizeof buf, &first_us);
+        return {r, r > 0 ? std::string(buf, buf + r) : std::string(), first_us};
     }
 
     void scan_now(const std::string &bytes)
@@ -360,7 +362,7 @@ TEST_F(DeviceSession, IdleWaitReadsAndLogsNothing)
 TEST_F(DeviceSession, OpenDropsAMessageInFlight)
 {
     const std::string first = letters(2000, 1);
-    const std::string next = letters(13, 2);
+    const std::string next = letters(1000, 2); // 87 ms on the line
     scan_now(first);
     ASSERT_TRUE(sim_wait_sent(sim, 300, 3000));
     logs_reset();
@@ -377,8 +379,15 @@ TEST_F(DeviceSession, OpenDropsAMessageInFlight)
     EXPECT_EQ(std::vector<LogLine>(lines.end() - static_cast<long>(want.size()), lines.end()), want)
         << "the tail's bytes, each once";
 
+    ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
+    sim_clear_records(sim);
     scan_now(next);
-    EXPECT_EQ(wait(1000).bytes, next);
+    Waited w = wait(1000);
+    EXPECT_EQ(w.bytes, next);
+    std::vector<SimSentByte> sent = sim_sent(sim);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_GE(w.first_us, sent.front().t_us) << "the time of the scan's first byte";
+    EXPECT_LT(w.first_us, sent.front().t_us + 40000);
 }
 
 // A wake ends a wait at once: an idle one, one in the middle of a message
