@@ -543,6 +543,27 @@ TEST_F(SessionLineRate, ScanAroundAQuestion)
     EXPECT_EQ(wait(1000).bytes, second);
 }
 
+// A message ends at the buffer's size: a scan of 8192 bytes comes whole,
+// a longer one as 8192 bytes and then the rest (sent whole here, so that
+// the reads take as much as a pty gives).
+TEST_F(SessionLineRate, MessagesEndAtTheBuffersSize)
+{
+    SimLine whole;
+    whole.baud = 0;
+    sim_set_line(sim, whole);
+    open();
+    for (size_t size : {size_t{SCAN_SESSION_MAX_SCAN}, size_t{9000}}) {
+        SCOPED_TRACE(size);
+        const std::string scan = letters(size, 5);
+        scan_now(scan);
+        EXPECT_EQ(wait(1000).bytes, scan.substr(0, SCAN_SESSION_MAX_SCAN));
+        if (size > SCAN_SESSION_MAX_SCAN) {
+            EXPECT_EQ(wait(1000).bytes, scan.substr(SCAN_SESSION_MAX_SCAN));
+        }
+        EXPECT_EQ(wait(100).result, 0);
+    }
+}
+
 // A thread with a large timer slack (40 ms) gets its answers within a few
 // milliseconds of the reply, and its own slack back after each call.
 TEST_F(SessionLineRate, LargeTimerSlackDoesNotStretchTheWaits)
