@@ -1,4 +1,5 @@
 #include "exchange.h"
+#include "line.h"
 #include "log.h"
 #include "port.h"
 
@@ -7,32 +8,59 @@ namespace {
 const int kReplyAttempts = 10;
 const unsigned int kSettleMs = 100;
 
+// A question frame is the command header (3 bytes), the question's number
+// text and "?." (2 bytes); the engine's reply echoes the number text.
+const size_t kQuestionFrameOverhead = 5;
+
+// Once a reply is longer than its shortest form, its length is unknown:
+// the rest is read this many bytes' time at a time.
+const size_t kReplyStepBytes = 4;
+
+// The reply being read: where it is looked for, and how long it is at
+// least (the echo and the shortest value), which tells how long its
+// missing bytes need on the wire.
+struct ReplyRead {
+    ReplyStream *stream;
+    size_t min_len;    // shortest reply that holds a value
+    size_t expect_len; // the echo and the shortest reply
+    size_t seen;       // bytes read in this exchange
+};
+
+// Time to wait, once the port is readable, for the bytes that the reply
+// still lacks: the first of them has arrived by then.
+uint32_t gather_time_us(const ReplyRead &r)
+{
+    size_t need = r.expect_len > r.seen ? r.expect_len - r.seen : kReplyStepBytes;
+    return line_time_us(need - 1);
+}
+
 enum class Attempt { Found, Nothing, SomeBytes };
 
 // One attempt of the reply poll, until deadline_us. Every read that brings
 // bytes is logged and joins the stream. A read that brings nothing on a
 // readable port (a hung-up line) ends the attempt at its deadline.
-Attempt reply_attempt(int fd, const char *sig, size_t min_len, int64_t deadline_us,
-                      ReplyStream *stream, Reply *reply, ssize_t *last_read)
+Attempt reply_attempt(int fd, const char *sig, int64_t deadline_us, ReplyRead *r, Reply *reply,
+                      ssize_t *last_read)
 {
     bool got_bytes = false;
     for (;;) {
         unsigned char buf[kReplyBufLen];
-        ssize_t got = port_read_by(fd, buf, sizeof buf, deadline_us);
+        ssize_t got = port_read_by(fd, buf, sizeof buf, deadline_us, gather_time_us(*r), nullptr);
         *last_read = got;
         if (got == 0)
             port_sleep_until(deadline_us);
         if (got <= 0)
             break;
         got_bytes = true;
+        r->seen += static_cast<size_t>(got);
         size_t n = text_len(buf, got);
         log_byte_lines(sig, buf, n);
-        reply_stream_append(stream, buf, n);
-        if (reply_find(stream, min_len, reply))
+        reply_stream_append(r->stream, buf, n);
+        if (reply_find(r->stream, r->min_len, reply))
             return Attempt::Found;
         // A reply holds no zero byte: nothing before one can be part of it.
         if (n < static_cast<size_t>(got))
-            reply_stream_clear(stream);
+            reply_stream_clear(r->stream);
     }
     return got_bytes ? Attempt::SomeBytes : Attempt::Nothing;
 }
@@ -58,17 +86,20 @@ bool ask(int fd, const char *sig, const char *what, const void *frame, size_t le
 {
     int ret = port_write_frame(fd, frame, len);
     log_write_result(sig, what, ret, PRIO_ERROR);
-    return poll_reply(fd, sig, min_len, stream, reply);
+    size_t echo_len = len > kQuestionFrameOverhead ? len - kQuestionFrameOverhead : 0;
+    return poll_reply(fd, sig, min_len, echo_len + min_len, stream, reply);
 }
 
-bool poll_reply(int fd, const char *sig, size_t min_len, ReplyStream *stream, Reply *reply)
+bool poll_reply(int fd, const char *sig, size_t min_len, size_t expect_len, ReplyStream *stream,
+                Reply *reply)
 {
     reply_stream_clear(stream);
+    ReplyRead r = {stream, min_len, expect_len, 0};
     int64_t deadline_us = port_now_us();
     for (int attempt = 0; attempt < kReplyAttempts; attempt++) {
         deadline_us += kPollIntervalMs * 1000;
         ssize_t last_read = -1;
-        Attempt a = reply_attempt(fd, sig, min_len, deadline_us, stream, reply, &last_read);
+        Attempt a = reply_attempt(fd, sig, deadline_us, &r, reply, &last_read);
         if (a == Attempt::Found)
             return true;
         if (a == Attempt::Nothing && last_read < 0)

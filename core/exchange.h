@@ -27,11 +27,13 @@ int send_frame(const WriteOp &op, const void *frame, size_t len);
 bool ask(int fd, const char *sig, const char *what, const void *frame, size_t len,
          size_t min_len, ReplyStream *stream, Reply *reply);
 
-// Polls for a reply in 10 attempts of 10 ms. Each attempt reads whatever
-// arrives as soon as it arrives, logs it, and looks for a reply of at
-// least min_len bytes at the end of everything read so far; an attempt
-// in which nothing arrives logs its failed read. True, with the reply in
-// *reply (inside *stream), when one was found.
-bool poll_reply(int fd, const char *sig, size_t min_len, ReplyStream *stream, Reply *reply);
+// Polls for a reply in 10 attempts of 10 ms. Once bytes arrive, each read
+// waits for the time that the reply's missing bytes need on the wire (the
+// reply is expect_len bytes or longer), logs what came, and looks for a
+// reply of at least min_len bytes at the end of everything read so far;
+// an attempt in which nothing arrives logs its failed read. True, with
+// the reply in *reply (inside *stream), when one was found.
+bool poll_reply(int fd, const char *sig, size_t min_len, size_t expect_len, ReplyStream *stream,
+                Reply *reply);
 
 #endif

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -87,23 +88,30 @@ int64_t port_now_us()
 bool port_wait_input(int fd, int64_t deadline_us)
 {
     for (;;) {
+        // A thread that wakes after its deadline still looks at the port
+        // once, without waiting: bytes that arrived while it was held off
+        // the processor are not quiet on the line. A deadline is never more
+        // than a few seconds away, so the division is made in 32 bits (a
+        // 64-bit one costs a library routine on 32-bit ARM).
         int64_t left_us = deadline_us - port_now_us();
-        if (left_us <= 0)
-            return false;
+        uint32_t left = left_us > 0 ? static_cast<uint32_t>(left_us) : 0;
+        struct timespec ts;
+        ts.tv_sec = static_cast<time_t>(left / 1000000u);
+        ts.tv_nsec = static_cast<long>(left % 1000000u) * 1000L;
         struct pollfd pfd;
-        pfd.fd = fd; // poll() ignores a negative descriptor: then it only waits
+        pfd.fd = fd; // ppoll() ignores a negative descriptor: then it only waits
         pfd.events = POLLIN;
         pfd.revents = 0;
-        // Rounded up, so that a wait never ends before its deadline. A
-        // deadline is never more than a few seconds away, so the division
-        // is made in 32 bits (a 64-bit one costs a library routine on
-        // 32-bit ARM).
-        int left_ms = (static_cast<int>(left_us) + 999) / 1000;
-        int r = poll(&pfd, 1, left_ms);
+        int r = ppoll(&pfd, 1, &ts, nullptr);
         if (r > 0)
             return true;
-        if (r < 0 && errno != EINTR)
+        if (r == 0)
+            return false; // the port was looked at when the time ran out
+        if (errno != EINTR) {
+            if (fd < 0)
+                return false;
             fd = -1; // wait out the time instead: never a busy loop
+        }
     }
 }
 
@@ -112,10 +120,22 @@ void port_sleep_until(int64_t deadline_us)
     port_wait_input(-1, deadline_us);
 }
 
-ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us)
+ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us, uint32_t gather_us,
+                     PortArrival *arrival)
 {
     for (;;) {
         bool readable = port_wait_input(fd, deadline_us);
+        if (readable && arrival != nullptr) {
+            arrival->at_us = port_now_us();
+            int waiting = 0;
+            arrival->bytes = ioctl(fd, FIONREAD, &waiting) == 0 ? waiting : -1;
+        }
+        if (readable && gather_us > 0) {
+            // Bytes have begun to arrive: let the rest of the batch come
+            // in, so that one read takes them all (never past the deadline).
+            int64_t gathered_us = port_now_us() + gather_us;
+            port_sleep_until(gathered_us < deadline_us ? gathered_us : deadline_us);
+        }
         ssize_t got = read(fd, buf, len);
         if (got >= 0 || !readable)
             return got;

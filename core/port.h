@@ -35,18 +35,29 @@ int64_t port_now_us();
 
 // Waits until the port has something to read (bytes, or the end of the
 // line when it has hung up) or the deadline has passed. True when the
-// port became readable before the deadline.
+// port became readable; false only after the port was seen idle at the
+// deadline or later, also when the caller comes in late.
 bool port_wait_input(int fd, int64_t deadline_us);
 
 // Sleeps until the deadline.
 void port_sleep_until(int64_t deadline_us);
 
-// Reads into buf as soon as something arrives, at the latest at the
-// deadline. Returns the read's result: the bytes read, 0 at the end of the
-// line (hung up), or -1 when nothing came by the deadline or the read
-// failed. A read that fails although the port was readable first waits out
-// the deadline, so that a broken port never turns a caller's loop into a
-// busy loop.
-ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us);
+// When the port turned readable, and how many bytes were waiting then
+// (-1 when the port does not tell).
+struct PortArrival {
+    int64_t at_us;
+    int bytes;
+};
+
+// Reads into buf once something arrives, at the latest at the deadline.
+// When bytes begin to arrive it notes that moment in *arrival (when
+// given), then waits gather_us more (never past the deadline) so that one
+// read takes a batch of them. Returns the read's result: the bytes read,
+// 0 at the end of the line (hung up), or -1 when nothing came by the
+// deadline or the read failed. A read that fails although the port was
+// readable first waits out the deadline, so that a broken port never
+// turns a caller's loop into a busy loop.
+ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us, uint32_t gather_us,
+                     PortArrival *arrival);
 
 #endif

@@ -5,9 +5,11 @@
 #   2. 32-bit ARM build: the core and simulator suites under qemu-arm
 #   3. 64-bit ARM build: the same suites under qemu-aarch64
 #   4. the release check of the stripped 32-bit and 64-bit ARM libraries
-#   5. AddressSanitizer + UndefinedBehaviorSanitizer build: every suite
-#   6. ThreadSanitizer build: the thread tests
-#   7. bounded libFuzzer runs of every fuzz target
+#   5. the package test: scripts/package.sh, its archive opened and checked,
+#      and a second run from fresh builds giving the same bytes
+#   6. AddressSanitizer + UndefinedBehaviorSanitizer build: every suite
+#   7. ThreadSanitizer build: the thread tests
+#   8. bounded libFuzzer runs of every fuzz target
 # Every stage must pass; the script stops at the first that fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -51,6 +53,9 @@ cross_stage build-arm64 aarch64-linux-gnu.cmake
 
 stage "release check (stripped 32-bit and 64-bit ARM libraries)"
 bash tools/release-check.sh build-release-arm
+
+stage "package test (the Android library archive, the fake jar, the Maven repository)"
+bash tests/package/package_test.sh
 
 stage "sanitizers: AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer"
 bash scripts/sanitize.sh

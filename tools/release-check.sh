@@ -1,12 +1,13 @@
 #!/bin/bash
 # Builds libscanjni.so and scanctl for the two ARM ABIs that an app ships,
 # 32-bit (armeabi-v7a) and 64-bit (arm64-v8a), with Debian's cross
-# compilers and the flags an NDK build adds, and checks what an app would
+# compilers and the flags an NDK build adds (tools/release-build.sh, the
+# build that scripts/package.sh packs), and checks what an app would
 # ship from each: the exported symbols are exactly the library's documented
-# functions (JNI_OnLoad plain, all others C++ with their parameter types),
-# it needs only libc and liblog and no C++ runtime, its libc calls are the
-# fortified ones, it is small once stripped, 64-bit load segments are
-# aligned to 16 KiB, and scanctl finds the library beside itself.
+# functions (tools/exports.txt: JNI_OnLoad plain, all others C++ with their
+# parameter types), it needs only libc and liblog and no C++ runtime, its
+# libc calls are the fortified ones, it is small once stripped, 64-bit load
+# segments are aligned to 16 KiB, and scanctl finds the library beside itself.
 # The library and scanctl are compiled without the C++ library's headers.
 #   tools/release-check.sh [build-dir]
 # The 32-bit build goes to build-dir (default build-release-arm), the
@@ -16,47 +17,13 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build32=${1:-$src/build-release-arm}
 build64=${build32}64
 
-# What an NDK build adds to every compile besides _FORTIFY_SOURCE=2 (which
-# CMakeLists.txt sets): unwind tables and the stack protector. The NDK links
-# with lld, and so does this check: GNU ld pads the file so that the RELRO
-# part ends on a page boundary (2.5 KiB on 32-bit, 12 KiB on 64-bit with
-# 16 KiB pages), which lld does not, and which would not be what ships.
-ndk_flags="-funwind-tables -fstack-protector-strong"
-lld_dir=$(dirname "$(readlink -f "$(command -v ld.lld)")")
-link_flags="-fuse-ld=lld -B$lld_dir"
-
 # Stripped size limits. The 64-bit library is larger: 8-byte pointers,
 # relocations and symbol entries, and A64 code is less dense than Thumb-2.
 limit_32=16384
 limit_64=24576
 
-expected=$(cat <<'LIST'
-JNI_OnLoad
-checkType(_JNIEnv*, _jobject*, int)
-closeDev(_JNIEnv*, _jobject*)
-disableType(_JNIEnv*, _jobject*, int)
-enableType(_JNIEnv*, _jobject*, int)
-getTimeout(_JNIEnv*, _jobject*)
-openDev(_JNIEnv*, _jobject*)
-profileScanType(_JNIEnv*, _jobject*)
-profile_scan_type()
-queryData(_JNIEnv*, _jobject*, int)
-readData(_JNIEnv*, _jobject*)
-registerNativeMethods(_JNIEnv*, char const*, JNINativeMethod*, int)
-registerNatives(_JNIEnv*)
-scan_enable_type(bool, int)
-scan_get_timeout()
-scan_open_dev(bool)
-scan_query_data(int)
-scan_read_data()
-scan_set_command(char const*)
-scan_set_timeout(int)
-scan_type_check(int)
-sendCommand(_JNIEnv*, _jobject*, _jstring*)
-setTimeout(_JNIEnv*, _jobject*, int)
-set_uart_parm(int, unsigned int, int, char, int)
-LIST
-)
+# The exports, demangled (comment lines left out).
+expected=$(sed '/^#/d' "$src/tools/exports.txt")
 # What only a C++ runtime provides (libc's own __cxa_finalize and
 # __cxa_atexit do not count).
 cxx_runtime='__cxa_(guard|pure_virtual|throw|begin_catch|end_catch|allocate|rethrow|thread_atexit)|__gxx_personality|_Unwind_|_Zn[wa]|_Zd[la]|_ZNSt|_ZSt'
@@ -68,12 +35,7 @@ bad() { echo "$abi: $*"; fail=1; }
 check_abi() {
     local abi=$1 triple=$2 qemu=$3 build=$4 limit=$5 align=$6
     echo "== $abi ($triple)"
-    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-          -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$triple.cmake" -DSCANJNI_TESTS=OFF \
-          -DCMAKE_C_FLAGS="$ndk_flags" -DCMAKE_CXX_FLAGS="-nostdinc++ $ndk_flags" \
-          -DCMAKE_SHARED_LINKER_FLAGS="$link_flags" -DCMAKE_EXE_LINKER_FLAGS="$link_flags" \
-          >/dev/null
-    ninja -C "$build" scanjni scanctl >/dev/null
+    bash "$src/tools/release-build.sh" "$triple" "$build"
     echo "$abi: built without C++ library headers: libscanjni.so, scanctl"
     local lib=$build/libscanjni.so stripped=$build/libscanjni.stripped.so
     "$triple-strip" --strip-all -o "$stripped" "$lib"
@@ -126,14 +88,23 @@ check_abi() {
     done
     echo "$abi: load segments aligned to $align bytes or more"
 
+    # The library names no directory of this machine to search.
+    if "$triple-readelf" -d "$lib" | grep -Eq '\((RUNPATH|RPATH)\)'; then
+        bad "libscanjni.so has a run path: $("$triple-readelf" -d "$lib" | grep -E '\((RUNPATH|RPATH)\)')"
+    else
+        echo "$abi: libscanjni.so: no run path"
+    fi
+
     # scanctl finds the library in its own directory, as on a device after
-    # adb push of both: run a copy of the pair from a directory of its own.
+    # adb push of both: run a copy of the pair from a directory of its own,
+    # with the log stand-in on the library path as the device's liblog.
     local runpath device=$build/device
     runpath=$("$triple-readelf" -d "$build/tools/scanctl" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
     [ "$runpath" = '$ORIGIN' ] || bad "scanctl RUNPATH is '$runpath', not \$ORIGIN"
     rm -rf "$device" && mkdir "$device"
     cp "$lib" "$build/tools/scanctl" "$device/"
-    if "$qemu" -L "/usr/$triple" "$device/scanctl" --help >/dev/null; then
+    if "$qemu" -L "/usr/$triple" -E LD_LIBRARY_PATH="$build/platform/host" \
+               "$device/scanctl" --help >/dev/null; then
         echo "$abi: scanctl: RUNPATH \$ORIGIN, runs with libscanjni.so beside it"
     else
         bad "scanctl does not run beside libscanjni.so"

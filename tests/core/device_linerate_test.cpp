@@ -5,7 +5,14 @@
 // pause inside a scan does not cut it, and two scans far apart stay two.
 #include "device_env.h"
 
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 #include <string.h>
+#include <time.h>
+
+#include <atomic>
+#include <fstream>
 
 namespace {
 
@@ -35,6 +42,34 @@ protected:
     }
 };
 
+int64_t now_us()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+void sleep_until_us(int64_t t_us)
+{
+    struct timespec t;
+    t.tv_sec = static_cast<time_t>(t_us / 1000000);
+    t.tv_nsec = static_cast<long>(t_us % 1000000) * 1000;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+    }
+}
+
+// Read-type system calls the calling thread has made so far.
+long read_calls()
+{
+    std::ifstream io("/proc/thread-self/io");
+    std::string key;
+    long value = -1;
+    while (io >> key >> value)
+        if (key == "syscr:")
+            return value;
+    return -1;
+}
+
 std::string pattern(size_t n, size_t seed)
 {
     std::string s(n, 'x');
@@ -56,9 +91,11 @@ TEST_F(LineRate, ScansComeBackWholeAndExact)
                          std::to_string(burst));
             set_line(burst, 0);
             std::string scan = pattern(size, phase);
-            send_scan(scan, 3 + phase++ * 7 % 10);
+            send_scan(scan, 1 + phase++ * 7 % 10);
             logs_reset();
+            long reads = read_calls();
             char *data = scan_read_data();
+            reads = read_calls() - reads;
             ASSERT_NE(data, nullptr);
             EXPECT_EQ(strlen(data), size);
             EXPECT_TRUE(std::string(data) == scan) << "the text differs from the scan";
@@ -67,6 +104,9 @@ TEST_F(LineRate, ScansComeBackWholeAndExact)
                                                           std::to_string(size) + " ")),
                       1);
             EXPECT_EQ(byte_lines_logged(kReadSig), size) << "every byte logged once";
+            if (size == 2000 && burst == 1) {
+                EXPECT_LT(reads, 200) << "bytes are read in batches";
+            }
             ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
             // The engine really sent at the line's pace: a 200-byte scan
             // spans 17 ms, of which a late start may eat a part, but
@@ -141,6 +181,140 @@ TEST_F(LineRate, PausesInsideAScanAndGapsBetweenScans)
         EXPECT_EQ(got, c.reads);
         ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
     }
+}
+
+// What one read made of a scan already on the line when it began.
+struct TailRun {
+    std::string got;     // the text it returned
+    size_t dropped = 0;  // bytes it logged as dropped
+    size_t byte_lines = 0;
+};
+
+class LineRateTail : public LineRate {
+protected:
+    // Writes the scan byte by byte at the line's pace on absolute times,
+    // straight to the engine's side of the port, from start_us on, and the
+    // next scan whole 80 ms after it; meanwhile reads once, either
+    // offset_us into the scan or right after a setting write begun before
+    // it (offset_us < 0).
+    TailRun run(const std::string &scan, const std::string &next, int64_t offset_us)
+    {
+        const int64_t kByteNs = 86806;
+        const int64_t len_us = static_cast<int64_t>(scan.size()) * kByteNs / 1000;
+        const int64_t start_us = now_us() + (offset_us < 0 ? 50000 : 5000);
+        std::thread engine([this, &scan, &next, start_us, len_us, kByteNs] {
+            // A real engine never pauses inside a message; a thread of a
+            // loaded machine may, unless it runs at real-time priority (the
+            // tests run as root).
+            struct sched_param prio = {};
+            prio.sched_priority = 10;
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &prio);
+            for (size_t i = 0; i < scan.size(); i++) {
+                sleep_until_us(start_us + static_cast<int64_t>(i) * kByteNs / 1000);
+                ASSERT_EQ(write(master, &scan[i], 1), 1);
+            }
+            sleep_until_us(start_us + len_us + 80000);
+            engine_write(next);
+        });
+        logs_reset();
+        // The reader, too, is kept from being held off the processor by
+        // the other tests: the rule allows for a late reader only up to a
+        // margin below 1 ms.
+        int policy;
+        struct sched_param saved;
+        pthread_getschedparam(pthread_self(), &policy, &saved);
+        struct sched_param prio = {};
+        prio.sched_priority = 5;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &prio);
+        if (offset_us < 0)
+            EXPECT_EQ(scan_set_timeout(1200), 14);
+        else
+            sleep_until_us(start_us + offset_us);
+        char *data = scan_read_data();
+        pthread_setschedparam(pthread_self(), policy, &saved);
+        engine.join();
+        TailRun r;
+        r.got = data ? data : "(null)";
+        for (const LogLine &l : logs_taken()) {
+            unsigned n = 0;
+            if (sscanf(l.text.c_str(),
+                       "char *scan_read_data(), dropped %u bytes: tail of an earlier message",
+                       &n) == 1)
+                r.dropped += n;
+        }
+        r.byte_lines = byte_lines_logged(kReadSig);
+        return r;
+    }
+};
+
+// The engine sends a scan whatever the host does. A read that begins while
+// a scan is on the line, at any point of it or right after a setting write
+// whose settle wait the scan began in, drops that scan's tail and returns
+// the next scan whole (or the first scan whole, when its first byte had
+// not yet arrived at the flush). Tails are told by the bytes waiting when
+// the port first turns readable; a loaded machine can deliver a short,
+// already ended tail later than the rule allows for, so a case fails only
+// when it cuts the scan twice in a row.
+TEST_F(LineRateTail, ReadBegunInsideAScanNeverReturnsItsTail)
+{
+    const std::string next = pattern(13, 99);
+    const int kOffsets = 5;
+    struct Case {
+        size_t size;
+        bool after_write;
+    } const cases[] = {{13, false}, {200, false}, {2000, false}, {2000, true}};
+    for (const Case &c : cases) {
+        const int64_t len_us = static_cast<int64_t>(c.size) * 868 / 10;
+        for (int k = 0; k < (c.after_write ? 1 : kOffsets); k++) {
+            const int64_t offset_us = c.after_write ? -1 : len_us * k / kOffsets + 100;
+            SCOPED_TRACE(std::to_string(c.size) + "-byte scan, read " +
+                         (c.after_write ? std::string("after a setting write")
+                                        : std::to_string(offset_us) + " us into it"));
+            const std::string scan = pattern(c.size, static_cast<size_t>(k));
+            TailRun r;
+            for (int attempt = 0; attempt < 2; attempt++) {
+                r = run(scan, next, offset_us);
+                if (r.got == next || r.got == scan)
+                    break;
+            }
+            EXPECT_TRUE(r.got == next || r.got == scan)
+                << "a cut scan came back: " << r.got.size() << " of " << scan.size() << " bytes";
+            EXPECT_LT(r.dropped, c.size);
+            EXPECT_EQ(r.byte_lines, r.dropped + r.got.size()) << "every byte logged once";
+        }
+    }
+}
+
+void on_signal(int) {}
+
+// Signals that interrupt the reader's waits many times during a scan do
+// not cut it.
+TEST_F(LineRate, SignalsDuringAScanDoNotCutIt)
+{
+    struct sigaction sa = {};
+    sa.sa_handler = on_signal; // no SA_RESTART: every wait is interrupted
+    struct sigaction old;
+    ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);
+    const std::string scan = pattern(2000, 5);
+    send_scan(scan, 5);
+    std::atomic<bool> done{false};
+    std::string got;
+    std::thread reader([&got, &done] {
+        char *data = scan_read_data();
+        got = data ? data : "(null)";
+        done = true;
+    });
+    pthread_t target = reader.native_handle();
+    int signals = 0;
+    while (!done) {
+        pthread_kill(target, SIGUSR1);
+        signals++;
+        usleep(2000);
+    }
+    reader.join();
+    sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_GT(signals, 50);
+    EXPECT_TRUE(got == scan) << got.size() << " bytes came back of " << scan.size();
 }
 
 } // namespace

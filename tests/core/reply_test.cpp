@@ -1,4 +1,5 @@
 // Reply parsing: accept test, values and the bounds of short replies.
+#include "line.h"
 #include "reply.h"
 
 #include <gtest/gtest.h>
@@ -85,6 +86,8 @@ TEST(ReplyStream, ReplyIsFoundAtTheEndOfEverythingRead)
         {"sixteen bytes kept of forty", {std::string(24, '0'), full16}, kTimeoutReplyMin, true,
          full16},
         {"ACK third to last", {"3000\x06\r\r"}, kTimeoutReplyMin, false, ""},
+        {"two refused replies ahead of a short one", {"12\x06\r", "34\x06\r", "\x06\r"},
+         kCheckReplyMin, false, ""},
     };
     for (const StreamCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,6 +102,34 @@ TEST(ReplyStream, ReplyIsFoundAtTheEndOfEverythingRead)
             EXPECT_EQ(std::string(reinterpret_cast<const char *>(reply.text), reply.n), c.reply);
         }
     }
+}
+
+// Bytes that could not all have crossed the line since the flush belong to
+// a message that began before it; bytes that could have, to one of their
+// own. A byte takes 86.8 us; the margin is 900 us.
+TEST(Line, TailOfAMessageAlreadyOnTheLineAtTheFlush)
+{
+    struct {
+        const char *name;
+        int64_t since_flush_us;
+        size_t bytes;
+        bool tail;
+    } const cases[] = {
+        {"the byte in flight, 50 us after the flush", 50, 1, true},
+        {"a 16-byte burst 1.3 ms after the flush", 1300, 16, true},
+        {"a pty read of 4095 bytes 300 ms after", 300000, 4095, true},
+        {"a byte of a scan begun 1 ms after", 1087, 1, false},
+        {"a tail of 9 bytes seen 1.5 ms after", 1500, 9, true},
+        {"24 bytes gathered 2 ms after that byte", 3087, 24, false},
+        {"a full buffer 0.8 s after", 800000, 8192, false},
+        {"nothing at all", 10000, 0, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(began_before_flush(c.since_flush_us, c.bytes), c.tail);
+    }
+    EXPECT_EQ(line_time_us(200), 17360u);
+    EXPECT_EQ(line_time_us(1000000), line_time_us(49481)) << "kept within 32 bits";
 }
 
 TEST(QueryReply, ValueStandsBetweenTheEchoAndTheAck)

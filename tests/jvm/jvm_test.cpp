@@ -68,6 +68,12 @@ std::string quoted_units(const std::vector<unsigned>& units) {
     return s + "\"";
 }
 
+std::string repeated(const std::string& text, int times) {
+    std::string s;
+    for (int i = 0; i < times; i++) s += text;
+    return s;
+}
+
 std::string quoted(const std::string& ascii) {
     return quoted_units(std::vector<unsigned>(ascii.begin(), ascii.end()));
 }
@@ -122,6 +128,7 @@ TEST_F(JvmEngine, EveryMethodCalledFromJava) {
         {"sendCommand.empty", "true"},
         {"sendCommand.null", "false"},
         {"sendCommand.toolong", "false"},
+        {"sendCommand.nuls", "false"},
         {"queryData.known", quoted_units({0xFF, 0xFE, 'a', 'b'})},
         {"queryData.unknown", quoted("")},
         {"profileScanType", "true"},
@@ -144,6 +151,7 @@ TEST_F(JvmEngine, EveryMethodCalledFromJava) {
         str_line(""), ret_line(kSendSig, 4),
         str_line("(null)"),
         str_line(std::string(256, 'A')), ret_line(kSendSig, 0),
+        str_line(repeated("\xC0\x80", 128)), ret_line(kSendSig, 0),
         data_line(kQuerySig, "\xFF\xFE" "ab"), data_line(kQuerySig, ""),
         ret_line(kProfileSig, 20)};
     lines.insert(lines.end(), calls.begin(), calls.end());

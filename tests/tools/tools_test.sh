@@ -179,6 +179,22 @@ group_scan_sim() {
                    fail "$line: $n bytes read, expected whole bursts of 8, fewer than 120" ;;
         esac
     done
+    # A port cycle (scanctl open) 0.3 s into a 2 s scan: the engine sends on
+    # and a reader 0.3 s later finds what came after the flush; with
+    # --flush-cuts the scan stops at the flush (one burst may cross it).
+    scan=$(printf '%0240d' 0)
+    reader="stty raw -echo </dev/ttyMT1 && sleep 0.3 && $scanctl open >/dev/null && sleep 0.3 && dd if=/dev/ttyMT1 bs=4096 count=1 iflag=nonblock 2>/dev/null | wc -c"
+    for cuts in "" "--flush-cuts"; do
+        run_sim --quiet-frames $cuts --line-rate 1200 --burst 8 --scan "$scan" --every 60s --delay 100ms -- sh -c "$reader"
+        expect_rc 0 "flush in a scan ${cuts:-by default}"
+        n=$(printf '%s\n' "$out" | sed -n 's/^ *\([0-9][0-9]*\)$/\1/p')
+        case "$cuts:${n:-none}" in
+            *:none) fail "flush in a scan ${cuts:-by default}: no count read" ;;
+            --flush-cuts:*) [ "$n" -le 8 ] || fail "--flush-cuts: $n bytes read after the flush, expected at most 8" ;;
+            *) { [ "$n" -ge 16 ] && [ "$n" -lt 240 ]; } ||
+                   fail "flush in a scan: $n bytes read after the flush, expected 16 to 239" ;;
+        esac
+    done
     # Think time: 400 ms is past the library's poll, half a millisecond is not.
     run_sim --reply-delay 400 -- $scanctl get-timeout
     expect_rc 1 "reply after 400 ms of think time"

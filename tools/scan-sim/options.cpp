@@ -110,6 +110,10 @@ bool parse_options(int argc, char** argv, SimOptions* o, bool* help) {
             o->quiet_frames = true;
             continue;
         }
+        if (strcmp(opt, "--flush-cuts") == 0) {
+            o->line.flush_cuts = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             fprintf(stderr, "scan-sim: option '%s' needs a value\n", opt);
             return false;
@@ -156,6 +160,9 @@ void print_sim_usage(FILE* out) {
         "                         does, when the last of them has arrived (default 1)\n"
         "  --reply-delay MS       think time before each reply, in ms with up to 3\n"
         "                         decimals: 0.5 is 500 us (default 0)\n"
+        "  --flush-cuts           a port cycle's flush drops the scan data the port\n"
+        "                         has partly taken (default: every message that has\n"
+        "                         begun goes out whole, whatever the host does)\n"
         "other:\n"
         "  --settle TIME          engine's wait for a lone flush notice (default 50ms)\n"
         "  --quiet-frames         do not print the received frames\n\n"

@@ -32,7 +32,7 @@ struct SimOptions {
     bool has_persistent = false;
     SimFault persistent;
     int settle_ms = -1;  // -1: the simulator's default
-    SimLine line;        // line rate, burst, think time before replies
+    SimLine line;        // line rate, burst, think time, flushes cutting scans
     bool quiet_frames = false;
     char** command = nullptr;  // argv of the command, null-terminated
 };

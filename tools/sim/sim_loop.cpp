@@ -23,6 +23,10 @@ constexpr long kNsPerUs = 1000;
 // The thread's timer slack in ns: the default 50 us would make every
 // paced byte late by most of a byte time.
 constexpr unsigned long kTimerSlackNs = 1;
+// While no descriptor of the slave is open the master reports a hang-up
+// without end, so it is not polled; a read this often tells when the
+// slave is open again.
+constexpr int64_t kSlaveProbeUs = 1000;
 
 void handle_frames(SimRunner* r, SimChunks& chunks, int64_t now) {
     for (const std::vector<uint8_t>& c : chunks) {
@@ -62,15 +66,16 @@ void on_configured(SimRunner* r, int64_t at_ms) {
     sim_schedule(r, std::move(t));
 }
 
-// Scan data that the port had only partly taken when a new port cycle
-// starts is dropped: that cycle's flush discards what was taken. The line
-// is free from then on.
-void drop_partial_scans(SimRunner* r, int64_t now) {
+// With SimLine::flush_cuts only: scan data that the port had only partly
+// taken when a new port cycle starts is dropped, and the line is free from
+// then on. A real engine knows nothing of the host's flushes and sends
+// every message it has begun to its end.
+void cut_partial_scans(SimRunner* r, int64_t now) {
+    if (!r->line.flush_cuts) return;
     while (!r->output.empty() && r->output.front().is_scan &&
            r->output.front().offset > 0) {
         r->output.pop_front();
         r->line_free_us = now;
-        r->output_blocked = false;
         r->cv.notify_all();
     }
 }
@@ -82,7 +87,9 @@ void read_master(SimRunner* r, int64_t now) {
     for (;;) {
         ssize_t n = read(r->master, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EIO) r->slave_gone = true;
+        // EIO: no descriptor of the slave is open (between two port cycles
+        // of a user that keeps none open); anything else: it is open.
+        r->slave_closed = n < 0 && errno == EIO;
         if (n <= 0) break;
         if (buf[0] == TIOCPKT_DATA) {
             r->received.insert(r->received.end(), buf + 1, buf + n);
@@ -92,7 +99,7 @@ void read_master(SimRunner* r, int64_t now) {
         } else if (buf[0] & TIOCPKT_FLUSHREAD) {
             // A flush starts the configuration of a new port cycle.
             sim_parser_cycle_end(&r->parser, chunks);
-            drop_partial_scans(r, now);
+            cut_partial_scans(r, now);
             if (sim_cycle_flush(&r->cycle, now_ms)) on_configured(r, now_ms);
         }
     }
@@ -145,9 +152,11 @@ void start_head(SimRunner* r) {
 }
 
 // Writes every byte that is due, message after message; returns when the
-// head message has bytes still to come or the port takes no more.
+// head message has bytes still to come. Bytes the port does not take (its
+// buffer is full: nobody has read for a long while, or nobody has the
+// slave open and the buffer filled up) are lost, as on a UART that nobody
+// reads, and the message goes on at its pace.
 void write_output(SimRunner* r, int64_t now) {
-    r->output_blocked = false;
     while (!r->output.empty()) {
         start_head(r);
         SimOutput& o = r->output.front();
@@ -156,17 +165,12 @@ void write_output(SimRunner* r, int64_t now) {
             int64_t at = sim_now_us();
             ssize_t n = write(r->master, o.bytes.data() + o.offset, due - o.offset);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                r->output_blocked = true;
-                return;
+            size_t taken = n > 0 ? static_cast<size_t>(n) : 0;
+            for (size_t i = o.offset; i < due; ++i) {
+                r->sent.push_back({at, o.bytes[i], i >= o.offset + taken});
             }
-            for (ssize_t i = 0; i < n; ++i) r->sent.push_back({at, o.bytes[o.offset + i]});
-            o.offset += static_cast<size_t>(n);
+            o.offset = due;
             r->cv.notify_all();
-            if (o.offset < due) {
-                r->output_blocked = true;
-                return;
-            }
         }
         if (o.offset < o.bytes.size()) return;
         if (o.is_scan) ++r->scans_written;
@@ -186,10 +190,11 @@ int64_t next_wake(SimRunner* r) {
     for (const SimRepeat& rep : r->repeats) consider(rep.next_due);
     int64_t settle_ms = sim_cycle_deadline(&r->cycle);
     if (settle_ms >= 0) consider(settle_ms * kUsPerMs);
-    if (!r->output.empty() && !r->output_blocked) {
+    if (!r->output.empty()) {
         const SimOutput& o = r->output.front();
         consider(o.started ? sim_pace_next(&o.pace, o.offset) : 0);
     }
+    if (r->slave_closed) consider(sim_now_us() + kSlaveProbeUs);
     return next;
 }
 
@@ -214,11 +219,7 @@ int sim_run(SimRunner* r) {
             std::lock_guard<std::mutex> lock(r->mu);
             if (r->hung_up) return 0;
             until = next_wake(r);
-            short ev = POLLIN;
-            if (r->output_blocked) ev |= POLLOUT;
-            // Once the slave side is gone the master reports a hang-up
-            // forever; then only the timers and the wake pipe are watched.
-            fds[0] = {r->slave_gone ? -1 : r->master, ev, 0};
+            fds[0] = {r->slave_closed ? -1 : r->master, POLLIN, 0};
             fds[1] = {r->wake[0], POLLIN, 0};
         }
         if (wait_until(fds, until) < 0 && errno != EINTR) return -1;
@@ -227,7 +228,7 @@ int sim_run(SimRunner* r) {
         }
         std::lock_guard<std::mutex> lock(r->mu);
         int64_t now = sim_now_us();
-        if (!r->slave_gone) read_master(r, now);
+        read_master(r, now);
         if (sim_cycle_tick(&r->cycle, now / kUsPerMs)) {
             on_configured(r, sim_cycle_last_flush(&r->cycle));
         }

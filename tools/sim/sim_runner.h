@@ -22,8 +22,6 @@
 // cycle counts as configured settle_ms (default 50) after that notice, and
 // the scan goes out at max(delay_ms, settle_ms) after it. A library slower
 // than settle_ms between its two flushes needs a larger sim_set_settle_ms.
-// Scan data that the port has only partly taken when the next port cycle
-// starts is dropped, as that cycle's flush discards it anyway.
 //
 // The engine sends like a real one on a UART: every byte it sends (replies,
 // scan data, fault bytes) leaves at the line rate, 115200 8N1 by default
@@ -35,6 +33,22 @@
 //   sim_set_line(sim, line);
 // sim_sent tells when each byte was written, sim_wait_output_idle waits
 // until everything queued has left.
+//
+// Like a real engine it knows nothing of the host's flushes, closes and
+// opens: a message that has begun on the line goes out whole at the line's
+// pace. A port cycle's flush discards only what the host had not read yet
+// (the host's loss); a read that begins in the middle of a message finds
+// its tail. A test that needs the line quiet before its next call waits
+// with sim_wait_output_idle. SimLine::flush_cuts brings back the older
+// stand-in instead: a flush drops the scan data that the port has only
+// partly taken, and the line is free at once.
+//
+// Bytes the port does not take are lost and the message keeps its pace,
+// as on a UART that nobody reads: the pty's buffer (about 16 KiB) is full
+// because nobody has read for a long while, or nobody has the slave open
+// (a pty keeps what is written then, up to that buffer, until the next
+// opener flushes it; a UART would not). While no descriptor of the slave
+// is open the engine notices a new opener within 1 ms.
 #pragma once
 
 #include <cstddef>
@@ -51,11 +65,13 @@ struct SimLine {
     unsigned baud = kSimDefaultBaud;  // 0 = instant delivery (each message written in one piece)
     size_t burst = 1;                 // bytes handed over together, >= 1
     int reply_delay_us = 0;           // engine think time before each reply to a question
+    bool flush_cuts = false;          // a port cycle's flush drops a partly sent scan
 };
 
 struct SimSentByte {
     int64_t t_us;  // when the byte was written to the master (sim_now_us)
     uint8_t byte;
+    bool lost;     // the port did not take it (its buffer was full)
 };
 
 int64_t sim_now_ms();  // CLOCK_MONOTONIC in milliseconds
@@ -109,8 +125,9 @@ int sim_configures(SimRunner* r);                 // port configurations seen
 bool sim_wait_configures(SimRunner* r, int count, int timeout_ms);
 int sim_scans_written(SimRunner* r);              // scan writes completed
 bool sim_wait_scans_written(SimRunner* r, int count, int timeout_ms);
-// Every byte written to the master, in order, with the time of its write
-// (sim_clear_records empties it); sim_wait_sent waits for `count` of them.
+// Every byte sent to the master, in order, with the time of its write, the
+// lost ones included (sim_clear_records empties it); sim_wait_sent waits for
+// `count` of them.
 std::vector<SimSentByte> sim_sent(SimRunner* r);
 bool sim_wait_sent(SimRunner* r, size_t count, int timeout_ms);
 // True once nothing is queued or scheduled to be written: no reply or

@@ -43,7 +43,7 @@ struct SimRepeat {
 struct SimRunner {
     int master = -1;
     int wake[2] = {-1, -1};
-    bool slave_gone = false;
+    bool slave_closed = false;  // no descriptor of the slave is open
 
     std::mutex mu;
     std::condition_variable cv;
@@ -60,8 +60,7 @@ struct SimRunner {
     std::vector<SimTimed> timed;  // kept sorted by due time
     std::deque<SimOutput> output;
     SimLine line;
-    int64_t line_free_us = 0;     // when the last started message has left
-    bool output_blocked = false;  // the port took fewer bytes than were due
+    int64_t line_free_us = 0;  // when the last started message has left
     std::deque<SimScan> after_configure;
     std::vector<SimRepeat> repeats;
 

@@ -4,6 +4,7 @@ import java.util.ArrayDeque;
 import java.util.ArrayList;
 import java.util.HashMap;
 import java.util.List;
+import java.util.Locale;
 import java.util.Map;
 import java.util.function.Supplier;
 
@@ -267,7 +268,7 @@ public final class FakeScanEngine implements ScanEngine {
 
     @Override
     public String getTimeout() {
-        return call("getTimeout()", () -> question(String.format("%04d", timeout)));
+        return call("getTimeout()", () -> question(String.format(Locale.ROOT, "%04d", timeout)));
     }
 
     @Override

@@ -25,14 +25,28 @@ final class Answers {
         return answer;
     }
 
-    /** The timeout's four characters as a number ("0005" is 5, "-999" is -999). */
+    /**
+     * The timeout's text as a number ("0005" is 5, "-999" is -999). Only an
+     * optional '-' followed by ASCII digits, of a value within the timeout's
+     * range, is a timeout: a '+', blanks, other digits than ASCII (which
+     * {@link Integer#parseInt} takes) or a value out of range are not.
+     */
     static int timeout(String answer) throws ScannerException {
         String text = text(answer, "timeout");
-        try {
-            return Integer.parseInt(text.trim());
-        } catch (NumberFormatException e) {
+        int sign = text.charAt(0) == '-' ? 1 : 0;
+        boolean digits = text.length() > sign;
+        int magnitude = 0;
+        for (int i = sign; digits && i < text.length(); i++) {
+            char c = text.charAt(i);
+            digits = c >= '0' && c <= '9';
+            // Capped just past the range, so that a long text cannot overflow.
+            magnitude = Math.min(magnitude * 10 + (c - '0'), BarcodeScanner.MAX_TIMEOUT + 1);
+        }
+        int value = sign == 1 ? -magnitude : magnitude;
+        if (!digits || value < BarcodeScanner.MIN_TIMEOUT || value > BarcodeScanner.MAX_TIMEOUT) {
             throw new ScannerException(Reason.BAD_ANSWER, "timeout \"" + text + "\"");
         }
+        return value;
     }
 
     /**

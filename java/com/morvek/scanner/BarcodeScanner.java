@@ -205,7 +205,9 @@ public final class BarcodeScanner implements Closeable {
     }
 
     /**
-     * Reads the engine's timeout setting.
+     * Reads the engine's timeout setting. Only an answer of an optional '-'
+     * followed by ASCII digits ("0005", "-999"), of a value within -999 to
+     * 9999, is taken; any other answer is {@code BAD_ANSWER}.
      *
      * @return the setting, -999 to 9999; {@code NO_ANSWER},
      *         {@code PORT_UNAVAILABLE} or {@code BAD_ANSWER} otherwise

@@ -101,8 +101,10 @@ public final class ScanNative {
      * Sends the engine a new timeout setting. Blocks about 100 ms after the
      * write to give the engine time to apply it.
      *
-     * @param timeout the value, -999 to 9999 (not checked; its decimal text
-     *                must fit in four characters)
+     * @param timeout the value, -999 to 9999 (its decimal text must fit in
+     *                the frame's four characters); a value out of range is
+     *                refused at once: nothing is sent, the refusal is logged
+     *                and the method returns false
      * @return true when the frame went out; false for a value out of range
      *         or a port failure
      */

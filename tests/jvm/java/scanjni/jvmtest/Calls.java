@@ -52,6 +52,8 @@ public final class Calls {
         Report.result("sendCommand.empty", ScanNative.sendCommand(""));
         Report.result("sendCommand.null", ScanNative.sendCommand(null));
         Report.result("sendCommand.toolong", ScanNative.sendCommand("A".repeat(256)));
+        // 128 NULs: 256 bytes of modified UTF-8 (C0 80 each).
+        Report.result("sendCommand.nuls", ScanNative.sendCommand("\0".repeat(128)));
         Report.result("queryData.known", ScanNative.queryData(100002));
         Report.result("queryData.unknown", ScanNative.queryData(424242));
         Report.result("profileScanType", ScanNative.profileScanType());

@@ -11,12 +11,14 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
+import java.util.Locale;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.CompletionException;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicReference;
 import java.util.function.Supplier;
 
 /** BarcodeScanner against FakeScanEngine on a plain JVM, no native library. */
@@ -32,7 +34,9 @@ public final class FakeScenarios {
         check.scenario("scans in order on the executor, questions answered in between",
                 FakeScenarios::scansAndQuestions);
         check.scenario("answers, silence and a missing port", FakeScenarios::answersAndFaults);
+        check.scenario("timeout answers: only '-' and ASCII digits within range", FakeScenarios::timeoutAnswers);
         check.scenario("invalid input refused before anything is sent", FakeScenarios::inputRefused);
+        check.scenario("stopScanning inside onScan: no later delivery", FakeScenarios::stopInsideOnScan);
         check.scenario("port loss and return reported once each, with back-off",
                 FakeScenarios::portLossAndReturn);
         check.scenario("an engine that throws: onError, scanning ends, the request fails",
@@ -175,18 +179,49 @@ public final class FakeScenarios {
         }
     }
 
+    static void timeoutAnswers() {
+        AtomicReference<String> answer = new AtomicReference<>();
+        // Answers every call with the text; only getTimeout is made.
+        ScanEngine engine = (ScanEngine) Proxy.newProxyInstance(ScanEngine.class.getClassLoader(),
+                new Class<?>[] {ScanEngine.class}, (proxy, method, args) -> answer.get());
+        // The engine's answer, and what engineTimeout makes of it.
+        String[][] table = {
+            {"0005", "5"}, {"-005", "-5"}, {"-999", "-999"}, {"9999", "9999"}, {"", "NO_ANSWER"},
+            {"+123", "BAD_ANSWER"}, {"12345", "BAD_ANSWER"}, {"-1000", "BAD_ANSWER"}, {"-", "BAD_ANSWER"},
+            {" 123", "BAD_ANSWER"}, {"\u0661\u0662\u0663", "BAD_ANSWER"}, {"4294967301", "BAD_ANSWER"},
+        };
+        try (BarcodeScanner s = new BarcodeScanner(engine)) {
+            for (String[] row : table) {
+                answer.set(row[0]);
+                Check.equal(row[1], outcome(s::engineTimeout), "timeout answer \"" + row[0] + "\"");
+            }
+        }
+        // The fake answers in ASCII digits whatever the default locale.
+        Locale saved = Locale.getDefault();
+        Locale.setDefault(Locale.forLanguageTag("ar-EG-u-nu-arab"));
+        try (BarcodeScanner s = new BarcodeScanner(new FakeScanEngine())) {
+            Check.equal("3000", outcome(s::engineTimeout), "the fake's timeout in an Arabic-Indic locale");
+        } finally {
+            Locale.setDefault(saved);
+        }
+    }
+
     static void inputRefused() throws Exception {
         FakeScanEngine fake = new FakeScanEngine();
         char threeBytes = '\u30A2';
         char[] longest = new char[85];
         Arrays.fill(longest, threeBytes);
+        // U+0000 is two bytes in modified UTF-8 (C0 80).
+        String nuls127 = new String(new char[127]);
+        String nuls128 = nuls127 + '\0';
         try (BarcodeScanner s = new BarcodeScanner(fake)) {
             List<Runnable> refused = Arrays.asList(
                     () -> ScanType.of(35), () -> ScanType.of(-1), () -> ScanType.byCode("123456"),
                     () -> ScanType.byCode(null), () -> s.setEngineTimeout(10000),
                     () -> s.setEngineTimeout(-1000), () -> s.sendCommand(null),
                     () -> s.sendCommand(new String(new char[256]).replace('\0', 'A')),
-                    () -> s.sendCommand(new String(longest) + "A"), () -> s.enable((ScanType) null),
+                    () -> s.sendCommand(new String(longest) + "A"), () -> s.sendCommand(nuls128),
+                    () -> s.enable((ScanType) null),
                     () -> s.isEnabled(null), () -> s.startScanning(null, data -> { }));
             for (int i = 0; i < refused.size(); i++) {
                 try {
@@ -201,10 +236,43 @@ public final class FakeScenarios {
             s.setEngineTimeout(-999).join();
             s.setEngineTimeout(9999).join();
             s.sendCommand(new String(longest)).join();
+            s.sendCommand(nuls127).join();
             Check.equal(ScanType.of(34), ScanType.byCode("914010"), "type by code");
+            for (int i = 0; i < ScanType.COUNT; i++) {
+                Check.equal(ScanType.of(i), ScanType.byCode(ScanType.of(i).code()), "type " + i + " by its code");
+            }
         }
-        Check.equal(Arrays.asList("setTimeout(-999)", "setTimeout(9999)", "sendCommand(\"" + new String(longest) + "\")"),
-                fake.calls(), "calls at the limits");
+        Check.equal(Arrays.asList("setTimeout(-999)", "setTimeout(9999)", "sendCommand(\"" + new String(longest) + "\")",
+                "sendCommand(\"" + nuls127 + "\")"), fake.calls(), "calls at the limits");
+        Check.equal(false, fake.sendCommand(nuls128), "the fake took 128 NULs (256 bytes)");
+    }
+
+    static void stopInsideOnScan() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.queueScans("A", "B", "C");
+        List<String> got = Collections.synchronizedList(new ArrayList<String>());
+        ExecutorService app = appExecutor(2);
+        try (BarcodeScanner scanner = new BarcodeScanner(fake)) {
+            scanner.startScanning(app, data -> {
+                got.add(data);
+                try {
+                    // The port thread reads the rest meanwhile: "B" and "C" wait for delivery.
+                    Check.within(WAIT_MS, () -> fake.scansLeft() == 0);
+                    Thread.sleep(50);
+                } catch (Exception e) {
+                    throw new IllegalStateException(e);
+                }
+                scanner.stopScanning();
+            });
+            Check.that(Check.within(WAIT_MS, () -> !got.isEmpty()), "first scan delivered");
+            Thread.sleep(200);
+            fake.queueScans("D");
+            Thread.sleep(100);
+            Check.equal(1, fake.scansLeft(), "scans left after a read once stopped");
+        } finally {
+            app.shutdown();
+        }
+        Check.equal(Collections.singletonList("A"), got, "scans delivered");
     }
 
     static int reads(FakeScanEngine fake) {
@@ -234,7 +302,12 @@ public final class FakeScenarios {
             Check.that(Check.within(WAIT_MS, () -> rec.events.size() >= 3), "back and scan delivered");
             fake.setPortPresent(false);
             Check.that(Check.within(WAIT_MS, () -> rec.count("lost") == 2), "second loss reported");
-            Thread.sleep(300);
+            // The back-off starts again at 50 ms: reads at +50, +150, +350 and
+            // +750 ms, where one carried on from the first loss makes none.
+            int atSecondLoss = reads(fake);
+            Thread.sleep(1000);
+            int more = reads(fake) - atSecondLoss;
+            Check.that(more >= 2, "reads in the second loss's first second: " + more);
         } finally {
             app.shutdown();
         }

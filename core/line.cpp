@@ -1,0 +1,19 @@
+#include "line.h"
+
+namespace {
+// Most bytes whose time fits in 32 bits of nanoseconds (49481).
+const size_t kMaxTimedBytes = 0xFFFFFFFFu / kByteTimeNs;
+} // namespace
+
+uint32_t line_time_us(size_t n)
+{
+    if (n > kMaxTimedBytes)
+        n = kMaxTimedBytes;
+    uint32_t ns = static_cast<uint32_t>(n) * kByteTimeNs;
+    return (ns + 999) / 1000;
+}
+
+bool began_before_flush(int64_t since_flush_us, size_t bytes)
+{
+    return static_cast<int64_t>(line_time_us(bytes)) + kTailMarginUs > since_flush_us;
+}

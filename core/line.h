@@ -1,0 +1,43 @@
+// The line's timing, without any I/O: how long bytes take on the wire at
+// 115200 8N1, how long a batch of them is left to gather before a read,
+// and how a read tells the tail of a message that was already on the line
+// when the port was flushed from a message that began after the flush.
+#ifndef SCANJNI_CORE_LINE_H
+#define SCANJNI_CORE_LINE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// One byte at 115200 baud, 8N1: a start bit, 8 data bits and a stop bit.
+constexpr uint32_t kLineBaud = 115200;
+constexpr uint32_t kBitsPerByte = 10;
+constexpr uint32_t kByteTimeNs = 1000000000u / kLineBaud * kBitsPerByte; // 86800 ns
+
+// Time left for bytes to gather once the line is busy, before each read
+// of scan data. It is longer than a UART FIFO's period at 115200 baud (16
+// bytes in 1.39 ms), so a read takes at least one whole FIFO load, and
+// short enough that a scan's return is hardly later for it.
+constexpr uint32_t kBatchUs = 2000;
+
+// A message whose bytes could not all have crossed the line since the
+// flush began before it. Bytes cannot arrive faster than the line carries
+// them, and the tty layer can only deliver them later, never sooner: a
+// message that starts at the flush or later has, by any time t after the
+// flush, delivered at most t / kByteTimeNs bytes. The bytes waiting when
+// the port first turns readable after the flush tell it: a tail has more,
+// because its byte in flight at the flush arrives less than a byte time
+// after it. kTailMarginUs widens the test for a tty layer or a reader that
+// is late by up to that much (a short tail may have ended by then); it
+// stays below 1 ms, so a message that begins 1 ms or more after the flush
+// is never taken for a tail, however late the read comes.
+constexpr uint32_t kTailMarginUs = 900;
+
+// Time that n bytes take on the wire, in microseconds, rounded up (kept in
+// 32 bits: counts beyond 49481 bytes, over 4 s, are taken as that many).
+uint32_t line_time_us(size_t n);
+
+// True when `bytes` bytes, all read `since_flush_us` after the port was
+// flushed, must belong to a message that was already on the line then.
+bool began_before_flush(int64_t since_flush_us, size_t bytes);
+
+#endif
