@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "frames.h"
+#include "line.h"
 
 namespace {
 
@@ -14,9 +15,6 @@ constexpr int64_t kChunkGapUs = 2000;
 constexpr int64_t kAttemptUs = 10000;  // one attempt of a poll
 // The scan data read logs its bytes once the line has been quiet this long.
 constexpr int64_t kScanQuietUs = 20000;
-constexpr int64_t kBitsPerByte = 10;
-constexpr int64_t kLineBaud = 115200;
-constexpr int64_t kUsPerSecond = 1000000;
 constexpr int kTimeoutPreBytes = 4 + static_cast<int>(kTimeoutFrameLen);
 constexpr int kCommandHeaderLen = 3;
 // Lines that a text holding line ends may take.
@@ -317,7 +315,7 @@ void read_chunk(ThreadState* t, const LogEntry& e, int length) {
     InChunk c;
     c.errors_before = t->errors;
     if (e.time_us >= 0 && t->ref_us >= 0) {
-        int64_t on_line = length * kBitsPerByte * kUsPerSecond / kLineBaud;
+        int64_t on_line = line_time_us(static_cast<size_t>(length));
         c.offset_us = e.time_us - t->ref_us - kScanQuietUs - on_line;
         if (c.offset_us < 0) c.offset_us = 0;
     }
@@ -737,13 +735,23 @@ std::string capture_normalize(const std::string& text) {
 }
 
 std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
-    constexpr int64_t kMarginUs = 2500;    // kept from an attempt's ends
+    constexpr int64_t kMarginUs = 2500;  // kept from an attempt's ends
     std::vector<int64_t> out;
-    int64_t free_us = 0;   // the previous chunk has left the line
+    int64_t free_us = 0;     // the previous chunk has left the line
     int64_t last_attempt = -1;
+    int64_t resume_us = -1;  // after a dropped tail: when the read waits again
     for (const InChunk& c : op.chunks) {
         int64_t lo, hi;
-        if (last_attempt < 0) {
+        if (c.tail) {
+            lo = hi = 0;
+        } else if (resume_us >= 0) {
+            // The attempts whose time went by while the tail was read are
+            // skipped; the first one that waits ends at the next deadline.
+            int64_t first_deadline = (resume_us / kAttemptUs + 1) * kAttemptUs;
+            lo = (c.errors_before == 0 ? resume_us : first_deadline + (c.errors_before - 1) * kAttemptUs) +
+                 kMarginUs;
+            hi = first_deadline + c.errors_before * kAttemptUs - kMarginUs;
+        } else if (last_attempt < 0) {
             lo = c.errors_before * kAttemptUs + kMarginUs;
             hi = lo + kAttemptUs - 2 * kMarginUs;
         } else if (c.errors_before > 0) {
@@ -754,14 +762,14 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
             lo = free_us;
             hi = (last_attempt + 2) * kAttemptUs - kMarginUs;
         }
-        if (c.tail) lo = hi = 0;
         int64_t target = c.offset_us >= 0 ? c.offset_us : (lo + hi) / 2;
         if (target > hi) target = hi;
         if (target < lo) target = lo;
         if (target < free_us) target = free_us;
         size_t n = c.bytes.empty() ? 1 : c.bytes.size();
-        free_us = target + static_cast<int64_t>(n) * kBitsPerByte * kUsPerSecond / kLineBaud;
+        free_us = target + static_cast<int64_t>(line_time_us(n));
         last_attempt = free_us / kAttemptUs;
+        resume_us = c.tail ? free_us + kBatchUs + kScanQuietUs : -1;
         out.push_back(target);
     }
     return out;
