@@ -529,7 +529,12 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     if (t->phase != Phase::None) {
         if (in_phase(b, t, e, l)) return;
         if (!is_start(l)) {
-            damage(b, t, e.line, not_expected(e));
+            bool bytes_due = t->phase == Phase::PreBytes || t->phase == Phase::Poll ||
+                             t->phase == Phase::ReadPoll || t->phase == Phase::ReadBytes;
+            bool byte_like = l.rest.size() <= 3 && l.rest.find(' ') == std::string::npos;
+            damage(b, t, e.line, bytes_due && byte_like
+                                     ? "a byte line that is not two hex digits: " + quoted(e.message)
+                                     : not_expected(e));
             return;
         }
         if (t->phase == Phase::Poll) {
