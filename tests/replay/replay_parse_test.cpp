@@ -328,8 +328,9 @@ TEST(ReplayCapture, EngineBytesAreTimedIntoTheCapturedAttempt) {
         int64_t want_us;
     } cases[] = {
         {3, 35000, 35000},  // the capture's own time, inside the fourth attempt
-        {3, 12000, 32500},  // a time the failed reads contradict: the attempt's start
-        {0, -1, 5000},      // no time: the middle of the attempt
+        {3, 12000, 31500},  // a time the failed reads contradict: the attempt's start
+        {3, 39000, 36000},  // too near the attempt's end for a replay that runs late
+        {0, -1, 3750},      // no time: between the attempt's margins
     };
     for (const Case& c : cases) {
         CapturedOp op;

@@ -740,7 +740,11 @@ std::string capture_normalize(const std::string& text) {
 }
 
 std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
-    constexpr int64_t kMarginUs = 2500;  // kept from an attempt's ends
+    // Kept from an attempt's ends. The replay can only send late (it sees
+    // the reference line after the library wrote it, and a loaded machine
+    // wakes it later still), so more is kept from the end.
+    constexpr int64_t kEarlyUs = 1500;
+    constexpr int64_t kLateUs = 4000;
     std::vector<int64_t> out;
     int64_t free_us = 0;     // the previous chunk has left the line
     int64_t last_attempt = -1;
@@ -754,18 +758,18 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
             // skipped; the first one that waits ends at the next deadline.
             int64_t first_deadline = (resume_us / kAttemptUs + 1) * kAttemptUs;
             lo = (c.errors_before == 0 ? resume_us : first_deadline + (c.errors_before - 1) * kAttemptUs) +
-                 kMarginUs;
-            hi = first_deadline + c.errors_before * kAttemptUs - kMarginUs;
+                 kEarlyUs;
+            hi = first_deadline + c.errors_before * kAttemptUs - kLateUs;
         } else if (last_attempt < 0) {
-            lo = c.errors_before * kAttemptUs + kMarginUs;
-            hi = lo + kAttemptUs - 2 * kMarginUs;
+            lo = c.errors_before * kAttemptUs + kEarlyUs;
+            hi = (c.errors_before + 1) * kAttemptUs - kLateUs;
         } else if (c.errors_before > 0) {
-            lo = (last_attempt + 1 + c.errors_before) * kAttemptUs + kMarginUs;
-            hi = lo + kAttemptUs - 2 * kMarginUs;
+            lo = (last_attempt + 1 + c.errors_before) * kAttemptUs + kEarlyUs;
+            hi = (last_attempt + 2 + c.errors_before) * kAttemptUs - kLateUs;
         } else {
             // Read in the same attempt or the next: no failed read between.
             lo = free_us;
-            hi = (last_attempt + 2) * kAttemptUs - kMarginUs;
+            hi = (last_attempt + 2) * kAttemptUs - kLateUs;
         }
         int64_t target = c.offset_us >= 0 ? c.offset_us : (lo + hi) / 2;
         if (target > hi) target = hi;
