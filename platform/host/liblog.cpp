@@ -96,6 +96,8 @@ void format_time(char *out, size_t size)
 
 // One output line per line of text, each with logcat's prefix for the
 // chosen format; the long format writes a header, the lines and a blank.
+// Each line, and each long block, leaves in one write, so that other
+// processes writing to the same stream never land inside it.
 void echo_line(int prio, const char *tag, const char *text)
 {
     const char *p = text;
@@ -104,32 +106,41 @@ void echo_line(int prio, const char *tag, const char *text)
     char when[80];
     format_time(when, sizeof when);
     char letter = prio_letter(prio);
+    char *block = nullptr;
+    size_t block_len = 0;
+    FILE *out = g_format == Format::Long ? open_memstream(&block, &block_len) : stderr;
+    if (out == nullptr)
+        return;
     if (g_format == Format::Long)
-        fprintf(stderr, "[ %s %5d:%5d %c/%-8s ]\n", when, pid, tid, letter, tag);
+        fprintf(out, "[ %s %5d:%5d %c/%-8s ]\n", when, pid, tid, letter, tag);
     do {
         size_t len = strcspn(p, "\n");
         size_t shown = (len > 0 && p[len - 1] == '\r') ? len - 1 : len;
         int n = static_cast<int>(shown);
         switch (g_format) {
         case Format::Brief:
-            fprintf(stderr, "%c/%s(%5d): %.*s\n", letter, tag, pid, n, p);
+            fprintf(out, "%c/%s(%5d): %.*s\n", letter, tag, pid, n, p);
             break;
         case Format::Time:
-            fprintf(stderr, "%s %c/%-8s(%5d): %.*s\n", when, letter, tag, pid, n, p);
+            fprintf(out, "%s %c/%s(%5d): %.*s\n", when, letter, tag, pid, n, p);
             break;
         case Format::Threadtime:
-            fprintf(stderr, "%s %5d %5d %c %-8s: %.*s\n", when, pid, tid, letter, tag, n, p);
+            fprintf(out, "%s %5d %5d %c %-8s: %.*s\n", when, pid, tid, letter, tag, n, p);
             break;
         case Format::Long:
-            fprintf(stderr, "%.*s\n", n, p);
+            fprintf(out, "%.*s\n", n, p);
             break;
         }
         p += len;
         if (*p == '\n')
             p++;
     } while (*p);
-    if (g_format == Format::Long)
-        fputc('\n', stderr);
+    if (g_format != Format::Long)
+        return;
+    fputc('\n', out);
+    fclose(out);
+    fwrite(block, 1, block_len, stderr);
+    free(block);
 }
 
 void append_to_file(const char *path, int prio, const char *tag, const char *text)

@@ -201,8 +201,30 @@ void sleep_until_us(int64_t t_us) {
     }
 }
 
-// Sends the capture's chunks at their times while the call runs.
-void feed_engine(Bench* b, const CapturedOp& op, const std::atomic<bool>& done) {
+// A question's first reply bytes go out from the engine's own loop, timed
+// from the moment its frame arrives there, which is when the library's poll
+// begins: no thread in between to wake late. Returns the chunks it took.
+size_t arm_reply(Bench* b, const CapturedOp& op) {
+    bool question = op.sig == ScanSig::TypeCheck || op.sig == ScanSig::GetTimeout ||
+                    op.sig == ScanSig::QueryData;
+    if (!question || op.shape != PortShape::Pty || op.chunks.empty()) return 0;
+    SimLine line = sim_line(b->sim);
+    line.reply_delay_us = static_cast<int>(capture_chunk_times(op)[0]);
+    sim_set_line(b->sim, line);
+    sim_push_fault(b->sim, sim_fault_bytes(SimFaultKind::RawReply, op.chunks[0].bytes));
+    return 1;
+}
+
+void disarm_reply(Bench* b) {
+    SimLine line = sim_line(b->sim);
+    line.reply_delay_us = 0;
+    sim_set_line(b->sim, line);
+    sim_with_engine(b->sim, [](SimEngine* e) { e->next_faults.clear(); });
+}
+
+// Sends the capture's chunks from `first` on at their times while the
+// call runs.
+void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic<bool>& done) {
     std::vector<int64_t> times = capture_chunk_times(op);
     size_t seen = 0;
     int64_t ref_us = -1;
@@ -218,7 +240,7 @@ void feed_engine(Bench* b, const CapturedOp& op, const std::atomic<bool>& done) 
             nanosleep(&pause, nullptr);
         }
     }
-    for (size_t i = 0; ref_us >= 0 && i < op.chunks.size() && !done.load(); ++i) {
+    for (size_t i = first; ref_us >= 0 && i < op.chunks.size() && !done.load(); ++i) {
         sleep_until_us(ref_us + times[i]);
         std::vector<uint8_t> bytes = op.chunks[i].bytes;
         // A read of nothing at all: the library saw a zero byte first.
@@ -277,13 +299,15 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
     }
     if (op.shape == PortShape::WriteBlocked) tcflow(devns_slave_fd(), TCOOFF);
     hostlog_capture(1);
+    size_t armed = b->pty ? arm_reply(b, op) : 0;
     std::atomic<bool> done{false};
     std::thread worker([&op, &done] {
         call_op(op);
         done.store(true);
     });
-    if (b->pty && !op.chunks.empty()) feed_engine(b, op, done);
+    if (b->pty && op.chunks.size() > armed) feed_engine(b, op, armed, done);
     worker.join();
+    if (armed > 0) disarm_reply(b);
     if (op.shape == PortShape::WriteBlocked) tcflow(devns_slave_fd(), TCOON);
     std::vector<NewLine> got = new_lines(0);
     hostlog_capture(0);
