@@ -69,15 +69,15 @@ Attempt reply_attempt(int fd, const char *sig, int64_t deadline_us, ReplyRead *r
 
 int send_frame(const WriteOp &op, const void *frame, size_t len)
 {
-    int fd = port_open(op.sig, op.cfg_fail_prio);
-    if (fd == -1)
+    PortCycle port;
+    if (!port_open(op.sig, op.cfg_fail_prio, &port))
         return op.fail_result;
 
-    int ret = port_write_frame(fd, frame, len);
+    int ret = port_write_frame(port.fd, frame, len);
     log_write_result(op.sig, op.what, ret, op.write_fail_prio);
     if (op.settle)
         port_wait_ms(kSettleMs);
-    port_close(fd);
+    port_close(&port);
     return ret;
 }
 

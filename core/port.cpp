@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,24 +23,34 @@ long elapsed_ms(const struct timespec &start)
 
 } // namespace
 
-int port_open(const char *sig, int cfg_fail_prio)
+int port_set_timer_slack(int slack_ns)
+{
+    int had = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack_ns), 0, 0, 0);
+    return had;
+}
+
+bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
 {
     int fd = open(SCANNER_PORT, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd == -1) {
         CORE_LOG(PRIO_ERROR, "%s, open device fail! Fd = %d", sig, -1);
-        return -1;
+        return false;
     }
     if (set_uart_parm(fd, 115200, 8, 'N', 1) == -1) {
         CORE_LOG(cfg_fail_prio, "%s, set uart parm fail! ret = %d", sig, -1);
         close(fd);
-        return -1;
+        return false;
     }
-    return fd;
+    cycle->fd = fd;
+    cycle->slack_ns = port_set_timer_slack(kFineSlackNs);
+    return true;
 }
 
-void port_close(int fd)
+void port_close(const PortCycle *cycle)
 {
-    close(fd);
+    close(cycle->fd);
+    port_set_timer_slack(cycle->slack_ns);
 }
 
 int port_write_frame(int fd, const void *frame, size_t len)
@@ -137,6 +148,11 @@ ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us, uint32_
             port_sleep_until(gathered_us < deadline_us ? gathered_us : deadline_us);
         }
         ssize_t got = read(fd, buf, len);
+        if (got > 0 && !readable && arrival != nullptr) {
+            // The bytes came in between the last look and the read.
+            arrival->at_us = port_now_us();
+            arrival->bytes = static_cast<int>(got);
+        }
         if (got >= 0 || !readable)
             return got;
         if (errno != EAGAIN && errno != EINTR) {

@@ -12,13 +12,31 @@
 // Length of one attempt of a reply poll or a scan data poll.
 constexpr unsigned int kPollIntervalMs = 10;
 
+// An open port cycle: the descriptor, and the calling thread's own timer
+// slack, given back at the close.
+struct PortCycle {
+    int fd;
+    int slack_ns;
+};
+
 // Opens the scanner port non-blocking and applies 115200 8N1. On failure
 // logs the open-failure message (at error) or the configure-failure
-// message (at cfg_fail_prio), closes what it opened and returns -1.
-int port_open(const char *sig, int cfg_fail_prio);
+// message (at cfg_fail_prio), closes what it opened and returns false.
+// For as long as the cycle is open, the thread's timer slack is
+// kFineSlackNs: the cycle's waits are a few milliseconds long and must end
+// on time, which a large slack (a phone may give background threads 40 ms
+// or more) would stretch by that much.
+bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle);
 
-// Closes the descriptor; its result is of no use to anyone.
-void port_close(int fd);
+// Closes the descriptor (its result is of no use to anyone) and gives the
+// thread its timer slack back.
+void port_close(const PortCycle *cycle);
+
+// Timer slack during a port cycle: the kernel's default for a thread.
+constexpr int kFineSlackNs = 50000;
+
+// Sets the calling thread's timer slack; returns the one it had.
+int port_set_timer_slack(int slack_ns);
 
 // Writes the whole frame. A short write is continued and a full output
 // queue waited out, 100 ms at most in all. Returns len when every byte

@@ -65,6 +65,23 @@ size_t read_rest(int fd, char *data, size_t have)
     return have;
 }
 
+// Reads the tail of an earlier message, whose first `have` bytes are in
+// the buffer, to its end, however many buffers it fills (within the read's
+// window), and logs its bytes. Returns how many there were; the buffer is
+// left zeroed.
+size_t drop_tail(int fd, const char *sig, char *data, size_t have, int64_t window_end_us)
+{
+    size_t dropped = 0;
+    for (;;) {
+        log_byte_lines(sig, data, have);
+        dropped += have;
+        memset(data, 0, have);
+        if (have < kScanBufLen || port_now_us() >= window_end_us)
+            return dropped;
+        have = read_rest(fd, data, 0);
+    }
+}
+
 } // namespace
 
 char *scan_read_data()
@@ -76,12 +93,14 @@ char *scan_read_data()
     char *data = texts->scan;
 
     memset(data, 0, sizeof texts->scan);
-    int fd = port_open(sig, PRIO_DEBUG);
-    if (fd == -1)
+    PortCycle port;
+    if (!port_open(sig, PRIO_DEBUG, &port))
         return nullptr;
+    int fd = port.fd;
 
     int64_t flushed_us = port_now_us();
     int64_t deadline_us = flushed_us;
+    int64_t window_end_us = flushed_us + kReadAttempts * kPollIntervalMs * 1000;
     bool first_message = true;
     for (int attempt = 0; attempt < kReadAttempts; attempt++) {
         deadline_us += kPollIntervalMs * 1000;
@@ -103,10 +122,9 @@ char *scan_read_data()
         // No bytes (the end of the line) ends the attempts as well.
         size_t have = got > 0 ? read_rest(fd, data, static_cast<size_t>(got)) : 0;
         if (tail) {
-            log_byte_lines(sig, data, have);
+            size_t dropped = drop_tail(fd, sig, data, have, window_end_us);
             CORE_LOG(PRIO_DEBUG, "%s, dropped %d bytes: tail of an earlier message", sig,
-                     static_cast<int>(have));
-            memset(data, 0, have);
+                     static_cast<int>(dropped));
             continue;
         }
         size_t length = text_len(data, static_cast<long>(have));
@@ -114,6 +132,6 @@ char *scan_read_data()
         log_byte_lines(sig, data, length);
         break;
     }
-    port_close(fd);
+    port_close(&port);
     return data;
 }

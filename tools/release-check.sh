@@ -19,8 +19,10 @@ build64=${build32}64
 
 # Stripped size limits. The 64-bit library is larger: 8-byte pointers,
 # relocations and symbol entries, and A64 code is less dense than Thumb-2.
-limit_32=16384
-limit_64=24576
+# Reading in batches and telling the tails of earlier messages apart took
+# the 32-bit library past the 16 KiB it had kept until then (17128 bytes).
+limit_32=20480
+limit_64=28672
 
 # The exports, demangled (comment lines left out).
 expected=$(sed '/^#/d' "$src/tools/exports.txt")

@@ -280,6 +280,24 @@ TEST_F(Faults, ScanDataUpToTheBufferIsWholeAndItsRestDiscarded)
     }
 }
 
+// More bytes waiting at once than the buffer holds (a scan written in one
+// piece, long enough after the flush that it could have crossed the line):
+// the read takes what fits, 8192 bytes, and never more.
+TEST_F(Faults, MoreWaitingThanTheBufferHoldsIsReadUpToItsEnd)
+{
+    SimLine line;
+    line.baud = 0; // written in one piece
+    sim_set_line(sim, line);
+    std::vector<uint8_t> data(20000);
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = static_cast<uint8_t>('A' + i % 26);
+    sim_send_scan(sim, sim_scan(data, SimScanTrigger::AfterConfigure, 400));
+    const char *text = scan_read_data();
+    ASSERT_NE(text, nullptr);
+    ASSERT_EQ(strlen(text), 8192u);
+    EXPECT_EQ(std::string(data.begin(), data.begin() + 8192), text);
+}
+
 TEST_F(Faults, ZeroByteEndsTheScanText)
 {
     scan_after_configure({'A', 'B', 0, 'C', 'D'});
@@ -310,23 +328,42 @@ TEST_F(Faults, HangupDuringAReplyPoll)
     EXPECT_EQ(fd_count(), fds);
 }
 
+// The pty hangs up while the read waits for a scan, or in the middle of a
+// 2000-byte scan at the line's pace: the call ends at once (no waiting out
+// the message's two seconds), with what had come.
 TEST_F(Faults, HangupDuringAScanDataRead)
 {
-    std::string got = "unset";
-    long took = 0;
-    std::thread reader([&got, &took] {
-        Stopwatch clock;
-        got = text_or_null(scan_read_data());
-        took = clock.ms();
-    });
-    EXPECT_TRUE(sim_wait_configures(sim, 1, 3000));
-    usleep(50000);
-    sim_destroy(sim); // closes the master: the pty hangs up
-    sim = nullptr;
-    reader.join();
-    EXPECT_EQ(got, "\"\"");
-    EXPECT_LT(took, kReadBoundMs);
-    EXPECT_EQ(text_or_null(scan_read_data()), "null");
+    for (bool mid_scan : {false, true}) {
+        SCOPED_TRACE(mid_scan ? "in the middle of a scan" : "while waiting");
+        if (sim == nullptr)
+            reinstall_engine();
+        if (mid_scan) {
+            sim_set_settle_ms(sim, 300);
+            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(2000, 'h'),
+                                        SimScanTrigger::AfterConfigure, 5));
+        }
+        std::string got = "unset";
+        long took = 0;
+        std::thread reader([&got, &took] {
+            Stopwatch clock;
+            got = text_or_null(scan_read_data());
+            took = clock.ms();
+        });
+        EXPECT_TRUE(sim_wait_configures(sim, 1, 3000));
+        usleep(50000);
+        Stopwatch hangup;
+        sim_destroy(sim); // closes the master: the pty hangs up
+        sim = nullptr;
+        reader.join();
+        if (mid_scan) {
+            EXPECT_LT(hangup.ms(), 500) << "the read went on after the hang-up";
+            EXPECT_EQ(got.find_first_not_of('h', 1), got.size() - 1) << got;
+        } else {
+            EXPECT_EQ(got, "\"\"");
+        }
+        EXPECT_LT(took, kReadBoundMs);
+        EXPECT_EQ(text_or_null(scan_read_data()), "null");
+    }
 }
 
 } // namespace

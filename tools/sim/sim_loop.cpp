@@ -59,7 +59,8 @@ void on_configured(SimRunner* r, int64_t at_ms) {
     r->cv.notify_all();
     if (r->after_configure.empty()) return;
     SimTimed t;
-    t.due = (at_ms + r->after_configure.front().delay_ms) * kUsPerMs;
+    int delay_ms = std::max(r->after_configure.front().delay_ms, kSimAfterConfigureMinMs);
+    t.due = (at_ms + delay_ms) * kUsPerMs;
     t.bytes = std::move(r->after_configure.front().bytes);
     t.is_scan = true;
     r->after_configure.pop_front();

@@ -22,6 +22,10 @@
 // cycle counts as configured settle_ms (default 50) after that notice, and
 // the scan goes out at max(delay_ms, settle_ms) after it. A library slower
 // than settle_ms between its two flushes needs a larger sim_set_settle_ms.
+// The scan never starts sooner than kSimAfterConfigureMinMs after the
+// configuration: a trigger pressed at the very moment of the host's flush
+// cannot be told from a scan already on the line, and a read drops such a
+// message as the tail of an earlier one.
 //
 // The engine sends like a real one on a UART: every byte it sends (replies,
 // scan data, fault bytes) leaves at the line rate, 115200 8N1 by default
@@ -76,6 +80,8 @@ struct SimSentByte {
 
 int64_t sim_now_ms();  // CLOCK_MONOTONIC in milliseconds
 int64_t sim_now_us();  // CLOCK_MONOTONIC in microseconds
+
+constexpr int kSimAfterConfigureMinMs = 3;
 
 enum class SimScanTrigger {
     AfterDelay,      // delay_ms from now
