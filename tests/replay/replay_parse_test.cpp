@@ -284,6 +284,60 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
     }
 }
 
+// The held-port session's lines: one operation per call, the hex lines
+// counted against the byte count before them.
+TEST(ReplayCapture, SessionCallsAreRebuilt) {
+    const std::string open = "D/SCANLIB_CORE(  100): ScanSession *scan_session_open(int *), ";
+    const std::string check = "D/SCANLIB_CORE(  100): int scan_session_check_type(ScanSession *, int), ";
+    std::vector<std::string> lines = {
+        open + "open /dev/ttyMT1 fd = 5, 115200 8N1",
+        open + "dropped 3 bytes: tail of an earlier message",
+        open + "< 31 32 33",
+        check + "write 11 bytes",
+        check + "> FF 4D 0D 39 30 30 30 30 33 3F 2E",
+        check + "reply 9 bytes",
+        check + "< 39 30 30 30 30 33 31 06 0D",
+        check + "answer enabled",
+        check + "write 11 bytes",
+        check + "> FF 4D 0D 39 30 30 30 30 33 3F 2E",
+        check + "no answer",
+    };
+    std::vector<CaptureEvent> ev = rebuild(lines);
+    ASSERT_EQ(ev.size(), 3u);
+    for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
+    EXPECT_EQ(capture_op_call(ev[0].op), "scan_session_open(...)");
+    ASSERT_EQ(ev[0].op.chunks.size(), 1u);
+    EXPECT_TRUE(ev[0].op.chunks[0].tail);
+    ASSERT_EQ(ev[1].op.written.size(), 1u);
+    EXPECT_EQ(ev[1].op.written[0].size(), 11u);
+    ASSERT_EQ(ev[1].op.chunks.size(), 1u);
+    EXPECT_EQ(ev[1].op.chunks[0].bytes.size(), 9u);
+    EXPECT_EQ(ev[2].op.lines.size(), 3u);
+
+    struct Case {
+        const char* what;
+        size_t line;
+        std::string text;
+        size_t at;
+    } cases[] = {
+        {"fewer bytes than announced", 6, check + "< 39 30 30 30 30 33 31 06", 8},
+        {"a written byte among the read ones", 6, check + "> 39 30 30 30 30 33 31 06 0D", 7},
+        {"a count past any message", 5, check + "reply 70000 bytes", 6},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> bad = lines;
+        bad[c.line] = c.text;
+        bool noted = false;
+        for (const CaptureEvent& e : rebuild(bad)) {
+            if (e.is_op) continue;
+            noted = true;
+            std::string at = "line " + std::to_string(c.at) + ":";
+            EXPECT_EQ(e.note.reason.compare(0, at.size(), at), 0) << c.what << ": " << e.note.reason;
+        }
+        EXPECT_TRUE(noted) << c.what;
+    }
+}
+
 TEST(ReplayCapture, MemoryStaysBoundedOnLongCaptures) {
     LogcatParser p;
     CaptureBuilder b;

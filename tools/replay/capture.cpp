@@ -488,6 +488,112 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
 
 std::string not_expected(const LogEntry& e) { return "line not expected here: " + quoted(e.message); }
 
+// The kinds of session lines that begin an exchange: a second one of a
+// kind within one block is the function's next call.
+unsigned exchange_start(LineKind k) {
+    switch (k) {
+        case LineKind::SOpen:
+        case LineKind::SOpenFail:
+        case LineKind::SBusy:
+        case LineKind::SCfgFail: return 1u << 0;
+        case LineKind::SWrite:
+        case LineKind::SWriteFail: return 1u << 1;
+        case LineKind::SScan: return 1u << 2;
+        case LineKind::SClose: return 1u << 3;
+        default: return 0;
+    }
+}
+
+void end_session_block(CaptureBuilder* b, ThreadState* t, size_t line) {
+    if (t->hex_left > 0) {
+        damage(b, t, line, std::to_string(t->hex_left) + " announced bytes of the session's log are missing");
+        return;
+    }
+    t->phase = Phase::Done;
+    emit_op(b, t);
+}
+
+// A line of a held-port session function, or the first line after a
+// session call on the thread.
+void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    if (t->phase == Phase::Session) {
+        bool same = l.sig == ScanSig::Session && l.sig_text == t->op.sig_text;
+        unsigned start = same ? exchange_start(l.kind) : 0;
+        if (!same || (start & t->starts_seen) != 0) end_session_block(b, t, e.line);
+        if (l.sig != ScanSig::Session) return;
+    }
+    if (t->phase == Phase::Done) emit_op(b, t);
+    if (t->phase == Phase::Poll) {
+        finish_question_without_reply(b, t, e.line);
+        if (t->phase == Phase::Done) emit_op(b, t);
+    }
+    if (t->phase != Phase::None && t->phase != Phase::Session) {
+        damage(b, t, e.line, "a session line inside another operation");
+        return;
+    }
+    if (t->phase == Phase::None) {
+        bool may_begin = exchange_start(l.kind) != 0 || l.kind == LineKind::Dropped ||
+                         l.kind == LineKind::SHungUp || l.kind == LineKind::SReadFail ||
+                         l.kind == LineKind::SPollFail;
+        if (!may_begin) {
+            if (t->skipping || !t->started) {
+                begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+            } else {
+                damage(b, t, e.line, not_expected(e));
+            }
+            return;
+        }
+        end_skip(b, t);
+        t->started = true;
+        t->op = CapturedOp();
+        t->op.sig = ScanSig::Session;
+        t->op.sig_text = l.sig_text;
+        t->op.pid = t->pid;
+        t->op.tid = t->tid;
+        t->op.first_line = e.line;
+        t->op.start_us = e.time_us;
+        t->hex_left = 0;
+        t->starts_seen = 0;
+        t->phase = Phase::Session;
+    }
+    CapturedOp& op = t->op;
+    if (t->hex_left > 0) {
+        if (l.kind != LineKind::SHex || l.flag != t->hex_out || static_cast<int>(l.nbytes) > t->hex_left) {
+            damage(b, t, e.line, "a hex line of the session's log expected, " + std::to_string(t->hex_left) +
+                                     " bytes still due: " + quoted(e.message));
+            return;
+        }
+        if (!add_line(b, t, e)) return;
+        std::vector<uint8_t>& to = t->hex_out ? op.written.back() : op.chunks.back().bytes;
+        to.insert(to.end(), l.bytes, l.bytes + l.nbytes);
+        t->hex_left -= static_cast<int>(l.nbytes);
+        return;
+    }
+    if (l.kind == LineKind::SHex || l.kind == LineKind::Other) {
+        damage(b, t, e.line, not_expected(e));
+        return;
+    }
+    bool counted = l.kind == LineKind::SWrite || l.kind == LineKind::SReply || l.kind == LineKind::SScan ||
+                   l.kind == LineKind::Dropped;
+    if (counted && (l.number < 1 || l.number > kCaptureMaxSessionBytes)) {
+        damage(b, t, e.line, "a byte count of " + std::to_string(l.number) + " is not believable");
+        return;
+    }
+    if (!add_line(b, t, e)) return;
+    t->starts_seen |= exchange_start(l.kind);
+    if (!counted) return;
+    t->hex_left = l.number;
+    t->hex_out = l.kind == LineKind::SWrite;
+    if (t->hex_out) {
+        op.written.emplace_back();
+        return;
+    }
+    InChunk c;
+    c.tail = l.kind == LineKind::Dropped;
+    c.offset_us = e.time_us >= 0 && op.start_us >= 0 ? e.time_us - op.start_us : -1;
+    op.chunks.push_back(c);
+}
+
 void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     ScanLine l;
     CoreClass cls = scan_classify_core(e.message, &l);
@@ -520,11 +626,11 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
         damage(b, t, e.line, "operation signature " + quoted(l.sig_text) + " is not known to this tool");
         return;
     }
-    if (l.sig == ScanSig::Session) {
-        damage(b, t, e.line, "a held-port session line: this build replays per-call operations only");
-        return;
-    }
     t->continuation_left = 0;
+    if (l.sig == ScanSig::Session || t->phase == Phase::Session) {
+        on_session(b, t, e, l);
+        if (l.sig == ScanSig::Session) return;
+    }
     if (t->phase == Phase::Done) emit_op(b, t);
     if (t->phase != Phase::None) {
         if (in_phase(b, t, e, l)) return;
@@ -557,6 +663,7 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     BridgeLine bl;
     scan_classify_bridge(e.message, &bl);
     if (bl.method < 0 || bl.kind == BridgeKind::Other) return;
+    if (t->phase == Phase::Session) end_session_block(b, t, e.line);
     if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
     if (bl.kind == BridgeKind::Str) {
         if (t->phase == Phase::Done) emit_op(b, t);
@@ -664,6 +771,7 @@ void capture_damaged_line(CaptureBuilder* b, size_t line) {
 
 void capture_finish(CaptureBuilder* b) {
     for (ThreadState& t : b->threads) {
+        if (t.phase == Phase::Session && t.hex_left == 0) t.phase = Phase::Done;
         if (t.phase == Phase::Done) {
             emit_op(b, &t);
         } else if (mid_op(t)) {
@@ -715,6 +823,11 @@ std::string capture_op_call(const CapturedOp& op) {
             args += "\"";
             break;
         default: break;
+    }
+    if (op.sig == ScanSig::Session) {
+        size_t from = op.sig_text.find("scan_session_");
+        size_t to = op.sig_text.find('(', from);
+        return op.sig_text.substr(from, to - from) + "(...)";
     }
     return std::string(scan_sig_call(op.sig)) + "(" + args + ")";
 }

@@ -80,6 +80,8 @@ struct CapturedOp {
     int64_t start_us = -1;
     int64_t end_us = -1;
     int64_t gap_us = -1;        // since the scanner's previous line
+    std::string sig_text;       // a session function's signature
+    std::vector<std::vector<uint8_t>> written;  // a session's frames, as logged
     std::string java;           // the Java method that made the call, "" when unknown
     std::string java_result;    // its log line's result, e.g. "[enable=1]"
 };
@@ -116,6 +118,7 @@ enum class Phase {
     ReadPoll,     // scan data read: failed reads, a dropped tail, the length
     ReadBytes,    // scan data read: the byte lines of "length = N"
     Done,         // complete; kept until the thread's next line (the bridge's)
+    Session,      // lines of one call of a held-port session function
 };
 
 struct ThreadState {
@@ -141,7 +144,16 @@ struct ThreadState {
     std::string pending_java;   // a "[str=" line: sendCommand logs before its core call
     size_t last_line = 0;
     size_t done_line = 0;       // the capture line at which the operation was complete
+    // A session call: the bytes its hex lines still owe, their direction,
+    // and the kinds of lines that begin an exchange seen so far.
+    int hex_left = 0;
+    bool hex_out = false;
+    unsigned starts_seen = 0;
 };
+
+// Most bytes one session log block may announce: a dropped tail is read to
+// its end, however long; beyond this the count is not believed.
+constexpr int kCaptureMaxSessionBytes = 65536;
 
 // A complete operation waits this many capture lines for its bridge line
 // before it goes out without one (a native caller logs none).

@@ -107,9 +107,16 @@ std::string describe(const CapturedOp& op, int index) {
     if (op.shape == PortShape::Missing) s += "  device missing";
     if (op.shape == PortShape::NotTty) s += "  device not a terminal";
     if (op.shape == PortShape::WriteBlocked) s += "  write blocked";
+    for (const std::vector<uint8_t>& frame : op.written) {
+        char part[48];
+        snprintf(part, sizeof part, "  wrote %zu bytes", frame.size());
+        s += part;
+    }
     std::vector<int64_t> times = capture_chunk_times(op);
     for (size_t i = 0; i < op.chunks.size(); ++i) {
         const InChunk& c = op.chunks[i];
+        // A session's bytes: when its log shows them, from the call's first line.
+        if (op.sig == ScanSig::Session) times[i] = c.offset_us > 0 ? c.offset_us : 0;
         char part[96];
         snprintf(part, sizeof part, "  %s %zu bytes at +%.1f ms", c.tail ? "tail" : "in",
                  c.bytes.size(), static_cast<double>(times[i]) / kUsPerMs);
@@ -336,6 +343,7 @@ void print_difference(const CapturedOp& op, int index, const Difference& d) {
 
 struct Tally {
     int ops = 0;
+    int session_ops = 0;
     int retried = 0;
     int cut = 0;
     int damaged = 0;
@@ -358,6 +366,12 @@ bool handle(Bench* b, bool list, const CaptureEvent& ev, Tally* t) {
     int index = ++t->ops;
     if (list) {
         printf("%s\n", describe(ev.op, index).c_str());
+        return true;
+    }
+    if (ev.op.sig == ScanSig::Session) {
+        printf("%s  not replayed: this build has no held-port session functions\n",
+               describe(ev.op, index).c_str());
+        ++t->session_ops;
         return true;
     }
     Difference d, first;
@@ -394,8 +408,9 @@ int verdict(const Tally& t, bool list, bool saw_scanner, size_t lines) {
     if (t.retried > 0) printf(" (%d on a later run)", t.retried);
     if (t.cut > 0) printf("; %d cut by the capture's start or end", t.cut);
     if (t.damaged > 0) printf("; %d part(s) of the capture unusable (see above)", t.damaged);
+    if (t.session_ops > 0) printf("; %d session operation(s) not replayed", t.session_ops);
     printf("\n");
-    return t.damaged > 0 ? kReplayUnusable : kReplayMatch;
+    return t.damaged > 0 || t.session_ops > 0 ? kReplayUnusable : kReplayMatch;
 }
 
 }  // namespace

@@ -297,8 +297,10 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
             return CoreClass::Ours;
         }
     }
-    if (out->sig_text.find(kSessionMark) != std::string::npos &&
-        out->sig_text.find("(ScanSession *") != std::string::npos) {
+    // "int scan_session_check_type(ScanSession *, int)", "ScanSession
+    // *scan_session_open(int *)": every session function's name begins so.
+    size_t mark = out->sig_text.find(kSessionMark);
+    if (mark != std::string::npos && out->sig_text.find('(', mark) != std::string::npos) {
         out->sig = ScanSig::Session;
         classify_session(out);
         return CoreClass::Ours;

@@ -32,7 +32,7 @@ enum class ScanSig {
     QueryData,   // char *scan_query_data(int)
     ReadData,    // char *scan_read_data()
     Uart,        // int set_uart_parm(int, unsigned int, int, char, int)
-    Session,     // a held-port session function, "... scan_session_NAME(ScanSession *...)"
+    Session,     // a held-port session function, "... scan_session_NAME(...)"
 };
 constexpr int kPerCallSigs = 9;  // OpenDev .. ReadData
 
