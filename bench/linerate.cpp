@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "scanjni.h"
+#include "threadstats.h"
 #include "timing.h"
 
 namespace {
@@ -38,29 +39,6 @@ const LineOp kOps[] = {
 // slack, which stretches every short sleep and poll timeout by up to that
 // much; the table is measured with the default slack and with this one.
 const unsigned long kLargeSlackNs = 40000000;
-
-// One number of a /proc file of this thread, read with `format` ("name:
-// %ld"); -1 when it cannot be had.
-long thread_number(const char* path, const char* format) {
-    FILE* f = fopen(path, "r");
-    if (f == nullptr) return -1;
-    char line[96];
-    long n = -1;
-    while (fgets(line, sizeof line, f))
-        if (sscanf(line, format, &n) == 1) break;
-    fclose(f);
-    return n;
-}
-
-// Read-type system calls this thread has made so far (the kernel's own
-// count, without a tracer slowing the calls down). Taking it costs reads
-// of its own, measured once and subtracted.
-long thread_reads() { return thread_number("/proc/thread-self/io", "syscr: %ld"); }
-
-// Times this thread has blocked and been woken again so far.
-long thread_wakeups() {
-    return thread_number("/proc/thread-self/status", "voluntary_ctxt_switches: %ld");
-}
 
 void queue_scan(SimRunner* sim, size_t n) {
     sim_send_scan(sim, sim_scan(std::vector<uint8_t>(n, '7'), SimScanTrigger::AfterConfigure, 3));
