@@ -1,15 +1,16 @@
 #include "logcat.h"
 
 #include <cstring>
+#include <ctime>
 
 namespace {
 
 constexpr int64_t kUsPerSecond = 1000000;
-constexpr int64_t kSecondsPerDay = 86400;
 constexpr int kMonths = 12;
-// Days before each month in a year without Feb 29; only differences of
-// nearby times are used, so a leap day does no harm.
-const int kDaysBefore[kMonths] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+// Logcat leaves the year out; only differences of nearby times are used,
+// so any year does, one without Feb 29 as well as another.
+constexpr int kSomeYear = 2001;
+constexpr int kTmYearBase = 1900;
 constexpr int kMaxPid = 1 << 22;  // Linux's pid_max limit
 constexpr const char* kOurTagMark = "SCANLIB_";
 
@@ -191,9 +192,14 @@ bool logcat_parse_time(const char* text, size_t len, size_t* used, int64_t* us) 
         second > 60) {
         return false;
     }
-    int64_t days = kDaysBefore[month - 1] + day - 1;
-    int64_t seconds = days * kSecondsPerDay + hour * 3600 + minute * 60 + second;
-    *us = seconds * kUsPerSecond + fraction_us;
+    struct tm tm = {};
+    tm.tm_year = kSomeYear - kTmYearBase;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    *us = static_cast<int64_t>(timegm(&tm)) * kUsPerSecond + fraction_us;
     *used = static_cast<size_t>(c.p - text);
     return true;
 }

@@ -59,6 +59,7 @@ LogcatResult logcat_feed(LogcatParser* p, const char* text, size_t len, size_t l
 // Ends a long-format block that the capture cut before its blank line.
 LogcatResult logcat_finish(LogcatParser* p, LogEntry* out);
 
-// Microseconds since January 1, 00:00 of "MM-DD HH:MM:SS.fff"; only the
-// difference of two such times is meaningful.
+// Microseconds of "MM-DD HH:MM:SS.fff" (with an optional year, which is
+// not used) on a scale of its own; only the difference of two such times
+// is meaningful.
 bool logcat_parse_time(const char* text, size_t len, size_t* used, int64_t* us);
