@@ -28,10 +28,11 @@ constexpr int kTries = 3;              // runs of an operation before it counts 
 constexpr int kIdleWaitMs = 3000;      // for the engine to finish sending
 constexpr long kRefPollNs = 50000;     // looking for the reference line
 constexpr int64_t kUsPerMs = 1000;
-// Bytes of a dropped tail that arrive at once, as the bytes in flight at a
-// flush do; more than the line could carry in the time the replay takes
-// to send them.
-constexpr size_t kTailBurst = 8;
+// Bytes of a dropped tail that arrive at once, as the bytes waiting at a
+// flush do: more than the line could carry since the flush for as long as
+// the replay may take to send them (64 bytes: 5.6 ms, where a loaded or
+// sanitized run has been seen to need more than 1 ms).
+constexpr size_t kTailBurst = 64;
 constexpr long kNsPerUs = 1000;
 
 // Reads the capture one line at a time, without ever holding more than
