@@ -102,8 +102,9 @@ MessageEnd session_finish_message(ScanSession *s, const char *sig, bool ready, b
 {
     SessionMessage *m = &s->incoming;
     int64_t give_up_us = m->first_us + kScanMessageMaxMs * 1000;
+    bool arriving = ready;
     while (m->len < kScanBufLen) {
-        if (!ready) {
+        if (!arriving) {
             // The message is over once the line stays quiet for the gap
             // after its latest bytes.
             int64_t quiet_us = m->last_us + kScanQuietGapMs * 1000;
@@ -115,13 +116,22 @@ MessageEnd session_finish_message(ScanSession *s, const char *sig, bool ready, b
             if (in == SessionInput::Lost)
                 return MessageEnd::Lost;
         }
-        // Bytes are arriving: let a batch gather before the read.
+        // Bytes are arriving: let a batch gather, then look without
+        // waiting (a wake is seen there too). While the line stays busy,
+        // that is one wakeup a batch.
         port_sleep_until(earlier_us(port_now_us() + kBatchUs, give_up_us));
+        SessionInput in = session_wait_input(s, sig, port_now_us(), wakeable);
+        if (in == SessionInput::Woken)
+            return MessageEnd::Woken;
+        if (in == SessionInput::Lost)
+            return MessageEnd::Lost;
+        arriving = in == SessionInput::Ready;
+        if (!arriving)
+            continue;
         if (!session_read(s, sig))
             return MessageEnd::Lost;
         if (m->last_us >= give_up_us)
             break;
-        ready = false;
     }
     return MessageEnd::Ended;
 }
