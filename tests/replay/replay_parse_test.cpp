@@ -17,6 +17,10 @@ const char kRead[] = "char *scan_read_data()";
 const char kQuery[] = "char *scan_query_data(int)";
 const char kUart[] = "int set_uart_parm(int, unsigned int, int, char, int)";
 const char kOpen[] = "int scan_open_dev(bool)";
+const std::string kSOpen = "ScanSession *scan_session_open(int *)";
+const std::string kSCheck = "int scan_session_check_type(ScanSession *, int)";
+const std::string kSProfile = "int scan_session_profile(ScanSession *)";
+const std::string kSWait = "int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)";
 
 // A brief-format line of pid 100.
 std::string core(char prio, const std::string& sig, const std::string& rest) {
@@ -158,20 +162,21 @@ TEST(ReplayScanLog, LinesAreClassified) {
          CoreClass::Ours, LineKind::UartSummary, 0},
         {"int scan_frobnicate(int), 31", CoreClass::UnknownSig, LineKind::Other, 0},
         {"bool scan_type_ch", CoreClass::NotOurs, LineKind::Other, 0},
-        // The held-port session's lines.
-        {"int scan_session_open(ScanSession *), open /dev/ttyMT1 fd = 5, 115200 8N1", CoreClass::Ours, LineKind::SOpen, 5},
-        {"int scan_session_open(ScanSession *), port busy! errno = 16", CoreClass::Ours, LineKind::SBusy, 16},
-        {"int scan_session_check_type(ScanSession *, int), write 11 bytes", CoreClass::Ours, LineKind::SWrite, 11},
-        {"int scan_session_check_type(ScanSession *, int), reply 9 bytes", CoreClass::Ours, LineKind::SReply, 9},
-        {"int scan_session_read(ScanSession *), scan 13 bytes", CoreClass::Ours, LineKind::SScan, 13},
-        {"int scan_session_read(ScanSession *), dropped 3 bytes: tail of an earlier message", CoreClass::Ours, LineKind::Dropped, 3},
-        {"int scan_session_check_type(ScanSession *, int), no answer", CoreClass::Ours, LineKind::SNoAnswer, 0},
-        {"int scan_session_read(ScanSession *), port hung up", CoreClass::Ours, LineKind::SHungUp, 0},
-        {"int scan_session_close(ScanSession *), close fd = 5", CoreClass::Ours, LineKind::SClose, 5},
-        {"int scan_session_read(ScanSession *), poll fail! errno = 4", CoreClass::Ours, LineKind::SPollFail, 4},
-        {"int scan_session_read(ScanSession *), < 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10",
-         CoreClass::Ours, LineKind::Other, 0},
-        {"int scan_session_read(ScanSession *), < 4F 4B  0D", CoreClass::Ours, LineKind::Other, 0},
+        // The held-port session's lines; a signature it does not have.
+        {kSOpen + ", open /dev/ttyMT1 fd = 5, 115200 8N1", CoreClass::Ours, LineKind::SOpen, 5},
+        {kSOpen + ", port busy! errno = 16", CoreClass::Ours, LineKind::SBusy, 16},
+        {kSCheck + ", write 11 bytes", CoreClass::Ours, LineKind::SWrite, 11},
+        {kSWait + ", scan 13 bytes", CoreClass::Ours, LineKind::SScan, 13},
+        {kSWait + ", read fail! errno = 11", CoreClass::Ours, LineKind::SReadFail, 11},
+        {kSWait + ", no buffer!", CoreClass::Ours, LineKind::SNoBuffer, 0},
+        {kSProfile + ", dropped 6 bytes: no room for another scan", CoreClass::Ours, LineKind::SNoRoom, 6},
+        {kSProfile + ", no open session!", CoreClass::Ours, LineKind::SNoSession, 0},
+        {"int scan_session_set_command(ScanSession *, const char *), command longer than 255 bytes! length = 256",
+         CoreClass::Ours, LineKind::CommandLong, 256},
+        {"void scan_session_close(ScanSession *), close fd = 5", CoreClass::Ours, LineKind::SClose, 5},
+        {kSWait + ", < 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10", CoreClass::Ours, LineKind::Other, 0},
+        {kSWait + ", < 4F 4B  0D", CoreClass::Ours, LineKind::Other, 0},
+        {"int scan_session_read(ScanSession *), scan 13 bytes", CoreClass::UnknownSig, LineKind::Other, 0},
     };
     for (const Case& c : cases) {
         ScanLine l;
@@ -181,12 +186,13 @@ TEST(ReplayScanLog, LinesAreClassified) {
         EXPECT_EQ(l.number, c.number) << c.message;
     }
     ScanLine l;
-    ASSERT_EQ(scan_classify_core("int scan_session_check_type(ScanSession *, int), > FF 4D 0D 39", &l), CoreClass::Ours);
+    ASSERT_EQ(scan_classify_core(kSCheck + ", > FF 4D 0D 39", &l), CoreClass::Ours);
     EXPECT_EQ(l.sig, ScanSig::Session);
+    EXPECT_EQ(l.fn, SessionFn::CheckType);
     EXPECT_EQ(l.kind, LineKind::SHex);
     EXPECT_TRUE(l.flag);
     EXPECT_EQ(std::vector<uint8_t>(l.bytes, l.bytes + l.nbytes), (std::vector<uint8_t>{0xFF, 0x4D, 0x0D, 0x39}));
-    ASSERT_EQ(scan_classify_core("int scan_session_check_type(ScanSession *, int), answer enabled", &l), CoreClass::Ours);
+    ASSERT_EQ(scan_classify_core(kSCheck + ", answer enabled", &l), CoreClass::Ours);
     EXPECT_EQ(l.text, "enabled");
 }
 
@@ -284,35 +290,88 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
     }
 }
 
-// The held-port session's lines: one operation per call, the hex lines
-// counted against the byte count before them.
+// A time-format line of pid 100, ms into the capture.
+std::string timed(int ms, char prio, const std::string& sig, const std::string& rest) {
+    char head[64];
+    snprintf(head, sizeof head, "12-08 01:40:%02d.%03d %c/SCANLIB_CORE(  100): ", ms / 1000, ms % 1000, prio);
+    return head + sig + (rest[0] == ',' ? "" : ", ") + rest;
+}
+
+// The held-port session's lines: one operation per call, its messages
+// with where it read them, its arguments from its frame.
 TEST(ReplayCapture, SessionCallsAreRebuilt) {
-    const std::string open = "D/SCANLIB_CORE(  100): ScanSession *scan_session_open(int *), ";
-    const std::string check = "D/SCANLIB_CORE(  100): int scan_session_check_type(ScanSession *, int), ";
+    const std::string check_frame = "> FF 4D 0D 39 30 30 30 30 33 3F 2E";
     std::vector<std::string> lines = {
-        open + "open /dev/ttyMT1 fd = 5, 115200 8N1",
-        open + "dropped 3 bytes: tail of an earlier message",
-        open + "< 31 32 33",
-        check + "write 11 bytes",
-        check + "> FF 4D 0D 39 30 30 30 30 33 3F 2E",
-        check + "reply 9 bytes",
-        check + "< 39 30 30 30 30 33 31 06 0D",
-        check + "answer enabled",
-        check + "write 11 bytes",
-        check + "> FF 4D 0D 39 30 30 30 30 33 3F 2E",
-        check + "no answer",
+        timed(0, 'D', kUart, "Standard baud"),
+        timed(0, 'D', kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"),
+        timed(0, 'D', kSOpen, "open /dev/ttyMT1 fd = 5, 115200 8N1"),
+        timed(9, 'D', kSOpen, "dropped 3 bytes: tail of an earlier message"),
+        timed(9, 'D', kSOpen, "< 31 32 33"),
+        timed(12, 'D', kSProfile, "scan 2 bytes"),
+        timed(12, 'D', kSProfile, "< 41 42"),
+        timed(12, 'E', kSProfile, "dropped 2 bytes: no room for another scan"),
+        timed(12, 'D', kSProfile, "write 20 bytes"),
+        timed(12, 'D', kSProfile, "> FF 4D 0D 38 38 39 30 30 33 2C 30 30 32 39 39 35"),
+        timed(12, 'D', kSProfile, "> 43 38 30 2E"),
+        timed(20, 'D', kSCheck, "write 11 bytes"),
+        timed(20, 'D', kSCheck, check_frame),
+        timed(41, 'D', kSCheck, "scan 2 bytes"),
+        timed(41, 'D', kSCheck, "< 43 44"),
+        timed(41, 'D', kSCheck, "reply 9 bytes"),
+        timed(41, 'D', kSCheck, "< 39 30 30 30 30 33 31 06 0D"),
+        timed(41, 'D', kSCheck, "answer enabled"),
+        timed(50, 'D', kSCheck, "write 11 bytes"),
+        timed(50, 'D', kSCheck, check_frame),
+        timed(75, 'D', kSCheck, "reply 8 bytes"),
+        timed(75, 'D', kSCheck, "< 39 30 30 30 30 33 15 0D"),
+        timed(75, 'E', kSCheck, "no answer"),
+        timed(200, 'D', kSWait, "reply 9 bytes"),
+        timed(200, 'D', kSWait, "< 39 30 30 30 30 33 31 06 0D"),
+        timed(260, 'D', kSWait, "scan 2 bytes"),
+        timed(260, 'D', kSWait, "< 45 46"),
+        timed(270, 'E', kSCheck, "invalid type index! type = 35"),
+        timed(270, 'E', kSOpen, "port busy! errno = 16"),
+        timed(300, 'D', kSCheck, "write 11 bytes"),
+        timed(300, 'D', kSCheck, check_frame),
+        timed(305, 'E', kSCheck, "port hung up"),
+        timed(305, 'D', "void scan_session_close(ScanSession *)", "close fd = 5"),
     };
     std::vector<CaptureEvent> ev = rebuild(lines);
-    ASSERT_EQ(ev.size(), 3u);
+    ASSERT_EQ(ev.size(), 9u);
     for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
-    EXPECT_EQ(capture_op_call(ev[0].op), "scan_session_open(...)");
-    ASSERT_EQ(ev[0].op.chunks.size(), 1u);
+    struct Message {
+        size_t op;
+        size_t chunk;
+        SessionStage stage;
+        size_t after;
+        bool reply;
+    } const messages[] = {
+        {0, 0, SessionStage::AfterOpen, 3, false},  // after the line settings and the open
+        {1, 0, SessionStage::BeforeCall, 0, false},
+        {2, 0, SessionStage::AfterWrite, 2, false},
+        {2, 1, SessionStage::AfterWrite, 2, true},  // read in one piece with the scan ahead of it
+        {3, 0, SessionStage::AfterWrite, 2, true},  // the engine's refusal
+        {4, 0, SessionStage::InCall, 0, true},      // a late reply, then the wait's scan
+        {4, 1, SessionStage::InCall, 2, false},
+    };
+    for (const Message& m : messages) {
+        SCOPED_TRACE("op " + std::to_string(m.op) + " chunk " + std::to_string(m.chunk));
+        ASSERT_LT(m.chunk, ev[m.op].op.chunks.size());
+        const InChunk& c = ev[m.op].op.chunks[m.chunk];
+        EXPECT_EQ(c.stage, m.stage);
+        EXPECT_EQ(c.after_lines, m.after);
+        EXPECT_EQ(c.reply, m.reply);
+    }
+    EXPECT_EQ(ev[0].op.lines.size(), 5u);
     EXPECT_TRUE(ev[0].op.chunks[0].tail);
-    ASSERT_EQ(ev[1].op.written.size(), 1u);
-    EXPECT_EQ(ev[1].op.written[0].size(), 11u);
-    ASSERT_EQ(ev[1].op.chunks.size(), 1u);
-    EXPECT_EQ(ev[1].op.chunks[0].bytes.size(), 9u);
-    EXPECT_EQ(ev[2].op.lines.size(), 3u);
+    EXPECT_EQ(ev[1].op.kept, 0);
+    EXPECT_EQ(ev[1].op.no_room, 1);
+    EXPECT_EQ(capture_op_call(ev[2].op), "scan_session_check_type(3)");
+    EXPECT_EQ(capture_op_call(ev[5].op), "scan_session_check_type(35)");
+    EXPECT_EQ(ev[6].op.busy_errno, 16);
+    EXPECT_TRUE(ev[7].op.hangup);
+    EXPECT_EQ(ev[7].op.hangup_after, 2u);
+    EXPECT_EQ(ev[8].op.fn, SessionFn::Close);
 
     struct Case {
         const char* what;
@@ -320,9 +379,12 @@ TEST(ReplayCapture, SessionCallsAreRebuilt) {
         std::string text;
         size_t at;
     } cases[] = {
-        {"fewer bytes than announced", 6, check + "< 39 30 30 30 30 33 31 06", 8},
-        {"a written byte among the read ones", 6, check + "> 39 30 30 30 30 33 31 06 0D", 7},
-        {"a count past any message", 5, check + "reply 70000 bytes", 6},
+        {"fewer bytes than announced", 16, timed(41, 'D', kSCheck, "< 39 30 30 30 30 33 31 06"), 18},
+        {"a written byte among the read ones", 16, timed(41, 'D', kSCheck, "> 39 30 30 30 30 33 31 06 0D"), 17},
+        {"a count past any message", 15, timed(41, 'D', kSCheck, "reply 9000 bytes"), 16},
+        {"a line out of its place", 8, timed(12, 'D', kSProfile, "answer enabled"), 9},
+        {"a frame the function does not write", 12, timed(20, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2F"), 12},
+        {"a signature the session does not have", 23, timed(200, 'D', "int scan_session_read(ScanSession *)", "reply 9 bytes"), 24},
     };
     for (const Case& c : cases) {
         std::vector<std::string> bad = lines;
@@ -333,6 +395,7 @@ TEST(ReplayCapture, SessionCallsAreRebuilt) {
             noted = true;
             std::string at = "line " + std::to_string(c.at) + ":";
             EXPECT_EQ(e.note.reason.compare(0, at.size(), at), 0) << c.what << ": " << e.note.reason;
+            EXPECT_TRUE(e.note.damage) << c.what;
         }
         EXPECT_TRUE(noted) << c.what;
     }

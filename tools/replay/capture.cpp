@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "capture_steps.h"
 #include "frames.h"
 #include "line.h"
 
@@ -57,6 +58,17 @@ bool is_start(const ScanLine& l) {
     }
 }
 
+ThreadState* find_thread(CaptureBuilder* b, int pid, int tid) {
+    for (ThreadState& t : b->threads) {
+        if (t.pid == pid && t.tid == tid) return &t;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+namespace capture_steps {
+
 std::string quoted(const std::string& text) {
     std::string q = "'";
     q += text.size() > kQuotedMax ? text.substr(0, kQuotedMax) + "..." : text;
@@ -65,13 +77,6 @@ std::string quoted(const std::string& text) {
 
 std::string at_line(size_t line, const std::string& what) {
     return "line " + std::to_string(line) + ": " + what;
-}
-
-ThreadState* find_thread(CaptureBuilder* b, int pid, int tid) {
-    for (ThreadState& t : b->threads) {
-        if (t.pid == pid && t.tid == tid) return &t;
-    }
-    return nullptr;
 }
 
 bool mid_op(const ThreadState& t) { return t.phase != Phase::None && t.phase != Phase::Done; }
@@ -103,9 +108,12 @@ void end_skip(CaptureBuilder* b, ThreadState* t) {
 // lines up to the next operation's first line.
 void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason,
                 bool damage) {
-    if (t->skipping && t->phase == Phase::None) {
+    if (t->skipping) {
+        // Still in the part skipped: a session call begun there is part of it.
         t->note.last_line = line;
-        ++t->note.lines;
+        t->note.lines += (mid_op(*t) ? t->op.lines.size() : 0) + 1;
+        t->phase = Phase::None;
+        t->op = CapturedOp();
         return;
     }
     end_skip(b, t);
@@ -127,6 +135,28 @@ void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& r
     begin_skip(b, t, line, at_line(line, reason), true);
 }
 
+void drop_op(ThreadState* t, const std::string& reason, bool damage) {
+    CaptureNote& n = t->note;
+    if (t->skipping) {
+        n.last_line = t->op.last_line;
+        n.lines += t->op.lines.size();
+        t->op = CapturedOp();
+        t->phase = Phase::None;
+        return;
+    }
+    n = CaptureNote();
+    n.first_line = t->op.first_line;
+    n.last_line = t->op.last_line;
+    n.lines = t->op.lines.size();
+    n.reason = reason;
+    n.damage = damage;
+    n.pid = t->pid;
+    n.tid = t->tid;
+    t->skipping = true;
+    t->op = CapturedOp();
+    t->phase = Phase::None;
+}
+
 bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     CapturedOp& op = t->op;
     if (op.lines.size() >= kCaptureMaxOpLines) {
@@ -145,6 +175,14 @@ bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     t->last_line = e.line;
     return true;
 }
+
+std::string not_expected(const LogEntry& e) { return "line not expected here: " + quoted(e.message); }
+
+}  // namespace capture_steps
+
+using namespace capture_steps;
+
+namespace {
 
 // A text line whose line end put the rest of it on the next line.
 void append_to_last(CapturedOp* op, const LogEntry& e) {
@@ -486,113 +524,6 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
     }
 }
 
-std::string not_expected(const LogEntry& e) { return "line not expected here: " + quoted(e.message); }
-
-// The kinds of session lines that begin an exchange: a second one of a
-// kind within one block is the function's next call.
-unsigned exchange_start(LineKind k) {
-    switch (k) {
-        case LineKind::SOpen:
-        case LineKind::SOpenFail:
-        case LineKind::SBusy:
-        case LineKind::SCfgFail: return 1u << 0;
-        case LineKind::SWrite:
-        case LineKind::SWriteFail: return 1u << 1;
-        case LineKind::SScan: return 1u << 2;
-        case LineKind::SClose: return 1u << 3;
-        default: return 0;
-    }
-}
-
-void end_session_block(CaptureBuilder* b, ThreadState* t, size_t line) {
-    if (t->hex_left > 0) {
-        damage(b, t, line, std::to_string(t->hex_left) + " announced bytes of the session's log are missing");
-        return;
-    }
-    t->phase = Phase::Done;
-    emit_op(b, t);
-}
-
-// A line of a held-port session function, or the first line after a
-// session call on the thread.
-void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
-    if (t->phase == Phase::Session) {
-        bool same = l.sig == ScanSig::Session && l.sig_text == t->op.sig_text;
-        unsigned start = same ? exchange_start(l.kind) : 0;
-        if (!same || (start & t->starts_seen) != 0) end_session_block(b, t, e.line);
-        if (l.sig != ScanSig::Session) return;
-    }
-    if (t->phase == Phase::Done) emit_op(b, t);
-    if (t->phase == Phase::Poll) {
-        finish_question_without_reply(b, t, e.line);
-        if (t->phase == Phase::Done) emit_op(b, t);
-    }
-    if (t->phase != Phase::None && t->phase != Phase::Session) {
-        damage(b, t, e.line, "a session line inside another operation");
-        return;
-    }
-    if (t->phase == Phase::None) {
-        bool may_begin = exchange_start(l.kind) != 0 || l.kind == LineKind::Dropped ||
-                         l.kind == LineKind::SHungUp || l.kind == LineKind::SReadFail ||
-                         l.kind == LineKind::SPollFail;
-        if (!may_begin) {
-            if (t->skipping || !t->started) {
-                begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
-            } else {
-                damage(b, t, e.line, not_expected(e));
-            }
-            return;
-        }
-        end_skip(b, t);
-        t->started = true;
-        t->op = CapturedOp();
-        t->op.sig = ScanSig::Session;
-        t->op.sig_text = l.sig_text;
-        t->op.pid = t->pid;
-        t->op.tid = t->tid;
-        t->op.first_line = e.line;
-        t->op.start_us = e.time_us;
-        t->hex_left = 0;
-        t->starts_seen = 0;
-        t->phase = Phase::Session;
-    }
-    CapturedOp& op = t->op;
-    if (t->hex_left > 0) {
-        if (l.kind != LineKind::SHex || l.flag != t->hex_out || static_cast<int>(l.nbytes) > t->hex_left) {
-            damage(b, t, e.line, "a hex line of the session's log expected, " + std::to_string(t->hex_left) +
-                                     " bytes still due: " + quoted(e.message));
-            return;
-        }
-        if (!add_line(b, t, e)) return;
-        std::vector<uint8_t>& to = t->hex_out ? op.written.back() : op.chunks.back().bytes;
-        to.insert(to.end(), l.bytes, l.bytes + l.nbytes);
-        t->hex_left -= static_cast<int>(l.nbytes);
-        return;
-    }
-    if (l.kind == LineKind::SHex || l.kind == LineKind::Other) {
-        damage(b, t, e.line, not_expected(e));
-        return;
-    }
-    bool counted = l.kind == LineKind::SWrite || l.kind == LineKind::SReply || l.kind == LineKind::SScan ||
-                   l.kind == LineKind::Dropped;
-    if (counted && (l.number < 1 || l.number > kCaptureMaxSessionBytes)) {
-        damage(b, t, e.line, "a byte count of " + std::to_string(l.number) + " is not believable");
-        return;
-    }
-    if (!add_line(b, t, e)) return;
-    t->starts_seen |= exchange_start(l.kind);
-    if (!counted) return;
-    t->hex_left = l.number;
-    t->hex_out = l.kind == LineKind::SWrite;
-    if (t->hex_out) {
-        op.written.emplace_back();
-        return;
-    }
-    InChunk c;
-    c.tail = l.kind == LineKind::Dropped;
-    c.offset_us = e.time_us >= 0 && op.start_us >= 0 ? e.time_us - op.start_us : -1;
-    op.chunks.push_back(c);
-}
 
 void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     ScanLine l;
@@ -627,6 +558,11 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
         return;
     }
     t->continuation_left = 0;
+    if (l.sig == ScanSig::Session) {
+        // A per-call operation that may still take lines has ended.
+        if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
+        if (t->phase == Phase::Done) emit_op(b, t);
+    }
     if (l.sig == ScanSig::Session || t->phase == Phase::Session) {
         on_session(b, t, e, l);
         if (l.sig == ScanSig::Session) return;
@@ -663,7 +599,7 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     BridgeLine bl;
     scan_classify_bridge(e.message, &bl);
     if (bl.method < 0 || bl.kind == BridgeKind::Other) return;
-    if (t->phase == Phase::Session) end_session_block(b, t, e.line);
+    if (t->phase == Phase::Session) end_session_call(b, t, t->op.last_line);
     if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
     if (bl.kind == BridgeKind::Str) {
         if (t->phase == Phase::Done) emit_op(b, t);
@@ -771,12 +707,13 @@ void capture_damaged_line(CaptureBuilder* b, size_t line) {
 
 void capture_finish(CaptureBuilder* b) {
     for (ThreadState& t : b->threads) {
-        if (t.phase == Phase::Session && t.hex_left == 0) t.phase = Phase::Done;
+        if (t.phase == Phase::Session && t.hex_left == 0 && (t.call_ended || t.may_end)) {
+            end_session_call(b, &t, t.op.last_line);
+        }
         if (t.phase == Phase::Done) {
             emit_op(b, &t);
         } else if (mid_op(t)) {
-            begin_skip(b, &t, t.last_line, at_line(t.op.first_line, "the capture ends inside this operation"),
-                       false);
+            drop_op(&t, at_line(t.op.first_line, "the capture ends inside this operation"), false);
         }
         end_skip(b, &t);
     }
@@ -794,20 +731,44 @@ std::string capture_op_text(const CapturedOp& op, size_t i) {
     return op.texts.substr(l.off, l.len);
 }
 
+namespace {
+
+// The per-call function whose arguments a session function takes.
+ScanSig arguments_like(SessionFn fn) {
+    switch (fn) {
+        case SessionFn::OpenDev: return ScanSig::OpenDev;
+        case SessionFn::EnableType: return ScanSig::EnableType;
+        case SessionFn::SetTimeout: return ScanSig::SetTimeout;
+        case SessionFn::SetCommand: return ScanSig::SetCommand;
+        case SessionFn::CheckType: return ScanSig::TypeCheck;
+        case SessionFn::Query: return ScanSig::QueryData;
+        default: return ScanSig::Uart;
+    }
+}
+
+}  // namespace
+
 std::string capture_op_call(const CapturedOp& op) {
+    bool session = op.sig == ScanSig::Session;
+    // A session call shows "?" for what its log does not tell (the frame
+    // of a write that failed); a per-call operation's log tells all but
+    // the type index of a valid enable or disable.
+    const char* flag = session && !op.flag_known ? "?" : op.flag ? "true" : "false";
+    std::string number = session && !op.number_known ? "?" : std::to_string(op.number);
     std::string args;
-    const char* flag = op.flag ? "true" : "false";
-    switch (op.sig) {
+    switch (session ? arguments_like(op.fn) : op.sig) {
         case ScanSig::OpenDev: args = flag; break;
-        case ScanSig::EnableType:
-            args = std::string(flag) + ", " + (op.number_known ? std::to_string(op.number) : "?");
-            break;
+        case ScanSig::EnableType: args = std::string(flag) + ", " + (op.number_known ? number : "?"); break;
         case ScanSig::SetTimeout:
         case ScanSig::TypeCheck:
-        case ScanSig::QueryData: args = std::to_string(op.number); break;
+        case ScanSig::QueryData: args = number; break;
         case ScanSig::SetCommand:
             if (op.null_text) {
                 args = "NULL";
+                break;
+            }
+            if (session && op.written.empty() && op.text.empty()) {
+                args = "?";
                 break;
             }
             args = "\"";
@@ -824,12 +785,7 @@ std::string capture_op_call(const CapturedOp& op) {
             break;
         default: break;
     }
-    if (op.sig == ScanSig::Session) {
-        size_t from = op.sig_text.find("scan_session_");
-        size_t to = op.sig_text.find('(', from);
-        return op.sig_text.substr(from, to - from) + "(...)";
-    }
-    return std::string(scan_sig_call(op.sig)) + "(" + args + ")";
+    return std::string(session ? scan_session_call(op.fn) : scan_sig_call(op.sig)) + "(" + args + ")";
 }
 
 std::string capture_normalize(const std::string& text) {

@@ -50,12 +50,28 @@ struct ExpectedLine {
     uint32_t len;
 };
 
+// Where a session call logged one of the engine's messages, which tells
+// the replay when to send it.
+enum class SessionStage {
+    BeforeCall,  // before the call's frame: it was in the port (or arriving) when the call began
+    AfterOpen,   // the open's dropped tail: on the line when the port was flushed
+    AfterWrite,  // in a question's exchange, after its frame
+    InCall,      // read by a wait
+};
+
 // Bytes that reached the library together.
 struct InChunk {
     std::vector<uint8_t> bytes;
     int errors_before = 0;   // failed-read lines since the previous chunk or the reference line
     int64_t offset_us = -1;  // first byte after the reference line, -1 where the capture has no times
-    bool tail = false;       // the tail of an earlier message, dropped by a scan data read
+    bool tail = false;       // the tail of an earlier message, dropped by a scan data read or a session's open
+    // A session's message: logged as a reply (else as a scan or a tail),
+    // where, and how many of the call's lines come before its own; a
+    // message that came on the line in one piece with the one before it
+    // (a scan ahead of a reply, read together) has that one's count.
+    bool reply = false;
+    SessionStage stage = SessionStage::BeforeCall;
+    size_t after_lines = 0;
 };
 
 struct CapturedOp {
@@ -82,6 +98,18 @@ struct CapturedOp {
     int64_t gap_us = -1;        // since the scanner's previous line
     std::string sig_text;       // a session function's signature
     std::vector<std::vector<uint8_t>> written;  // a session's frames, as logged
+    // A held-port session call. Arguments as above, from the frame it
+    // wrote or the line that refused them; `number` is the descriptor of
+    // an open or a close.
+    SessionFn fn = SessionFn::None;
+    bool no_session = false;     // "no open session!": called without one
+    bool no_buffer = false;      // "no buffer!"
+    int busy_errno = 0;          // the open met another owner: 16 in this process, 11 in another
+    bool hangup = false;         // the line hung up, after `hangup_after` of the call's lines
+    size_t hangup_after = 0;
+    SessionStage hangup_stage = SessionStage::BeforeCall;
+    int kept = 0;                // scans a request kept for later waits
+    int no_room = 0;             // scans a request dropped: four were kept already
     std::string java;           // the Java method that made the call, "" when unknown
     std::string java_result;    // its log line's result, e.g. "[enable=1]"
 };
@@ -121,6 +149,9 @@ enum class Phase {
     Session,      // lines of one call of a held-port session function
 };
 
+// What a line of a session call tells of the call's end.
+enum class CallEnd { NotYet, Maybe, Here };
+
 struct ThreadState {
     int pid = -1;
     int tid = -1;
@@ -144,16 +175,31 @@ struct ThreadState {
     std::string pending_java;   // a "[str=" line: sendCommand logs before its core call
     size_t last_line = 0;
     size_t done_line = 0;       // the capture line at which the operation was complete
-    // A session call: the bytes its hex lines still owe, their direction,
-    // and the kinds of lines that begin an exchange seen so far.
+    // A session call: the bytes its hex lines still owe, their direction
+    // and what the block's end means for the call's; where the call stands,
+    // whether it has ended (or may have: an open, a wait that read only a
+    // late reply), whether it is the thread's first; what it has just
+    // logged (a scan's count, a tail) and when its latest message came;
+    // why it cannot be replayed.
     int hex_left = 0;
     bool hex_out = false;
-    unsigned starts_seen = 0;
+    LineKind block = LineKind::Other;
+    CallEnd end_after_block = CallEnd::NotYet;
+    SessionStage stage = SessionStage::BeforeCall;
+    int call_lines = 0;
+    bool call_ended = false;
+    bool may_end = false;
+    bool first_call = false;
+    int scan_logged = 0;
+    bool tail_logged = false;
+    int64_t message_us = -1;
+    size_t write_line = 0;
+    std::string unreplayable;
 };
 
-// Most bytes one session log block may announce: a dropped tail is read to
-// its end, however long; beyond this the count is not believed.
-constexpr int kCaptureMaxSessionBytes = 65536;
+// Most bytes one session log block may announce: a message ends at the
+// buffer's size, a longer tail is logged a buffer at a time.
+constexpr int kCaptureMaxSessionBytes = static_cast<int>(kScanBufLen);
 
 // A complete operation waits this many capture lines for its bridge line
 // before it goes out without one (a native caller logs none).

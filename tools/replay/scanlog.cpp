@@ -24,7 +24,28 @@ const SigRow kSigs[] = {
     {ScanSig::Uart, "int set_uart_parm(int, unsigned int, int, char, int)", "set_uart_parm"},
 };
 
-const char kSessionMark[] = "scan_session_";
+struct SessionRow {
+    SessionFn fn;
+    const char* text;
+    const char* call;
+};
+
+const SessionRow kSessionSigs[] = {
+    {SessionFn::Open, "ScanSession *scan_session_open(int *)", "scan_session_open"},
+    {SessionFn::Close, "void scan_session_close(ScanSession *)", "scan_session_close"},
+    {SessionFn::OpenDev, "int scan_session_open_dev(ScanSession *, bool)", "scan_session_open_dev"},
+    {SessionFn::EnableType, "int scan_session_enable_type(ScanSession *, bool, int)",
+     "scan_session_enable_type"},
+    {SessionFn::SetTimeout, "int scan_session_set_timeout(ScanSession *, int)", "scan_session_set_timeout"},
+    {SessionFn::SetCommand, "int scan_session_set_command(ScanSession *, const char *)",
+     "scan_session_set_command"},
+    {SessionFn::Profile, "int scan_session_profile(ScanSession *)", "scan_session_profile"},
+    {SessionFn::CheckType, "int scan_session_check_type(ScanSession *, int)", "scan_session_check_type"},
+    {SessionFn::GetTimeout, "int scan_session_get_timeout(ScanSession *, char *)", "scan_session_get_timeout"},
+    {SessionFn::Query, "int scan_session_query(ScanSession *, int, char *)", "scan_session_query"},
+    {SessionFn::WaitScan, "int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)",
+     "scan_session_wait_scan"},
+};
 
 // The "<what>" of each write operation's "<what> successful!/fail! ret"
 // line; flag is the operation's bool argument where the word tells it.
@@ -144,6 +165,30 @@ bool write_result(ScanLine* l) {
     return false;
 }
 
+// The refusals of an argument that no engine takes, with the same texts
+// in the per-call functions and the session's.
+bool argument_refusal(ScanLine* l) {
+    static const Simple kSimple[] = {
+        {"invalid type index! type = ", "", LineKind::InvalidType},
+        {"timeout out of range -999..9999! time = ", "", LineKind::TimeoutRange},
+    };
+    if (simple_line(kSimple, sizeof kSimple / sizeof kSimple[0], l)) return true;
+    const std::string& r = l->rest;
+    if (r == "command is null!") {
+        l->kind = LineKind::CommandNull;
+        return true;
+    }
+    static const char kLength[] = "! length = ";
+    size_t at = r.rfind(kLength);
+    size_t from = at + sizeof kLength - 1;
+    if (starts(r, "command longer than ") && at != std::string::npos &&
+        scan_parse_int(r.data() + from, r.size() - from, &l->number)) {
+        l->kind = LineKind::CommandLong;
+        return true;
+    }
+    return false;
+}
+
 void classify_per_call(ScanLine* l) {
     const std::string& r = l->rest;
     if (r.size() == 2 && hex_pair(r.data(), &l->bytes[0])) {
@@ -159,22 +204,12 @@ void classify_per_call(ScanLine* l) {
         {"length = ", "", LineKind::Length},
         {"type = ", "", LineKind::TypeIs},
         {"[enable=", "]", LineKind::Enable},
-        {"invalid type index! type = ", "", LineKind::InvalidType},
-        {"timeout out of range -999..9999! time = ", "", LineKind::TimeoutRange},
         {"writelength = ", "", LineKind::QueryWriteLen},
         {"dropped ", " bytes: tail of an earlier message", LineKind::Dropped},
     };
-    if (simple_line(kSimple, sizeof kSimple / sizeof kSimple[0], l)) return;
-    if (r == "command is null!") {
-        l->kind = LineKind::CommandNull;
-    } else if (r == "no memory for the result!") {
+    if (simple_line(kSimple, sizeof kSimple / sizeof kSimple[0], l) || argument_refusal(l)) return;
+    if (r == "no memory for the result!") {
         l->kind = LineKind::NoMemory;
-    } else if (starts(r, "command longer than ")) {
-        size_t at = r.rfind("! length = ");
-        if (at != std::string::npos &&
-            scan_parse_int(r.data() + at + 11, r.size() - at - 11, &l->number)) {
-            l->kind = LineKind::CommandLong;
-        }
     } else if (starts(r, "time = ")) {
         size_t comma = r.find(", timeArray = ");
         if (comma != std::string::npos && scan_parse_int(r.data() + 7, comma - 7, &l->number)) {
@@ -224,10 +259,15 @@ void classify_session(ScanLine* l) {
         {"read fail! errno = ", "", LineKind::SReadFail},
         {"poll fail! errno = ", "", LineKind::SPollFail},
         {"close fd = ", "", LineKind::SClose},
+        {"dropped ", " bytes: no room for another scan", LineKind::SNoRoom},
     };
-    if (simple_line(kSimple, sizeof kSimple / sizeof kSimple[0], l)) return;
+    if (simple_line(kSimple, sizeof kSimple / sizeof kSimple[0], l) || argument_refusal(l)) return;
     if (r == "no answer") {
         l->kind = LineKind::SNoAnswer;
+    } else if (r == "no open session!") {
+        l->kind = LineKind::SNoSession;
+    } else if (r == "no buffer!") {
+        l->kind = LineKind::SNoBuffer;
     } else if (r == "port hung up") {
         l->kind = LineKind::SHungUp;
     } else if (starts(r, "answer ")) {
@@ -259,7 +299,23 @@ const char* scan_sig_call(ScanSig sig) {
     for (const SigRow& s : kSigs) {
         if (s.sig == sig) return s.call;
     }
-    return "scan_session";
+    return "";
+}
+
+const char* scan_session_call(SessionFn fn) {
+    for (const SessionRow& s : kSessionSigs) {
+        if (s.fn == fn) return s.call;
+    }
+    return "";
+}
+
+bool scan_session_question(SessionFn fn) {
+    return fn == SessionFn::CheckType || fn == SessionFn::GetTimeout || fn == SessionFn::Query;
+}
+
+bool scan_session_write(SessionFn fn) {
+    return fn == SessionFn::OpenDev || fn == SessionFn::EnableType || fn == SessionFn::SetTimeout ||
+           fn == SessionFn::SetCommand || fn == SessionFn::Profile;
 }
 
 bool scan_parse_int(const char* p, size_t n, int* out) {
@@ -297,13 +353,13 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
             return CoreClass::Ours;
         }
     }
-    // "int scan_session_check_type(ScanSession *, int)", "ScanSession
-    // *scan_session_open(int *)": every session function's name begins so.
-    size_t mark = out->sig_text.find(kSessionMark);
-    if (mark != std::string::npos && out->sig_text.find('(', mark) != std::string::npos) {
-        out->sig = ScanSig::Session;
-        classify_session(out);
-        return CoreClass::Ours;
+    for (const SessionRow& s : kSessionSigs) {
+        if (out->sig_text == s.text) {
+            out->sig = ScanSig::Session;
+            out->fn = s.fn;
+            classify_session(out);
+            return CoreClass::Ours;
+        }
     }
     size_t open = out->sig_text.find('(');
     return open != std::string::npos && open > 0 ? CoreClass::UnknownSig : CoreClass::NotOurs;

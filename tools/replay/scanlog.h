@@ -32,12 +32,31 @@ enum class ScanSig {
     QueryData,   // char *scan_query_data(int)
     ReadData,    // char *scan_read_data()
     Uart,        // int set_uart_parm(int, unsigned int, int, char, int)
-    Session,     // a held-port session function, "... scan_session_NAME(...)"
+    Session,     // a held-port session function: which one is a SessionFn
 };
 constexpr int kPerCallSigs = 9;  // OpenDev .. ReadData
 
+// The held-port session's functions that log (scan_session_wake logs nothing).
+enum class SessionFn {
+    None,
+    Open,        // ScanSession *scan_session_open(int *)
+    Close,       // void scan_session_close(ScanSession *)
+    OpenDev,     // int scan_session_open_dev(ScanSession *, bool)
+    EnableType,  // int scan_session_enable_type(ScanSession *, bool, int)
+    SetTimeout,  // int scan_session_set_timeout(ScanSession *, int)
+    SetCommand,  // int scan_session_set_command(ScanSession *, const char *)
+    Profile,     // int scan_session_profile(ScanSession *)
+    CheckType,   // int scan_session_check_type(ScanSession *, int)
+    GetTimeout,  // int scan_session_get_timeout(ScanSession *, char *)
+    Query,       // int scan_session_query(ScanSession *, int, char *)
+    WaitScan,    // int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)
+};
+
 const char* scan_sig_text(ScanSig sig);  // not for Session
 const char* scan_sig_call(ScanSig sig);  // "scan_type_check" ...
+const char* scan_session_call(SessionFn fn);  // "scan_session_check_type" ...
+bool scan_session_question(SessionFn fn);     // check_type, get_timeout, query
+bool scan_session_write(SessionFn fn);        // the five writes
 
 enum class LineKind {
     Other,         // a line of a known function that is none of the below (a value text)
@@ -51,16 +70,16 @@ enum class LineKind {
     Length,        // "length = %d" (scan data read, free command frame)
     TypeIs,        // "type = %d"
     Enable,        // "[enable=%d]"
-    InvalidType,   // "invalid type index! type = %d"
-    TimeoutRange,  // "timeout out of range -999..9999! time = %d"
+    InvalidType,   // "invalid type index! type = %d" (also a session's)
+    TimeoutRange,  // "timeout out of range -999..9999! time = %d" (also a session's)
     TimeIs,        // "time = %d, timeArray = %s"
-    CommandNull,   // "command is null!"
-    CommandLong,   // "command longer than %d bytes! length = %d"; number: the length
+    CommandNull,   // "command is null!" (also a session's)
+    CommandLong,   // "command longer than %d bytes! length = %d"; number: the length (also a session's)
     CommandIs,     // "command = %s, length = %d"; text, number; flag: the ", length" end was seen
     QueryCommand,  // "commandlength = %d, commandArray = %s"; number: the length, text
     QueryWriteLen, // "writelength = %d"
     NoMemory,      // "no memory for the result!"
-    Dropped,       // "dropped %d bytes: tail of an earlier message"
+    Dropped,       // "dropped %d bytes: tail of an earlier message" (also a session's open)
     UartBaud,      // "Standard baud" / "Custom baud"
     UartSummary,   // "nSpeed = %d,nBits = %d,nEvent = %c,nStop = %d"
     // The held-port session's lines.
@@ -79,6 +98,9 @@ enum class LineKind {
     SHungUp,       // "port hung up"
     SClose,        // "close fd = %d"
     SHex,          // "> HEX..." (flag: written) or "< HEX..." (read), 1 to 16 bytes
+    SNoRoom,       // "dropped %d bytes: no room for another scan"
+    SNoSession,    // "no open session!"
+    SNoBuffer,     // "no buffer!"
 };
 
 // Most bytes on one session hex line.
@@ -86,6 +108,7 @@ constexpr size_t kHexLineMax = 16;
 
 struct ScanLine {
     ScanSig sig = ScanSig::Uart;
+    SessionFn fn = SessionFn::None;  // for ScanSig::Session
     std::string sig_text;    // the signature as logged
     LineKind kind = LineKind::Other;
     std::string rest;        // the message after "signature, "

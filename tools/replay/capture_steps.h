@@ -1,0 +1,40 @@
+// The capture builder's own steps, shared by its per-call part
+// (capture.cpp) and its held-port session part (capture_session.cpp).
+// Not for use outside the builder.
+#pragma once
+
+#include <string>
+
+#include "capture.h"
+
+namespace capture_steps {
+
+std::string quoted(const std::string& text);             // 'text', cut after 60 characters
+std::string at_line(size_t line, const std::string& what);  // "line N: what"
+std::string not_expected(const LogEntry& e);
+bool mid_op(const ThreadState& t);  // an operation is open on the thread
+void push_note(CaptureBuilder* b, const CaptureNote& n);
+// The thread's operation goes out; the thread has none open after it.
+void emit_op(CaptureBuilder* b, ThreadState* t);
+void end_skip(CaptureBuilder* b, ThreadState* t);
+// Gives up the operation in progress (if any) and skips the thread's
+// lines up to the next operation's first line; damage: see CaptureNote.
+// In a part already skipped, its note grows.
+void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason, bool damage);
+void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason);
+// Gives up the operation in progress with a note of its own lines, which
+// goes out when the thread's next operation goes out (the thread skips on
+// to that one's first line); in a part already skipped, the note grows.
+void drop_op(ThreadState* t, const std::string& reason, bool damage);
+// Adds the entry to the operation; false (and skips) past kCaptureMaxOpLines.
+bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e);
+
+// A line of a held-port session function, or the first line after a
+// session call on the thread (which then ends that call and goes on as
+// the caller's).
+void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l);
+// The session call open on the thread ends here (at capture line `line`):
+// it goes out, or a note says why it cannot.
+void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line);
+
+}  // namespace capture_steps
