@@ -14,10 +14,112 @@
 #include <vector>
 
 #include "capture.h"
+#include "replay_steps.h"
 #include "devns.h"
 #include "hostlog.h"
 #include "scanjni.h"
 #include "sim_runner.h"
+
+namespace replay_steps {
+
+namespace {
+
+// Bytes of a dropped tail that arrive at once, as the bytes waiting at a
+// flush do: more than the line could carry since the flush for as long as
+// the replay may take to send them (64 bytes: 5.6 ms, where a loaded or
+// sanitized run has been seen to need more than 1 ms).
+constexpr size_t kTailBurst = 64;
+
+}  // namespace
+
+int prio_number(char letter) {
+    static const char kLetters[] = "??VDIWEFA";
+    const char* p = strchr(kLetters + 2, letter);
+    return p ? static_cast<int>(p - kLetters) : 0;
+}
+
+void drop_engine(Bench* b) {
+    sim_destroy(b->sim);
+    b->sim = nullptr;
+    b->pty = false;
+}
+
+bool set_shape(Bench* b, PortShape shape) {
+    bool want_pty = shape == PortShape::Pty || shape == PortShape::WriteBlocked;
+    if (want_pty && b->pty) return true;
+    drop_engine(b);
+    if (!want_pty) {
+        return devns_set_shape(shape == PortShape::Missing ? DevnsShape::Absent : DevnsShape::Regular);
+    }
+    int master = devns_install_pty();
+    b->sim = master < 0 ? nullptr : sim_create(master);
+    if (b->sim == nullptr) return false;
+    // The engine answers nothing of its own: every byte comes from the capture.
+    sim_set_persistent_fault(b->sim, sim_fault(SimFaultKind::Silence));
+    b->pty = sim_start(b->sim);
+    return b->pty;
+}
+
+// The core's lines logged since the record was last cleared, from `from`.
+std::vector<NewLine> new_lines(size_t from) {
+    std::vector<NewLine> out;
+    hostlog_line l;
+    for (size_t i = from; hostlog_get(i, &l); ++i) {
+        if (strcmp(l.tag, kCoreTag) == 0) out.push_back({l.prio, capture_normalize(l.text)});
+    }
+    return out;
+}
+
+void send_tail(Bench* b, const std::vector<uint8_t>& bytes) {
+    // The tail of a message that began before the flush: its first
+    // bytes are there at once, more than could have crossed the line
+    // since; the rest follows at the line's pace.
+    size_t burst = bytes.size() < kTailBurst ? bytes.size() : kTailBurst;
+    SimLine paced = sim_line(b->sim);
+    SimLine at_once = paced;
+    at_once.baud = 0;
+    sim_set_line(b->sim, at_once);
+    sim_send_scan(b->sim, sim_scan(std::vector<uint8_t>(bytes.begin(), bytes.begin() + burst),
+                                   SimScanTrigger::AfterDelay, 0));
+    sim_wait_output_idle(b->sim, kIdleWaitMs);
+    sim_set_line(b->sim, paced);
+    if (burst < bytes.size()) {
+        sim_send_scan(b->sim, sim_scan(std::vector<uint8_t>(bytes.begin() + burst, bytes.end()),
+                                       SimScanTrigger::AfterDelay, 0));
+    }
+}
+
+// A session's open and close lines that differ only in the descriptor's
+// number, which is the logging process's own.
+bool same_but_descriptor(const std::string& a, const std::string& b) {
+    ScanLine x, y;
+    if (scan_classify_core(a, &x) != CoreClass::Ours || scan_classify_core(b, &y) != CoreClass::Ours) return false;
+    bool names_fd = x.kind == LineKind::SOpen || x.kind == LineKind::SClose;
+    return names_fd && x.sig == ScanSig::Session && y.sig == ScanSig::Session && x.fn == y.fn &&
+           x.kind == y.kind && x.text == y.text;
+}
+
+bool compare(const CapturedOp& op, const std::vector<NewLine>& got, Difference* d) {
+    size_t n = op.lines.size() > got.size() ? op.lines.size() : got.size();
+    for (size_t i = 0; i < n; ++i) {
+        bool have_c = i < op.lines.size(), have_r = i < got.size();
+        std::string text = have_c ? capture_normalize(capture_op_text(op, i)) : std::string();
+        if (have_c && have_r && prio_number(op.lines[i].prio) == got[i].prio &&
+            (text == got[i].text || same_but_descriptor(text, got[i].text))) {
+            continue;
+        }
+        d->index = i;
+        d->have_capture = have_c;
+        d->have_replay = have_r;
+        if (have_r) d->replay = got[i];
+        return false;
+    }
+    return true;
+}
+
+}  // namespace replay_steps
+
+using namespace replay_steps;
 
 namespace {
 
@@ -25,14 +127,7 @@ constexpr size_t kReadBlock = 65536;
 // A logcat line is at most about 4 KiB; a longer one is kept cut here.
 constexpr size_t kMaxLine = 16384;
 constexpr int kTries = 3;              // runs of an operation before it counts as differing
-constexpr int kIdleWaitMs = 3000;      // for the engine to finish sending
-constexpr long kRefPollNs = 50000;     // looking for the reference line
 constexpr int64_t kUsPerMs = 1000;
-// Bytes of a dropped tail that arrive at once, as the bytes waiting at a
-// flush do: more than the line could carry since the flush for as long as
-// the replay may take to send them (64 bytes: 5.6 ms, where a loaded or
-// sanitized run has been seen to need more than 1 ms).
-constexpr size_t kTailBurst = 64;
 constexpr long kNsPerUs = 1000;
 
 // Reads the capture one line at a time, without ever holding more than
@@ -71,12 +166,6 @@ bool next_line(LineReader* r) {
     }
 }
 
-int prio_number(char letter) {
-    static const char kLetters[] = "??VDIWEFA";
-    const char* p = strchr(kLetters + 2, letter);
-    return p ? static_cast<int>(p - kLetters) : 0;
-}
-
 char prio_letter(int prio) {
     static const char kLetters[] = "??VDIWEF";
     return prio >= 2 && prio <= 7 ? kLetters[prio] : '?';
@@ -99,6 +188,29 @@ std::string shown(const std::string& text) {
     return out;
 }
 
+// A session call's messages, by where it read them, and what became of
+// the session.
+std::string session_parts(const CapturedOp& op) {
+    static const char* const kWhere[] = {" waiting", "", " in the exchange", ""};  // by SessionStage
+    std::string s;
+    char part[96];
+    if (op.busy_errno != 0) {
+        snprintf(part, sizeof part, "  port busy (errno %d)", op.busy_errno);
+        s += part;
+    }
+    if (op.no_session) s += "  no session";
+    if (op.no_buffer) s += "  no buffer";
+    for (const InChunk& c : op.chunks) {
+        snprintf(part, sizeof part, "  %s %zu bytes%s", c.tail ? "tail" : c.reply ? "reply" : "scan", c.bytes.size(),
+                 kWhere[static_cast<int>(c.stage)]);
+        s += part;
+    }
+    if (op.kept > 0) s += "  " + std::to_string(op.kept) + " kept";
+    if (op.no_room > 0) s += "  " + std::to_string(op.no_room) + " dropped";
+    if (op.hangup) s += "  hung up";
+    return s;
+}
+
 std::string describe(const CapturedOp& op, int index) {
     char head[96];
     snprintf(head, sizeof head, "#%d lines %zu-%zu", index, op.first_line, op.last_line);
@@ -113,15 +225,16 @@ std::string describe(const CapturedOp& op, int index) {
         snprintf(part, sizeof part, "  wrote %zu bytes", frame.size());
         s += part;
     }
-    std::vector<int64_t> times = capture_chunk_times(op);
-    for (size_t i = 0; i < op.chunks.size(); ++i) {
-        const InChunk& c = op.chunks[i];
-        // A session's bytes: when its log shows them, from the call's first line.
-        if (op.sig == ScanSig::Session) times[i] = c.offset_us > 0 ? c.offset_us : 0;
-        char part[96];
-        snprintf(part, sizeof part, "  %s %zu bytes at +%.1f ms", c.tail ? "tail" : "in",
-                 c.bytes.size(), static_cast<double>(times[i]) / kUsPerMs);
-        s += part;
+    if (op.sig == ScanSig::Session) {
+        s += session_parts(op);
+    } else {
+        std::vector<int64_t> times = capture_chunk_times(op);
+        for (size_t i = 0; i < op.chunks.size(); ++i) {
+            char part[96];
+            snprintf(part, sizeof part, "  %s %zu bytes at +%.1f ms", op.chunks[i].tail ? "tail" : "in",
+                     op.chunks[i].bytes.size(), static_cast<double>(times[i]) / kUsPerMs);
+            s += part;
+        }
     }
     if (op.gap_us >= 0) {
         char gap[48];
@@ -130,35 +243,6 @@ std::string describe(const CapturedOp& op, int index) {
         s += gap;
     }
     return s;
-}
-
-// The simulated engine and the shape of /dev/ttyMT1.
-struct Bench {
-    SimRunner* sim = nullptr;
-    bool pty = false;
-    bool ready = false;
-};
-
-void drop_engine(Bench* b) {
-    sim_destroy(b->sim);
-    b->sim = nullptr;
-    b->pty = false;
-}
-
-bool set_shape(Bench* b, PortShape shape) {
-    bool want_pty = shape == PortShape::Pty || shape == PortShape::WriteBlocked;
-    if (want_pty && b->pty) return true;
-    drop_engine(b);
-    if (!want_pty) {
-        return devns_set_shape(shape == PortShape::Missing ? DevnsShape::Absent : DevnsShape::Regular);
-    }
-    int master = devns_install_pty();
-    b->sim = master < 0 ? nullptr : sim_create(master);
-    if (b->sim == nullptr) return false;
-    // The engine answers nothing of its own: every byte comes from the capture.
-    sim_set_persistent_fault(b->sim, sim_fault(SimFaultKind::Silence));
-    b->pty = sim_start(b->sim);
-    return b->pty;
 }
 
 void call_op(const CapturedOp& op) {
@@ -176,21 +260,6 @@ void call_op(const CapturedOp& op) {
         case ScanSig::ReadData: scan_read_data(); break;
         default: break;
     }
-}
-
-struct NewLine {
-    int prio;
-    std::string text;
-};
-
-// The core's lines logged since the record was last cleared, from `from`.
-std::vector<NewLine> new_lines(size_t from) {
-    std::vector<NewLine> out;
-    hostlog_line l;
-    for (size_t i = from; hostlog_get(i, &l); ++i) {
-        if (strcmp(l.tag, kCoreTag) == 0) out.push_back({l.prio, capture_normalize(l.text)});
-    }
-    return out;
 }
 
 // The line after which the engine's bytes are timed.
@@ -257,47 +326,8 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
             sim_send_scan(b->sim, sim_scan(bytes, SimScanTrigger::AfterDelay, 0));
             continue;
         }
-        // The tail of a message that began before the flush: its first
-        // bytes are there at once, more than could have crossed the line
-        // since; the rest follows at the line's pace.
-        size_t burst = bytes.size() < kTailBurst ? bytes.size() : kTailBurst;
-        SimLine paced = sim_line(b->sim);
-        SimLine at_once = paced;
-        at_once.baud = 0;
-        sim_set_line(b->sim, at_once);
-        sim_send_scan(b->sim, sim_scan(std::vector<uint8_t>(bytes.begin(), bytes.begin() + burst),
-                                       SimScanTrigger::AfterDelay, 0));
-        sim_wait_output_idle(b->sim, kIdleWaitMs);
-        sim_set_line(b->sim, paced);
-        if (burst < bytes.size()) {
-            sim_send_scan(b->sim, sim_scan(std::vector<uint8_t>(bytes.begin() + burst, bytes.end()),
-                                           SimScanTrigger::AfterDelay, 0));
-        }
+        send_tail(b, bytes);
     }
-}
-
-struct Difference {
-    size_t index = 0;  // line of the operation
-    bool have_capture = false;
-    bool have_replay = false;
-    NewLine replay;
-};
-
-bool compare(const CapturedOp& op, const std::vector<NewLine>& got, Difference* d) {
-    size_t n = op.lines.size() > got.size() ? op.lines.size() : got.size();
-    for (size_t i = 0; i < n; ++i) {
-        bool have_c = i < op.lines.size(), have_r = i < got.size();
-        if (have_c && have_r && prio_number(op.lines[i].prio) == got[i].prio &&
-            capture_normalize(capture_op_text(op, i)) == got[i].text) {
-            continue;
-        }
-        d->index = i;
-        d->have_capture = have_c;
-        d->have_replay = have_r;
-        if (have_r) d->replay = got[i];
-        return false;
-    }
-    return true;
 }
 
 bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
@@ -344,7 +374,6 @@ void print_difference(const CapturedOp& op, int index, const Difference& d) {
 
 struct Tally {
     int ops = 0;
-    int session_ops = 0;
     int retried = 0;
     int cut = 0;
     int damaged = 0;
@@ -369,15 +398,11 @@ bool handle(Bench* b, bool list, const CaptureEvent& ev, Tally* t) {
         printf("%s\n", describe(ev.op, index).c_str());
         return true;
     }
-    if (ev.op.sig == ScanSig::Session) {
-        printf("%s  not replayed: this build has no held-port session functions\n",
-               describe(ev.op, index).c_str());
-        ++t->session_ops;
-        return true;
-    }
+    bool session = ev.op.sig == ScanSig::Session;
+    int runs = session ? session_runs(ev.op) : kTries;
     Difference d, first;
-    for (int attempt = 1; attempt <= kTries; ++attempt) {
-        if (run_once(b, ev.op, &d)) {
+    for (int attempt = 1; attempt <= runs; ++attempt) {
+        if (session ? run_session_call(b, ev.op, &d) : run_once(b, ev.op, &d)) {
             printf("%s  match", describe(ev.op, index).c_str());
             if (attempt > 1) {
                 ++t->retried;
@@ -409,9 +434,8 @@ int verdict(const Tally& t, bool list, bool saw_scanner, size_t lines) {
     if (t.retried > 0) printf(" (%d on a later run)", t.retried);
     if (t.cut > 0) printf("; %d cut by the capture's start or end", t.cut);
     if (t.damaged > 0) printf("; %d part(s) of the capture unusable (see above)", t.damaged);
-    if (t.session_ops > 0) printf("; %d session operation(s) not replayed", t.session_ops);
     printf("\n");
-    return t.damaged > 0 || t.session_ops > 0 ? kReplayUnusable : kReplayMatch;
+    return t.damaged > 0 ? kReplayUnusable : kReplayMatch;
 }
 
 }  // namespace
@@ -484,6 +508,7 @@ int replay_command(int argc, char** argv) {
         while (go_on && capture_next(&builder, &ev)) go_on = handle(&bench, list, ev, &tally);
     }
     if (!list) {
+        release_session(&bench);
         drop_engine(&bench);
         devns_teardown();
     }

@@ -1,0 +1,349 @@
+// The replay of the held-port session's calls. The library has one session
+// a process, so the replay holds one at a time, for the capture process
+// whose calls it runs; a call whose session the capture does not show
+// opening runs on one that the replay opens first, unrecorded.
+//
+// The engine sends each message a call read when the call's log says it
+// came: one that waited in the port before the call, before the call
+// begins; a dropped tail, once the open has logged its line settings and
+// flushed the port (its first bytes at once); a message of a question's
+// exchange or of a wait, once the replay's library has logged as many of
+// the call's lines as the capture shows before that message, so that it
+// comes after the frame and after the message before it has ended. A hung
+// up line is the engine's end, at the same point. Times between calls are
+// not kept: what a call logs does not depend on them.
+//
+// Not in the log, and so not replayed: a wait that timed out or was woken
+// (a message it had begun is logged whole by the call that read it on, and
+// is sent whole before that call), and a wait that handed out a scan kept
+// earlier; the replay hands those out unrecorded before a call that the
+// capture shows finding fewer of them kept.
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "devns.h"
+#include "hostlog.h"
+#include "replay_steps.h"
+#include "scansession.h"
+
+namespace replay_steps {
+
+namespace {
+
+constexpr int kKeptMost = 4;            // scans a session keeps
+constexpr int kWaitForScanMs = 10000;   // a wait that ends with a scan (or a lost line)
+constexpr int kWaitPastReplyMs = 500;   // a wait that read only a late reply, then timed out
+constexpr long kPortTakesNs = 2000000;  // for sent bytes to reach the port
+constexpr int kOpenRuns = 3;            // an open, whose tail a late replay can miss
+constexpr size_t kLineMost = 16384;     // a line from the child, at most
+constexpr int kOtherSession = EBUSY;    // "port busy" within the process
+
+unsigned char g_scan[SCAN_SESSION_MAX_SCAN];
+
+// What the engine does during a call: a message (joined ones as one), or
+// the end of the line.
+struct Event {
+    SessionStage stage;
+    size_t after;  // the call's lines logged first
+    std::vector<uint8_t> bytes;
+    bool tail = false;
+    bool hangup = false;
+};
+
+std::vector<Event> events_of(const CapturedOp& op) {
+    std::vector<Event> out;
+    for (const InChunk& c : op.chunks) {
+        if (!out.empty() && !out.back().hangup && out.back().after == c.after_lines &&
+            out.back().stage == c.stage) {
+            out.back().bytes.insert(out.back().bytes.end(), c.bytes.begin(), c.bytes.end());
+            continue;
+        }
+        Event e;
+        e.stage = c.stage;
+        e.after = c.after_lines;
+        e.bytes = c.bytes;
+        e.tail = c.tail;
+        out.push_back(e);
+    }
+    if (op.hangup) {
+        Event e;
+        e.stage = op.hangup_stage;
+        e.after = op.hangup_after;
+        e.hangup = true;
+        out.push_back(e);
+    }
+    return out;
+}
+
+void pause_ns(long ns) {
+    timespec t = {0, ns};
+    nanosleep(&t, nullptr);
+}
+
+void fire(Bench* b, const Event& e) {
+    if (b->sim == nullptr) return;
+    if (e.hangup) {
+        drop_engine(b);
+    } else if (e.tail) {
+        send_tail(b, e.bytes);
+    } else {
+        sim_send_scan(b->sim, sim_scan(e.bytes, SimScanTrigger::AfterDelay, 0));
+    }
+}
+
+// Holds a session for the capture process `pid`, opening one where needed.
+bool hold_for(Bench* b, int pid) {
+    if (b->hold.s != nullptr && b->hold.pid == pid) return true;
+    release_session(b);
+    if (!set_shape(b, PortShape::Pty)) return false;
+    int error = 0;
+    b->hold.s = scan_session_open(&error);
+    b->hold.pid = pid;
+    b->hold.pending = 0;
+    return b->hold.s != nullptr;
+}
+
+// Scans kept that the capture's process took with waits that logged
+// nothing before this call.
+int handed_out_before(const CapturedOp& op, int pending) {
+    if (op.fn == SessionFn::WaitScan) return op.chunks.empty() && !op.hangup ? 0 : pending;
+    if (!scan_session_write(op.fn) && !scan_session_question(op.fn)) return 0;
+    int room = kKeptMost - op.kept;
+    return pending > room ? pending - room : 0;
+}
+
+// The port and the session as the call found them. False when the
+// namespace cannot give them.
+bool arrange(Bench* b, const CapturedOp& op) {
+    if (op.fn == SessionFn::Open) {
+        if (op.busy_errno == kOtherSession) return hold_for(b, op.pid);
+        if (op.busy_errno != 0) {
+            // Another process holds the port: the session held here is
+            // another process's, or none is held and a lock stands in.
+            if (b->hold.s != nullptr && b->hold.pid == op.pid) release_session(b);
+            return set_shape(b, PortShape::Pty);
+        }
+        release_session(b);
+        return set_shape(b, op.shape);
+    }
+    if (op.no_session) return true;
+    if (!hold_for(b, op.pid)) return false;
+    for (int n = handed_out_before(op, b->hold.pending); n > 0; --n) {
+        scan_session_wait_scan(b->hold.s, 0, g_scan, sizeof g_scan, nullptr);
+        --b->hold.pending;
+    }
+    return true;
+}
+
+int wait_ms(const CapturedOp& op) {
+    if (op.no_buffer || op.no_session) return 0;
+    bool reply_last = !op.hangup && !op.chunks.empty() && op.chunks.back().reply;
+    return reply_last ? kWaitPastReplyMs : kWaitForScanMs;
+}
+
+// The call, as the capture's process made it; an open gives its session.
+ScanSession* call(ScanSession* held, const CapturedOp& op) {
+    ScanSession* s = op.no_session ? nullptr : held;
+    // A write that failed does not log its frame: any arguments do.
+    int number = op.number_known ? op.number : 0;
+    char value[16];
+    switch (op.fn) {
+        case SessionFn::Open: {
+            int error = 0;
+            return scan_session_open(&error);
+        }
+        case SessionFn::Close: scan_session_close(s); break;
+        case SessionFn::OpenDev: scan_session_open_dev(s, op.flag); break;
+        case SessionFn::EnableType: scan_session_enable_type(s, op.flag, number); break;
+        case SessionFn::SetTimeout: scan_session_set_timeout(s, number); break;
+        case SessionFn::SetCommand: scan_session_set_command(s, op.null_text ? nullptr : op.text.c_str()); break;
+        case SessionFn::Profile: scan_session_profile(s); break;
+        case SessionFn::CheckType: scan_session_check_type(s, number); break;
+        case SessionFn::GetTimeout: scan_session_get_timeout(s, op.no_buffer ? nullptr : value); break;
+        case SessionFn::Query: scan_session_query(s, number, op.no_buffer ? nullptr : value); break;
+        case SessionFn::WaitScan:
+            scan_session_wait_scan(s, wait_ms(op), op.no_buffer ? nullptr : g_scan, sizeof g_scan, nullptr);
+            break;
+        default: break;
+    }
+    return nullptr;
+}
+
+// Sends each event once the library has logged the call's lines before it.
+void feed(Bench* b, const std::vector<Event>& events, const std::atomic<bool>& done) {
+    size_t seen = 0, logged = 0;
+    for (const Event& e : events) {
+        if (e.stage == SessionStage::BeforeCall) continue;
+        for (;;) {
+            bool finished = done.load();
+            hostlog_line l;
+            for (; hostlog_get(seen, &l); ++seen) logged += strcmp(l.tag, kCoreTag) == 0;
+            if (logged >= e.after) break;
+            if (finished) return;
+            pause_ns(kRefPollNs);
+        }
+        fire(b, e);
+    }
+}
+
+void write_all(int fd, const void* p, size_t n) {
+    const char* c = static_cast<const char*>(p);
+    while (n > 0) {
+        ssize_t w = write(fd, c, n);
+        if (w <= 0) return;
+        c += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+bool read_all(int fd, void* p, size_t n) {
+    char* c = static_cast<char*>(p);
+    while (n > 0) {
+        ssize_t r = read(fd, c, n);
+        if (r <= 0) return false;
+        c += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+// An open refused because another process holds the port, made by another
+// process: a child whose copy of the session held here goes without a
+// trace (the lock stays with this process) sends its lines back.
+std::vector<NewLine> open_in_child(ScanSession* held) {
+    std::vector<NewLine> got;
+    int pipe_fds[2];
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0) return got;
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipe_fds[0]);
+        scan_session_close(held);
+        hostlog_capture(1);
+        int error = 0;
+        scan_session_open(&error);
+        hostlog_line l;
+        for (size_t i = 0; hostlog_get(i, &l); ++i) {
+            if (strcmp(l.tag, kCoreTag) != 0) continue;
+            int prio = l.prio;
+            size_t len = strlen(l.text);
+            write_all(pipe_fds[1], &prio, sizeof prio);
+            write_all(pipe_fds[1], &len, sizeof len);
+            write_all(pipe_fds[1], l.text, len);
+        }
+        _exit(0);
+    }
+    close(pipe_fds[1]);
+    int prio = 0;
+    size_t len = 0;
+    while (child > 0 && read_all(pipe_fds[0], &prio, sizeof prio) && read_all(pipe_fds[0], &len, sizeof len) &&
+           len <= kLineMost) {
+        std::string text(len, '\0');
+        if (!read_all(pipe_fds[0], &text[0], len)) break;
+        got.push_back({prio, capture_normalize(text)});
+    }
+    close(pipe_fds[0]);
+    int status = 0;
+    if (child > 0) waitpid(child, &status, 0);
+    return got;
+}
+
+// An open refused because another process holds the port, with none held
+// here: a lock of the replay's own stands in for the other process.
+std::vector<NewLine> open_against_lock() {
+    int fd = open(kDevnsDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    hostlog_capture(1);
+    int error = 0;
+    scan_session_open(&error);
+    std::vector<NewLine> got = new_lines(0);
+    hostlog_capture(0);
+    if (fd >= 0) close(fd);
+    return got;
+}
+
+// The call with the engine doing what the capture shows. Returns the new
+// log lines.
+std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
+    std::vector<Event> events = events_of(op);
+    bool before = false;
+    for (const Event& e : events) {
+        if (e.stage != SessionStage::BeforeCall) continue;
+        fire(b, e);
+        before = !e.hangup;
+    }
+    if (before && b->sim != nullptr) {
+        sim_wait_output_idle(b->sim, kIdleWaitMs);
+        pause_ns(kPortTakesNs);
+    }
+    bool blocked = op.shape == PortShape::WriteBlocked && b->pty;
+    if (blocked) tcflow(devns_slave_fd(), TCOOFF);
+    hostlog_capture(1);
+    ScanSession* opened = nullptr;
+    std::atomic<bool> done{false};
+    ScanSession* held = b->hold.s;
+    std::thread worker([&opened, &done, held, &op] {
+        opened = call(held, op);
+        done.store(true);
+    });
+    feed(b, events, done);
+    worker.join();
+    std::vector<NewLine> got = new_lines(0);
+    hostlog_capture(0);
+    if (blocked) tcflow(devns_slave_fd(), TCOON);
+    if (opened != nullptr) {
+        b->hold.s = opened;
+        b->hold.pid = op.pid;
+        b->hold.pending = 0;
+    }
+    return got;
+}
+
+}  // namespace
+
+void release_session(Bench* b) {
+    if (b->hold.s != nullptr) scan_session_close(b->hold.s);
+    b->hold = SessionHold();
+}
+
+int session_runs(const CapturedOp& op) {
+    return op.fn == SessionFn::Open && op.busy_errno == 0 && !op.chunks.empty() ? kOpenRuns : 1;
+}
+
+bool run_session_call(Bench* b, const CapturedOp& op, Difference* d) {
+    if (!arrange(b, op)) {
+        fprintf(stderr, "scanctl: replay: cannot set up %s and a session on it in the private namespace\n",
+                kDevnsDevice);
+        return false;
+    }
+    std::vector<NewLine> got;
+    if (op.fn == SessionFn::Open && op.busy_errno != 0 && op.busy_errno != kOtherSession) {
+        got = b->hold.s != nullptr ? open_in_child(b->hold.s) : open_against_lock();
+    } else {
+        got = run_call(b, op);
+    }
+    if (op.fn == SessionFn::Close && !op.no_session) b->hold = SessionHold();
+    if (b->hold.s != nullptr && op.fn != SessionFn::Open) {
+        b->hold.pending = std::min(kKeptMost, b->hold.pending + op.kept);
+    }
+    if (b->pty) {
+        sim_wait_output_idle(b->sim, kIdleWaitMs);
+        sim_cancel_scans(b->sim);
+    }
+    return compare(op, got, d);
+}
+
+}  // namespace replay_steps
