@@ -1,6 +1,8 @@
 #!/bin/sh
 # Tests of scanctl replay as a command.
-#   replay_test.sh GROUP SCANCTL SCAN_SIM CAPTURES   (EMU: emulator command, may be empty)
+#   replay_test.sh GROUP SCANCTL SCAN_SIM CAPTURES SESSION_CAPTURE
+#   (EMU: emulator command, may be empty; SESSION_CAPTURE runs a held-port
+#   session against the simulated engine and logs it to stderr)
 #
 # The stored captures in CAPTURES were made with this project's tools, one
 # per logcat format (the host log stand-in writes the format HOSTLOG_FORMAT
@@ -13,11 +15,14 @@
 #                           sent twice
 #   scan.long.log           a scan data read that drops the tail of a scan
 #                           already on the line, then reads the next one
+#   held.threadtime.log     a held-port session: every kind of call (see
+#                           session_capture.cpp)
 set -u
 group=$1
 scanctl="$EMU $2"
 scansim="$EMU $3"
 captures=$4
+session_capture="$EMU $5"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -83,6 +88,12 @@ group_round_trip() {
     replay "$work/cut.log"
     expect_rc 0 "capture cut at both ends"
     expect_has '^8 operation(s) replayed, all match.*; 2 cut by the capture' "capture cut at both ends"
+
+    # A held-port session, in the long format.
+    env -u HOSTLOG_QUIET HOSTLOG_FORMAT=long $session_capture 2> "$work/held.log" >/dev/null
+    replay "$work/held.log"
+    expect_rc 0 "held session round trip"
+    expect_has '^31 operation(s) replayed, all match' "held session round trip"
 }
 
 # Damaged captures: a clear reason with the line number, exit 2 (the rest

@@ -10,10 +10,12 @@
 // reply, a scan kept ahead of a reply and one behind it, a refusal, no
 // answer and the late reply read by a wait; a wait woken in the middle of
 // a scan, which the next wait reads on; a wait that times out; five scans
-// kept while nobody waits (the fifth is dropped) and handed out; refused
-// arguments; a second owner in this process and in another; the engine
+// kept while nobody waits (the fifth is dropped) and handed out; a write
+// the line does not take; refused arguments; a second owner in this
+// process and in another; the engine
 // hanging up; the close; then no device and a device that is no terminal.
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -146,8 +148,12 @@ int run(int, char**) {
     }
     for (int i = 0; i < kKeptScans; ++i) wait_scan(s, kShortWaitMs);
 
+    tcflow(devns_slave_fd(), TCOOFF);
+    scan_session_profile(s);
+    tcflow(devns_slave_fd(), TCOON);
     scan_session_check_type(s, 35);
     scan_session_set_command(s, nullptr);
+    scan_session_query(s, 1, nullptr);
     scan_session_open(&error);
     open_in_child(s);
 

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -44,7 +45,7 @@ namespace {
 constexpr int kKeptMost = 4;            // scans a session keeps
 constexpr int kWaitForScanMs = 10000;   // a wait that ends with a scan (or a lost line)
 constexpr int kWaitPastReplyMs = 500;   // a wait that read only a late reply, then timed out
-constexpr long kPortTakesNs = 2000000;  // for sent bytes to reach the port
+constexpr long kPortTakesMostNs = 1000000000;  // for sent bytes to reach the port
 constexpr int kOpenRuns = 3;            // an open, whose tail a late replay can miss
 constexpr size_t kLineMost = 16384;     // a line from the child, at most
 constexpr int kOtherSession = EBUSY;    // "port busy" within the process
@@ -275,19 +276,28 @@ std::vector<NewLine> open_against_lock() {
     return got;
 }
 
+// Until the port holds n bytes (the engine has sent them), or a while.
+void wait_in_port(size_t n) {
+    for (long waited = 0; waited < kPortTakesMostNs; waited += kRefPollNs) {
+        int have = 0;
+        if (ioctl(devns_slave_fd(), FIONREAD, &have) != 0 || static_cast<size_t>(have) >= n) return;
+        pause_ns(kRefPollNs);
+    }
+}
+
 // The call with the engine doing what the capture shows. Returns the new
 // log lines.
 std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
     std::vector<Event> events = events_of(op);
-    bool before = false;
+    size_t waiting = 0;
     for (const Event& e : events) {
         if (e.stage != SessionStage::BeforeCall) continue;
         fire(b, e);
-        before = !e.hangup;
+        waiting += e.bytes.size();
     }
-    if (before && b->sim != nullptr) {
+    if (waiting > 0 && b->sim != nullptr) {
         sim_wait_output_idle(b->sim, kIdleWaitMs);
-        pause_ns(kPortTakesNs);
+        wait_in_port(waiting);
     }
     bool blocked = op.shape == PortShape::WriteBlocked && b->pty;
     if (blocked) tcflow(devns_slave_fd(), TCOOFF);
