@@ -38,6 +38,8 @@ constexpr int kNoTerminalErrno = ENOTTY;
 constexpr int kBlockedErrno = EAGAIN;
 constexpr int kTimeoutMin = -999;
 constexpr int kTimeoutMax = 9999;
+constexpr size_t kTimeoutTextLen = 5;  // timeout_text's four characters and a zero
+constexpr size_t kQueryTextLen = 16;   // query_text's buffer
 
 bool counted(LineKind k) {
     return k == LineKind::SWrite || k == LineKind::SReply || k == LineKind::SScan || k == LineKind::Dropped;
@@ -259,16 +261,16 @@ bool args_from_frame(CapturedOp* op) {
             return op->flag || same_bytes(f, kCloseFrame, kControlFrameLen);
         case SessionFn::EnableType: {
             static const TypeFrameKind kKinds[] = {TYPE_ENABLE, TYPE_DISABLE};
-            return type_of(f, kKinds, 2, op);
+            return type_of(f, kKinds, sizeof kKinds / sizeof kKinds[0], op);
         }
         case SessionFn::CheckType: {
             static const TypeFrameKind kKinds[] = {TYPE_CHECK};
-            return type_of(f, kKinds, 1, op);
+            return type_of(f, kKinds, sizeof kKinds / sizeof kKinds[0], op);
         }
         case SessionFn::SetTimeout:
             // Every timeout's frame, until one is this one.
             for (int v = kTimeoutMin; v <= kTimeoutMax; ++v) {
-                char text[5];
+                char text[kTimeoutTextLen];
                 timeout_text(v, text);
                 timeout_frame(text, built);
                 if (!same_bytes(f, built, kTimeoutFrameLen)) continue;
@@ -293,7 +295,7 @@ bool args_from_frame(CapturedOp* op) {
                                 f.size() - kQuestionFrameOverhead, &n)) {
                 return false;
             }
-            char text[16];
+            char text[kQueryTextLen];
             size_t len = query_text(n, text);
             op->number = n;
             op->number_known = true;

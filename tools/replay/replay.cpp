@@ -191,7 +191,6 @@ std::string shown(const std::string& text) {
 // A session call's messages, by where it read them, and what became of
 // the session.
 std::string session_parts(const CapturedOp& op) {
-    static const char* const kWhere[] = {" waiting", "", " in the exchange", ""};  // by SessionStage
     std::string s;
     char part[96];
     if (op.busy_errno != 0) {
@@ -201,8 +200,11 @@ std::string session_parts(const CapturedOp& op) {
     if (op.no_session) s += "  no session";
     if (op.no_buffer) s += "  no buffer";
     for (const InChunk& c : op.chunks) {
+        const char* where = c.stage == SessionStage::BeforeCall   ? " waiting"
+                            : c.stage == SessionStage::AfterWrite ? " in the exchange"
+                                                                  : "";
         snprintf(part, sizeof part, "  %s %zu bytes%s", c.tail ? "tail" : c.reply ? "reply" : "scan", c.bytes.size(),
-                 kWhere[static_cast<int>(c.stage)]);
+                 where);
         s += part;
     }
     if (op.kept > 0) s += "  " + std::to_string(op.kept) + " kept";

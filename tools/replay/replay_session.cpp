@@ -49,6 +49,7 @@ constexpr long kPortTakesMostNs = 1000000000;  // for sent bytes to reach the po
 constexpr int kOpenRuns = 3;            // an open, whose tail a late replay can miss
 constexpr size_t kLineMost = 16384;     // a line from the child, at most
 constexpr int kOtherSession = EBUSY;    // "port busy" within the process
+constexpr size_t kValueLen = 16;        // the answer of a timeout question or a query
 
 unsigned char g_scan[SCAN_SESSION_MAX_SCAN];
 
@@ -158,7 +159,7 @@ ScanSession* call(ScanSession* held, const CapturedOp& op) {
     ScanSession* s = op.no_session ? nullptr : held;
     // A write that failed does not log its frame: any arguments do.
     int number = op.number_known ? op.number : 0;
-    char value[16];
+    char value[kValueLen];
     switch (op.fn) {
         case SessionFn::Open: {
             int error = 0;
