@@ -1,0 +1,208 @@
+// The adapters of ScanPortNative: the handle check, one session call, one
+// log line (see port_bridge.h).
+#include "port_bridge.h"
+#include "bridge.h"
+#include "scansession.h"
+
+#include <pthread.h>
+
+namespace {
+
+const jlong kNsPerUs = 1000;
+// Room for a query's value and its zero (scan_session_query).
+const size_t kValueLen = 16;
+const size_t kTimeoutLen = 5;
+
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+ScanSession *g_session; // guarded by g_lock; null when none is open
+jlong g_handle;         // guarded by g_lock; the open session's handle, 0 when none
+jlong g_opens;          // guarded by g_lock; the last handle given out
+
+// The open session when the handle is its own, else null.
+ScanSession *session_of(jlong handle)
+{
+    pthread_mutex_lock(&g_lock);
+    ScanSession *s = handle > 0 && handle == g_handle ? g_session : nullptr;
+    pthread_mutex_unlock(&g_lock);
+    return s;
+}
+
+jint logged(const char *sig, jint result)
+{
+    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [ret=%d]\n", sig, result);
+    return result;
+}
+
+// One call on the handle's session, logged with its result: kPortClosed
+// when the handle is not the open session's, SCAN_SESSION_INVALID when
+// the Java object the call needs (a string, an array) is null.
+template <typename Call>
+jint on_session(const char *sig, jlong handle, const void *needed, Call call)
+{
+    ScanSession *s = session_of(handle);
+    if (s == nullptr)
+        return logged(sig, kPortClosed);
+    if (needed == nullptr)
+        return logged(sig, SCAN_SESSION_INVALID);
+    return logged(sig, call(s));
+}
+
+template <typename Call>
+jint on_session(const char *sig, jlong handle, Call call)
+{
+    return on_session(sig, handle, sig, call);
+}
+
+// A question whose answer is a text: its bytes into out, as many of them
+// as fit; the result is the text's length.
+template <size_t N, typename Ask>
+jint text_answer(JNIEnv *env, const char *sig, jlong handle, jbyteArray out, Ask ask)
+{
+    return on_session(sig, handle, out, [&](ScanSession *s) {
+        char value[N];
+        jint len = ask(s, value);
+        if (len > 0) {
+            jsize room = env->GetArrayLength(out);
+            env->SetByteArrayRegion(out, 0, len < room ? len : room,
+                                    reinterpret_cast<const jbyte *>(value));
+        }
+        return len;
+    });
+}
+
+} // namespace
+
+jlong portOpen(JNIEnv *, jclass)
+{
+    int error = SCAN_SESSION_NO_PORT;
+    ScanSession *s = scan_session_open(&error);
+    jlong result = error;
+    if (s != nullptr) {
+        pthread_mutex_lock(&g_lock);
+        g_session = s;
+        g_handle = ++g_opens;
+        result = g_handle;
+        pthread_mutex_unlock(&g_lock);
+    }
+    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [ret=%lld]\n", "jlong portOpen(JNIEnv *, jclass)",
+            static_cast<long long>(result));
+    return result;
+}
+
+// The session leaves the table before it is closed: a wake on another
+// thread either finishes before (it holds the lock while it wakes) or
+// finds the handle gone.
+void portClose(JNIEnv *, jclass, jlong handle)
+{
+    pthread_mutex_lock(&g_lock);
+    ScanSession *s = handle > 0 && handle == g_handle ? g_session : nullptr;
+    if (s != nullptr) {
+        g_session = nullptr;
+        g_handle = 0;
+    }
+    pthread_mutex_unlock(&g_lock);
+    if (s != nullptr)
+        scan_session_close(s);
+    logged("void portClose(JNIEnv *, jclass, jlong)", s != nullptr ? 0 : kPortClosed);
+}
+
+void portWake(JNIEnv *, jclass, jlong handle)
+{
+    pthread_mutex_lock(&g_lock);
+    if (handle > 0 && handle == g_handle)
+        scan_session_wake(g_session);
+    pthread_mutex_unlock(&g_lock);
+}
+
+jint portWriteOpen(JNIEnv *, jclass, jlong handle, jboolean open)
+{
+    return on_session("jint portWriteOpen(JNIEnv *, jclass, jlong, jboolean)", handle,
+                      [=](ScanSession *s) { return scan_session_open_dev(s, open == JNI_TRUE); });
+}
+
+jint portEnableType(JNIEnv *, jclass, jlong handle, jboolean enable, jint type)
+{
+    return on_session("jint portEnableType(JNIEnv *, jclass, jlong, jboolean, jint)", handle,
+                      [=](ScanSession *s) {
+                          return scan_session_enable_type(s, enable == JNI_TRUE, type);
+                      });
+}
+
+jint portSetTimeout(JNIEnv *, jclass, jlong handle, jint timeout)
+{
+    return on_session("jint portSetTimeout(JNIEnv *, jclass, jlong, jint)", handle,
+                      [=](ScanSession *s) { return scan_session_set_timeout(s, timeout); });
+}
+
+// The command's modified UTF-8 as the VM gives it, as ScanNative's
+// sendCommand sends it. A null command, or characters the VM cannot give
+// (its exception stays pending for the caller), send nothing.
+jint portSendCommand(JNIEnv *env, jclass, jlong handle, jstring command)
+{
+    return on_session("jint portSendCommand(JNIEnv *, jclass, jlong, jstring)", handle, command,
+                      [=](ScanSession *s) {
+                          const char *chars = env->GetStringUTFChars(command, nullptr);
+                          if (chars == nullptr)
+                              return static_cast<int>(SCAN_SESSION_INVALID);
+                          int result = scan_session_set_command(s, chars);
+                          env->ReleaseStringUTFChars(command, chars);
+                          return result;
+                      });
+}
+
+jint portProfile(JNIEnv *, jclass, jlong handle)
+{
+    return on_session("jint portProfile(JNIEnv *, jclass, jlong)", handle,
+                      [](ScanSession *s) { return scan_session_profile(s); });
+}
+
+jint portCheckType(JNIEnv *, jclass, jlong handle, jint type)
+{
+    return on_session("jint portCheckType(JNIEnv *, jclass, jlong, jint)", handle,
+                      [=](ScanSession *s) { return scan_session_check_type(s, type); });
+}
+
+jint portGetTimeout(JNIEnv *env, jclass, jlong handle, jbyteArray out)
+{
+    return text_answer<kTimeoutLen>(env, "jint portGetTimeout(JNIEnv *, jclass, jlong, jbyteArray)",
+                                    handle, out, scan_session_get_timeout);
+}
+
+jint portQuery(JNIEnv *env, jclass, jlong handle, jint number, jbyteArray out)
+{
+    return text_answer<kValueLen>(env, "jint portQuery(JNIEnv *, jclass, jlong, jint, jbyteArray)",
+                                  handle, out, [=](ScanSession *s, char *value) {
+                                      return scan_session_query(s, number, value);
+                                  });
+}
+
+// The scan goes through a buffer on this thread's stack (8 KiB; see the
+// frame limit in CMakeLists.txt), so that the wait holds nothing of the
+// VM's: the Java array is written once the scan is whole.
+jint portWaitScan(JNIEnv *env, jclass, jlong handle, jint timeoutMs, jbyteArray buf,
+                  jlongArray firstByteNanos)
+{
+    static const char sig[] = "jint portWaitScan(JNIEnv *, jclass, jlong, jint, jbyteArray, jlongArray)";
+    ScanSession *s = session_of(handle);
+    if (s == nullptr)
+        return logged(sig, kPortClosed);
+    if (buf == nullptr)
+        return logged(sig, SCAN_SESSION_INVALID);
+    unsigned char scan[SCAN_SESSION_MAX_SCAN];
+    jsize room = env->GetArrayLength(buf);
+    size_t cap = static_cast<size_t>(room) < sizeof scan ? static_cast<size_t>(room) : sizeof scan;
+    int64_t first_us = 0;
+    jint len = scan_session_wait_scan(s, timeoutMs, scan, cap, &first_us);
+    if (len == 0)
+        return 0; // timed out or woken: nothing to say
+    if (len > 0) {
+        // A message longer than the array was cut to it.
+        jsize copied = static_cast<size_t>(len) < cap ? len : static_cast<jsize>(cap);
+        env->SetByteArrayRegion(buf, 0, copied, reinterpret_cast<const jbyte *>(scan));
+        if (firstByteNanos != nullptr && env->GetArrayLength(firstByteNanos) > 0) {
+            jlong nanos = first_us * kNsPerUs;
+            env->SetLongArrayRegion(firstByteNanos, 0, 1, &nanos);
+        }
+    }
+    return logged(sig, len);
+}
