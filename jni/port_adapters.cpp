@@ -53,21 +53,16 @@ jint on_session(const char *sig, jlong handle, Call call)
     return on_session(sig, handle, sig, call);
 }
 
-// A question whose answer is a text: its bytes into out, as many of them
-// as fit; the result is the text's length.
-template <size_t N, typename Ask>
-jint text_answer(JNIEnv *env, const char *sig, jlong handle, jbyteArray out, Ask ask)
+// A text answer's bytes into out, as many of them as fit; passes on the
+// answer's length or error.
+jint put_text(JNIEnv *env, jbyteArray out, const char *value, jint len)
 {
-    return on_session(sig, handle, out, [&](ScanSession *s) {
-        char value[N];
-        jint len = ask(s, value);
-        if (len > 0) {
-            jsize room = env->GetArrayLength(out);
-            env->SetByteArrayRegion(out, 0, len < room ? len : room,
-                                    reinterpret_cast<const jbyte *>(value));
-        }
-        return len;
-    });
+    if (len > 0) {
+        jsize room = env->GetArrayLength(out);
+        env->SetByteArrayRegion(out, 0, len < room ? len : room,
+                                reinterpret_cast<const jbyte *>(value));
+    }
+    return len;
 }
 
 } // namespace
@@ -164,16 +159,20 @@ jint portCheckType(JNIEnv *, jclass, jlong handle, jint type)
 
 jint portGetTimeout(JNIEnv *env, jclass, jlong handle, jbyteArray out)
 {
-    return text_answer<kTimeoutLen>(env, "jint portGetTimeout(JNIEnv *, jclass, jlong, jbyteArray)",
-                                    handle, out, scan_session_get_timeout);
+    return on_session("jint portGetTimeout(JNIEnv *, jclass, jlong, jbyteArray)", handle, out,
+                      [=](ScanSession *s) {
+                          char value[kTimeoutLen];
+                          return put_text(env, out, value, scan_session_get_timeout(s, value));
+                      });
 }
 
 jint portQuery(JNIEnv *env, jclass, jlong handle, jint number, jbyteArray out)
 {
-    return text_answer<kValueLen>(env, "jint portQuery(JNIEnv *, jclass, jlong, jint, jbyteArray)",
-                                  handle, out, [=](ScanSession *s, char *value) {
-                                      return scan_session_query(s, number, value);
-                                  });
+    return on_session("jint portQuery(JNIEnv *, jclass, jlong, jint, jbyteArray)", handle, out,
+                      [=](ScanSession *s) {
+                          char value[kValueLen];
+                          return put_text(env, out, value, scan_session_query(s, number, value));
+                      });
 }
 
 // The scan goes through a buffer on this thread's stack (8 KiB; see the
