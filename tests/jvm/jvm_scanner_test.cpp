@@ -49,7 +49,7 @@ const int kMaxGapMs = 250;
 
 // Scans sized like real barcodes, 13 and 40 bytes, each one unique.
 std::string scan_text(int i) {
-    char head[8];
+    char head[16];
     snprintf(head, sizeof head, "%05d", i);
     return std::string(head) + (i % 2 == 0 ? "40063813" : "4006381333931-0123456789-ABCDEFGHIJKLMN");
 }
