@@ -14,17 +14,30 @@ const size_t kValueLen = 16;
 const size_t kTimeoutLen = 5;
 
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t g_idle = PTHREAD_COND_INITIALIZER; // signalled when g_calls drops to 0
 ScanSession *g_session; // guarded by g_lock; null when none is open
 jlong g_handle;         // guarded by g_lock; the open session's handle, 0 when none
 jlong g_opens;          // guarded by g_lock; the last handle given out
+int g_calls;            // guarded by g_lock; calls in progress on a session
 
-// The open session when the handle is its own, else null.
-ScanSession *session_of(jlong handle)
+// The open session when the handle is its own, else null. A session
+// taken here is not closed until release() has been called for it.
+ScanSession *acquire(jlong handle)
 {
     pthread_mutex_lock(&g_lock);
     ScanSession *s = handle > 0 && handle == g_handle ? g_session : nullptr;
+    if (s != nullptr)
+        g_calls++;
     pthread_mutex_unlock(&g_lock);
     return s;
+}
+
+void release()
+{
+    pthread_mutex_lock(&g_lock);
+    if (--g_calls == 0)
+        pthread_cond_broadcast(&g_idle);
+    pthread_mutex_unlock(&g_lock);
 }
 
 jint logged(const char *sig, jint result)
@@ -35,16 +48,17 @@ jint logged(const char *sig, jint result)
 
 // One call on the handle's session, logged with its result: kPortClosed
 // when the handle is not the open session's, SCAN_SESSION_INVALID when
-// the Java object the call needs (a string, an array) is null.
+// the Java object the call needs (a string, an array) is null. A result
+// of 0 goes unlogged when log_zero is false (a wait that found nothing).
 template <typename Call>
-jint on_session(const char *sig, jlong handle, const void *needed, Call call)
+jint on_session(const char *sig, jlong handle, const void *needed, Call call, bool log_zero = true)
 {
-    ScanSession *s = session_of(handle);
+    ScanSession *s = acquire(handle);
     if (s == nullptr)
         return logged(sig, kPortClosed);
-    if (needed == nullptr)
-        return logged(sig, SCAN_SESSION_INVALID);
-    return logged(sig, call(s));
+    jint result = needed != nullptr ? call(s) : SCAN_SESSION_INVALID;
+    release();
+    return result != 0 || log_zero ? logged(sig, result) : result;
 }
 
 template <typename Call>
@@ -84,9 +98,9 @@ jlong portOpen(JNIEnv *, jclass)
     return result;
 }
 
-// The session leaves the table before it is closed: a wake on another
-// thread either finishes before (it holds the lock while it wakes) or
-// finds the handle gone.
+// Any thread. The session leaves the table first, so no call can begin on
+// it any more (a wake holds the lock while it wakes); a wait in progress
+// is woken, and the close waits for the calls in progress to end.
 void portClose(JNIEnv *, jclass, jlong handle)
 {
     pthread_mutex_lock(&g_lock);
@@ -94,6 +108,9 @@ void portClose(JNIEnv *, jclass, jlong handle)
     if (s != nullptr) {
         g_session = nullptr;
         g_handle = 0;
+        scan_session_wake(s);
+        while (g_calls > 0)
+            pthread_cond_wait(&g_idle, &g_lock);
     }
     pthread_mutex_unlock(&g_lock);
     if (s != nullptr)
@@ -182,18 +199,14 @@ jint portWaitScan(JNIEnv *env, jclass, jlong handle, jint timeoutMs, jbyteArray 
                   jlongArray firstByteNanos)
 {
     static const char sig[] = "jint portWaitScan(JNIEnv *, jclass, jlong, jint, jbyteArray, jlongArray)";
-    ScanSession *s = session_of(handle);
-    if (s == nullptr)
-        return logged(sig, kPortClosed);
-    if (buf == nullptr)
-        return logged(sig, SCAN_SESSION_INVALID);
     unsigned char scan[SCAN_SESSION_MAX_SCAN];
-    jsize room = env->GetArrayLength(buf);
-    size_t cap = static_cast<size_t>(room) < sizeof scan ? static_cast<size_t>(room) : sizeof scan;
+    size_t cap = 0;
     int64_t first_us = 0;
-    jint len = scan_session_wait_scan(s, timeoutMs, scan, cap, &first_us);
-    if (len == 0)
-        return 0; // timed out or woken: nothing to say
+    jint len = on_session(sig, handle, buf, [&](ScanSession *s) {
+        jsize room = env->GetArrayLength(buf);
+        cap = static_cast<size_t>(room) < sizeof scan ? static_cast<size_t>(room) : sizeof scan;
+        return scan_session_wait_scan(s, timeoutMs, scan, cap, &first_us);
+    }, false);
     if (len > 0) {
         // A message longer than the array was cut to it.
         jsize copied = static_cast<size_t>(len) < cap ? len : static_cast<jsize>(cap);
@@ -203,5 +216,5 @@ jint portWaitScan(JNIEnv *env, jclass, jlong handle, jint timeoutMs, jbyteArray 
             env->SetLongArrayRegion(firstByteNanos, 0, 1, &nanos);
         }
     }
-    return logged(sig, len);
+    return len;
 }

@@ -7,10 +7,13 @@
 // opens, never reused), and every other method takes the handle and acts
 // only when it names the session still open; otherwise it returns
 // kPortClosed at once. So a handle kept after its close cannot reach a
-// session that another owner has opened since. Apart from wake, which any
-// thread may call at any time, the caller makes one call at a time on a
-// session (the Java class's user serialises); the adapters lock only to
-// look up the handle, never for the length of a call.
+// session that another owner has opened since. wake and close may be
+// called from any thread at any time: close takes the session out of
+// reach of new calls, wakes a wait in progress and closes the session once
+// the calls in progress have ended. Otherwise the caller makes one call at
+// a time on a session (the Java class's user serialises); the adapters
+// lock only to look the handle up and count the call, never for its
+// length.
 //
 // Results: a handle (> 0) or byte count or value as the method says, or a
 // negative ScanSessionError (scansession.h), or kPortClosed. One debug

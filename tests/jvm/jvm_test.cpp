@@ -193,8 +193,20 @@ TEST_F(JvmEngine, EveryMethodCalledFromJava) {
     EXPECT_EQ("424242?", std::string(frames[11].bytes.begin() + 3, frames[11].bytes.end() - 1));
 }
 
-JvmLogLine port_line(const std::string& sig, long long ret) {
+// A session adapter's line: its name (portOpen, portClose, ...), its
+// parameters after the handle (none for open), and its result.
+JvmLogLine port_line(const std::string& name, const std::string& params, long long ret) {
+    const bool open = name == "portOpen";
+    const std::string sig = std::string(open ? "jlong " : name == "portClose" ? "void " : "jint ") +
+                            name + "(JNIEnv *, jclass" + (open ? "" : ", jlong") + params + ")";
     return jni(3, sig + ", [ret=" + std::to_string(ret) + "]\n");
+}
+
+// The lines of a run with the scanner jar: the load's, then these.
+std::vector<JvmLogLine> after_load(const std::vector<JvmLogLine>& calls) {
+    std::vector<JvmLogLine> lines = registered_lines();
+    lines.insert(lines.end(), calls.begin(), calls.end());
+    return lines;
 }
 
 // The held-port session through NativeScanEngine: every method, its
@@ -237,31 +249,28 @@ TEST_F(JvmEngine, PortSessionCalledFromJava) {
     EXPECT_TRUE(wake_ms >= 90 && wake_ms < 300) << wake_ms;
     EXPECT_GE(second_ms, 290);
 
-    const std::string j = "(JNIEnv *, jclass, jlong";
-    std::vector<JvmLogLine> lines = registered_lines();
-    std::vector<JvmLogLine> calls = {
-        port_line("jlong portOpen(JNIEnv *, jclass)", 1),
-        port_line("jint portWaitScan" + j + ", jint, jbyteArray, jlongArray)", 7),
-        port_line("jint portWriteOpen" + j + ", jboolean)", 3),
-        port_line("jint portEnableType" + j + ", jboolean, jint)", 11),
-        port_line("jint portCheckType" + j + ", jint)", 1),
-        port_line("jint portEnableType" + j + ", jboolean, jint)", 11),
-        port_line("jint portCheckType" + j + ", jint)", 0),
-        port_line("jint portSetTimeout" + j + ", jint)", 14),
-        port_line("jint portGetTimeout" + j + ", jbyteArray)", 4),
-        port_line("jint portSendCommand" + j + ", jstring)", 7),
-        port_line("jint portQuery" + j + ", jint, jbyteArray)", 4),
-        port_line("jint portQuery" + j + ", jint, jbyteArray)", -4),
-        port_line("jint portProfile" + j + ")", 20),
-        port_line("jlong portOpen(JNIEnv *, jclass)", -1),
-        port_line("void portClose" + j + ")", 0),
-        port_line("jint portCheckType" + j + ", jint)", -7),
-        port_line("jlong portOpen(JNIEnv *, jclass)", 2),
-        port_line("jint portCheckType" + j + ", jint)", -7),
-        port_line("jint portCheckType" + j + ", jint)", 0),
-        port_line("void portClose" + j + ")", 0)};
-    lines.insert(lines.end(), calls.begin(), calls.end());
-    EXPECT_EQ(lines, jvm_log_of(run, kTag));
+    EXPECT_EQ(after_load({
+        port_line("portOpen", "", 1),
+        port_line("portWaitScan", ", jint, jbyteArray, jlongArray", 7),
+        port_line("portWriteOpen", ", jboolean", 3),
+        port_line("portEnableType", ", jboolean, jint", 11),
+        port_line("portCheckType", ", jint", 1),
+        port_line("portEnableType", ", jboolean, jint", 11),
+        port_line("portCheckType", ", jint", 0),
+        port_line("portSetTimeout", ", jint", 14),
+        port_line("portGetTimeout", ", jbyteArray", 4),
+        port_line("portSendCommand", ", jstring", 7),
+        port_line("portQuery", ", jint, jbyteArray", 4),
+        port_line("portQuery", ", jint, jbyteArray", -4),
+        port_line("portProfile", "", 20),
+        port_line("portOpen", "", -1),
+        port_line("portClose", "", 0),
+        port_line("portCheckType", ", jint", -7),
+        port_line("portOpen", "", 2),
+        port_line("portCheckType", ", jint", -7),
+        port_line("portCheckType", ", jint", 0),
+        port_line("portClose", "", 0)}),
+              jvm_log_of(run, kTag));
 
     sim_wait_frames(sim, 12, 2000);
     std::vector<SimRecordedFrame> frames = sim_frames(sim);
@@ -273,6 +282,30 @@ TEST_F(JvmEngine, PortSessionCalledFromJava) {
     ASSERT_EQ(sizeof kinds / sizeof kinds[0], frames.size());
     for (size_t i = 0; i < frames.size(); i++)
         EXPECT_EQ(sim_kind_name(kinds[i]), std::string(sim_kind_name(frames[i].kind))) << i;
+}
+
+// ScanPortNative.close on one thread while another waits on the session:
+// the wait is woken and ends before the session is closed, the close
+// returns at once, the handle is dead afterwards, and the next open gets a
+// new one.
+TEST_F(JvmEngine, PortCloseWhileAnotherThreadWaits) {
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "com.morvek.scanner.PortNativeProbe", {});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    expect_no_jni_warnings(run);
+    EXPECT_EQ("0", run.results["wait"]);
+    EXPECT_EQ("-7", run.results["after"]);
+    EXPECT_EQ("true", run.results["reopen"]);
+    const long close_ms = atol(run.results["close.ms"].c_str());
+    printf("close while another thread waits: %ld ms\n", close_ms);
+    EXPECT_LT(close_ms, 200);
+
+    EXPECT_EQ(after_load({
+        port_line("portOpen", "", 1),
+        port_line("portClose", "", 0),
+        port_line("portCheckType", ", jint", -7),
+        port_line("portOpen", "", 2),
+        port_line("portClose", "", 0)}),
+              jvm_log_of(run, kTag));
 }
 
 // Every method of ScanNative without a device, as the results and lines
@@ -323,9 +356,7 @@ TEST(JvmNoDevice, FalseAndNullWithoutADevice) {
     JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.PortCalls", {"absent"});
     ASSERT_EQ(0, run.status) << jvm_output(run);
     EXPECT_EQ("PORT_UNAVAILABLE", run.results["open"]);
-    std::vector<JvmLogLine> lines = registered_lines();
-    lines.push_back(jni(3, "jlong portOpen(JNIEnv *, jclass), [ret=-2]\n"));
-    EXPECT_EQ(lines, jvm_log_of(run, kTag));
+    EXPECT_EQ(after_load({port_line("portOpen", "", -2)}), jvm_log_of(run, kTag));
 }
 
 std::vector<JvmLogLine> refused_lines(const std::string& error) {

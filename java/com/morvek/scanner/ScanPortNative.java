@@ -10,9 +10,9 @@ package com.morvek.scanner;
  * this process or another, is refused with {@link #BUSY}. Each open that
  * succeeds gives a new handle, which every other method takes; a handle
  * whose session has been closed gets {@link #CLOSED} and never reaches a
- * session opened later. Apart from {@link #wake(long)}, which any thread
- * may call at any time, one thread at a time uses a session: the caller
- * serialises. Every method but {@code wake} blocks for its exchange, as
+ * session opened later. {@link #wake(long)} and {@link #close(long)} may
+ * be called from any thread at any time; otherwise one thread at a time
+ * uses a session: the caller serialises. Every method but {@code wake} blocks for its exchange, as
  * each states. The methods return a count or value, or one of the negative
  * codes below; none throws, except as the VM does for a null array.
  *
@@ -55,7 +55,10 @@ final class ScanPortNative {
 
     /**
      * Closes the session; scans not yet taken are dropped. Does nothing for
-     * a handle that is not open. Blocks a few milliseconds.
+     * a handle that is not open. Any thread: a wait in progress on another
+     * thread is woken, and the close waits for the call in progress to end
+     * (a question: at most about 100 ms); otherwise it blocks a few
+     * milliseconds.
      *
      * @param handle the session's handle
      */
