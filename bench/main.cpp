@@ -139,6 +139,12 @@ int main(int argc, char** argv) {
     }
     // Scan data goes out 2 ms after the library's configuration.
     sim_set_settle_ms(g_sim, 2);
+    if (argc > 1 && strcmp(argv[1], "--line-rate") == 0) {
+        bench_line_rate(g_sim, 1);
+        sim_destroy(g_sim);
+        devns_teardown();
+        return 0;
+    }
     if (argc > 1 && strcmp(argv[1], "--syscalls") == 0) {
         bench_syscall_marks(g_sim);
         sim_destroy(g_sim);

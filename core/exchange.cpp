@@ -1,20 +1,12 @@
 #include "exchange.h"
+#include "frames.h"
 #include "line.h"
 #include "log.h"
 #include "port.h"
 
 namespace {
 
-const int kReplyAttempts = 10;
 const unsigned int kSettleMs = 100;
-
-// A question frame is the command header (3 bytes), the question's number
-// text and "?." (2 bytes); the engine's reply echoes the number text.
-const size_t kQuestionFrameOverhead = 5;
-
-// Once a reply is longer than its shortest form, its length is unknown:
-// the rest is read this many bytes' time at a time.
-const size_t kReplyStepBytes = 4;
 
 // The reply being read: where it is looked for, and how long it is at
 // least (the echo and the shortest value), which tells how long its
@@ -25,14 +17,6 @@ struct ReplyRead {
     size_t expect_len; // the echo and the shortest reply
     size_t seen;       // bytes read in this exchange
 };
-
-// Time to wait, once the port is readable, for the bytes that the reply
-// still lacks: the first of them has arrived by then.
-uint32_t gather_time_us(const ReplyRead &r)
-{
-    size_t need = r.expect_len > r.seen ? r.expect_len - r.seen : kReplyStepBytes;
-    return line_time_us(need - 1);
-}
 
 enum class Attempt { Found, Nothing, SomeBytes };
 
@@ -45,7 +29,7 @@ Attempt reply_attempt(int fd, const char *sig, int64_t deadline_us, ReplyRead *r
     bool got_bytes = false;
     for (;;) {
         unsigned char buf[kReplyBufLen];
-        ssize_t got = port_read_by(fd, buf, sizeof buf, deadline_us, gather_time_us(*r), nullptr);
+        ssize_t got = port_read_by(fd, buf, sizeof buf, deadline_us, reply_gather_us(r->expect_len, r->seen), nullptr);
         *last_read = got;
         if (got == 0)
             port_sleep_until(deadline_us);
@@ -69,15 +53,15 @@ Attempt reply_attempt(int fd, const char *sig, int64_t deadline_us, ReplyRead *r
 
 int send_frame(const WriteOp &op, const void *frame, size_t len)
 {
-    int fd = port_open(op.sig, op.cfg_fail_prio);
-    if (fd == -1)
+    PortCycle port;
+    if (!port_open(op.sig, op.cfg_fail_prio, &port))
         return op.fail_result;
 
-    int ret = port_write_frame(fd, frame, len);
+    int ret = port_write_frame(port.fd, frame, len);
     log_write_result(op.sig, op.what, ret, op.write_fail_prio);
     if (op.settle)
         port_wait_ms(kSettleMs);
-    port_close(fd);
+    port_close(&port);
     return ret;
 }
 
@@ -86,8 +70,7 @@ bool ask(int fd, const char *sig, const char *what, const void *frame, size_t le
 {
     int ret = port_write_frame(fd, frame, len);
     log_write_result(sig, what, ret, PRIO_ERROR);
-    size_t echo_len = len > kQuestionFrameOverhead ? len - kQuestionFrameOverhead : 0;
-    return poll_reply(fd, sig, min_len, echo_len + min_len, stream, reply);
+    return poll_reply(fd, sig, min_len, question_echo_len(len) + min_len, stream, reply);
 }
 
 bool poll_reply(int fd, const char *sig, size_t min_len, size_t expect_len, ReplyStream *stream,

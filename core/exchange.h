@@ -7,6 +7,10 @@
 
 #include <stddef.h>
 
+// A question's reply is looked for in this many attempts of
+// kPollIntervalMs each.
+constexpr int kReplyAttempts = 10;
+
 // How one write operation reports itself.
 struct WriteOp {
     const char *sig;    // signature text, first "%s" of every line

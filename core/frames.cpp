@@ -86,3 +86,8 @@ size_t query_frame(const char *text, size_t len, unsigned char frame[kQueryFrame
     frame[4 + len] = '.';
     return len + 5;
 }
+
+size_t question_echo_len(size_t frame_len)
+{
+    return frame_len > kQuestionFrameOverhead ? frame_len - kQuestionFrameOverhead : 0;
+}

@@ -23,6 +23,15 @@ extern const unsigned char kCloseFrame[kControlFrameLen];
 extern const unsigned char kTimeoutQueryFrame[kTimeoutQueryFrameLen];
 extern const unsigned char kProfileFrame[kProfileFrameLen];
 
+// A question frame is the command header (3 bytes), the question's number
+// text and "?." (2 bytes); the engine's reply echoes the number text.
+constexpr size_t kQuestionHeaderLen = 3;
+constexpr size_t kQuestionFrameOverhead = 5;
+
+// Length of the number text that a question frame of frame_len bytes
+// carries, which its reply echoes.
+size_t question_echo_len(size_t frame_len);
+
 enum TypeFrameKind { TYPE_ENABLE, TYPE_DISABLE, TYPE_CHECK };
 
 bool type_index_valid(int type);

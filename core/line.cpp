@@ -13,6 +13,12 @@ uint32_t line_time_us(size_t n)
     return (ns + 999) / 1000;
 }
 
+uint32_t reply_gather_us(size_t expect_len, size_t seen)
+{
+    size_t need = expect_len > seen ? expect_len - seen : kReplyStepBytes;
+    return line_time_us(need - 1);
+}
+
 bool began_before_flush(int64_t since_flush_us, size_t bytes)
 {
     return static_cast<int64_t>(line_time_us(bytes)) + kTailMarginUs > since_flush_us;

@@ -19,6 +19,22 @@ constexpr uint32_t kByteTimeNs = 1000000000u / kLineBaud * kBitsPerByte; // 8680
 // short enough that a scan's return is hardly later for it.
 constexpr uint32_t kBatchUs = 2000;
 
+// Quiet time that ends a message of scan data. It is over 200 character
+// times at 115200 baud, so a UART driver that hands bytes over in bursts,
+// or a tty layer that delivers them late under load, never splits a
+// message; and it is a fifth of the 100 ms or more that lie between two
+// trigger presses, so two scans never merge.
+constexpr unsigned int kScanQuietGapMs = 20;
+
+// Longest time a message may take once it has begun. A full buffer takes
+// 0.71 s at 115200 baud; a line that keeps trickling bytes beyond this is
+// no scan, and the reader must still end.
+constexpr unsigned int kScanMessageMaxMs = 2000;
+
+// Once a reply is longer than its shortest form, its length is unknown:
+// the rest is read this many bytes' time at a time.
+constexpr size_t kReplyStepBytes = 4;
+
 // A message whose bytes could not all have crossed the line since the
 // flush began before it. Bytes cannot arrive faster than the line carries
 // them, and the tty layer can only deliver them later, never sooner: a
@@ -35,6 +51,11 @@ constexpr uint32_t kTailMarginUs = 900;
 // Time that n bytes take on the wire, in microseconds, rounded up (kept in
 // 32 bits: counts beyond 49481 bytes, over 4 s, are taken as that many).
 uint32_t line_time_us(size_t n);
+
+// Time to wait, once the port is readable, for the bytes that a reply of
+// at least expect_len bytes still lacks when `seen` bytes of the exchange
+// have been read: the first of them has arrived by then.
+uint32_t reply_gather_us(size_t expect_len, size_t seen);
 
 // True when `bytes` bytes, all read `since_flush_us` after the port was
 // flushed, must belong to a message that was already on the line then.

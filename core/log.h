@@ -16,6 +16,13 @@
 // One line "%s, %.2X " per byte, always the unsigned value 00..FF.
 void log_byte_lines(const char *sig, const void *bytes, size_t n);
 
+// Bytes in hexadecimal, as the session logs frames and messages: lines
+// "%s, <mark> FF 4D 0D ..." of at most kHexBytesPerLine upper-case bytes
+// each, one blank between them; mark is ">" for bytes written, "<" for
+// bytes read.
+constexpr size_t kHexBytesPerLine = 16;
+void log_hex_lines(const char *sig, const char *mark, const void *bytes, size_t n);
+
 // "%s, <what> successful! ret = %d" at debug for ret >= 0, otherwise
 // "%s, <what> fail! ret = %d" at fail_prio.
 void log_write_result(const char *sig, const char *what, int ret, int fail_prio);

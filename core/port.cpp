@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,6 +13,10 @@
 namespace {
 
 const unsigned int kWriteBudgetMs = 100;
+
+// Longest single poll, 4000 s: a longer deadline (a session's wait may be
+// long) is waited for in pieces, so that the time fits in 32 bits.
+const uint32_t kLongestPollUs = 4000000000u;
 
 long elapsed_ms(const struct timespec &start)
 {
@@ -22,24 +27,39 @@ long elapsed_ms(const struct timespec &start)
 
 } // namespace
 
-int port_open(const char *sig, int cfg_fail_prio)
+int port_set_timer_slack(int slack_ns)
 {
-    int fd = open(SCANNER_PORT, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int had = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack_ns), 0, 0, 0);
+    return had;
+}
+
+int port_open_device(int extra_flags)
+{
+    return open(SCANNER_PORT, O_RDWR | O_NOCTTY | O_NONBLOCK | extra_flags);
+}
+
+bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
+{
+    int fd = port_open_device(0);
     if (fd == -1) {
         CORE_LOG(PRIO_ERROR, "%s, open device fail! Fd = %d", sig, -1);
-        return -1;
+        return false;
     }
     if (set_uart_parm(fd, 115200, 8, 'N', 1) == -1) {
         CORE_LOG(cfg_fail_prio, "%s, set uart parm fail! ret = %d", sig, -1);
         close(fd);
-        return -1;
+        return false;
     }
-    return fd;
+    cycle->fd = fd;
+    cycle->slack_ns = port_set_timer_slack(kFineSlackNs);
+    return true;
 }
 
-void port_close(int fd)
+void port_close(const PortCycle *cycle)
 {
-    close(fd);
+    close(cycle->fd);
+    port_set_timer_slack(cycle->slack_ns);
 }
 
 int port_write_frame(int fd, const void *frame, size_t len)
@@ -85,34 +105,40 @@ int64_t port_now_us()
     return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-bool port_wait_input(int fd, int64_t deadline_us)
+int port_poll_by(struct pollfd *fds, nfds_t n, int64_t deadline_us)
 {
     for (;;) {
-        // A thread that wakes after its deadline still looks at the port
-        // once, without waiting: bytes that arrived while it was held off
-        // the processor are not quiet on the line. A deadline is never more
-        // than a few seconds away, so the division is made in 32 bits (a
-        // 64-bit one costs a library routine on 32-bit ARM).
+        // A thread that wakes after its deadline still looks once, without
+        // waiting: bytes that arrived while it was held off the processor
+        // are not quiet on the line. The time is divided in 32 bits (a
+        // 64-bit division costs a library routine on 32-bit ARM).
         int64_t left_us = deadline_us - port_now_us();
-        uint32_t left = left_us > 0 ? static_cast<uint32_t>(left_us) : 0;
+        bool piece = left_us > kLongestPollUs;
+        uint32_t left = piece ? kLongestPollUs : left_us > 0 ? static_cast<uint32_t>(left_us) : 0;
         struct timespec ts;
         ts.tv_sec = static_cast<time_t>(left / 1000000u);
         ts.tv_nsec = static_cast<long>(left % 1000000u) * 1000L;
-        struct pollfd pfd;
-        pfd.fd = fd; // ppoll() ignores a negative descriptor: then it only waits
-        pfd.events = POLLIN;
-        pfd.revents = 0;
-        int r = ppoll(&pfd, 1, &ts, nullptr);
-        if (r > 0)
-            return true;
-        if (r == 0)
-            return false; // the port was looked at when the time ran out
-        if (errno != EINTR) {
-            if (fd < 0)
-                return false;
-            fd = -1; // wait out the time instead: never a busy loop
-        }
+        for (nfds_t i = 0; i < n; i++)
+            fds[i].revents = 0;
+        int r = ppoll(fds, n, &ts, nullptr);
+        if (r == 0 && piece)
+            continue;
+        if (r >= 0 || errno != EINTR)
+            return r;
     }
+}
+
+bool port_wait_input(int fd, int64_t deadline_us)
+{
+    struct pollfd pfd;
+    pfd.fd = fd; // ppoll() ignores a negative descriptor: then it only waits
+    pfd.events = POLLIN;
+    int r = port_poll_by(&pfd, 1, deadline_us);
+    if (r < 0 && fd >= 0) {
+        pfd.fd = -1; // wait out the time instead: never a busy loop
+        r = port_poll_by(&pfd, 1, deadline_us);
+    }
+    return r > 0; // otherwise the port was looked at when the time ran out
 }
 
 void port_sleep_until(int64_t deadline_us)

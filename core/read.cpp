@@ -22,18 +22,6 @@ namespace {
 
 const int kReadAttempts = 100;
 
-// Quiet time that ends a message. It is over 200 character times at
-// 115200 baud, so a UART driver that hands bytes over in bursts, or a tty
-// layer that delivers them late under load, never splits a message; and
-// it is a fifth of the 100 ms or more that lie between two trigger
-// presses, so two scans never merge.
-const unsigned int kScanQuietGapMs = 20;
-
-// Longest time a message may take once it has begun. A full buffer takes
-// 0.71 s at 115200 baud; a line that keeps trickling bytes beyond this is
-// no scan, and the call must still end.
-const unsigned int kScanMessageMaxMs = 2000;
-
 // Reads on after the first `have` bytes, a batch at a time, until the
 // line is quiet, the buffer is full or the message has gone on too long.
 // Returns the bytes in the buffer.
@@ -93,9 +81,10 @@ char *scan_read_data()
     char *data = texts->scan;
 
     memset(data, 0, sizeof texts->scan);
-    int fd = port_open(sig, PRIO_DEBUG);
-    if (fd == -1)
+    PortCycle port;
+    if (!port_open(sig, PRIO_DEBUG, &port))
         return nullptr;
+    int fd = port.fd;
 
     int64_t flushed_us = port_now_us();
     int64_t deadline_us = flushed_us;
@@ -131,6 +120,6 @@ char *scan_read_data()
         log_byte_lines(sig, data, length);
         break;
     }
-    port_close(fd);
+    port_close(&port);
     return data;
 }

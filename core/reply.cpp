@@ -52,6 +52,23 @@ bool reply_find(const ReplyStream *s, size_t min_len, Reply *out)
     return true;
 }
 
+bool reply_find_in(ReplyStream *s, const unsigned char *p, size_t n, size_t min_len, Reply *out,
+                   size_t *used)
+{
+    for (size_t i = 0; i < n; i++) {
+        if (p[i] == 0) {
+            reply_stream_clear(s);
+            continue;
+        }
+        reply_stream_append(s, p + i, 1);
+        if (reply_find(s, min_len, out)) {
+            *used = i + 1;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool reply_accepted(const unsigned char *reply, size_t n, size_t min_len)
 {
     return n >= 2 && n >= min_len && reply[n - 2] == kAck;
@@ -68,17 +85,26 @@ void timeout_reply_value(const unsigned char *reply, size_t n, char value[5])
     value[4] = '\0';
 }
 
+bool reply_echo_at(const unsigned char *reply, size_t n, const char *echo, size_t echo_len,
+                   size_t *at)
+{
+    size_t end = n >= 2 ? n - 2 : 0; // the ACK byte's position
+    for (size_t p = 0; echo_len > 0 && p + echo_len <= end; p++) {
+        if (memcmp(reply + p, echo, echo_len) == 0) {
+            *at = p;
+            return true;
+        }
+    }
+    return false;
+}
+
 size_t query_reply_value(const unsigned char *reply, size_t n, const char *echo, size_t echo_len,
                          char *value)
 {
     size_t end = n >= 2 ? n - 2 : 0; // the ACK byte's position
     size_t from = echo_len;
-    for (size_t p = 0; echo_len > 0 && p + echo_len <= end; p++) {
-        if (memcmp(reply + p, echo, echo_len) == 0) {
-            from = p + echo_len;
-            break;
-        }
-    }
+    if (reply_echo_at(reply, n, echo, echo_len, &from))
+        from += echo_len;
     size_t k = end > from ? end - from : 0;
     if (k > 0)
         memcpy(value, reply + from, k);

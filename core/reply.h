@@ -19,6 +19,9 @@ constexpr size_t kCheckReplyMin = 3;   // value, ACK, final byte
 constexpr size_t kTimeoutReplyMin = 6; // four value bytes, ACK, final byte
 constexpr size_t kQueryReplyMin = 2;   // ACK, final byte
 
+// Characters of the timeout's value in its reply.
+constexpr size_t kTimeoutValueLen = 4;
+
 // Length of the text in the first got bytes of buf: up to the first zero
 // byte among them, or got when there is none; 0 when got is not positive.
 size_t text_len(const void *buf, long got);
@@ -48,6 +51,15 @@ struct Reply {
 // of any earlier message in the stream, holds at least min_len bytes.
 bool reply_find(const ReplyStream *s, size_t min_len, Reply *out);
 
+// Adds the n bytes of a read to the stream one at a time and stops as soon
+// as the stream ends in a reply (reply_find), so that bytes that follow a
+// reply in the same read are not taken for part of it. A zero byte
+// empties the stream instead of joining it: a reply holds none. True, with
+// the reply in *out and in *used how many of the n bytes were taken (the
+// reply's last byte is the last of them), when a reply was found.
+bool reply_find_in(ReplyStream *s, const unsigned char *p, size_t n, size_t min_len, Reply *out,
+                   size_t *used);
+
 // True when the reply text holds at least min_len bytes and its
 // second-to-last byte is the ACK byte.
 bool reply_accepted(const unsigned char *reply, size_t n, size_t min_len);
@@ -57,6 +69,12 @@ bool check_reply_enabled(const unsigned char *reply, size_t n);
 
 // Timeout reply: the four bytes before the ACK byte, zero-terminated.
 void timeout_reply_value(const unsigned char *reply, size_t n, char value[5]);
+
+// Where the echoed number text (echo, echo_len bytes) stands in the reply:
+// its first copy, looked for from the reply's start, that ends before the
+// ACK byte. True, with its offset in *at, when there is one.
+bool reply_echo_at(const unsigned char *reply, size_t n, const char *echo, size_t echo_len,
+                   size_t *at);
 
 // Query reply: the bytes between the echoed number text (echo, echo_len
 // bytes) and the ACK byte, zero-terminated in value (at least n - 1

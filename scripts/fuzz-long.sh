@@ -70,6 +70,8 @@ if command -v llvm-profdata >/dev/null && command -v llvm-cov >/dev/null; then
     # their profiles differ, which does not touch the files reported.
     llvm-cov report "${objects[@]:1}" -instr-profile="$runs/cov.profdata" \
         "$root/core/frames.cpp" "$root/core/reply.cpp" "$root/jni/mutf8.cpp" \
+        "$root/tools/replay/logcat.cpp" "$root/tools/replay/scanlog.cpp" \
+        "$root/tools/replay/capture.cpp" \
         2> >(grep -v "mismatched data" >&2)
 fi
 exit $failed

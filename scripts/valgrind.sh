@@ -2,7 +2,8 @@
 # Runs valgrind memcheck over a representative subset of the tests, on the
 # plain build in build/ (configured and built here when needed):
 #   - the device tests: every write, question and scan data read for real
-#     on the pty, the failure paths, refused arguments, per-thread texts;
+#     on the pty, the failure paths, refused arguments, per-thread texts,
+#     and the held-port session (DeviceSession);
 #   - the hardening fault tests: silent, late, doubled, overlong replies,
 #     flooded scan data, hang-ups;
 #   - the bridge's registration against a scripted VM.

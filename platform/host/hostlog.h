@@ -2,7 +2,9 @@
 //
 // The stand-in writes every line to stderr in logcat's brief form
 // ("D/SCANLIB_CORE( 1234): text") unless HOSTLOG_QUIET is set in the
-// environment or hostlog_set_echo(0) was called. While capturing, it also
+// environment or hostlog_set_echo(0) was called. HOSTLOG_FORMAT=time,
+// threadtime or long selects another of logcat's formats, so that the
+// stand-in's output reads like an "adb logcat -v FORMAT" capture. While capturing, it also
 // keeps an exact record of every line: priority, tag and formatted text.
 // With HOSTLOG_FILE=path in the environment each line is also appended to
 // that file as "prio<TAB>tag<TAB>text" with the text escaped (\n, \r, \t,

@@ -9,6 +9,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #define HOSTLOG_EXPORT extern "C" __attribute__((visibility("default")))
@@ -27,6 +29,11 @@ size_t g_count;
 size_t g_cap;
 bool g_capture;
 int g_echo = -1; // -1: not yet decided from the environment
+
+// The logcat output format of the echo, from HOSTLOG_FORMAT.
+enum class Format { Brief, Time, Threadtime, Long };
+Format g_format;
+bool g_format_read;
 
 char prio_letter(int prio)
 {
@@ -61,20 +68,79 @@ void keep_record(int prio, const char *tag, const char *text)
     g_count++;
 }
 
-// Logcat's brief form, one output line per line of text.
+Format format_from_env()
+{
+    const char *name = getenv("HOSTLOG_FORMAT");
+    if (name == nullptr || strcmp(name, "brief") == 0)
+        return Format::Brief;
+    if (strcmp(name, "time") == 0)
+        return Format::Time;
+    if (strcmp(name, "threadtime") == 0)
+        return Format::Threadtime;
+    if (strcmp(name, "long") == 0)
+        return Format::Long;
+    fprintf(stderr, "hostlog: HOSTLOG_FORMAT '%s' unknown; brief, time, threadtime or long\n", name);
+    return Format::Brief;
+}
+
+// "01-02 03:04:05.678", logcat's local wall-clock time.
+void format_time(char *out, size_t size)
+{
+    struct timespec now;
+    struct tm tm;
+    clock_gettime(CLOCK_REALTIME, &now);
+    localtime_r(&now.tv_sec, &tm);
+    snprintf(out, size, "%02d-%02d %02d:%02d:%02d.%03d", tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+             tm.tm_min, tm.tm_sec, static_cast<int>(now.tv_nsec / 1000000L));
+}
+
+// One output line per line of text, each with logcat's prefix for the
+// chosen format; the long format writes a header, the lines and a blank.
+// Each line, and each long block, leaves in one write, so that other
+// processes writing to the same stream never land inside it.
 void echo_line(int prio, const char *tag, const char *text)
 {
     const char *p = text;
     int pid = static_cast<int>(getpid());
+    int tid = static_cast<int>(syscall(SYS_gettid));
+    char when[80];
+    format_time(when, sizeof when);
+    char letter = prio_letter(prio);
+    char *block = nullptr;
+    size_t block_len = 0;
+    FILE *out = g_format == Format::Long ? open_memstream(&block, &block_len) : stderr;
+    if (out == nullptr)
+        return;
+    if (g_format == Format::Long)
+        fprintf(out, "[ %s %5d:%5d %c/%-8s ]\n", when, pid, tid, letter, tag);
     do {
         size_t len = strcspn(p, "\n");
         size_t shown = (len > 0 && p[len - 1] == '\r') ? len - 1 : len;
-        fprintf(stderr, "%c/%s(%5d): %.*s\n", prio_letter(prio), tag, pid,
-                static_cast<int>(shown), p);
+        int n = static_cast<int>(shown);
+        switch (g_format) {
+        case Format::Brief:
+            fprintf(out, "%c/%s(%5d): %.*s\n", letter, tag, pid, n, p);
+            break;
+        case Format::Time:
+            fprintf(out, "%s %c/%s(%5d): %.*s\n", when, letter, tag, pid, n, p);
+            break;
+        case Format::Threadtime:
+            fprintf(out, "%s %5d %5d %c %-8s: %.*s\n", when, pid, tid, letter, tag, n, p);
+            break;
+        case Format::Long:
+            fprintf(out, "%.*s\n", n, p);
+            break;
+        }
         p += len;
         if (*p == '\n')
             p++;
     } while (*p);
+    if (g_format != Format::Long)
+        return;
+    fputc('\n', out);
+    fclose(out);
+    fwrite(block, 1, block_len, stderr);
+    free(block);
 }
 
 void append_to_file(const char *path, int prio, const char *tag, const char *text)
@@ -127,6 +193,10 @@ HOSTLOG_EXPORT int __android_log_print(int prio, const char *tag, const char *fm
     pthread_mutex_lock(&g_lock);
     if (g_echo < 0)
         g_echo = getenv("HOSTLOG_QUIET") ? 0 : 1;
+    if (!g_format_read) {
+        g_format = format_from_env();
+        g_format_read = true;
+    }
     if (g_echo)
         echo_line(prio, tag, text);
     if (g_capture)

@@ -9,10 +9,11 @@
 #include <sched.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
-#include <fstream>
 
 namespace {
 
@@ -42,6 +43,9 @@ protected:
     }
 };
 
+// One byte at 115200 8N1, in nanoseconds.
+constexpr int64_t kByteNs = 86806;
+
 int64_t now_us()
 {
     struct timespec t;
@@ -56,18 +60,6 @@ void sleep_until_us(int64_t t_us)
     t.tv_nsec = static_cast<long>(t_us % 1000000) * 1000;
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
     }
-}
-
-// Read-type system calls the calling thread has made so far.
-long read_calls()
-{
-    std::ifstream io("/proc/thread-self/io");
-    std::string key;
-    long value = -1;
-    while (io >> key >> value)
-        if (key == "syscr:")
-            return value;
-    return -1;
 }
 
 std::string pattern(size_t n, size_t seed)
@@ -199,10 +191,9 @@ protected:
     // it (offset_us < 0).
     TailRun run(const std::string &scan, const std::string &next, int64_t offset_us)
     {
-        const int64_t kByteNs = 86806;
         const int64_t len_us = static_cast<int64_t>(scan.size()) * kByteNs / 1000;
         const int64_t start_us = now_us() + (offset_us < 0 ? 50000 : 5000);
-        std::thread engine([this, &scan, &next, start_us, len_us, kByteNs] {
+        std::thread engine([this, &scan, &next, start_us, len_us] {
             // A real engine never pauses inside a message; a thread of a
             // loaded machine may, unless it runs at real-time priority (the
             // tests run as root).
@@ -315,6 +306,27 @@ TEST_F(LineRate, SignalsDuringAScanDoNotCutIt)
     sigaction(SIGUSR1, &old, nullptr);
     EXPECT_GT(signals, 50);
     EXPECT_TRUE(got == scan) << got.size() << " bytes came back of " << scan.size();
+}
+
+// A thread with a large timer slack (40 ms, as a phone may give a
+// background thread) still gets its answer within a few milliseconds of
+// the reply, and has its own slack back after the call.
+TEST_F(LineRate, LargeTimerSlackDoesNotStretchTheWaits)
+{
+    const unsigned long kSlackNs = 40000000;
+    unsigned long had = static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
+    ASSERT_EQ(prctl(PR_SET_TIMERSLACK, kSlackNs, 0, 0, 0), 0);
+    sim_with_engine(sim, [](SimEngine *e) { e->enabled[3] = true; });
+    std::vector<long> took;
+    for (int i = 0; i < 5; i++) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(scan_type_check(3));
+        took.push_back(ms_since(start));
+        EXPECT_EQ(static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0)), kSlackNs);
+    }
+    prctl(PR_SET_TIMERSLACK, had, 0, 0, 0);
+    std::sort(took.begin(), took.end());
+    EXPECT_LT(took[2], 20) << "median time of a question answered at once, in ms";
 }
 
 } // namespace

@@ -223,6 +223,31 @@ TEST_F(DeviceQueries, ReplyOverSeveralReadsIsJoined)
     }
 }
 
+// A zero byte ends the text of the read that brings it, and nothing read
+// before it joins a later read: a reply split by one is no reply.
+TEST_F(DeviceQueries, ZeroByteInsideAReplyEndsItsRead)
+{
+    const std::vector<std::string> cases[] = {
+        {std::string("\0" "9000031\x06\r", 10)},           // the reply behind it
+        {std::string("9000031\x06\0", 9), std::string("\r")}, // the final byte behind it
+    };
+    sim_with_engine(sim, [](SimEngine *e) { e->enabled[3] = true; });
+    for (const std::vector<std::string> &chunks : cases) {
+        SCOPED_TRACE(chunks.size());
+        sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+        std::thread engine([this, &chunks] {
+            ASSERT_TRUE(sim_wait_frames(sim, 1, 5000));
+            for (const std::string &chunk : chunks) {
+                engine_write(chunk);
+                usleep(5000); // a read of its own
+            }
+        });
+        EXPECT_FALSE(scan_type_check(3));
+        engine.join();
+        sim_clear_records(sim);
+    }
+}
+
 TEST_F(DeviceQueries, RepliesTooShortForTheirValueAreRefused)
 {
     // Check: a value byte must stand before the ACK byte.

@@ -157,4 +157,36 @@ TEST(QueryReply, ValueStandsBetweenTheEchoAndTheAck)
     }
 }
 
+// A reply inside one read: found at its last byte, whatever follows it;
+// a zero byte cuts off what went before.
+TEST(ReplyStream, ReplyIsFoundWhereItEndsInsideARead)
+{
+    struct {
+        std::string bytes;
+        size_t min_len;
+        size_t used; // 0: no reply
+        std::string reply;
+    } const cases[] = {
+        {"9000031\x06\rabcdef", 3, 9, "9000031\x06\r"},
+        {"scan9000031\x06\r", 3, 13, "scan9000031\x06\r"},
+        {"1\x06", 3, 0, ""},
+        {std::string("ab\0" "1\x06\rxyz", 9), 3, 6, "1\x06\r"},
+        {std::string("a1\x06\0\r", 5), 3, 0, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes);
+        ReplyStream stream;
+        reply_stream_clear(&stream);
+        Reply reply;
+        size_t used = 0;
+        bool found = reply_find_in(&stream, u(c.bytes.data()), c.bytes.size(), c.min_len, &reply,
+                                   &used);
+        EXPECT_EQ(found, c.used > 0);
+        EXPECT_EQ(used, c.used);
+        if (found) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(reply.text), reply.n), c.reply);
+        }
+    }
+}
+
 } // namespace

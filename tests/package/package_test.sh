@@ -105,7 +105,7 @@ done
 # largest page (16 KiB on 64-bit ARM, where devices may use 16 KiB pages;
 # 4 KiB on 32-bit ARM, whose devices use 4 KiB pages) with its file offset
 # and address congruent; unstripped; exports as the documented list.
-# check_lib ABI TRIPLE MACHINE PAGE POINTER-BITS
+# check_lib ABI TRIPLE MACHINE PAGE
 check_lib() {
     local lib=$x/jni/$1/libscanjni.so
     check "$1: ELF machine" "$3" "$(readelf -h "$lib" | sed -n 's/^ *Machine: *//p')"
@@ -118,11 +118,11 @@ check_lib() {
     [ "$loads" -gt 0 ] || bad_segments="no load segment"
     check "$1: load segments aligned to $4 bytes" "" "$bad_segments"
     readelf -SW "$lib" | grep -q ' \.symtab ' && ok "$1: unstripped (.symtab kept)" || bad "$1: stripped"
-    check "$1: exports as tools/exports.txt" "$(sh tools/exports.sh "$5")" \
+    check "$1: exports as tools/exports.txt" "$(sh tools/exports-for.sh "$1")" \
           "$("$2-nm" -D --defined-only "$lib" | awk '{print $3}' | c++filt | LC_ALL=C sort)"
 }
-check_lib armeabi-v7a arm-linux-gnueabihf ARM 4096 32
-check_lib arm64-v8a aarch64-linux-gnu AArch64 16384 64
+check_lib armeabi-v7a arm-linux-gnueabihf ARM 4096
+check_lib arm64-v8a aarch64-linux-gnu AArch64 16384
 
 # The Maven repository: the files where Gradle looks for the coordinates,
 # the same bytes as the files beside it, and POMs that say so.

@@ -8,6 +8,9 @@
 
 #include "commands.h"
 #include "number.h"
+#ifdef SCANCTL_REPLAY
+#include "replay.h"
+#endif
 
 namespace {
 
@@ -62,6 +65,13 @@ int main(int argc, char **argv)
     if (strcmp(name, "--help") == 0 || strcmp(name, "-h") == 0 || strcmp(name, "help") == 0) {
         print_usage(stdout);
         return kExitOk;
+    }
+    if (strcmp(name, "replay") == 0) {
+#ifdef SCANCTL_REPLAY
+        return replay_command(argc - 2, argv + 2);
+#else
+        return usage_error("replay is part of the host build with the simulated engine, not this one");
+#endif
     }
     const Command *c = find_command(name);
     if (c == nullptr)

@@ -28,6 +28,9 @@ void print_usage(FILE *out)
         const Command &c = kCommands[i];
         fprintf(out, "  %-12s %-7s %s\n", c.name, arg_name(c.arg), c.summary);
     }
+    fprintf(out, "  %-12s %-7s %s\n", "replay", "FILE",
+            "replay a logcat capture against a simulated engine (host build;\n"
+            "                       'scanctl replay --help')");
     fprintf(out,
             "\nexit status: 0 success (bytes written, \"enabled\", a text);\n"
             "  1 failure: nothing written, no answer, no scan data, the port could\n"

@@ -1,0 +1,675 @@
+// The held-port session (scansession.h) for real on "/dev/ttyMT1", against
+// the simulated engine at the line's pace: requests and answers on the one
+// descriptor, refused arguments, one owner per port, the loss of the port,
+// an idle wait that costs nothing, the tail of a message in flight at the
+// open, wakes, and scans wherever they fall around questions and writes.
+#include "device_env.h"
+#include "scansession.h"
+
+#include <sched.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
+
+namespace {
+
+const std::string kOpenSig = "ScanSession *scan_session_open(int *)";
+const std::string kWaitSig =
+    "int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)";
+const std::string kCheckSig2 = "int scan_session_check_type(ScanSession *, int)";
+
+// The session's hex lines: "<sig>, <mark> 39 30 ..." with 16 bytes a line.
+void add_hex_lines(std::vector<LogLine> *lines, const std::string &sig, const std::string &mark,
+                   const std::string &bytes)
+{
+    for (size_t at = 0; at < bytes.size(); at += 16) {
+        std::string text = sig + ", " + mark;
+        for (size_t i = at; i < bytes.size() && i < at + 16; i++) {
+            char hex[4];
+            snprintf(hex, sizeof hex, " %.2X", static_cast<unsigned char>(bytes[i]));
+            text += hex;
+        }
+        lines->push_back(core_line(3, text));
+    }
+}
+
+std::vector<uint8_t> bytes_of(const std::string &s)
+{
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// Letters only: no byte of a scan can be taken for an ACK, an echo or the
+// end of a text.
+std::string letters(size_t n, unsigned seed)
+{
+    std::string s(n, 'a');
+    for (size_t i = 0; i < n; i++)
+        s[i] = static_cast<char>((i * 7 + seed) % 2 ? 'a' + (i + seed) % 26 : 'A' + (i * 3 + seed) % 26);
+    return s;
+}
+
+// What a wait gave: its result, the scan's bytes and its first byte's time.
+struct Waited {
+    int result;
+    std::string bytes;
+    int64_t first_us;
+};
+
+class DeviceSession : public DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        sim_with_engine(sim, [](SimEngine *e) {
+            e->enabled[3] = true;
+            e->enabled[4] = false;
+            e->timeout = 1234;
+            sim_engine_set_setting(e, "100002", "115200");
+        });
+    }
+
+    void TearDown() override
+    {
+        scan_session_close(session);
+        DeviceTest::TearDown();
+    }
+
+    void open()
+    {
+        int error = 0;
+        session = scan_session_open(&error);
+        ASSERT_NE(session, nullptr) << "error " << error;
+    }
+
+    Waited wait(int timeout_ms)
+    {
+        static unsigned char buf[SCAN_SESSION_MAX_SCAN];
+        int64_t first_us = -1;
+        int r = scan_session_wait_scan(session, timeout_ms, buf, sizeof buf, &first_us);
+        return {r, r > 0 ? std::string(buf, buf + r) : std::string(), first_us};
+    }
+
+    void scan_now(const std::string &bytes)
+    {
+        sim_send_scan(sim, sim_scan(bytes_of(bytes), SimScanTrigger::AfterDelay, 0));
+    }
+
+    ScanSession *session = nullptr;
+};
+
+// Every write and question on the held port: the frames of the per-call
+// functions, byte for byte, each result, and the log of a question.
+TEST_F(DeviceSession, EveryRequestOnTheHeldPort)
+{
+    logs_reset();
+    open();
+    std::vector<LogLine> lines = logs_taken();
+    ASSERT_EQ(lines.size(), 3u);
+    int fd = -1;
+    sscanf(lines[2].text.c_str(), "ScanSession *scan_session_open(int *), open /dev/ttyMT1 fd = %d",
+           &fd);
+    std::vector<LogLine> want = uart_lines();
+    want.push_back(core_line(3, kOpenSig + ", open /dev/ttyMT1 fd = " + std::to_string(fd) +
+                                    ", 115200 8N1"));
+    EXPECT_EQ(lines, want);
+
+    char value[16];
+    struct Case {
+        const char *what;
+        std::function<int()> call;
+        std::string frame; // empty: the frame is not looked at
+        int result;
+        std::string value;
+    } const cases[] = {
+        {"open", [&] { return scan_session_open_dev(session, true); }, "\xFF" "T\r", 3, ""},
+        {"close", [&] { return scan_session_open_dev(session, false); }, "\xFF" "U\r", 3, ""},
+        {"enable 3", [&] { return scan_session_enable_type(session, true, 3); },
+         kHeader + "9000031.", 11, ""},
+        {"disable 34", [&] { return scan_session_enable_type(session, false, 34); },
+         kHeader + "9140100.", 11, ""},
+        {"set timeout", [&] { return scan_session_set_timeout(session, 1200); },
+         kHeader + "8610011200.", 14, ""},
+        {"command", [&] { return scan_session_set_command(session, "AB"); }, kHeader + "AB.", 6, ""},
+        {"profile", [&] { return scan_session_profile(session); },
+         kHeader + "889003,002995C80.", 20, ""},
+        {"check enabled", [&] { return scan_session_check_type(session, 3); },
+         kHeader + "900003?.", 1, ""},
+        {"check disabled", [&] { return scan_session_check_type(session, 4); }, "", 0, ""},
+        {"timeout", [&] { return scan_session_get_timeout(session, value); },
+         kHeader + "861001?.", 4, "1200"},
+        {"query", [&] { return scan_session_query(session, 100002, value); },
+         kHeader + "100002?.", 6, "115200"},
+        {"silence", [&] {
+             sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+             return scan_session_check_type(session, 3);
+         }, "", SCAN_SESSION_NO_ANSWER, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim_clear_records(sim);
+        value[0] = '\0';
+        logs_reset();
+        EXPECT_EQ(c.call(), c.result);
+        if (!c.value.empty()) {
+            EXPECT_STREQ(value, c.value.c_str());
+        }
+        if (!c.frame.empty()) {
+            std::vector<SimRecordedFrame> f = frames(1);
+            ASSERT_EQ(f.size(), 1u);
+            EXPECT_EQ(str(f[0].bytes), c.frame);
+        }
+    }
+
+    // The log of one question, whole.
+    logs_reset();
+    ASSERT_EQ(scan_session_check_type(session, 3), 1);
+    want = {core_line(3, kCheckSig2 + ", write 11 bytes")};
+    add_hex_lines(&want, kCheckSig2, ">", kHeader + "900003?.");
+    want.push_back(core_line(3, kCheckSig2 + ", reply 9 bytes"));
+    add_hex_lines(&want, kCheckSig2, "<", "9000031\x06\r");
+    want.push_back(core_line(3, kCheckSig2 + ", answer enabled"));
+    EXPECT_EQ(logs_taken(), want);
+
+    logs_reset();
+    scan_session_close(session);
+    session = nullptr;
+    EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(
+                                3, "void scan_session_close(ScanSession *), close fd = " +
+                                       std::to_string(fd))});
+}
+
+// Input that no engine takes is refused with one error line and nothing
+// sent; so is a call without an open session.
+TEST_F(DeviceSession, RefusedArgumentsSendNothing)
+{
+    open();
+    const std::string long_command(256, 'x');
+    char value[16];
+    unsigned char buf[4];
+    struct Case {
+        std::function<int()> call;
+        std::string line;
+    } const cases[] = {
+        {[&] { return scan_session_enable_type(session, true, -1); },
+         "int scan_session_enable_type(ScanSession *, bool, int), invalid type index! type = -1"},
+        {[&] { return scan_session_check_type(session, 35); },
+         kCheckSig2 + ", invalid type index! type = 35"},
+        {[&] { return scan_session_set_timeout(session, -1000); },
+         "int scan_session_set_timeout(ScanSession *, int), timeout out of range -999..9999! time = -1000"},
+        {[&] { return scan_session_set_timeout(session, 10000); },
+         "int scan_session_set_timeout(ScanSession *, int), timeout out of range -999..9999! time = 10000"},
+        {[&] { return scan_session_set_command(session, nullptr); },
+         "int scan_session_set_command(ScanSession *, const char *), command is null!"},
+        {[&] { return scan_session_set_command(session, long_command.c_str()); },
+         "int scan_session_set_command(ScanSession *, const char *), command longer than 255 bytes! length = 256"},
+        {[&] { return scan_session_query(session, 1, nullptr); },
+         "int scan_session_query(ScanSession *, int, char *), no buffer!"},
+        {[&] { return scan_session_wait_scan(session, 0, nullptr, 1, nullptr); },
+         kWaitSig + ", no buffer!"},
+        {[&] { return scan_session_get_timeout(nullptr, value); },
+         "int scan_session_get_timeout(ScanSession *, char *), no open session!"},
+        {[&] { return scan_session_wait_scan(nullptr, 0, buf, sizeof buf, nullptr); },
+         kWaitSig + ", no open session!"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        logs_reset();
+        EXPECT_EQ(c.call(), SCAN_SESSION_INVALID);
+        EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(6, c.line)});
+    }
+    EXPECT_EQ(scan_session_open_dev(session, true), 3);
+    ASSERT_TRUE(sim_wait_frames(sim, 1, 3000));
+    EXPECT_EQ(str(sim_received(sim)), "\xFF" "T\r") << "only the last frame went out";
+}
+
+// One owner: a second session in this process or in another one is
+// refused without touching the line, the per-call functions still work, and
+// the close gives the port back with every descriptor closed.
+TEST_F(DeviceSession, OneOwnerPerPort)
+{
+    int fds = open_fds();
+    int go[2], answer[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(answer), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A process of its own: its session state is free, so only the
+        // lock on the port can refuse it. It answers through the pipe (a
+        // checker such as valgrind may change its exit status).
+        char c;
+        int error = 0;
+        if (read(go[0], &c, 1) == 1 && scan_session_open(&error) != nullptr)
+            error = 1;
+        _exit(write(answer[1], &error, sizeof error) == sizeof error ? 0 : 1);
+    }
+    close(go[0]);
+    close(answer[1]);
+    open();
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    close(go[1]);
+    int child_error = 0;
+    EXPECT_EQ(read(answer[0], &child_error, sizeof child_error),
+              static_cast<ssize_t>(sizeof child_error));
+    close(answer[0]);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    EXPECT_EQ(child_error, SCAN_SESSION_BUSY) << "the other process was not refused";
+
+    logs_reset();
+    int error = 0;
+    EXPECT_EQ(scan_session_open(&error), nullptr);
+    EXPECT_EQ(error, SCAN_SESSION_BUSY);
+    EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(6, kOpenSig + ", port busy! errno = 16")});
+
+    EXPECT_TRUE(scan_type_check(3)) << "the per-call functions take no lock";
+    EXPECT_EQ(scan_session_check_type(session, 4), 0);
+
+    scan_session_close(session);
+    session = nullptr;
+    EXPECT_EQ(open_fds(), fds);
+    open();
+    EXPECT_EQ(scan_session_check_type(session, 3), 1);
+}
+
+// A port that cannot be held: the reason, and no descriptor left open.
+TEST_F(DeviceSession, PortThatCannotBeHeld)
+{
+    struct Case {
+        DevnsShape shape;
+        std::string line;
+    } const cases[] = {
+        {DevnsShape::Absent, kOpenSig + ", open device fail! errno = 2"},
+        {DevnsShape::Directory, kOpenSig + ", open device fail! errno = 21"},
+        {DevnsShape::Regular, kOpenSig + ", set uart parm fail! errno = 25"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        ASSERT_TRUE(devns_set_shape(c.shape));
+        int fds = open_fds();
+        logs_reset();
+        int error = 0;
+        EXPECT_EQ(scan_session_open(&error), nullptr);
+        EXPECT_EQ(error, SCAN_SESSION_NO_PORT);
+        EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(6, c.line)});
+        EXPECT_EQ(open_fds(), fds);
+    }
+}
+
+// A hang-up during a wait or a question ends the call at once; every
+// later call reports the loss at once too, and it is logged once.
+TEST_F(DeviceSession, HangUpDuringAWaitOrAQuestion)
+{
+    for (bool in_question : {false, true}) {
+        SCOPED_TRACE(in_question ? "during a question" : "during a wait");
+        open();
+        std::thread engine([this, in_question] {
+            if (in_question) {
+                sim_push_fault(sim, sim_fault(SimFaultKind::Hangup, 30));
+                return;
+            }
+            usleep(50000);
+            sim_destroy(sim); // closes the master: the pty hangs up
+        });
+        if (in_question)
+            engine.join();
+        logs_reset();
+        auto start = std::chrono::steady_clock::now();
+        if (in_question)
+            EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_PORT_LOST);
+        else
+            EXPECT_EQ(wait(5000).result, SCAN_SESSION_PORT_LOST);
+        EXPECT_LT(ms_since(start), 1000);
+        if (!in_question) {
+            engine.join();
+            sim = nullptr;
+        }
+        start = std::chrono::steady_clock::now();
+        EXPECT_EQ(wait(1000).result, SCAN_SESSION_PORT_LOST);
+        EXPECT_EQ(scan_session_open_dev(session, true), SCAN_SESSION_PORT_LOST);
+        EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_PORT_LOST);
+        EXPECT_LT(ms_since(start), 100) << "a lost port is reported at once";
+        std::vector<LogLine> lines = logs_taken();
+        const std::string sig = in_question ? kCheckSig2 : kWaitSig;
+        EXPECT_EQ(count_lines(lines, core_line(6, sig + ", port hung up")), 1);
+        EXPECT_EQ(lines.back(), core_line(6, sig + ", port hung up")) << "logged once, first";
+        scan_session_close(session);
+        session = nullptr;
+        // A fresh pty and engine for the next case.
+        sim_destroy(sim);
+        master = devns_install_pty();
+        ASSERT_GE(master, 0);
+        sim = sim_create(master);
+        ASSERT_TRUE(sim_start(sim));
+    }
+}
+
+// While the line is idle a wait makes no read and logs nothing.
+TEST_F(DeviceSession, IdleWaitReadsAndLogsNothing)
+{
+    open();
+    logs_reset();
+    long own = read_calls(); // what a look at the count costs itself
+    own = read_calls() - own;
+    long reads = read_calls();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(wait(300).result, 0);
+    EXPECT_GE(ms_since(start), 290);
+    // Under valgrind its scheduler reads a pipe of its own on the thread's
+    // behalf whenever the thread blocks.
+    const char *preload = getenv("LD_PRELOAD");
+    if (preload == nullptr || strstr(preload, "vgpreload") == nullptr) {
+        EXPECT_EQ(read_calls() - reads - own, 0);
+    }
+    EXPECT_EQ(logs_taken(), std::vector<LogLine>{});
+}
+
+// The open drops the rest of a message that was already on the line, logs
+// it once, and the next scan comes back whole.
+TEST_F(DeviceSession, OpenDropsAMessageInFlight)
+{
+    const std::string first = letters(2000, 1);
+    const std::string next = letters(1000, 2); // 87 ms on the line
+    scan_now(first);
+    ASSERT_TRUE(sim_wait_sent(sim, 300, 3000));
+    logs_reset();
+    open();
+    std::vector<LogLine> lines = logs_taken();
+    unsigned dropped = 0;
+    for (const LogLine &l : lines)
+        sscanf(l.text.c_str(), "ScanSession *scan_session_open(int *), dropped %u bytes", &dropped);
+    EXPECT_GT(dropped, 0u);
+    EXPECT_LE(dropped, 1700u);
+    std::vector<LogLine> want;
+    add_hex_lines(&want, kOpenSig, "<", first.substr(first.size() - dropped));
+    ASSERT_GE(lines.size(), want.size());
+    EXPECT_EQ(std::vector<LogLine>(lines.end() - static_cast<long>(want.size()), lines.end()), want)
+        << "the tail's bytes, each once";
+
+    ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
+    sim_clear_records(sim);
+    scan_now(next);
+    Waited w = wait(1000);
+    EXPECT_EQ(w.bytes, next);
+    std::vector<SimSentByte> sent = sim_sent(sim);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_GE(w.first_us, sent.front().t_us) << "the time of the scan's first byte";
+    EXPECT_LT(w.first_us, sent.front().t_us + 40000);
+}
+
+// A wake ends a wait at once: an idle one, one in the middle of a message
+// (which the next wait reads on, whole), and the next wait when none is
+// under way. After the close a wake writes nothing anywhere.
+TEST_F(DeviceSession, WakeEndsAWait)
+{
+    open();
+    const std::string scan = letters(2000, 3);
+    for (bool in_message : {false, true}) {
+        SCOPED_TRACE(in_message ? "during a message" : "idle");
+        if (in_message)
+            scan_now(scan);
+        std::atomic<long> woken_ms{-1};
+        auto start = std::chrono::steady_clock::now();
+        std::thread waker([&] {
+            if (in_message)
+                ASSERT_TRUE(sim_wait_sent(sim, 500, 3000));
+            else
+                usleep(50000);
+            woken_ms = ms_since(start);
+            scan_session_wake(session);
+        });
+        Waited w = wait(5000);
+        long took = ms_since(start);
+        waker.join();
+        EXPECT_EQ(w.result, 0);
+        EXPECT_LT(took - woken_ms, 100) << "woken " << woken_ms << " ms in, returned at " << took;
+        if (in_message) {
+            EXPECT_EQ(wait(3000).bytes, scan) << "the message is read on after the wake";
+        }
+    }
+    scan_session_wake(session);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(wait(2000).result, 0);
+    EXPECT_LT(ms_since(start), 100) << "a wake before the wait ends it at once";
+    EXPECT_EQ(wait(100).result, 0);
+    EXPECT_GE(ms_since(start), 90) << "and only that one";
+
+    scan_session_close(session);
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0); // takes the numbers the session had
+    scan_session_wake(session);
+    int waiting = -1;
+    EXPECT_EQ(ioctl(pipe_fds[0], FIONREAD, &waiting), 0);
+    EXPECT_EQ(waiting, 0);
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    session = nullptr;
+}
+
+// Wakes from another thread while sessions open and close: none of them
+// writes to the descriptor numbers that a close gave back, which a pipe
+// takes at once.
+TEST_F(DeviceSession, WakesFromAnotherThreadAcrossCloses)
+{
+    open();
+    ScanSession *const s = session;
+    std::atomic<bool> stop{false};
+    std::thread waker([s, &stop] {
+        while (!stop) {
+            scan_session_wake(s);
+            sched_yield();
+        }
+    });
+    int stray = 0;
+    for (int i = 0; i < 50; i++) {
+        scan_session_close(session);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        usleep(200);
+        int waiting = -1;
+        EXPECT_EQ(ioctl(fds[0], FIONREAD, &waiting), 0);
+        stray += waiting != 0;
+        close(fds[0]);
+        close(fds[1]);
+        open();
+    }
+    stop = true;
+    waker.join();
+    EXPECT_EQ(stray, 0);
+}
+
+class SessionLineRate : public DeviceSession {};
+
+// A scan just before a question, in its exchange ahead of the reply, and
+// right behind the reply: each answer right, each scan once and whole.
+TEST_F(SessionLineRate, ScanAroundAQuestion)
+{
+    open();
+    char value[16];
+    struct Question {
+        const char *what;
+        std::function<int()> ask;
+        std::string reply;
+        int result;
+        std::string value;
+    } const questions[] = {
+        {"check", [&] { return scan_session_check_type(session, 3); }, "9000031\x06\r", 1, ""},
+        {"timeout", [&] { return scan_session_get_timeout(session, value); },
+         "8610011234\x06\r", 4, "1234"},
+        {"query", [&] { return scan_session_query(session, 100002, value); },
+         "100002115200\x06\r", 6, "115200"},
+    };
+    enum Where { Before, Ahead, Behind };
+    unsigned seed = 0;
+    for (const Question &q : questions) {
+        for (Where where : {Before, Ahead, Behind}) {
+            SCOPED_TRACE(std::string(q.what) + (where == Before  ? ", scan before"
+                                                : where == Ahead ? ", scan ahead of the reply"
+                                                                 : ", scan behind the reply"));
+            const std::string scan = letters(40, seed++);
+            if (where == Before) {
+                scan_now(scan);
+                ASSERT_TRUE(sim_wait_sent(sim, 2, 3000));
+            } else {
+                // On the line as one message: the engine sends the one
+                // right behind the other.
+                std::string line = where == Ahead ? scan + q.reply : q.reply + scan;
+                sim_push_fault(sim, sim_fault_bytes(SimFaultKind::RawReply, bytes_of(line)));
+            }
+            value[0] = '\0';
+            logs_reset();
+            EXPECT_EQ(q.ask(), q.result);
+            EXPECT_STREQ(value, q.value.c_str());
+            EXPECT_EQ(wait(1000).bytes, scan);
+            EXPECT_EQ(wait(0).result, 0) << "the scan came once";
+            ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
+            sim_clear_records(sim);
+        }
+    }
+
+    // Two scans while a question goes unanswered stay two.
+    const std::string first = letters(40, seed++);
+    const std::string second = letters(40, seed++);
+    sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+    scan_now(first);
+    sim_send_scan(sim, sim_scan(bytes_of(second), SimScanTrigger::AfterDelay, 50));
+    EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_NO_ANSWER);
+    EXPECT_EQ(wait(1000).bytes, first);
+    EXPECT_EQ(wait(1000).bytes, second);
+}
+
+// A message ends at the buffer's size: a scan of 8192 bytes comes whole,
+// a longer one as 8192 bytes and then the rest (sent whole here, so that
+// the reads take as much as a pty gives).
+TEST_F(SessionLineRate, MessagesEndAtTheBuffersSize)
+{
+    SimLine whole;
+    whole.baud = 0;
+    sim_set_line(sim, whole);
+    open();
+    for (size_t size : {size_t{SCAN_SESSION_MAX_SCAN}, size_t{9000}}) {
+        SCOPED_TRACE(size);
+        const std::string scan = letters(size, 5);
+        scan_now(scan);
+        EXPECT_EQ(wait(1000).bytes, scan.substr(0, SCAN_SESSION_MAX_SCAN));
+        if (size > SCAN_SESSION_MAX_SCAN) {
+            EXPECT_EQ(wait(1000).bytes, scan.substr(SCAN_SESSION_MAX_SCAN));
+        }
+        EXPECT_EQ(wait(100).result, 0);
+    }
+}
+
+// A thread with a large timer slack (40 ms) gets its answers within a few
+// milliseconds of the reply, and its own slack back after each call.
+TEST_F(SessionLineRate, LargeTimerSlackDoesNotStretchTheWaits)
+{
+    const unsigned long kSlackNs = 40000000;
+    open();
+    unsigned long had = static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
+    ASSERT_EQ(prctl(PR_SET_TIMERSLACK, kSlackNs, 0, 0, 0), 0);
+    std::vector<long> took;
+    for (int i = 0; i < 5; i++) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(scan_session_check_type(session, 3), 1);
+        took.push_back(ms_since(start));
+        EXPECT_EQ(static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0)), kSlackNs);
+    }
+    prctl(PR_SET_TIMERSLACK, had, 0, 0, 0);
+    std::sort(took.begin(), took.end());
+    EXPECT_LT(took[2], 20) << "median time of a question answered at once, in ms";
+}
+
+// Scans at random moments while questions and writes go through the
+// session: every scan comes once, whole and in order, and every answer is
+// right.
+TEST_F(SessionLineRate, ScansAtRandomMomentsAroundRequests)
+{
+    const int kScans = 30;
+    std::mt19937 rng(20240611);
+    std::vector<std::string> sent;
+    for (int i = 0; i < kScans; i++)
+        sent.push_back(letters(std::uniform_int_distribution<size_t>(5, 300)(rng), i));
+    std::atomic<bool> scanning{true};
+    open();
+    std::thread trigger([&] {
+        std::mt19937 pause_rng(7);
+        for (int i = 0; i < kScans; i++) {
+            // Trigger presses at least 60 ms apart: two scans never merge.
+            usleep(std::uniform_int_distribution<unsigned>(60000, 150000)(pause_rng));
+            scan_now(sent[static_cast<size_t>(i)]);
+            if (!sim_wait_scans_written(sim, i + 1, 5000)) {
+                ADD_FAILURE() << "scan " << i << " was not sent";
+                break;
+            }
+        }
+        scanning = false;
+    });
+
+    std::vector<std::string> got;
+    int timeout = 1234;
+    bool enabled5 = false;
+    char value[16];
+    int requests = 0;
+    auto take = [&](const Waited &w) {
+        ASSERT_GE(w.result, 0);
+        if (w.result > 0)
+            got.push_back(w.bytes);
+    };
+    // As a port thread does: a wait for scan data, ended by its time,
+    // then a request.
+    while (scanning) {
+        SCOPED_TRACE("request " + std::to_string(requests));
+        take(wait(std::uniform_int_distribution<int>(0, 40)(rng)));
+        switch (std::uniform_int_distribution<int>(0, 6)(rng)) {
+        case 0:
+            EXPECT_EQ(scan_session_check_type(session, 3), 1);
+            EXPECT_EQ(scan_session_check_type(session, 4), 0);
+            break;
+        case 1:
+            EXPECT_EQ(scan_session_get_timeout(session, value), 4);
+            EXPECT_EQ(atoi(value), timeout);
+            break;
+        case 2:
+            timeout = std::uniform_int_distribution<int>(0, 9999)(rng);
+            EXPECT_EQ(scan_session_set_timeout(session, timeout), 14);
+            break;
+        case 3:
+            EXPECT_EQ(scan_session_query(session, 100002, value), 6);
+            EXPECT_STREQ(value, "115200");
+            break;
+        case 4:
+            enabled5 = !enabled5;
+            EXPECT_EQ(scan_session_enable_type(session, enabled5, 5), 11);
+            EXPECT_EQ(scan_session_check_type(session, 5), enabled5 ? 1 : 0);
+            break;
+        case 5:
+            sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+            EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_NO_ANSWER);
+            break;
+        default:
+            EXPECT_EQ(scan_session_set_command(session, "X"), 5);
+            EXPECT_EQ(scan_session_open_dev(session, true), 3);
+            break;
+        }
+        requests++;
+    }
+    trigger.join();
+    for (Waited w = wait(300); w.result != 0; w = wait(300))
+        take(w);
+    EXPECT_GT(requests, 20);
+    EXPECT_EQ(got.size(), sent.size());
+    for (size_t i = 0; i < got.size() && i < sent.size(); i++) {
+        if (got[i] != sent[i]) {
+            ADD_FAILURE() << "scan " << i << ": " << got[i].size() << " bytes came, "
+                          << sent[i].size() << " were sent";
+            break;
+        }
+    }
+}
+
+} // namespace

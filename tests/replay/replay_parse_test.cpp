@@ -1,0 +1,415 @@
+// The capture parser without any I/O: logcat's formats, the scanner's
+// lines, the operations rebuilt from hand-written captures, and the times
+// at which the replay sends the engine's bytes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "logcat.h"
+#include "scanlog.h"
+
+namespace {
+
+const char kCheck[] = "bool scan_type_check(int)";
+const char kRead[] = "char *scan_read_data()";
+const char kQuery[] = "char *scan_query_data(int)";
+const char kUart[] = "int set_uart_parm(int, unsigned int, int, char, int)";
+const char kOpen[] = "int scan_open_dev(bool)";
+
+// A brief-format line of pid 100.
+std::string core(char prio, const std::string& sig, const std::string& rest) {
+    return std::string(1, prio) + "/SCANLIB_CORE(  100): " + sig + ", " + rest;
+}
+
+std::vector<std::string> configure() {
+    return {core('D', kUart, "Standard baud"),
+            std::string("D/SCANLIB_CORE(  100): ") + kUart + ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"};
+}
+
+void add(std::vector<std::string>* to, const std::vector<std::string>& lines) {
+    to->insert(to->end(), lines.begin(), lines.end());
+}
+
+std::vector<std::string> bytes(const std::string& sig, const std::vector<int>& values) {
+    std::vector<std::string> out;
+    for (int v : values) {
+        char hex[8];
+        snprintf(hex, sizeof hex, "%02X ", v);
+        out.push_back(core('D', sig, hex));
+    }
+    return out;
+}
+
+std::vector<std::string> repeat(const std::string& line, int n) { return std::vector<std::string>(n, line); }
+
+std::vector<CaptureEvent> rebuild(const std::vector<std::string>& lines) {
+    LogcatParser p;
+    CaptureBuilder b;
+    LogEntry e;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        LogcatResult r = logcat_feed(&p, lines[i].data(), lines[i].size(), i + 1, &e);
+        if (r == LogcatResult::Entry) capture_feed(&b, e);
+        if (r == LogcatResult::Damaged) capture_damaged_line(&b, i + 1);
+    }
+    if (logcat_finish(&p, &e) == LogcatResult::Entry) capture_feed(&b, e);
+    capture_finish(&b);
+    std::vector<CaptureEvent> out;
+    CaptureEvent ev;
+    while (capture_next(&b, &ev)) out.push_back(ev);
+    return out;
+}
+
+std::vector<std::string> check_enabled() {
+    std::vector<std::string> l = {core('D', kCheck, "type = 3")};
+    add(&l, configure());
+    l.push_back(core('D', kCheck, "write check successful! ret = 11"));
+    add(&l, bytes(kCheck, {'9', '0', '0', '0', '0', '3', '1', 0x06, 0x0D}));
+    l.push_back(core('D', kCheck, "[enable=1]"));
+    return l;
+}
+
+TEST(ReplayLogcat, EachFormatGivesTheSameEntry) {
+    struct Case {
+        std::string line;
+        LogcatFormat format;
+        int tid;
+        bool timed;
+    } cases[] = {
+        {"D/SCANLIB_CORE( 1234): bool scan_type_check(int), 31 ", LogcatFormat::Brief, -1, false},
+        {"12-08 01:31:12.326 D/SCANLIB_CORE( 1234): bool scan_type_check(int), 31 \r", LogcatFormat::Time, -1, true},
+        {"12-08 01:31:12.335  1234  1240 D SCANLIB_CORE: bool scan_type_check(int), 31 ", LogcatFormat::Threadtime, 1240, true},
+        {"2026-12-08 01:31:12.335123  1234  1240 D SCANLIB_CORE: bool scan_type_check(int), 31 ", LogcatFormat::Threadtime, 1240, true},
+    };
+    for (const Case& c : cases) {
+        LogcatParser p;
+        LogEntry e;
+        ASSERT_EQ(logcat_feed(&p, c.line.data(), c.line.size(), 7, &e), LogcatResult::Entry) << c.line;
+        EXPECT_EQ(e.format, c.format) << c.line;
+        EXPECT_EQ(e.prio, 'D');
+        EXPECT_EQ(e.tag, "SCANLIB_CORE");
+        EXPECT_EQ(e.pid, 1234);
+        EXPECT_EQ(e.tid, c.tid);
+        EXPECT_EQ(e.time_us >= 0, c.timed);
+        EXPECT_EQ(e.message, "bool scan_type_check(int), 31");
+        EXPECT_TRUE(e.trailing_blank) << c.line;
+        EXPECT_EQ(e.line, 7u);
+    }
+    // Long: a header, the text's lines, a blank line; the thread id may be hex.
+    LogcatParser p;
+    LogEntry e;
+    const char* block[] = {"[ 12-08 01:31:12.344 18970:0x4a1b E/SCANLIB_CORE ]", "char *scan_query_data(int), A",
+                           "B", ""};
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(logcat_feed(&p, block[i], strlen(block[i]), i + 1, &e), LogcatResult::None);
+    ASSERT_EQ(logcat_feed(&p, block[3], 0, 4, &e), LogcatResult::Entry);
+    EXPECT_EQ(e.format, LogcatFormat::Long);
+    EXPECT_EQ(e.prio, 'E');
+    EXPECT_EQ(e.pid, 18970);
+    EXPECT_EQ(e.tid, 0x4a1b);
+    EXPECT_EQ(e.message, "char *scan_query_data(int), A\nB");
+    EXPECT_EQ(e.line, 1u);
+}
+
+TEST(ReplayLogcat, OtherLinesAreToldApart) {
+    struct Case {
+        const char* line;
+        LogcatResult result;
+    } cases[] = {
+        {"--------- beginning of main", LogcatResult::None},
+        {"", LogcatResult::None},
+        {"engine <- FF 54 0D  |.T.|  open", LogcatResult::Foreign},
+        {"ok: 3 bytes written", LogcatResult::Foreign},
+        {"I/ActivityManager(  541): Start proc", LogcatResult::Entry},
+        {"D/SCANLIB_CO", LogcatResult::Damaged},
+        {"12-08 01:31:12.335  1234 D SCANLIB_CORE: no thread id", LogcatResult::Damaged},
+        {"13-08 01:31:12.335  1234  1240 D SCANLIB_CORE: month 13", LogcatResult::Damaged},
+    };
+    for (const Case& c : cases) {
+        LogcatParser p;
+        LogEntry e;
+        EXPECT_EQ(logcat_feed(&p, c.line, strlen(c.line), 1, &e), c.result) << c.line;
+    }
+    int64_t a = 0, b = 0;
+    size_t used = 0;
+    ASSERT_TRUE(logcat_parse_time("01-31 23:59:59.999", 18, &used, &a));
+    ASSERT_TRUE(logcat_parse_time("02-01 00:00:00.001", 18, &used, &b));
+    EXPECT_EQ(b - a, 2000);
+}
+
+TEST(ReplayScanLog, LinesAreClassified) {
+    struct Case {
+        std::string message;
+        CoreClass cls;
+        LineKind kind;
+        int number;
+    } cases[] = {
+        {"bool scan_type_check(int), 0D", CoreClass::Ours, LineKind::Byte, 0},
+        {"bool scan_type_check(int), 3G", CoreClass::Ours, LineKind::Other, 0},
+        {"bool scan_type_check(int), check type error! ret = -1", CoreClass::Ours, LineKind::ReplyError, -1},
+        {"int scan_open_dev(bool), close fail! ret = -1", CoreClass::Ours, LineKind::WriteFail, -1},
+        {"char *scan_get_timeout(), write successful! ret = 11", CoreClass::Ours, LineKind::WriteOk, 11},
+        {"char *scan_read_data(), dropped 12 bytes: tail of an earlier message", CoreClass::Ours, LineKind::Dropped, 12},
+        {"char *scan_read_data(), length = 8192", CoreClass::Ours, LineKind::Length, 8192},
+        {"char *scan_read_data(), length = 99999999999", CoreClass::Ours, LineKind::Other, 0},
+        {"int scan_set_command(const char *), command = a, length = 9, length = 1", CoreClass::Ours, LineKind::CommandIs, 1},
+        {"char *scan_query_data(int),", CoreClass::Ours, LineKind::Other, 0},
+        {"int set_uart_parm(int, unsigned int, int, char, int),nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1",
+         CoreClass::Ours, LineKind::UartSummary, 0},
+        {"int scan_frobnicate(int), 31", CoreClass::UnknownSig, LineKind::Other, 0},
+        {"bool scan_type_ch", CoreClass::NotOurs, LineKind::Other, 0},
+        // The held-port session's lines.
+        {"int scan_session_open(ScanSession *), open /dev/ttyMT1 fd = 5, 115200 8N1", CoreClass::Ours, LineKind::SOpen, 5},
+        {"int scan_session_open(ScanSession *), port busy! errno = 16", CoreClass::Ours, LineKind::SBusy, 16},
+        {"int scan_session_check_type(ScanSession *, int), write 11 bytes", CoreClass::Ours, LineKind::SWrite, 11},
+        {"int scan_session_check_type(ScanSession *, int), reply 9 bytes", CoreClass::Ours, LineKind::SReply, 9},
+        {"int scan_session_read(ScanSession *), scan 13 bytes", CoreClass::Ours, LineKind::SScan, 13},
+        {"int scan_session_read(ScanSession *), dropped 3 bytes: tail of an earlier message", CoreClass::Ours, LineKind::Dropped, 3},
+        {"int scan_session_check_type(ScanSession *, int), no answer", CoreClass::Ours, LineKind::SNoAnswer, 0},
+        {"int scan_session_read(ScanSession *), port hung up", CoreClass::Ours, LineKind::SHungUp, 0},
+        {"int scan_session_close(ScanSession *), close fd = 5", CoreClass::Ours, LineKind::SClose, 5},
+        {"int scan_session_read(ScanSession *), poll fail! errno = 4", CoreClass::Ours, LineKind::SPollFail, 4},
+        {"int scan_session_read(ScanSession *), < 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10",
+         CoreClass::Ours, LineKind::Other, 0},
+        {"int scan_session_read(ScanSession *), < 4F 4B  0D", CoreClass::Ours, LineKind::Other, 0},
+    };
+    for (const Case& c : cases) {
+        ScanLine l;
+        EXPECT_EQ(scan_classify_core(c.message, &l), c.cls) << c.message;
+        if (c.cls != CoreClass::Ours) continue;
+        EXPECT_EQ(l.kind, c.kind) << c.message;
+        EXPECT_EQ(l.number, c.number) << c.message;
+    }
+    ScanLine l;
+    ASSERT_EQ(scan_classify_core("int scan_session_check_type(ScanSession *, int), > FF 4D 0D 39", &l), CoreClass::Ours);
+    EXPECT_EQ(l.sig, ScanSig::Session);
+    EXPECT_EQ(l.kind, LineKind::SHex);
+    EXPECT_TRUE(l.flag);
+    EXPECT_EQ(std::vector<uint8_t>(l.bytes, l.bytes + l.nbytes), (std::vector<uint8_t>{0xFF, 0x4D, 0x0D, 0x39}));
+    ASSERT_EQ(scan_classify_core("int scan_session_check_type(ScanSession *, int), answer enabled", &l), CoreClass::Ours);
+    EXPECT_EQ(l.text, "enabled");
+}
+
+TEST(ReplayCapture, OperationsAreRebuilt) {
+    std::vector<std::string> lines = check_enabled();
+    lines.push_back("D/SCANLIB_JNI(  100): jboolean checkType(JNIEnv *, jobject, jint), [enable=1]");
+    // A question that got no reply; a query whose value looks like a byte.
+    lines.push_back(core('D', kQuery, "commandlength = 2, commandArray = 12"));
+    lines.push_back(core('D', kQuery, "writelength = 7"));
+    add(&lines, bytes(kQuery, {0xFF, 0x4D, 0x0D, '1', '2', '?', '.'}));
+    add(&lines, configure());
+    lines.push_back(core('D', kQuery, "write query successful! ret = 7"));
+    add(&lines, bytes(kQuery, {'1', '2', '4', '1', 0x06, 0x0D}));
+    lines.push_back(core('D', kQuery, "41"));
+    // No port: the Java call tells open from close.
+    lines.push_back(core('E', kOpen, "open device fail! Fd = -1"));
+    lines.push_back("D/SCANLIB_JNI(  100): jboolean closeDev(JNIEnv *, jobject), [ret=-1]");
+    // A scan data read that drops a tail, then reads its own scan.
+    add(&lines, configure());
+    add(&lines, bytes(kRead, {'A', 'B'}));
+    lines.push_back(core('D', kRead, "dropped 2 bytes: tail of an earlier message"));
+    add(&lines, repeat(core('E', kRead, "read data error! ret = -1"), 2));
+    lines.push_back(core('D', kRead, "length = 3"));
+    add(&lines, bytes(kRead, {'x', 'y', 'z'}));
+
+    std::vector<CaptureEvent> ev = rebuild(lines);
+    ASSERT_EQ(ev.size(), 4u);
+    for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
+    const CapturedOp& check = ev[0].op;
+    EXPECT_EQ(capture_op_call(check), "scan_type_check(3)");
+    EXPECT_EQ(check.java, "checkType");
+    EXPECT_EQ(check.lines.size(), 14u);
+    ASSERT_EQ(check.chunks.size(), 1u);
+    EXPECT_EQ(check.chunks[0].bytes.size(), 9u);
+    EXPECT_EQ(capture_op_text(check, 13), "bool scan_type_check(int), [enable=1]");
+
+    const CapturedOp& query = ev[1].op;
+    EXPECT_EQ(capture_op_call(query), "scan_query_data(12)");
+    EXPECT_EQ(capture_op_text(query, query.lines.size() - 1), "char *scan_query_data(int), 41");
+
+    EXPECT_EQ(capture_op_call(ev[2].op), "scan_open_dev(false)");
+    EXPECT_EQ(ev[2].op.shape, PortShape::Missing);
+
+    const CapturedOp& read = ev[3].op;
+    ASSERT_EQ(read.chunks.size(), 2u);
+    EXPECT_TRUE(read.chunks[0].tail);
+    EXPECT_EQ(read.chunks[1].errors_before, 2);
+    EXPECT_EQ(read.chunks[1].bytes, (std::vector<uint8_t>{'x', 'y', 'z'}));
+}
+
+TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        size_t at;       // the line the note names
+        bool damage;
+    };
+    const std::vector<std::string> whole = check_enabled();
+    std::vector<std::string> cut_start(whole.begin() + 4, whole.end());
+    std::vector<std::string> cut_end(whole.begin(), whole.end() - 3);
+    std::vector<std::string> not_hex = check_enabled();
+    not_hex[6] = core('D', kCheck, "9G ");
+    std::vector<std::string> dropped = check_enabled();
+    dropped.insert(dropped.begin() + 6, "I/chatty  (  100): uid=0(root) scanctl identical 4 lines");
+    std::vector<std::string> unknown = check_enabled();
+    unknown[5] = core('D', "bool scan_type_check(long)", "39 ");
+    std::vector<std::string> cut_line = check_enabled();
+    cut_line[5] = "D/SCANLIB_CORE(  10";
+    std::vector<std::string> silent = {core('D', kCheck, "type = 3")};
+    add(&silent, configure());
+    silent.push_back(core('D', kCheck, "write check successful! ret = 11"));
+    add(&silent, repeat(core('E', kCheck, "check type error! ret = -1"), 9));
+    silent.push_back("D/SCANLIB_JNI(  100): jboolean checkType(JNIEnv *, jobject, jint), [enable=0]");
+    const Case cases[] = {
+        {"capture starts inside", cut_start, 1, false},
+        {"capture ends inside", cut_end, 1, false},
+        {"byte line not hex", not_hex, 7, true},
+        {"log daemon dropped lines", dropped, 7, true},
+        {"unknown signature", unknown, 6, true},
+        {"cut line", cut_line, 6, true},
+        {"silent question with a failed read lost", silent, 14, true},
+    };
+    for (const Case& c : cases) {
+        std::vector<CaptureEvent> ev = rebuild(c.lines);
+        bool found = false;
+        for (const CaptureEvent& e : ev) {
+            ASSERT_FALSE(e.is_op && c.damage) << c.what << ": a damaged operation was rebuilt";
+            if (e.is_op) continue;
+            found = true;
+            EXPECT_EQ(e.note.damage, c.damage) << c.what;
+            std::string at = "line " + std::to_string(c.at) + ":";
+            EXPECT_EQ(e.note.reason.compare(0, at.size(), at), 0) << c.what << ": " << e.note.reason;
+        }
+        EXPECT_TRUE(found) << c.what;
+    }
+}
+
+// The held-port session's lines: one operation per call, the hex lines
+// counted against the byte count before them.
+TEST(ReplayCapture, SessionCallsAreRebuilt) {
+    const std::string open = "D/SCANLIB_CORE(  100): ScanSession *scan_session_open(int *), ";
+    const std::string check = "D/SCANLIB_CORE(  100): int scan_session_check_type(ScanSession *, int), ";
+    std::vector<std::string> lines = {
+        open + "open /dev/ttyMT1 fd = 5, 115200 8N1",
+        open + "dropped 3 bytes: tail of an earlier message",
+        open + "< 31 32 33",
+        check + "write 11 bytes",
+        check + "> FF 4D 0D 39 30 30 30 30 33 3F 2E",
+        check + "reply 9 bytes",
+        check + "< 39 30 30 30 30 33 31 06 0D",
+        check + "answer enabled",
+        check + "write 11 bytes",
+        check + "> FF 4D 0D 39 30 30 30 30 33 3F 2E",
+        check + "no answer",
+    };
+    std::vector<CaptureEvent> ev = rebuild(lines);
+    ASSERT_EQ(ev.size(), 3u);
+    for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
+    EXPECT_EQ(capture_op_call(ev[0].op), "scan_session_open(...)");
+    ASSERT_EQ(ev[0].op.chunks.size(), 1u);
+    EXPECT_TRUE(ev[0].op.chunks[0].tail);
+    ASSERT_EQ(ev[1].op.written.size(), 1u);
+    EXPECT_EQ(ev[1].op.written[0].size(), 11u);
+    ASSERT_EQ(ev[1].op.chunks.size(), 1u);
+    EXPECT_EQ(ev[1].op.chunks[0].bytes.size(), 9u);
+    EXPECT_EQ(ev[2].op.lines.size(), 3u);
+
+    struct Case {
+        const char* what;
+        size_t line;
+        std::string text;
+        size_t at;
+    } cases[] = {
+        {"fewer bytes than announced", 6, check + "< 39 30 30 30 30 33 31 06", 8},
+        {"a written byte among the read ones", 6, check + "> 39 30 30 30 30 33 31 06 0D", 7},
+        {"a count past any message", 5, check + "reply 70000 bytes", 6},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> bad = lines;
+        bad[c.line] = c.text;
+        bool noted = false;
+        for (const CaptureEvent& e : rebuild(bad)) {
+            if (e.is_op) continue;
+            noted = true;
+            std::string at = "line " + std::to_string(c.at) + ":";
+            EXPECT_EQ(e.note.reason.compare(0, at.size(), at), 0) << c.what << ": " << e.note.reason;
+        }
+        EXPECT_TRUE(noted) << c.what;
+    }
+}
+
+TEST(ReplayCapture, MemoryStaysBoundedOnLongCaptures) {
+    LogcatParser p;
+    CaptureBuilder b;
+    LogEntry e;
+    size_t number = 0, ops = 0, most_threads = 0;
+    // 2000 processes, each one check; then one read that never ends.
+    for (int pid = 1; pid <= 2000; ++pid) {
+        for (std::string line : check_enabled()) {
+            line.replace(line.find("  100"), 5, std::to_string(10000 + pid));
+            ASSERT_EQ(logcat_feed(&p, line.data(), line.size(), ++number, &e), LogcatResult::Entry);
+            capture_feed(&b, e);
+        }
+        most_threads = std::max(most_threads, b.threads.size());
+        CaptureEvent ev;
+        while (capture_next(&b, &ev)) ops += ev.is_op;
+    }
+    EXPECT_LE(most_threads, kCaptureMaxThreads);
+    std::vector<std::string> endless = configure();
+    add(&endless, repeat(core('D', kRead, "41 "), static_cast<int>(kCaptureMaxOpLines)));
+    bool gave_up = false;
+    for (const std::string& line : endless) {
+        logcat_feed(&p, line.data(), line.size(), ++number, &e);
+        capture_feed(&b, e);
+        CaptureEvent ev;
+        while (capture_next(&b, &ev)) ops += ev.is_op;
+        for (const ThreadState& t : b.threads) ASSERT_LE(t.op.lines.size(), kCaptureMaxOpLines);
+    }
+    capture_finish(&b);
+    CaptureEvent ev;
+    while (capture_next(&b, &ev)) {
+        ops += ev.is_op;
+        gave_up |= !ev.is_op && ev.note.damage;
+    }
+    EXPECT_TRUE(gave_up);
+    EXPECT_EQ(ops, 2000u);
+}
+
+TEST(ReplayCapture, EngineBytesAreTimedIntoTheCapturedAttempt) {
+    struct Case {
+        int errors_before;
+        int64_t offset_us;
+        int64_t want_us;
+    } cases[] = {
+        {3, 35000, 35000},  // the capture's own time, inside the fourth attempt
+        {3, 12000, 31500},  // a time the failed reads contradict: the attempt's start
+        {3, 39000, 36000},  // too near the attempt's end for a replay that runs late
+        {0, -1, 3750},      // no time: between the attempt's margins
+    };
+    for (const Case& c : cases) {
+        CapturedOp op;
+        InChunk chunk;
+        chunk.bytes = {'1', 0x06, 0x0D};
+        chunk.errors_before = c.errors_before;
+        chunk.offset_us = c.offset_us;
+        op.chunks.push_back(chunk);
+        EXPECT_EQ(capture_chunk_times(op), std::vector<int64_t>{c.want_us});
+    }
+    // After a dropped tail of 100 bytes (8.7 ms), the read waits again
+    // once the line has been quiet (at about 31 ms): its next attempt ends
+    // at 40 ms, and two failed reads put the scan in the one after them.
+    CapturedOp op;
+    InChunk tail, scan;
+    tail.bytes.assign(100, 'T');
+    tail.tail = true;
+    scan.bytes = {'S'};
+    scan.errors_before = 2;
+    op.chunks = {tail, scan};
+    std::vector<int64_t> t = capture_chunk_times(op);
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0], 0);
+    EXPECT_GT(t[1], 50000);
+    EXPECT_LT(t[1], 60000);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#!/bin/sh
+# Tests of scanctl replay as a command.
+#   replay_test.sh GROUP SCANCTL SCAN_SIM CAPTURES   (EMU: emulator command, may be empty)
+#
+# The stored captures in CAPTURES were made with this project's tools, one
+# per logcat format (the host log stand-in writes the format HOSTLOG_FORMAT
+# names), as "adb logcat" would show them:
+#   session.threadtime.log  every operation, a reply 35 ms late, an unknown
+#                           setting; only the scanner's lines (as with -s)
+#   failures.brief.log      a silent engine, then no device at all; other
+#                           lines mixed in, Windows line ends
+#   query.time.log          a late reply, garbage instead of a reply, a reply
+#                           sent twice
+#   scan.long.log           a scan data read that drops the tail of a scan
+#                           already on the line, then reads the next one
+set -u
+group=$1
+scanctl="$EMU $2"
+scansim="$EMU $3"
+captures=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+    echo "FAIL: $1"
+    echo "--- output ---"
+    printf '%s\n' "$out" | tail -n 20
+    echo "--------------"
+    failures=$((failures + 1))
+}
+
+# replay [options] FILE: sets $out and $rc.
+replay() {
+    out=$($scanctl replay "$@" 2>&1)
+    rc=$?
+}
+
+expect_rc() { [ "$rc" -eq "$1" ] || fail "$2: exit status $rc, expected $1"; }
+expect_has() { printf '%s\n' "$out" | grep -q -- "$1" || fail "$2: no line matching '$1'"; }
+
+# One session of every kind of call; its log goes to stderr in the format
+# $1, with scanctl's own messages and the engine's frames mixed in.
+session() {
+    env -u HOSTLOG_QUIET HOSTLOG_FORMAT="$1" $scansim --setting 777=ABC --fault delay:35 \
+        --fault silence -- sh -c "
+        $scanctl open; sleep 0.1; $scanctl enable 3; sleep 0.1; $scanctl check 3; $scanctl check 20
+        $scanctl get-timeout; $scanctl query 777; $scanctl query 424242; $scanctl set-timeout -12
+        $scanctl send 'A B?'; $scanctl profile; $scanctl close; sleep 0.1
+        umount /dev/ttyMT1; rm /dev/ttyMT1; $scanctl check 3; $scanctl read" 2>&1 >/dev/null
+}
+
+# Every stored capture replays to the same log.
+group_stored() {
+    for f in "$captures"/*.log; do
+        replay "$f"
+        expect_rc 0 "$f"
+        expect_has 'operation(s) replayed, all match' "$f"
+    done
+}
+
+# Round trip: a session run against the simulator, captured in each
+# format, replays to the same log; so do a capture with Windows line ends
+# and one cut at both ends.
+group_round_trip() {
+    for format in brief time threadtime long; do
+        session $format > "$work/$format.log"
+        replay "$work/$format.log"
+        expect_rc 0 "round trip in $format"
+        expect_has '^13 operation(s) replayed, all match' "round trip in $format"
+    done
+    expect_has '#7 .*scan_query_data(424242)  in 8 bytes' "unknown setting in long"
+    expect_has '#12 .*scan_type_check(3)  device missing' "missing device in long"
+
+    sed 's/$/\r/' "$work/time.log" > "$work/crlf.log"
+    replay "$work/crlf.log"
+    expect_rc 0 "time format with Windows line ends"
+
+    # Cut inside the third and inside the twelfth operation: both are
+    # skipped, the rest replayed.
+    last=$(grep -n 'type = 3' "$work/threadtime.log" | tail -n 1 | cut -d: -f1)
+    sed -n "12,${last}p" "$work/threadtime.log" > "$work/cut.log"
+    replay "$work/cut.log"
+    expect_rc 0 "capture cut at both ends"
+    expect_has '^8 operation(s) replayed, all match.*; 2 cut by the capture' "capture cut at both ends"
+}
+
+# Damaged captures: a clear reason with the line number, exit 2 (the rest
+# is replayed); a changed answer: exit 1 with both lines.
+group_damaged() {
+    src="$captures/session.threadtime.log"
+    # line: the capture's line to damage; how: a sed command; want: status and message.
+    while IFS='|' read -r what line how want message; do
+        sed "$line$how" "$src" > "$work/bad.log"
+        replay "$work/bad.log"
+        expect_rc "$want" "$what"
+        expect_has "$message" "$what"
+    done <<'LIST'
+cut line|10|s/_check(int), write check successful! ret = 11/_ch/|2|line 10: not a line of this library's log (cut?): 'bool scan_type_ch'
+byte line not hex|16|s/), 30 $/), 3G /|2|line 16: a byte line that is not two hex digits: 'bool scan_type_check(int), 3G'
+dropped lines|16|a 12-08 01:36:58.535 25689 25689 I chatty  : uid=0(root) scanctl expire 3 lines|2|line 17: the log daemon dropped lines
+unknown signature|16|s/bool scan_type_check(int)/bool scan_type_check(long)/|2|line 16: operation signature 'bool scan_type_check(long)' is not known
+reordered lines|10|{h;d};13G|2|line 10: line not expected here
+changed answer|23|s/enable=1/enable=0/|1|capture line 23: D bool scan_type_check(int), \[enable=0\]
+LIST
+    expect_has '^  replay:          D bool scan_type_check(int), \[enable=1\]' "changed answer"
+
+    # Garbage bytes in the middle of a capture: no crash, a clear verdict.
+    { head -n 60 "$src"; head -c 3000 /dev/urandom; echo; sed -n '61,$p' "$src"; } > "$work/garbage.log"
+    replay --list "$work/garbage.log"
+    [ "$rc" -eq 0 ] || [ "$rc" -eq 2 ] || fail "garbage bytes: exit status $rc"
+    expect_has 'operation(s) rebuilt' "garbage bytes"
+
+    printf 'I/ActivityManager(  541): Start proc\n' > "$work/other.log"
+    replay "$work/other.log"
+    expect_rc 2 "a capture of other apps only"
+    expect_has 'no line of SCANLIB_CORE or SCANLIB_JNI in 1 lines' "a capture of other apps only"
+    replay "$work/none.log"
+    expect_rc 2 "a file that is not there"
+
+    # Tens of megabytes: the capture repeated, listed within bounded memory.
+    n=0
+    while [ $n -lt 2400 ]; do cat "$src"; n=$((n + 1)); done > "$work/big.log"
+    size=$(wc -c < "$work/big.log")
+    if [ -x /usr/bin/time ]; then
+        # AddressSanitizer's quarantine of freed memory would count as resident.
+        out=$(ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0" \
+              /usr/bin/time -f 'maxrss %M' $scanctl replay --list "$work/big.log" 2>&1)
+        rc=$?
+        kib=$(printf '%s\n' "$out" | sed -n 's/^maxrss //p')
+        echo "a capture of $size bytes listed with at most $kib KiB resident"
+        [ "${kib:-999999}" -lt 65536 ] || fail "big capture: $kib KiB resident"
+    else
+        replay --list "$work/big.log"
+        echo "a capture of $size bytes listed (no /usr/bin/time here to measure its memory)"
+    fi
+    expect_rc 0 "big capture"
+    expect_has '^26400 operation(s) rebuilt' "big capture"
+}
+
+group_$group
+[ "$failures" -eq 0 ] || { echo "$failures check(s) failed in $group"; exit 1; }
+echo "all checks passed in $group"

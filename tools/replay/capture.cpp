@@ -1,0 +1,898 @@
+#include "capture.h"
+
+#include <cstdio>
+
+#include "frames.h"
+#include "line.h"
+
+namespace {
+
+constexpr int kReplyAttempts = 10;   // attempts of the reply poll
+constexpr int kReadAttempts = 100;   // attempts of the scan data read
+// A pause between byte lines longer than this means the bytes came in two
+// messages (a byte takes 86.8 us at 115200 8N1).
+constexpr int64_t kChunkGapUs = 2000;
+constexpr int64_t kAttemptUs = 10000;  // one attempt of a poll
+// The scan data read logs its bytes once the line has been quiet this long.
+constexpr int64_t kScanQuietUs = 20000;
+constexpr int kTimeoutPreBytes = 4 + static_cast<int>(kTimeoutFrameLen);
+constexpr int kCommandHeaderLen = 3;
+// Lines that a text holding line ends may take.
+constexpr int kValueContinuations = 16;
+constexpr int kCommandContinuations = static_cast<int>(kMaxCommandText) + 1;
+constexpr size_t kQuotedMax = 60;  // characters of a line quoted in a note
+
+bool is_question(ScanSig s) {
+    return s == ScanSig::TypeCheck || s == ScanSig::GetTimeout || s == ScanSig::QueryData;
+}
+
+// The functions that log nothing before they open the port.
+bool no_preparation(ScanSig s) {
+    return s == ScanSig::OpenDev || s == ScanSig::EnableType || s == ScanSig::Profile ||
+           s == ScanSig::GetTimeout || s == ScanSig::ReadData;
+}
+
+size_t reply_min(ScanSig s) {
+    if (s == ScanSig::TypeCheck) return kCheckReplyMin;
+    if (s == ScanSig::GetTimeout) return kTimeoutReplyMin;
+    return kQueryReplyMin;
+}
+
+// The first line of an operation.
+bool is_start(const ScanLine& l) {
+    switch (l.kind) {
+        case LineKind::UartBaud: return true;
+        case LineKind::TypeIs: return l.sig == ScanSig::TypeCheck;
+        case LineKind::QueryCommand: return l.sig == ScanSig::QueryData;
+        case LineKind::TimeIs:
+        case LineKind::TimeoutRange: return l.sig == ScanSig::SetTimeout;
+        case LineKind::CommandIs:
+        case LineKind::CommandNull:
+        case LineKind::CommandLong: return l.sig == ScanSig::SetCommand;
+        case LineKind::InvalidType: return l.sig == ScanSig::EnableType;
+        case LineKind::OpenFail:
+        case LineKind::CfgFail: return no_preparation(l.sig);
+        case LineKind::NoMemory: return l.sig == ScanSig::GetTimeout || l.sig == ScanSig::ReadData;
+        default: return false;
+    }
+}
+
+std::string quoted(const std::string& text) {
+    std::string q = "'";
+    q += text.size() > kQuotedMax ? text.substr(0, kQuotedMax) + "..." : text;
+    return q + "'";
+}
+
+std::string at_line(size_t line, const std::string& what) {
+    return "line " + std::to_string(line) + ": " + what;
+}
+
+ThreadState* find_thread(CaptureBuilder* b, int pid, int tid) {
+    for (ThreadState& t : b->threads) {
+        if (t.pid == pid && t.tid == tid) return &t;
+    }
+    return nullptr;
+}
+
+bool mid_op(const ThreadState& t) { return t.phase != Phase::None && t.phase != Phase::Done; }
+
+void push_note(CaptureBuilder* b, const CaptureNote& n) {
+    CaptureEvent ev;
+    ev.is_op = false;
+    ev.note = n;
+    b->events.push_back(std::move(ev));
+}
+
+void emit_op(CaptureBuilder* b, ThreadState* t) {
+    CaptureEvent ev;
+    ev.is_op = true;
+    ev.op = std::move(t->op);
+    b->events.push_back(std::move(ev));
+    t->op = CapturedOp();
+    t->phase = Phase::None;
+    t->done_line = 0;
+}
+
+void end_skip(CaptureBuilder* b, ThreadState* t) {
+    if (!t->skipping) return;
+    push_note(b, t->note);
+    t->skipping = false;
+}
+
+// Gives up the operation in progress (if any) and skips the thread's
+// lines up to the next operation's first line.
+void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason,
+                bool damage) {
+    if (t->skipping && t->phase == Phase::None) {
+        t->note.last_line = line;
+        ++t->note.lines;
+        return;
+    }
+    end_skip(b, t);
+    CaptureNote n;
+    n.first_line = mid_op(*t) ? t->op.first_line : line;
+    n.last_line = line;
+    n.lines = (mid_op(*t) ? t->op.lines.size() : 0) + 1;
+    n.reason = reason;
+    n.damage = damage;
+    n.pid = t->pid;
+    n.tid = t->tid;
+    t->note = n;
+    t->skipping = true;
+    t->phase = Phase::None;
+    t->op = CapturedOp();
+}
+
+void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason) {
+    begin_skip(b, t, line, at_line(line, reason), true);
+}
+
+bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
+    CapturedOp& op = t->op;
+    if (op.lines.size() >= kCaptureMaxOpLines) {
+        damage(b, t, e.line, "more lines than any operation of the library logs");
+        return false;
+    }
+    ExpectedLine l;
+    l.line = e.line;
+    l.prio = e.prio;
+    l.off = static_cast<uint32_t>(op.texts.size());
+    l.len = static_cast<uint32_t>(e.message.size());
+    op.texts += e.message;
+    op.lines.push_back(l);
+    op.last_line = e.line;
+    if (e.time_us >= 0) op.end_us = e.time_us;
+    t->last_line = e.line;
+    return true;
+}
+
+// A text line whose line end put the rest of it on the next line.
+void append_to_last(CapturedOp* op, const LogEntry& e) {
+    op->texts += '\n';
+    op->texts += e.message;
+    op->lines.back().len += static_cast<uint32_t>(e.message.size() + 1);
+    op->last_line = e.line;
+}
+
+void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    end_skip(b, t);
+    t->started = true;
+    t->op = CapturedOp();
+    CapturedOp& op = t->op;
+    op.pid = t->pid;
+    op.tid = t->tid;
+    op.first_line = e.line;
+    op.start_us = e.time_us;
+    if (e.time_us >= 0 && b->last_time_us >= 0) op.gap_us = e.time_us - b->last_time_us;
+    op.java.swap(t->pending_java);
+    t->pending_java.clear();
+    t->sig_known = l.kind != LineKind::UartBaud;
+    op.sig = l.sig;
+    t->frame.clear();
+    reply_stream_clear(&t->stream);
+    t->errors = t->errors_total = 0;
+    t->byte_attempts = 0;
+    t->last_window = -1;
+    t->ref_us = -1;
+    t->chunk_open = false;
+    t->continuation_left = 0;
+    if (!add_line(b, t, e)) return;
+
+    switch (l.kind) {
+        case LineKind::UartBaud:
+            t->phase = Phase::Config;
+            return;
+        case LineKind::TypeIs:
+            op.number = l.number;
+            op.number_known = true;
+            t->phase = Phase::PreOpen;
+            return;
+        case LineKind::QueryCommand: {
+            int n = 0;
+            if (l.number < 1 || l.number > static_cast<int>(kQueryFrameMax) - 5 ||
+                static_cast<size_t>(l.number) != l.text.size() ||
+                !scan_parse_int(l.text.data(), l.text.size(), &n)) {
+                damage(b, t, e.line, "setting number " + quoted(l.text) + " does not match its length " +
+                                         std::to_string(l.number));
+                return;
+            }
+            op.number = n;
+            t->phase = Phase::QueryLen;
+            return;
+        }
+        case LineKind::TimeIs:
+            op.number = l.number;
+            t->pre_left = kTimeoutPreBytes;
+            t->phase = Phase::PreBytes;
+            return;
+        case LineKind::TimeoutRange:
+        case LineKind::InvalidType:
+            op.number = l.number;
+            op.number_known = true;
+            t->phase = Phase::Done;
+            return;
+        case LineKind::CommandIs:
+            op.text = l.text;
+            if (l.flag) {
+                op.number = l.number;
+                t->phase = Phase::CmdLen;
+            } else {
+                t->continuation_left = kCommandContinuations;
+                t->phase = Phase::CommandText;
+            }
+            return;
+        case LineKind::CommandNull:
+            op.null_text = true;
+            t->phase = Phase::Done;
+            return;
+        case LineKind::CommandLong:
+            if (l.number < 0 || l.number > kCaptureMaxCommandText) {
+                damage(b, t, e.line, "a command length of " + std::to_string(l.number) +
+                                         " is past what this tool rebuilds");
+                return;
+            }
+            op.text.assign(static_cast<size_t>(l.number), 'x');
+            t->phase = Phase::Done;
+            return;
+        case LineKind::OpenFail:
+            op.shape = PortShape::Missing;
+            t->phase = Phase::Done;
+            return;
+        case LineKind::CfgFail:
+            op.shape = PortShape::NotTty;
+            t->phase = Phase::Done;
+            return;
+        default:  // NoMemory
+            damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
+            return;
+    }
+}
+
+// The frame bytes logged before the open are complete.
+bool frame_done(CaptureBuilder* b, ThreadState* t, size_t line) {
+    CapturedOp& op = t->op;
+    if (op.sig == ScanSig::SetCommand) {
+        const std::vector<uint8_t>& f = t->frame;
+        if (f.size() < kCommandHeaderLen + 1 || f[0] != 0xFF || f[1] != 'M' || f[2] != 0x0D ||
+            f.back() != '.') {
+            damage(b, t, line, "the command frame's bytes are not a command frame");
+            return false;
+        }
+        op.text.assign(f.begin() + kCommandHeaderLen, f.end() - 1);
+    }
+    t->phase = Phase::PreOpen;
+    return true;
+}
+
+void finish_question_without_reply(CaptureBuilder* b, ThreadState* t, size_t line) {
+    if (t->op.chunks.empty() && t->errors_total != kReplyAttempts) {
+        damage(b, t, line, "the question shows " + std::to_string(t->errors_total) +
+                               " failed reads where the library makes " +
+                               std::to_string(kReplyAttempts) + " (lines lost?)");
+        return;
+    }
+    t->phase = Phase::Done;
+}
+
+void poll_byte(ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    CapturedOp& op = t->op;
+    bool gap = e.time_us >= 0 && t->last_byte_us >= 0 && e.time_us - t->last_byte_us > kChunkGapUs;
+    int64_t window = e.time_us >= 0 && t->ref_us >= 0 ? (e.time_us - t->ref_us) / kAttemptUs : -1;
+    if (window >= 0 ? window != t->last_window : !t->chunk_open) ++t->byte_attempts;
+    t->last_window = window;
+    if (!t->chunk_open || gap) {
+        InChunk c;
+        c.errors_before = t->errors;
+        c.offset_us = e.time_us >= 0 && t->ref_us >= 0 ? e.time_us - t->ref_us : -1;
+        op.chunks.push_back(c);
+        t->errors = 0;
+        t->chunk_open = true;
+    }
+    op.chunks.back().bytes.push_back(l.bytes[0]);
+    t->last_byte_us = e.time_us;
+    reply_stream_append(&t->stream, l.bytes, 1);
+    Reply r;
+    t->phase = reply_find(&t->stream, reply_min(op.sig), &r) ? Phase::Answer : Phase::Poll;
+}
+
+bool poll_error(CaptureBuilder* b, ThreadState* t, size_t line) {
+    t->chunk_open = false;
+    ++t->errors;
+    ++t->errors_total;
+    int attempts = t->errors_total + t->byte_attempts;
+    if (attempts > kReplyAttempts) {
+        damage(b, t, line, "more failed reads than the library's " + std::to_string(kReplyAttempts) +
+                               " attempts (lines of two operations mixed?)");
+        return false;
+    }
+    if (attempts == kReplyAttempts) t->phase = Phase::Done;
+    return true;
+}
+
+// The scan data: the length line is logged once the line has been quiet;
+// the first byte arrived that long plus the bytes' time on the line before.
+void read_chunk(ThreadState* t, const LogEntry& e, int length) {
+    InChunk c;
+    c.errors_before = t->errors;
+    if (e.time_us >= 0 && t->ref_us >= 0) {
+        int64_t on_line = line_time_us(static_cast<size_t>(length));
+        c.offset_us = e.time_us - t->ref_us - kScanQuietUs - on_line;
+        if (c.offset_us < 0) c.offset_us = 0;
+    }
+    t->op.chunks.push_back(c);
+    t->errors = 0;
+}
+
+// The line within the operation's current phase; false when it does not
+// belong there.
+bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    CapturedOp& op = t->op;
+    bool own = t->sig_known && l.sig == op.sig;
+    switch (t->phase) {
+        case Phase::PreBytes:
+            if (!own || l.kind != LineKind::Byte) return false;
+            if (!add_line(b, t, e)) return true;
+            t->frame.push_back(l.bytes[0]);
+            if (--t->pre_left == 0) frame_done(b, t, e.line);
+            return true;
+        case Phase::QueryLen:
+            if (!own || l.kind != LineKind::QueryWriteLen) return false;
+            if (l.number != static_cast<int>(std::to_string(op.number).size()) + 5) return false;
+            if (add_line(b, t, e)) {
+                t->pre_left = l.number;
+                t->phase = Phase::PreBytes;
+            }
+            return true;
+        case Phase::CmdLen:
+            if (!own || l.kind != LineKind::Length || l.number != op.number + kCommandHeaderLen + 1 ||
+                l.number > static_cast<int>(kCommandFrameMax)) {
+                return false;
+            }
+            if (add_line(b, t, e)) {
+                t->pre_left = l.number;
+                t->phase = Phase::PreBytes;
+            }
+            return true;
+        case Phase::PreOpen:
+            if (l.kind == LineKind::UartBaud) {
+                if (add_line(b, t, e)) t->phase = Phase::Config;
+                return true;
+            }
+            if (!own) return false;
+            if (l.kind == LineKind::OpenFail || l.kind == LineKind::CfgFail ||
+                (l.kind == LineKind::InvalidType && op.sig == ScanSig::TypeCheck)) {
+                if (!add_line(b, t, e)) return true;
+                if (l.kind == LineKind::OpenFail) op.shape = PortShape::Missing;
+                if (l.kind == LineKind::CfgFail) op.shape = PortShape::NotTty;
+                t->phase = Phase::Done;
+                return true;
+            }
+            if (l.kind == LineKind::NoMemory) {
+                damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
+                return true;
+            }
+            return false;
+        case Phase::Config:
+            if (l.kind == LineKind::UartSummary) {
+                if (add_line(b, t, e)) t->phase = Phase::Ready;
+                return true;
+            }
+            if (l.kind != LineKind::CfgFail || (t->sig_known ? !own : !no_preparation(l.sig))) {
+                return false;
+            }
+            if (add_line(b, t, e)) {
+                op.sig = l.sig;
+                t->sig_known = true;
+                op.shape = PortShape::NotTty;
+                t->phase = Phase::Done;
+            }
+            return true;
+        case Phase::Ready:
+            if (!t->sig_known) {
+                if (l.sig == ScanSig::ReadData &&
+                    (l.kind == LineKind::ReadError || l.kind == LineKind::Length ||
+                     l.kind == LineKind::Byte || l.kind == LineKind::Dropped)) {
+                    op.sig = l.sig;
+                    t->sig_known = true;
+                    t->phase = Phase::ReadPoll;
+                    t->ref_us = op.end_us;
+                    return in_phase(b, t, e, l);
+                }
+                if ((l.kind != LineKind::WriteOk && l.kind != LineKind::WriteFail) ||
+                    !no_preparation(l.sig) || l.sig == ScanSig::ReadData) {
+                    return false;
+                }
+                op.sig = l.sig;
+                t->sig_known = true;
+                own = true;
+            }
+            if (!own || (l.kind != LineKind::WriteOk && l.kind != LineKind::WriteFail)) return false;
+            if (!add_line(b, t, e)) return true;
+            op.flag = l.flag;
+            op.flag_known = op.sig == ScanSig::OpenDev || op.sig == ScanSig::EnableType;
+            if (l.kind == LineKind::WriteFail) op.shape = PortShape::WriteBlocked;
+            t->ref_us = e.time_us;
+            t->phase = is_question(op.sig) ? Phase::Poll : Phase::Done;
+            return true;
+        case Phase::Poll:
+        case Phase::Answer:
+            if (!own) return false;
+            if (t->phase == Phase::Answer) {
+                bool more_bytes = l.kind == LineKind::Byte &&
+                                  (op.sig == ScanSig::TypeCheck || e.trailing_blank);
+                if (op.sig == ScanSig::TypeCheck && l.kind == LineKind::Enable) {
+                    if (add_line(b, t, e)) t->phase = Phase::Done;
+                    return true;
+                }
+                if (op.sig != ScanSig::TypeCheck && !more_bytes && l.kind != LineKind::ReplyError) {
+                    if (add_line(b, t, e)) {
+                        t->phase = Phase::Done;
+                        t->continuation_left = kValueContinuations;
+                    }
+                    return true;
+                }
+            }
+            if (l.kind == LineKind::Byte) {
+                if (add_line(b, t, e)) poll_byte(t, e, l);
+                return true;
+            }
+            if (l.kind == LineKind::ReplyError) {
+                if (add_line(b, t, e)) poll_error(b, t, e.line);
+                return true;
+            }
+            return false;
+        case Phase::ReadPoll:
+            if (!own) return false;
+            if (l.kind == LineKind::ReadError) {
+                if (!add_line(b, t, e)) return true;
+                ++t->errors;
+                if (++t->errors_total == kReadAttempts) t->phase = Phase::Done;
+                return true;
+            }
+            if (l.kind == LineKind::Byte) {
+                if (add_line(b, t, e)) t->frame.push_back(l.bytes[0]);
+                return true;
+            }
+            if (l.kind == LineKind::Dropped) {
+                if (l.number != static_cast<int>(t->frame.size())) return false;
+                if (!add_line(b, t, e)) return true;
+                InChunk c;
+                c.bytes.swap(t->frame);
+                c.errors_before = t->errors;
+                c.tail = true;
+                op.chunks.push_back(std::move(c));
+                t->errors = 0;
+                return true;
+            }
+            if (l.kind == LineKind::Length) {
+                if (!t->frame.empty() || l.number < 0 || l.number > static_cast<int>(kScanBufLen)) {
+                    return false;
+                }
+                if (!add_line(b, t, e)) return true;
+                read_chunk(t, e, l.number);
+                t->pre_left = l.number;
+                t->phase = l.number > 0 ? Phase::ReadBytes : Phase::Done;
+                return true;
+            }
+            return false;
+        case Phase::ReadBytes:
+            if (!own || l.kind != LineKind::Byte) return false;
+            if (!add_line(b, t, e)) return true;
+            op.chunks.back().bytes.push_back(l.bytes[0]);
+            if (--t->pre_left == 0) t->phase = Phase::Done;
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string not_expected(const LogEntry& e) { return "line not expected here: " + quoted(e.message); }
+
+// The kinds of session lines that begin an exchange: a second one of a
+// kind within one block is the function's next call.
+unsigned exchange_start(LineKind k) {
+    switch (k) {
+        case LineKind::SOpen:
+        case LineKind::SOpenFail:
+        case LineKind::SBusy:
+        case LineKind::SCfgFail: return 1u << 0;
+        case LineKind::SWrite:
+        case LineKind::SWriteFail: return 1u << 1;
+        case LineKind::SScan: return 1u << 2;
+        case LineKind::SClose: return 1u << 3;
+        default: return 0;
+    }
+}
+
+void end_session_block(CaptureBuilder* b, ThreadState* t, size_t line) {
+    if (t->hex_left > 0) {
+        damage(b, t, line, std::to_string(t->hex_left) + " announced bytes of the session's log are missing");
+        return;
+    }
+    t->phase = Phase::Done;
+    emit_op(b, t);
+}
+
+// A line of a held-port session function, or the first line after a
+// session call on the thread.
+void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    if (t->phase == Phase::Session) {
+        bool same = l.sig == ScanSig::Session && l.sig_text == t->op.sig_text;
+        unsigned start = same ? exchange_start(l.kind) : 0;
+        if (!same || (start & t->starts_seen) != 0) end_session_block(b, t, e.line);
+        if (l.sig != ScanSig::Session) return;
+    }
+    if (t->phase == Phase::Done) emit_op(b, t);
+    if (t->phase == Phase::Poll) {
+        finish_question_without_reply(b, t, e.line);
+        if (t->phase == Phase::Done) emit_op(b, t);
+    }
+    if (t->phase != Phase::None && t->phase != Phase::Session) {
+        damage(b, t, e.line, "a session line inside another operation");
+        return;
+    }
+    if (t->phase == Phase::None) {
+        bool may_begin = exchange_start(l.kind) != 0 || l.kind == LineKind::Dropped ||
+                         l.kind == LineKind::SHungUp || l.kind == LineKind::SReadFail ||
+                         l.kind == LineKind::SPollFail;
+        if (!may_begin) {
+            if (t->skipping || !t->started) {
+                begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+            } else {
+                damage(b, t, e.line, not_expected(e));
+            }
+            return;
+        }
+        end_skip(b, t);
+        t->started = true;
+        t->op = CapturedOp();
+        t->op.sig = ScanSig::Session;
+        t->op.sig_text = l.sig_text;
+        t->op.pid = t->pid;
+        t->op.tid = t->tid;
+        t->op.first_line = e.line;
+        t->op.start_us = e.time_us;
+        t->hex_left = 0;
+        t->starts_seen = 0;
+        t->phase = Phase::Session;
+    }
+    CapturedOp& op = t->op;
+    if (t->hex_left > 0) {
+        if (l.kind != LineKind::SHex || l.flag != t->hex_out || static_cast<int>(l.nbytes) > t->hex_left) {
+            damage(b, t, e.line, "a hex line of the session's log expected, " + std::to_string(t->hex_left) +
+                                     " bytes still due: " + quoted(e.message));
+            return;
+        }
+        if (!add_line(b, t, e)) return;
+        std::vector<uint8_t>& to = t->hex_out ? op.written.back() : op.chunks.back().bytes;
+        to.insert(to.end(), l.bytes, l.bytes + l.nbytes);
+        t->hex_left -= static_cast<int>(l.nbytes);
+        return;
+    }
+    if (l.kind == LineKind::SHex || l.kind == LineKind::Other) {
+        damage(b, t, e.line, not_expected(e));
+        return;
+    }
+    bool counted = l.kind == LineKind::SWrite || l.kind == LineKind::SReply || l.kind == LineKind::SScan ||
+                   l.kind == LineKind::Dropped;
+    if (counted && (l.number < 1 || l.number > kCaptureMaxSessionBytes)) {
+        damage(b, t, e.line, "a byte count of " + std::to_string(l.number) + " is not believable");
+        return;
+    }
+    if (!add_line(b, t, e)) return;
+    t->starts_seen |= exchange_start(l.kind);
+    if (!counted) return;
+    t->hex_left = l.number;
+    t->hex_out = l.kind == LineKind::SWrite;
+    if (t->hex_out) {
+        op.written.emplace_back();
+        return;
+    }
+    InChunk c;
+    c.tail = l.kind == LineKind::Dropped;
+    c.offset_us = e.time_us >= 0 && op.start_us >= 0 ? e.time_us - op.start_us : -1;
+    op.chunks.push_back(c);
+}
+
+void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
+    ScanLine l;
+    CoreClass cls = scan_classify_core(e.message, &l);
+    if (cls == CoreClass::NotOurs) {
+        // The rest of a text that held a line end.
+        if (t->phase == Phase::CommandText && t->continuation_left-- > 0) {
+            append_to_last(&t->op, e);
+            std::string& texts = t->op.texts;
+            ScanLine joined;
+            std::string whole = texts.substr(t->op.lines.back().off, t->op.lines.back().len);
+            if (scan_classify_core(whole, &joined) == CoreClass::Ours && joined.flag) {
+                t->op.text = joined.text;
+                t->op.number = joined.number;
+                t->phase = Phase::CmdLen;
+            }
+            return;
+        }
+        if (t->phase == Phase::Done && t->continuation_left-- > 0) {
+            append_to_last(&t->op, e);
+            return;
+        }
+        if (t->skipping || !t->started) {
+            begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+            return;
+        }
+        damage(b, t, e.line, "not a line of this library's log (cut?): " + quoted(e.message));
+        return;
+    }
+    if (cls == CoreClass::UnknownSig) {
+        damage(b, t, e.line, "operation signature " + quoted(l.sig_text) + " is not known to this tool");
+        return;
+    }
+    t->continuation_left = 0;
+    if (l.sig == ScanSig::Session || t->phase == Phase::Session) {
+        on_session(b, t, e, l);
+        if (l.sig == ScanSig::Session) return;
+    }
+    if (t->phase == Phase::Done) emit_op(b, t);
+    if (t->phase != Phase::None) {
+        if (in_phase(b, t, e, l)) return;
+        if (!is_start(l)) {
+            bool bytes_due = t->phase == Phase::PreBytes || t->phase == Phase::Poll ||
+                             t->phase == Phase::ReadPoll || t->phase == Phase::ReadBytes;
+            bool byte_like = l.rest.size() <= 3 && l.rest.find(' ') == std::string::npos;
+            damage(b, t, e.line, bytes_due && byte_like
+                                     ? "a byte line that is not two hex digits: " + quoted(e.message)
+                                     : not_expected(e));
+            return;
+        }
+        if (t->phase == Phase::Poll) {
+            finish_question_without_reply(b, t, e.line);
+            if (t->phase == Phase::Done) emit_op(b, t);
+        } else {
+            damage(b, t, e.line, "a new operation begins before this one ended");
+        }
+    }
+    if (is_start(l)) {
+        start_op(b, t, e, l);
+    } else if (t->skipping || !t->started) {
+        begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+    } else {
+        damage(b, t, e.line, not_expected(e));
+    }
+}
+
+void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
+    BridgeLine bl;
+    scan_classify_bridge(e.message, &bl);
+    if (bl.method < 0 || bl.kind == BridgeKind::Other) return;
+    if (t->phase == Phase::Session) end_session_block(b, t, e.line);
+    if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
+    if (bl.kind == BridgeKind::Str) {
+        if (t->phase == Phase::Done) emit_op(b, t);
+        if (mid_op(*t)) damage(b, t, e.line, "a Java call begins inside another operation");
+        t->pending_java = scan_bridge_method(bl.method);
+        return;
+    }
+    bool flag = false;
+    ScanSig core = scan_bridge_core(bl.method, &flag);
+    if (t->phase == Phase::Done && core == t->op.sig) {
+        t->op.java = scan_bridge_method(bl.method);
+        t->op.java_result = bl.rest;
+        if (!t->op.flag_known) t->op.flag = flag;
+        emit_op(b, t);
+    } else if (t->phase == Phase::Done) {
+        emit_op(b, t);
+    } else if (mid_op(*t)) {
+        damage(b, t, e.line, "the Java call returned before its operation's lines ended");
+    }
+    t->pending_java.clear();
+}
+
+bool is_drop_notice(const LogEntry& e) {
+    return e.tag == "chatty" && (e.message.find(" identical ") != std::string::npos ||
+                                 e.message.find(" expire ") != std::string::npos);
+}
+
+void on_drop_notice(CaptureBuilder* b, const LogEntry& e) {
+    std::string reason = at_line(e.line, "the log daemon dropped lines: " + quoted(e.message));
+    bool ours = false;
+    for (ThreadState& t : b->threads) {
+        if (t.pid != e.pid) continue;
+        ours = true;
+        if (mid_op(t)) begin_skip(b, &t, e.line, reason, true);
+    }
+    if (!ours) return;
+    CaptureNote n;
+    n.first_line = n.last_line = e.line;
+    n.lines = 1;
+    n.reason = reason + " (whole operations may be missing)";
+    n.pid = e.pid;
+    push_note(b, n);
+}
+
+}  // namespace
+
+void capture_feed(CaptureBuilder* b, const LogEntry& e) {
+    b->last_line = e.line;
+    if (is_drop_notice(e)) {
+        on_drop_notice(b, e);
+        return;
+    }
+    bool core = e.tag == kCoreTag;
+    if (!core && e.tag != kBridgeTag) return;
+    b->saw_scanner = true;
+    ThreadState* t = find_thread(b, e.pid, e.tid);
+    if (t == nullptr) {
+        // A thread with no operation open makes room: processes that made
+        // one call each come and go without end.
+        for (size_t i = 0; b->threads.size() >= kCaptureMaxThreads && i < b->threads.size(); ++i) {
+            if (b->threads[i].phase != Phase::None) continue;
+            end_skip(b, &b->threads[i]);
+            b->threads.erase(b->threads.begin() + static_cast<long>(i));
+        }
+        if (b->threads.size() >= kCaptureMaxThreads) {
+            CaptureNote n;
+            n.first_line = n.last_line = e.line;
+            n.lines = 1;
+            n.reason = at_line(e.line, "more than " + std::to_string(kCaptureMaxThreads) +
+                                           " threads log; this one's lines are skipped");
+            push_note(b, n);
+            return;
+        }
+        b->threads.emplace_back();
+        t = &b->threads.back();
+        t->pid = e.pid;
+        t->tid = e.tid;
+    }
+    if (core) on_core(b, t, e);
+    else on_bridge(b, t, e);
+    if (e.time_us >= 0) b->last_time_us = e.time_us;
+    // Complete operations whose bridge line has not come go out without it.
+    for (ThreadState& other : b->threads) {
+        if (other.phase != Phase::Done) continue;
+        if (other.done_line == 0) other.done_line = e.line;
+        if (other.done_line + kCaptureBridgeWait < e.line) emit_op(b, &other);
+    }
+}
+
+void capture_damaged_line(CaptureBuilder* b, size_t line) {
+    std::string reason = at_line(line, "a cut or damaged line of the scanner's log");
+    bool any = false;
+    for (ThreadState& t : b->threads) {
+        if (!mid_op(t)) continue;
+        begin_skip(b, &t, line, reason, true);
+        any = true;
+    }
+    if (any) return;
+    CaptureNote n;
+    n.first_line = n.last_line = line;
+    n.lines = 1;
+    n.reason = reason;
+    push_note(b, n);
+}
+
+void capture_finish(CaptureBuilder* b) {
+    for (ThreadState& t : b->threads) {
+        if (t.phase == Phase::Session && t.hex_left == 0) t.phase = Phase::Done;
+        if (t.phase == Phase::Done) {
+            emit_op(b, &t);
+        } else if (mid_op(t)) {
+            begin_skip(b, &t, t.last_line, at_line(t.op.first_line, "the capture ends inside this operation"),
+                       false);
+        }
+        end_skip(b, &t);
+    }
+}
+
+bool capture_next(CaptureBuilder* b, CaptureEvent* out) {
+    if (b->events.empty()) return false;
+    *out = std::move(b->events.front());
+    b->events.pop_front();
+    return true;
+}
+
+std::string capture_op_text(const CapturedOp& op, size_t i) {
+    const ExpectedLine& l = op.lines[i];
+    return op.texts.substr(l.off, l.len);
+}
+
+std::string capture_op_call(const CapturedOp& op) {
+    std::string args;
+    const char* flag = op.flag ? "true" : "false";
+    switch (op.sig) {
+        case ScanSig::OpenDev: args = flag; break;
+        case ScanSig::EnableType:
+            args = std::string(flag) + ", " + (op.number_known ? std::to_string(op.number) : "?");
+            break;
+        case ScanSig::SetTimeout:
+        case ScanSig::TypeCheck:
+        case ScanSig::QueryData: args = std::to_string(op.number); break;
+        case ScanSig::SetCommand:
+            if (op.null_text) {
+                args = "NULL";
+                break;
+            }
+            args = "\"";
+            for (unsigned char c : op.text) {
+                char hex[8];
+                if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+                    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                    args += hex;
+                } else {
+                    args += static_cast<char>(c);
+                }
+            }
+            args += "\"";
+            break;
+        default: break;
+    }
+    if (op.sig == ScanSig::Session) {
+        size_t from = op.sig_text.find("scan_session_");
+        size_t to = op.sig_text.find('(', from);
+        return op.sig_text.substr(from, to - from) + "(...)";
+    }
+    return std::string(scan_sig_call(op.sig)) + "(" + args + ")";
+}
+
+std::string capture_normalize(const std::string& text) {
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+        size_t end = text.find('\n', start);
+        size_t stop = end == std::string::npos ? text.size() : end;
+        size_t kept = stop;
+        while (kept > start && (text[kept - 1] == ' ' || text[kept - 1] == '\t' ||
+                                text[kept - 1] == '\r')) {
+            --kept;
+        }
+        if (start > 0) out += '\n';
+        out.append(text, start, kept - start);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
+    // Kept from an attempt's ends. The replay can only send late (it sees
+    // the reference line after the library wrote it, and a loaded machine
+    // wakes it later still), so more is kept from the end.
+    constexpr int64_t kEarlyUs = 1500;
+    constexpr int64_t kLateUs = 4000;
+    std::vector<int64_t> out;
+    int64_t free_us = 0;     // the previous chunk has left the line
+    int64_t last_attempt = -1;
+    int64_t resume_us = -1;  // after a dropped tail: when the read waits again
+    for (const InChunk& c : op.chunks) {
+        int64_t lo, hi;
+        if (c.tail) {
+            lo = hi = 0;
+        } else if (resume_us >= 0) {
+            // The attempts whose time went by while the tail was read are
+            // skipped; the first one that waits ends at the next deadline.
+            int64_t first_deadline = (resume_us / kAttemptUs + 1) * kAttemptUs;
+            lo = (c.errors_before == 0 ? resume_us : first_deadline + (c.errors_before - 1) * kAttemptUs) +
+                 kEarlyUs;
+            hi = first_deadline + c.errors_before * kAttemptUs - kLateUs;
+        } else if (last_attempt < 0) {
+            lo = c.errors_before * kAttemptUs + kEarlyUs;
+            hi = (c.errors_before + 1) * kAttemptUs - kLateUs;
+        } else if (c.errors_before > 0) {
+            lo = (last_attempt + 1 + c.errors_before) * kAttemptUs + kEarlyUs;
+            hi = (last_attempt + 2 + c.errors_before) * kAttemptUs - kLateUs;
+        } else {
+            // Read in the same attempt or the next: no failed read between.
+            lo = free_us;
+            hi = (last_attempt + 2) * kAttemptUs - kLateUs;
+        }
+        int64_t target = c.offset_us >= 0 ? c.offset_us : (lo + hi) / 2;
+        if (target > hi) target = hi;
+        if (target < lo) target = lo;
+        if (target < free_us) target = free_us;
+        size_t n = c.bytes.empty() ? 1 : c.bytes.size();
+        free_us = target + static_cast<int64_t>(line_time_us(n));
+        last_attempt = free_us / kAttemptUs;
+        resume_us = c.tail ? free_us + kBatchUs + kScanQuietUs : -1;
+        out.push_back(target);
+    }
+    return out;
+}

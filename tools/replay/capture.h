@@ -1,0 +1,191 @@
+// Rebuilding the scanner operations of a logcat capture, free of any I/O.
+//
+// Entries go in one at a time (from logcat_feed), in capture order; every
+// operation comes out once it is complete, with the core's lines as the
+// capture shows them, what the engine sent and when, the call and its
+// arguments, and the Java call that made it where the bridge logged one.
+// Lines that cannot be used come out as notes with their line numbers.
+// Memory stays bounded whatever the capture's size: at most one open
+// operation per thread, kCaptureMaxThreads threads, kCaptureMaxOpLines
+// lines per operation.
+//
+// Usage:
+//   CaptureBuilder b;
+//   for each LogEntry e:  capture_feed(&b, e);
+//   for each damaged line: capture_damaged_line(&b, number);
+//   capture_finish(&b);                     // at the end of the capture
+//   CaptureEvent ev;
+//   while (capture_next(&b, &ev)) ...       // after any of the calls above
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "logcat.h"
+#include "reply.h"
+#include "scanlog.h"
+
+constexpr size_t kCaptureMaxThreads = 32;
+// A scan data read of a full buffer, 100 failed reads and the rest.
+constexpr size_t kCaptureMaxOpLines = kScanBufLen + 256;
+// Longest command text rebuilt from a "command longer than" line.
+constexpr int kCaptureMaxCommandText = 65536;
+
+// What the device looked like to the operation.
+enum class PortShape {
+    Pty,           // there, configurable
+    Missing,       // the open failed
+    NotTty,        // opened, but cannot be configured
+    WriteBlocked,  // the frame could not be written
+};
+
+// One capture line of the operation; its text is in CapturedOp::texts.
+struct ExpectedLine {
+    size_t line;
+    char prio;
+    uint32_t off;
+    uint32_t len;
+};
+
+// Bytes that reached the library together.
+struct InChunk {
+    std::vector<uint8_t> bytes;
+    int errors_before = 0;   // failed-read lines since the previous chunk or the reference line
+    int64_t offset_us = -1;  // first byte after the reference line, -1 where the capture has no times
+    bool tail = false;       // the tail of an earlier message, dropped by a scan data read
+};
+
+struct CapturedOp {
+    ScanSig sig = ScanSig::Uart;
+    int pid = -1;
+    int tid = -1;
+    // Arguments. `flag`: open / enable; `number`: type index, timeout,
+    // setting number; `text`: command bytes (null_text: a null command).
+    bool flag = true;
+    bool flag_known = false;    // the log shows open/close, enable/disable
+    int number = 0;
+    std::string text;
+    bool null_text = false;
+    bool number_known = false;  // the log shows the type index
+    PortShape shape = PortShape::Pty;
+
+    std::vector<ExpectedLine> lines;
+    std::string texts;
+    std::vector<InChunk> chunks;
+    size_t first_line = 0;
+    size_t last_line = 0;
+    int64_t start_us = -1;
+    int64_t end_us = -1;
+    int64_t gap_us = -1;        // since the scanner's previous line
+    std::string sig_text;       // a session function's signature
+    std::vector<std::vector<uint8_t>> written;  // a session's frames, as logged
+    std::string java;           // the Java method that made the call, "" when unknown
+    std::string java_result;    // its log line's result, e.g. "[enable=1]"
+};
+
+// Lines that were not replayed. `damage` is false for an operation that
+// the capture cut at its start or its end, true for everything else.
+struct CaptureNote {
+    size_t first_line = 0;
+    size_t last_line = 0;
+    size_t lines = 0;
+    std::string reason;
+    bool damage = true;
+    int pid = -1;
+    int tid = -1;
+};
+
+struct CaptureEvent {
+    bool is_op = false;
+    CapturedOp op;
+    CaptureNote note;
+};
+
+enum class Phase {
+    None,         // no operation open
+    PreBytes,     // the frame's byte lines logged before the port opens
+    QueryLen,     // query: "writelength" next
+    CmdLen,       // free command: the frame's "length" next
+    CommandText,  // free command: more lines of a text that held a line end
+    PreOpen,      // prepared; the port opens next
+    Config,       // "Standard baud" seen; the summary or a failure next
+    Ready,        // configured; the write or the first read next
+    Poll,         // question: reply bytes and failed reads
+    Answer,       // question: a reply is in; its answer line next (or more bytes)
+    ReadPoll,     // scan data read: failed reads, a dropped tail, the length
+    ReadBytes,    // scan data read: the byte lines of "length = N"
+    Done,         // complete; kept until the thread's next line (the bridge's)
+    Session,      // lines of one call of a held-port session function
+};
+
+struct ThreadState {
+    int pid = -1;
+    int tid = -1;
+    bool started = false;      // an operation began here since the capture started
+    bool sig_known = false;
+    Phase phase = Phase::None;
+    CapturedOp op;
+    int pre_left = 0;          // byte lines still due
+    std::vector<uint8_t> frame;
+    ReplyStream stream;
+    int errors = 0;            // failed reads since the last chunk or the reference line
+    int errors_total = 0;
+    int64_t ref_us = -1;
+    int byte_attempts = 0;     // attempts of the poll that brought bytes, as far as the log tells
+    int64_t last_window = -1;  // the attempt of the last byte line, where the capture has times
+    bool chunk_open = false;
+    int64_t last_byte_us = -1;
+    int continuation_left = 0;  // lines a value text with line ends may still take
+    bool skipping = false;
+    CaptureNote note;           // the skip in progress
+    std::string pending_java;   // a "[str=" line: sendCommand logs before its core call
+    size_t last_line = 0;
+    size_t done_line = 0;       // the capture line at which the operation was complete
+    // A session call: the bytes its hex lines still owe, their direction,
+    // and the kinds of lines that begin an exchange seen so far.
+    int hex_left = 0;
+    bool hex_out = false;
+    unsigned starts_seen = 0;
+};
+
+// Most bytes one session log block may announce: a dropped tail is read to
+// its end, however long; beyond this the count is not believed.
+constexpr int kCaptureMaxSessionBytes = 65536;
+
+// A complete operation waits this many capture lines for its bridge line
+// before it goes out without one (a native caller logs none).
+constexpr size_t kCaptureBridgeWait = 64;
+
+struct CaptureBuilder {
+    std::vector<ThreadState> threads;
+    std::deque<CaptureEvent> events;
+    int64_t last_time_us = -1;  // of the scanner's latest line
+    size_t last_line = 0;
+    bool saw_scanner = false;  // any line of the scanner's tags
+};
+
+void capture_feed(CaptureBuilder* b, const LogEntry& e);
+void capture_damaged_line(CaptureBuilder* b, size_t line);
+void capture_finish(CaptureBuilder* b);
+bool capture_next(CaptureBuilder* b, CaptureEvent* out);
+
+// Line i of the operation, its text as the capture shows it.
+std::string capture_op_text(const CapturedOp& op, size_t i);
+
+// The call as text: "scan_type_check(3)", "scan_set_command(\"AB\")".
+std::string capture_op_call(const CapturedOp& op);
+
+// Both sides of a comparison in one form: each line of the text without
+// trailing blanks and '\r', empty last lines dropped.
+std::string capture_normalize(const std::string& text);
+
+// When each chunk of the operation should start to arrive, in
+// microseconds after its reference line (the question's write line, the
+// scan data read's configuration line), so that the library's attempts
+// see what they saw in the capture: each chunk in the 10 ms attempt that
+// its failed-read lines put it in, at the capture's own time where the
+// capture has times and that time fits, else in the middle of the attempt.
+std::vector<int64_t> capture_chunk_times(const CapturedOp& op);

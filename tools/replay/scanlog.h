@@ -1,0 +1,120 @@
+// The scanner's own log lines, free of any I/O: which function wrote a
+// message (its signature text, the first "%s" of every line) and what the
+// message says.
+//
+// Usage:
+//   ScanLine l;
+//   switch (scan_classify_core(message, &l)) {     // tag SCANLIB_CORE
+//   case CoreClass::Ours: ... l.sig, l.kind, l.number, l.bytes ...
+//   case CoreClass::UnknownSig: ... l.sig_text is the unknown signature ...
+//   case CoreClass::NotOurs: ... a cut or foreign line ...
+//   }
+//   BridgeLine b;
+//   scan_classify_bridge(message, &b);              // tag SCANLIB_JNI
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr char kCoreTag[] = "SCANLIB_CORE";
+constexpr char kBridgeTag[] = "SCANLIB_JNI";
+
+// The functions that log under SCANLIB_CORE.
+enum class ScanSig {
+    OpenDev,     // int scan_open_dev(bool)
+    EnableType,  // int scan_enable_type(bool, int)
+    SetTimeout,  // int scan_set_timeout(int)
+    SetCommand,  // int scan_set_command(const char *)
+    Profile,     // int profile_scan_type()
+    TypeCheck,   // bool scan_type_check(int)
+    GetTimeout,  // char *scan_get_timeout()
+    QueryData,   // char *scan_query_data(int)
+    ReadData,    // char *scan_read_data()
+    Uart,        // int set_uart_parm(int, unsigned int, int, char, int)
+    Session,     // a held-port session function, "... scan_session_NAME(...)"
+};
+constexpr int kPerCallSigs = 9;  // OpenDev .. ReadData
+
+const char* scan_sig_text(ScanSig sig);  // not for Session
+const char* scan_sig_call(ScanSig sig);  // "scan_type_check" ...
+
+enum class LineKind {
+    Other,         // a line of a known function that is none of the below (a value text)
+    Byte,          // "XX": one byte in hex
+    OpenFail,      // "open device fail! Fd = %d"
+    CfgFail,       // "set uart parm fail! ret = %d"
+    WriteOk,       // "<what> successful! ret = %d"; flag: open / enable
+    WriteFail,     // "<what> fail! ret = %d"; flag as WriteOk
+    ReplyError,    // "check type error! ret = %d"
+    ReadError,     // "read data error! ret = %d"
+    Length,        // "length = %d" (scan data read, free command frame)
+    TypeIs,        // "type = %d"
+    Enable,        // "[enable=%d]"
+    InvalidType,   // "invalid type index! type = %d"
+    TimeoutRange,  // "timeout out of range -999..9999! time = %d"
+    TimeIs,        // "time = %d, timeArray = %s"
+    CommandNull,   // "command is null!"
+    CommandLong,   // "command longer than %d bytes! length = %d"; number: the length
+    CommandIs,     // "command = %s, length = %d"; text, number; flag: the ", length" end was seen
+    QueryCommand,  // "commandlength = %d, commandArray = %s"; number: the length, text
+    QueryWriteLen, // "writelength = %d"
+    NoMemory,      // "no memory for the result!"
+    Dropped,       // "dropped %d bytes: tail of an earlier message"
+    UartBaud,      // "Standard baud" / "Custom baud"
+    UartSummary,   // "nSpeed = %d,nBits = %d,nEvent = %c,nStop = %d"
+    // The held-port session's lines.
+    SOpen,         // "open %s fd = %d, 115200 8N1"; number: fd
+    SOpenFail,     // "open device fail! errno = %d"
+    SBusy,         // "port busy! errno = %d"
+    SCfgFail,      // "set uart parm fail! errno = %d"
+    SWrite,        // "write %d bytes"
+    SWriteFail,    // "write fail! errno = %d"
+    SReply,        // "reply %d bytes"
+    SScan,         // "scan %d bytes"
+    SNoAnswer,     // "no answer"
+    SAnswer,       // "answer %s"; text
+    SReadFail,     // "read fail! errno = %d"
+    SPollFail,     // "poll fail! errno = %d"
+    SHungUp,       // "port hung up"
+    SClose,        // "close fd = %d"
+    SHex,          // "> HEX..." (flag: written) or "< HEX..." (read), 1 to 16 bytes
+};
+
+// Most bytes on one session hex line.
+constexpr size_t kHexLineMax = 16;
+
+struct ScanLine {
+    ScanSig sig = ScanSig::Uart;
+    std::string sig_text;    // the signature as logged
+    LineKind kind = LineKind::Other;
+    std::string rest;        // the message after "signature, "
+    int number = 0;
+    bool flag = false;
+    std::string text;
+    uint8_t bytes[kHexLineMax] = {};
+    size_t nbytes = 0;
+};
+
+enum class CoreClass { Ours, UnknownSig, NotOurs };
+
+CoreClass scan_classify_core(const std::string& message, ScanLine* out);
+
+// The Java bridge's adapters, in the order of the native method table
+// (readData logs nothing and has no entry).
+enum class BridgeKind { Ret, Enable, Data, Str, Other };
+
+struct BridgeLine {
+    int method = -1;  // index into the adapters, -1 for registration lines and others
+    BridgeKind kind = BridgeKind::Other;
+    std::string rest;  // after "signature, "
+};
+
+void scan_classify_bridge(const std::string& message, BridgeLine* out);
+const char* scan_bridge_method(int method);  // "checkType" ...
+// The core function an adapter calls; *flag: its bool argument
+// (openDev: true, closeDev: false, enableType: true, disableType: false).
+ScanSig scan_bridge_core(int method, bool* flag);
+
+// Parses a whole optional '-' and decimal digits within int.
+bool scan_parse_int(const char* p, size_t n, int* out);
