@@ -41,7 +41,8 @@ const long kCloseBoundMs = 1500;
 const long kStopBoundMs = 50;
 // On the session a request wakes the wait and runs at once, behind at most
 // a scan still arriving (40 bytes and the 20 ms quiet gap); stop and close
-// wake the wait. Targets a few ms and 50 ms; the bounds are generous.
+// (here while scanning, 200 ms into a silent wait) wake the wait. Targets
+// a few ms and 50 ms; the bounds are generous.
 const long kSessionAnswerBoundMs = 200;
 const long kSessionStopBoundMs = 200;
 const int kMinGapMs = 20;
@@ -193,8 +194,11 @@ TEST_F(JvmScanner, SessionScansAtRandomMomentsWithRequests) {
     user.join();
     expect_scenario("session scenario", run, sent,
                     {20, kSessionAnswerBoundMs, kSessionStopBoundMs, kSessionStopBoundMs});
-    printf("second scanner: onError %s, its request %s\n", run.results["busy.error"].c_str(),
-           run.results["busy.request"].c_str());
+    printf("second scanner: onError %s, its request %s; a question right after the stop: %s "
+           "after %s ms\n", run.results["busy.error"].c_str(), run.results["busy.request"].c_str(),
+           run.results["afterstop"].c_str(), run.results["afterstop.ms"].c_str());
+    EXPECT_EQ("1234", run.results["afterstop"]);
+    EXPECT_LE(atol(run.results["afterstop.ms"].c_str()), kSessionAnswerBoundMs);
     EXPECT_EQ("PORT_BUSY", run.results["busy.error"]);
     EXPECT_EQ("PORT_BUSY", run.results["busy.request"]);
     EXPECT_EQ(0u, run.results.count("busy.scan"));

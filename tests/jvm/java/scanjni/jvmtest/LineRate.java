@@ -40,7 +40,9 @@ import java.util.concurrent.atomic.AtomicInteger;
  * request every 100 ms, a timeout write among the questions. Before it
  * stops, a second scanner on the same port starts scanning and reports
  * "@ busy.error REASON" (its onError within 3 s) and "@ busy.request
- * REASON" (a question of its own).
+ * REASON" (a question of its own); after the stop it asks one question
+ * ("@ afterstop VALUE", "@ afterstop.ms MS" from the stop), and it closes
+ * while scanning again, 200 ms into a silent wait.
  */
 public final class LineRate {
     private static final String END = "END";
@@ -49,6 +51,7 @@ public final class LineRate {
     private static final long MAX_RUN_MS = 20000;
     private static final long ANSWER_WAIT_MS = 5000;
     private static final long BUSY_WAIT_MS = 3000;
+    private static final long SETTLE_MS = 200;
 
     private LineRate() {
     }
@@ -165,6 +168,14 @@ public final class LineRate {
         long t = System.nanoTime();
         scanner.stopScanning();
         long stopMs = (System.nanoTime() - t) / 1_000_000;
+        if (session) {
+            // A question right after the stop, then close while scanning
+            // again, a silent wait in progress.
+            Report.line("afterstop", outcome(scanner.engineTimeout()));
+            Report.line("afterstop.ms", Long.toString((System.nanoTime() - t) / 1_000_000));
+            scanner.startScanning(app, delivered::add);
+            Thread.sleep(SETTLE_MS);
+        }
         t = System.nanoTime();
         scanner.close();
         long closeMs = (System.nanoTime() - t) / 1_000_000;
