@@ -46,6 +46,14 @@ const long kStopBoundMs = 50;
 const long kSessionAnswerBoundMs = 200;
 const long kSessionStopBoundMs = 200;
 const int kMinGapMs = 20;
+const int kBurstScans = 16;
+const milliseconds kBurstScanGap(50);
+
+std::string repeated_words(const std::string& word, int n) {
+    std::string s;
+    for (int i = 0; i < n; i++) s += (i > 0 ? " " : "") + word;
+    return s;
+}
 const int kMaxGapMs = 250;
 
 // Scans sized like real barcodes, 13 and 40 bytes, each one unique.
@@ -202,6 +210,38 @@ TEST_F(JvmScanner, SessionScansAtRandomMomentsWithRequests) {
     EXPECT_EQ("PORT_BUSY", run.results["busy.error"]);
     EXPECT_EQ("PORT_BUSY", run.results["busy.request"]);
     EXPECT_EQ(0u, run.results.count("busy.scan"));
+}
+
+// Eight questions queued at once that a silent engine leaves unanswered
+// (100 ms each), while it sends a scan every 50 ms: the session keeps a
+// few scans while requests run, and the scanner takes them after each
+// request, so none is lost to the run of requests.
+TEST_F(JvmScanner, SessionScansDuringARunOfUnansweredQuestions) {
+    SimFault silence;
+    silence.kind = SimFaultKind::Silence;
+    sim_set_persistent_fault(sim, silence);
+    std::vector<std::string> sent;
+    std::thread engine([&] {
+        if (!sim_wait_frames(sim, 2, 20000)) return;  // the open frame and the first question
+        for (int i = 0; i <= kBurstScans; i++) {
+            std::string text = i < kBurstScans ? scan_text(i) : "END";
+            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
+                                        SimScanTrigger::AfterDelay));
+            if (i < kBurstScans) sent.push_back(text);
+            std::this_thread::sleep_for(kBurstScanGap);
+        }
+    });
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.Burst", {});
+    engine.join();
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("ok", run.results["end"]);
+    std::vector<std::string> delivered;
+    for (const std::string& label : run.labels)
+        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    printf("run of unanswered questions: %zu of %zu scans delivered\n", delivered.size(),
+           sent.size());
+    EXPECT_EQ(sent, delivered);
+    EXPECT_EQ(repeated_words("NO_ANSWER", 8), run.results["answers"]);
 }
 
 }  // namespace

@@ -483,6 +483,7 @@ public final class BarcodeScanner implements Closeable {
             }
             if (request != null) {
                 request.run();
+                collect();
             } else if (reading == null) {
                 port.release();
             } else {
@@ -491,9 +492,20 @@ public final class BarcodeScanner implements Closeable {
         }
     }
 
-    /** One step of scanning; an engine that throws ends the period. */
+    /** While scanning, the scans kept during the request just run. */
+    private void collect() {
+        ScanPeriod current;
+        synchronized (lock) {
+            current = period;
+        }
+        if (current != null) {
+            scanning(current, () -> port.collect(current));
+        }
+    }
+
+    /** One step of scanning: a wait on the session, or a per-call read. */
     private void scan(ScanPeriod reading) {
-        try {
+        scanning(reading, () -> {
             if (!port.step(reading)) {
                 String data = engine.readData();
                 if (data == null) {
@@ -502,6 +514,13 @@ public final class BarcodeScanner implements Closeable {
                     reading.scanText(data);
                 }
             }
+        });
+    }
+
+    /** Runs a step of scanning; an engine that throws ends the period. */
+    private void scanning(ScanPeriod reading, Runnable step) {
+        try {
+            step.run();
         } catch (Throwable t) {
             port.release();
             synchronized (lock) {

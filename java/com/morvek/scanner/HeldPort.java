@@ -71,17 +71,36 @@ final class HeldPort {
             open(period);
             return offered;
         }
+        take(period, WAIT_MS);
+        return true;
+    }
+
+    /**
+     * After a request while scanning: hands the period the scans that the
+     * session kept while requests ran, without waiting for new ones, so
+     * that a run of queued requests never lets more pile up than the
+     * session keeps.
+     */
+    void collect(ScanPeriod period) {
+        while (session != null && take(period, 0)) {
+            // one more
+        }
+    }
+
+    /** One wait on the session; true when it gave a scan. */
+    private boolean take(ScanPeriod period, int timeoutMs) {
         ScanData scan;
         try {
-            scan = session.awaitScan(WAIT_MS);
+            scan = session.awaitScan(timeoutMs);
         } catch (ScannerException e) {
             drop();
             period.portMissing();
-            return true;
+            return false;
         }
-        if (scan != null) {
-            period.scan(scan);
+        if (scan == null) {
+            return false;
         }
+        period.scan(scan);
         return true;
     }
 
