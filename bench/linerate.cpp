@@ -49,10 +49,6 @@ void queue_scan(SimRunner* sim, size_t n) {
 void bench_line_rate(SimRunner* sim, int scale) {
     SimLine line;
     sim_set_line(sim, line);
-    long probe = thread_reads();
-    long probe_cost = thread_reads() - probe;
-    long wake_probe = thread_wakeups();
-    long wake_probe_cost = thread_wakeups() - wake_probe;
     unsigned long slack = static_cast<unsigned long>(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
     for (unsigned long slack_ns : {slack, kLargeSlackNs}) {
         prctl(PR_SET_TIMERSLACK, slack_ns, 0, 0, 0);
@@ -66,14 +62,13 @@ void bench_line_rate(SimRunner* sim, int scale) {
             for (int i = 0; i < reps; ++i) {
                 sim_clear_records(sim);
                 if (op.scan_bytes) queue_scan(sim, op.scan_bytes);
-                long reads_before = thread_reads();
-                long wakeups_before = thread_wakeups();
+                ThreadCounts before = thread_counts();
                 int64_t start = sim_now_us();
                 op.fn();
                 int64_t end = sim_now_us();
-                wakeups.push_back(
-                    static_cast<double>(thread_wakeups() - wakeups_before - wake_probe_cost));
-                reads.push_back(static_cast<double>(thread_reads() - reads_before - probe_cost));
+                ThreadCounts made = thread_counts_since(before);
+                wakeups.push_back(static_cast<double>(made.wakeups));
+                reads.push_back(static_cast<double>(made.reads));
                 std::vector<SimSentByte> sent = sim_sent(sim);
                 if (sent.empty()) continue;
                 call_us.push_back(static_cast<double>(end - start));

@@ -15,6 +15,7 @@
 
 #include "devns.h"
 #include "linerate.h"
+#include "session.h"
 #include "raw_cycle.h"
 #include "scanjni.h"
 #include "sim_runner.h"
@@ -139,6 +140,12 @@ int main(int argc, char** argv) {
     }
     // Scan data goes out 2 ms after the library's configuration.
     sim_set_settle_ms(g_sim, 2);
+    if (argc > 1 && strcmp(argv[1], "--session") == 0) {
+        bench_session(g_sim);
+        sim_destroy(g_sim);
+        devns_teardown();
+        return 0;
+    }
     if (argc > 1 && strcmp(argv[1], "--line-rate") == 0) {
         bench_line_rate(g_sim, 1);
         sim_destroy(g_sim);
@@ -192,6 +199,7 @@ int main(int argc, char** argv) {
     byte_line_cost();
     threads(10);
     bench_line_rate(g_sim, scale);
+    bench_session(g_sim);
     sim_destroy(g_sim);
     devns_teardown();
     return 0;

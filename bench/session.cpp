@@ -24,22 +24,6 @@ const int kWaitMs = 1000;        // a session's scan wait, as BarcodeScanner mak
 const int kQuestions = 12;       // questions asked while scanning, per way
 const int kQuestionGapMs = 280;  // between two questions (plus up to 40 ms at random)
 
-// What taking a count costs in the count itself.
-long probe_cost(long (*count)()) {
-    long before = count();
-    return count() - before;
-}
-
-long probe_reads() {
-    static const long cost = probe_cost(thread_reads);
-    return cost;
-}
-
-long probe_wakeups() {
-    static const long cost = probe_cost(thread_wakeups);
-    return cost;
-}
-
 // What one way of reaching the engine does on the port thread: wait for a
 // scan (a per-call read, or a session wait), and answer a question.
 struct Way {
@@ -120,10 +104,11 @@ void questions_while_scanning(const Way& w, std::vector<double>* answer_ms, doub
 // One second of waiting with nothing to scan: wakeups, reads and log lines.
 void idle_second(const Way& w, long* wakeups, long* reads, size_t* lines) {
     hostlog_capture(1);
-    long w0 = thread_wakeups(), r0 = thread_reads();
+    ThreadCounts before = thread_counts();
     wait_for_scan(w);
-    *wakeups = thread_wakeups() - w0 - probe_wakeups();
-    *reads = thread_reads() - r0 - probe_reads();
+    ThreadCounts made = thread_counts_since(before);
+    *wakeups = made.wakeups;
+    *reads = made.reads;
     *lines = hostlog_count();
     hostlog_capture(0);
 }
@@ -167,11 +152,12 @@ void bench_session(SimRunner* sim) {
                                             w.session ? SimScanTrigger::AfterDelay
                                                       : SimScanTrigger::AfterConfigure,
                                             5));
-                long r0 = thread_reads(), w0 = thread_wakeups();
+                ThreadCounts before = thread_counts();
                 wait_for_scan(w);
                 int64_t end = sim_now_us();
-                reads.push_back(static_cast<double>(thread_reads() - r0 - probe_reads()));
-                wakeups.push_back(static_cast<double>(thread_wakeups() - w0 - probe_wakeups()));
+                ThreadCounts made = thread_counts_since(before);
+                reads.push_back(static_cast<double>(made.reads));
+                wakeups.push_back(static_cast<double>(made.wakeups));
                 std::vector<SimSentByte> sent = sim_sent(sim);
                 if (!sent.empty()) after_us.push_back(static_cast<double>(end - sent.back().t_us));
                 sim_wait_output_idle(sim, 2000);

@@ -17,10 +17,34 @@ long thread_number(const char* path, const char* format) {
     return n;
 }
 
+ThreadCounts take() {
+    ThreadCounts c;
+    c.reads = thread_number("/proc/thread-self/io", "syscr: %ld");
+    c.wakeups = thread_number("/proc/thread-self/status", "voluntary_ctxt_switches: %ld");
+    return c;
+}
+
+ThreadCounts difference(const ThreadCounts& later, const ThreadCounts& before) {
+    return {later.reads - before.reads, later.wakeups - before.wakeups};
+}
+
+// What one take costs: two takes in a row differ by it. Measured once, by
+// the first thread_counts, before it takes its own count.
+const ThreadCounts& take_cost() {
+    static const ThreadCounts cost = [] {
+        ThreadCounts first = take();
+        return difference(take(), first);
+    }();
+    return cost;
+}
+
 }  // namespace
 
-long thread_reads() { return thread_number("/proc/thread-self/io", "syscr: %ld"); }
+ThreadCounts thread_counts() {
+    take_cost();
+    return take();
+}
 
-long thread_wakeups() {
-    return thread_number("/proc/thread-self/status", "voluntary_ctxt_switches: %ld");
+ThreadCounts thread_counts_since(const ThreadCounts& before) {
+    return difference(difference(take(), before), take_cost());
 }

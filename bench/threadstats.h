@@ -2,10 +2,14 @@
 // its calls down.
 #pragma once
 
-// Read-type system calls this thread has made so far ("syscr"); -1 when
-// the kernel does not tell.
-long thread_reads();
+struct ThreadCounts {
+    long reads;    // read-type system calls ("syscr")
+    long wakeups;  // times the thread blocked and was woken (voluntary context switches)
+};
 
-// Times this thread has blocked and been woken again so far (voluntary
-// context switches); -1 when the kernel does not tell.
-long thread_wakeups();
+// The counts so far; -1 in a field the kernel does not tell.
+ThreadCounts thread_counts();
+
+// What the thread did since `before` (taken with thread_counts), less what
+// taking the counts costs in the counts themselves.
+ThreadCounts thread_counts_since(const ThreadCounts& before);

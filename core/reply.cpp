@@ -111,3 +111,9 @@ size_t query_reply_value(const unsigned char *reply, size_t n, const char *echo,
     value[k] = '\0';
     return k;
 }
+
+bool answers_echo(const unsigned char *msg, size_t n, const char *echo, size_t echo_len)
+{
+    return echo_len > 0 && n >= echo_len + 2 && memcmp(msg, echo, echo_len) == 0 &&
+           (msg[n - 2] == kAck || msg[n - 2] == kNak);
+}

@@ -11,6 +11,9 @@
 #include <stddef.h>
 
 constexpr unsigned char kAck = 0x06;
+// What the engine puts in the ACK byte's place when it refuses a question
+// (a setting it does not know).
+constexpr unsigned char kNak = 0x15;
 constexpr size_t kReplyBufLen = 16;
 constexpr size_t kScanBufLen = 8192;
 
@@ -84,5 +87,10 @@ bool reply_echo_at(const unsigned char *reply, size_t n, const char *echo, size_
 // stands between the echo and the ACK byte.
 size_t query_reply_value(const unsigned char *reply, size_t n, const char *echo, size_t echo_len,
                          char *value);
+
+// True when the message is the engine's answer to a question whose echo
+// is given: it begins with the echo and ends in an ACK or NAK byte and one
+// final byte. Scan data never has that shape right after the question.
+bool answers_echo(const unsigned char *msg, size_t n, const char *echo, size_t echo_len);
 
 #endif

@@ -66,7 +66,7 @@ SCANJNI_EXPORT int scan_session_profile(ScanSession *s);
 // The three questions, in one exchange each. check_type returns 1 when
 // the type is enabled, 0 when disabled; get_timeout writes the four
 // characters and a zero into value and returns 4; query writes the value
-// text (at most 12 characters) and a zero into value and returns its
+// text (at most 15 characters) and a zero into value and returns its
 // length. Otherwise a negative ScanSessionError.
 SCANJNI_EXPORT int scan_session_check_type(ScanSession *s, int type);
 SCANJNI_EXPORT int scan_session_get_timeout(ScanSession *s, char value[5]);

@@ -102,8 +102,9 @@ MessageEnd session_finish_message(ScanSession *s, const char *sig, bool ready, b
 {
     SessionMessage *m = &s->incoming;
     int64_t give_up_us = m->first_us + kScanMessageMaxMs * 1000;
+    bool arriving = ready;
     while (m->len < kScanBufLen) {
-        if (!ready) {
+        if (!arriving) {
             // The message is over once the line stays quiet for the gap
             // after its latest bytes.
             int64_t quiet_us = m->last_us + kScanQuietGapMs * 1000;
@@ -115,20 +116,36 @@ MessageEnd session_finish_message(ScanSession *s, const char *sig, bool ready, b
             if (in == SessionInput::Lost)
                 return MessageEnd::Lost;
         }
-        // Bytes are arriving: let a batch gather before the read.
+        // Bytes are arriving: let a batch gather, then look without
+        // waiting (a wake is seen there too). While the line stays busy,
+        // that is one wakeup a batch.
         port_sleep_until(earlier_us(port_now_us() + kBatchUs, give_up_us));
+        SessionInput in = session_wait_input(s, sig, port_now_us(), wakeable);
+        if (in == SessionInput::Woken)
+            return MessageEnd::Woken;
+        if (in == SessionInput::Lost)
+            return MessageEnd::Lost;
+        arriving = in == SessionInput::Ready;
+        if (!arriving)
+            continue;
         if (!session_read(s, sig))
             return MessageEnd::Lost;
         if (m->last_us >= give_up_us)
             break;
-        ready = false;
     }
     return MessageEnd::Ended;
 }
 
-void session_keep_scan(ScanSession *s, const char *sig)
+bool session_keep_scan(ScanSession *s, const char *sig)
 {
     SessionMessage *m = &s->incoming;
+    if (answers_echo(m->bytes, m->len, s->awaited_echo, s->awaited_echo_len)) {
+        CORE_LOG(PRIO_DEBUG, "%s, reply %d bytes", sig, static_cast<int>(m->len));
+        log_hex_lines(sig, "<", m->bytes, m->len);
+        s->awaited_echo_len = 0;
+        m->len = 0;
+        return false;
+    }
     CORE_LOG(PRIO_DEBUG, "%s, scan %d bytes", sig, static_cast<int>(m->len));
     log_hex_lines(sig, "<", m->bytes, m->len);
     if (s->pending_count == kPendingScans) {
@@ -143,6 +160,7 @@ void session_keep_scan(ScanSession *s, const char *sig)
         s->pending_count++;
     }
     m->len = 0;
+    return true;
 }
 
 int session_settle_input(ScanSession *s, const char *sig)
@@ -183,24 +201,28 @@ int scan_session_wait_scan(ScanSession *s, int timeout_ms, unsigned char *buf, s
         return hand_out(s, buf, cap, first_byte_us);
     FineSlack fine;
 
-    bool ready = false;
-    if (s->incoming.len == 0) {
-        int64_t wait_us = timeout_ms > 0 ? static_cast<int64_t>(timeout_ms) * 1000 : 0;
-        SessionInput in = session_wait_input(s, sig, port_now_us() + wait_us, true);
-        if (in == SessionInput::Lost)
+    int64_t wait_us = timeout_ms > 0 ? static_cast<int64_t>(timeout_ms) * 1000 : 0;
+    int64_t deadline_us = port_now_us() + wait_us;
+    for (;;) {
+        bool ready = false;
+        if (s->incoming.len == 0) {
+            SessionInput in = session_wait_input(s, sig, deadline_us, true);
+            if (in == SessionInput::Lost)
+                return SCAN_SESSION_PORT_LOST;
+            if (in != SessionInput::Ready)
+                return 0; // the time ran out, or the wait was woken
+            session_begin_message(s, port_now_us());
+            ready = true;
+        }
+        // A wake leaves the message as far as it was read; the next wait,
+        // or the next request, reads it on.
+        MessageEnd end = session_finish_message(s, sig, ready, true);
+        if (end == MessageEnd::Lost)
             return SCAN_SESSION_PORT_LOST;
-        if (in != SessionInput::Ready)
-            return 0; // the time ran out, or the wait was woken
-        session_begin_message(s, port_now_us());
-        ready = true;
+        if (end == MessageEnd::Woken)
+            return 0;
+        if (session_keep_scan(s, sig))
+            return hand_out(s, buf, cap, first_byte_us);
+        // That was a late answer to an earlier question: wait on.
     }
-    // A wake leaves the message as far as it was read; the next wait, or
-    // the next request, reads it on.
-    MessageEnd end = session_finish_message(s, sig, ready, true);
-    if (end == MessageEnd::Lost)
-        return SCAN_SESSION_PORT_LOST;
-    if (end == MessageEnd::Woken)
-        return 0;
-    session_keep_scan(s, sig);
-    return hand_out(s, buf, cap, first_byte_us);
 }

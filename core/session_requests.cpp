@@ -77,12 +77,15 @@ int ask(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
         return r;
     const char *echo = reinterpret_cast<const char *>(frame + kQuestionHeaderLen);
     size_t echo_len = question_echo_len(len);
+    memcpy(s->awaited_echo, echo, echo_len);
+    s->awaited_echo_len = echo_len;
     size_t expect_len = echo_len + min_len;
     SessionMessage *m = &s->incoming; // empty: send() kept what was there
     size_t seen = 0;
     reply_stream_clear(stream);
     int64_t deadline_us = port_now_us();
-    for (int attempt = 0; attempt < kReplyAttempts; attempt++) {
+    bool refused = false;
+    for (int attempt = 0; attempt < kReplyAttempts && !refused; attempt++) {
         deadline_us += kPollIntervalMs * 1000;
         for (;;) {
             // Scan data in the exchange ends, as anywhere, with the quiet
@@ -93,7 +96,10 @@ int ask(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
             if (in == SessionInput::Lost)
                 return SCAN_SESSION_PORT_LOST;
             if (in != SessionInput::Ready && m->len > 0 && port_now_us() >= quiet_us) {
-                session_keep_scan(s, sig);
+                if (!session_keep_scan(s, sig)) {
+                    refused = true; // the engine has answered: it refuses the question
+                    break;
+                }
                 reply_stream_clear(stream); // no reply reaches back into it
                 continue;
             }
@@ -110,6 +116,7 @@ int ask(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
             seen += m->len - from;
             size_t used = 0;
             if (reply_find_in(stream, m->bytes + from, m->len - from, min_len, reply, &used)) {
+                s->awaited_echo_len = 0;
                 take_reply(s, sig, from + used, *reply, echo, echo_len);
                 return 0;
             }

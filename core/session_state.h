@@ -38,6 +38,11 @@ struct ScanSession {
     SessionMessage pending[kPendingScans]; // ended scans not handed out yet
     size_t pending_head;                   // the oldest of them
     size_t pending_count;
+    // The echo of the last question until its answer has come: a message
+    // that answers it (a refusal, or a reply after the question's budget)
+    // is dropped as a reply, never handed out as a scan.
+    char awaited_echo[kReplyBufLen];
+    size_t awaited_echo_len;
 };
 
 // While a session call waits, the calling thread's timer slack is the
@@ -84,7 +89,9 @@ MessageEnd session_finish_message(ScanSession *s, const char *sig, bool ready, b
 
 // The incoming message has ended as scan data: logs it, keeps it for
 // scan_session_wait_scan (or logs that there was no room) and empties it.
-void session_keep_scan(ScanSession *s, const char *sig);
+// Returns false, and keeps nothing, when the message is instead the answer
+// to the awaited question (logged as a reply).
+bool session_keep_scan(ScanSession *s, const char *sig);
 
 // Before a frame goes out: a message in progress, or one whose bytes wait
 // in the port, is read to its end and kept. 0, or SCAN_SESSION_PORT_LOST.

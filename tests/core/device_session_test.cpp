@@ -543,6 +543,25 @@ TEST_F(SessionLineRate, ScanAroundAQuestion)
     EXPECT_EQ(wait(1000).bytes, second);
 }
 
+// The engine's refusal of a question (a setting it does not know) and a
+// reply that comes after the question's budget are its answers, never
+// scans: the question answers "no answer" and the next wait has nothing.
+TEST_F(SessionLineRate, RefusalsAndLateRepliesAreNoScans)
+{
+    open();
+    char value[16];
+    EXPECT_EQ(scan_session_query(session, 100099, value), SCAN_SESSION_NO_ANSWER);
+    EXPECT_EQ(wait(200).result, 0) << "the refusal came as a scan";
+    sim_push_fault(sim, sim_fault(SimFaultKind::Delay, 150));
+    EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_NO_ANSWER);
+    // The scan follows the late reply; the wait that reads the reply waits
+    // on for it.
+    const std::string scan = letters(20, 7);
+    sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, 150));
+    EXPECT_EQ(wait(1000).bytes, scan) << "the late reply came as a scan";
+    EXPECT_EQ(wait(0).result, 0);
+}
+
 // A message ends at the buffer's size: a scan of 8192 bytes comes whole,
 // a longer one as 8192 bytes and then the rest (sent whole here, so that
 // the reads take as much as a pty gives).
