@@ -261,9 +261,9 @@ TEST_F(JvmEngine, PortSessionCalledFromJava) {
         port_line("portGetTimeout", ", jbyteArray", 4),
         port_line("portSendCommand", ", jstring", 7),
         port_line("portQuery", ", jint, jbyteArray", 4),
+        port_line("portQuery", ", jint, jbyteArray", -4),
         port_line("portProfile", "", 20),
         port_line("portOpen", "", -1),
-        port_line("portQuery", ", jint, jbyteArray", -4),
         port_line("portClose", "", 0),
         port_line("portCheckType", ", jint", -7),
         port_line("portOpen", "", 2),
@@ -277,7 +277,7 @@ TEST_F(JvmEngine, PortSessionCalledFromJava) {
     const SimFrameKind kinds[] = {
         SimFrameKind::Open, SimFrameKind::Enable, SimFrameKind::Check, SimFrameKind::Disable,
         SimFrameKind::Check, SimFrameKind::Timeout, SimFrameKind::TimeoutQuery,
-        SimFrameKind::Command, SimFrameKind::Query, SimFrameKind::Profile, SimFrameKind::Query,
+        SimFrameKind::Command, SimFrameKind::Query, SimFrameKind::Query, SimFrameKind::Profile,
         SimFrameKind::Check};
     ASSERT_EQ(sizeof kinds / sizeof kinds[0], frames.size());
     for (size_t i = 0; i < frames.size(); i++)

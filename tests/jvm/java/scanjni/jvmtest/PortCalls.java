@@ -82,6 +82,9 @@ public final class PortCalls {
         report("timeout", first::timeout);
         write("sendCommand", () -> first.sendCommand("ABC"));
         report("setting.known", () -> first.setting(100002));
+        // The engine refuses it (echo, NAK, final byte): no answer, and no
+        // scan for the silent wait below either.
+        report("setting.unknown", () -> first.setting(424242));
         write("profile", () -> first.profile());
         report("busy", engine::openSession);
         long t = System.nanoTime();
@@ -100,10 +103,6 @@ public final class PortCalls {
         report("woken", () -> first.awaitScan(5000));
         Report.line("wake.ms", Long.toString((System.nanoTime() - t) / 1_000_000));
         waker.join();
-        // Last before the close: the engine's refusal (the echo, NAK and
-        // the final byte) is no reply, and the session keeps those bytes
-        // as scan data for the next wait; the close drops them.
-        report("setting.unknown", () -> first.setting(424242));
         first.close();
         first.close();
         report("closed", () -> first.checkType(5));
