@@ -1,6 +1,7 @@
 #include "port.h"
 #include "log.h"
 #include "scanjni.h"
+#include "serial.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -46,7 +47,7 @@ bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
         CORE_LOG(PRIO_ERROR, "%s, open device fail! Fd = %d", sig, -1);
         return false;
     }
-    if (set_uart_parm(fd, 115200, 8, 'N', 1) == -1) {
+    if (uart_configure(fd, 115200, 8, 'N', 1, &cycle->flushed_us) == -1) {
         CORE_LOG(cfg_fail_prio, "%s, set uart parm fail! ret = %d", sig, -1);
         close(fd);
         return false;

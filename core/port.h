@@ -18,6 +18,7 @@ constexpr unsigned int kPollIntervalMs = 10;
 struct PortCycle {
     int fd;
     int slack_ns;
+    int64_t flushed_us; // when the configuration's last flush was made
 };
 
 // Opens the scanner port in the mode of every port cycle (read and write,

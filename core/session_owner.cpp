@@ -14,6 +14,7 @@
 #include "line.h"
 #include "log.h"
 #include "port.h"
+#include "serial.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -122,12 +123,12 @@ int hold_port(ScanSession *s)
     }
     s->fd = fd;
     s->wake_fd = wake_fd;
-    if (set_uart_parm(fd, 115200, 8, 'N', 1) == -1) {
+    int64_t flushed_us = 0;
+    if (uart_configure(fd, 115200, 8, 'N', 1, &flushed_us) == -1) {
         CORE_LOG(PRIO_ERROR, "%s, set uart parm fail! errno = %d", kOpenSig, errno);
         release_port(s);
         return SCAN_SESSION_NO_PORT;
     }
-    int64_t flushed_us = port_now_us();
     s->lost = false;
     s->incoming.len = 0;
     s->pending_head = 0;
