@@ -74,6 +74,9 @@ bool port_wait_input(int fd, int64_t deadline_us);
 // Sleeps until the deadline.
 void port_sleep_until(int64_t deadline_us);
 
+// Bytes waiting to be read on the port; -1 when it does not tell.
+int port_waiting(int fd);
+
 // When the port turned readable, and how many bytes were waiting then
 // (-1 when the port does not tell).
 struct PortArrival {

@@ -20,7 +20,6 @@
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -66,9 +65,8 @@ bool drop_tail(ScanSession *s, int64_t flushed_us)
     if (in != SessionInput::Ready)
         return true;
     int64_t at_us = port_now_us();
-    int waiting = 0;
-    if (ioctl(s->fd, FIONREAD, &waiting) != 0 ||
-        !began_before_flush(at_us - flushed_us, static_cast<size_t>(waiting)))
+    int waiting = port_waiting(s->fd);
+    if (waiting < 0 || !began_before_flush(at_us - flushed_us, static_cast<size_t>(waiting)))
         return true;
 
     SessionMessage *m = &s->incoming;
