@@ -19,6 +19,14 @@ uint32_t reply_gather_us(size_t expect_len, size_t seen)
     return line_time_us(need - 1);
 }
 
+uint32_t gather_left_us(uint32_t gather_us, int waiting)
+{
+    if (waiting <= 1)
+        return gather_us;
+    uint32_t passed = line_time_us(static_cast<size_t>(waiting - 1));
+    return passed < gather_us ? gather_us - passed : 0;
+}
+
 bool began_before_flush(int64_t since_flush_us, size_t bytes)
 {
     return static_cast<int64_t>(line_time_us(bytes)) + kTailMarginUs > since_flush_us;

@@ -57,6 +57,12 @@ uint32_t line_time_us(size_t n);
 // have been read: the first of them has arrived by then.
 uint32_t reply_gather_us(size_t expect_len, size_t seen);
 
+// What is left of a gather of gather_us (timed from the first byte's
+// arrival) when `waiting` bytes are already in: the time the ones after
+// the first took on the wire has passed. Bytes that were all there at once
+// (a reader that came late, a pty fed in one piece) are read at once.
+uint32_t gather_left_us(uint32_t gather_us, int waiting);
+
 // True when `bytes` bytes, all read `since_flush_us` after the port was
 // flushed, must belong to a message that was already on the line then.
 bool began_before_flush(int64_t since_flush_us, size_t bytes);

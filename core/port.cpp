@@ -1,6 +1,8 @@
 #include "port.h"
+#include "line.h"
 #include "log.h"
 #include "scanjni.h"
+#include "serial.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -30,7 +32,8 @@ long elapsed_ms(const struct timespec &start)
 int port_set_timer_slack(int slack_ns)
 {
     int had = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-    prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack_ns), 0, 0, 0);
+    if (had != slack_ns)
+        prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack_ns), 0, 0, 0);
     return had;
 }
 
@@ -46,7 +49,7 @@ bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
         CORE_LOG(PRIO_ERROR, "%s, open device fail! Fd = %d", sig, -1);
         return false;
     }
-    if (set_uart_parm(fd, 115200, 8, 'N', 1) == -1) {
+    if (uart_configure(fd, 115200, 8, 'N', 1, &cycle->flushed_us) == -1) {
         CORE_LOG(cfg_fail_prio, "%s, set uart parm fail! ret = %d", sig, -1);
         close(fd);
         return false;
@@ -59,7 +62,8 @@ bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
 void port_close(const PortCycle *cycle)
 {
     close(cycle->fd);
-    port_set_timer_slack(cycle->slack_ns);
+    if (cycle->slack_ns != kFineSlackNs)
+        port_set_timer_slack(cycle->slack_ns);
 }
 
 int port_write_frame(int fd, const void *frame, size_t len)
@@ -146,20 +150,27 @@ void port_sleep_until(int64_t deadline_us)
     port_wait_input(-1, deadline_us);
 }
 
+int port_waiting(int fd)
+{
+    int waiting = 0;
+    return ioctl(fd, FIONREAD, &waiting) == 0 ? waiting : -1;
+}
+
 ssize_t port_read_by(int fd, void *buf, size_t len, int64_t deadline_us, uint32_t gather_us,
                      PortArrival *arrival)
 {
     for (;;) {
         bool readable = port_wait_input(fd, deadline_us);
+        int waiting = readable ? port_waiting(fd) : 0;
         if (readable && arrival != nullptr) {
             arrival->at_us = port_now_us();
-            int waiting = 0;
-            arrival->bytes = ioctl(fd, FIONREAD, &waiting) == 0 ? waiting : -1;
+            arrival->bytes = waiting;
         }
-        if (readable && gather_us > 0) {
+        uint32_t gather_left = gather_left_us(gather_us, waiting);
+        if (readable && gather_left > 0) {
             // Bytes have begun to arrive: let the rest of the batch come
             // in, so that one read takes them all (never past the deadline).
-            int64_t gathered_us = port_now_us() + gather_us;
+            int64_t gathered_us = port_now_us() + gather_left;
             port_sleep_until(gathered_us < deadline_us ? gathered_us : deadline_us);
         }
         ssize_t got = read(fd, buf, len);

@@ -18,6 +18,7 @@ constexpr unsigned int kPollIntervalMs = 10;
 struct PortCycle {
     int fd;
     int slack_ns;
+    int64_t flushed_us; // when the configuration's last flush was made
 };
 
 // Opens the scanner port in the mode of every port cycle (read and write,
@@ -72,6 +73,9 @@ bool port_wait_input(int fd, int64_t deadline_us);
 
 // Sleeps until the deadline.
 void port_sleep_until(int64_t deadline_us);
+
+// Bytes waiting to be read on the port; -1 when it does not tell.
+int port_waiting(int fd);
 
 // When the port turned readable, and how many bytes were waiting then
 // (-1 when the port does not tell).

@@ -86,7 +86,7 @@ char *scan_read_data()
         return nullptr;
     int fd = port.fd;
 
-    int64_t flushed_us = port_now_us();
+    int64_t flushed_us = port.flushed_us;
     int64_t deadline_us = flushed_us;
     int64_t window_end_us = flushed_us + kReadAttempts * kPollIntervalMs * 1000;
     bool first_message = true;

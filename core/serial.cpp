@@ -1,5 +1,7 @@
 // set_uart_parm: every termios change the library makes, in one place.
 #include "scanjni.h"
+#include "port.h"
+#include "serial.h"
 #include "log.h"
 
 #include <termios.h>
@@ -79,6 +81,12 @@ void apply_line_format(struct termios *tio, int nBits, char nEvent, int nStop)
 
 int set_uart_parm(int fd, unsigned int nSpeed, int nBits, char nEvent, int nStop)
 {
+    return uart_configure(fd, nSpeed, nBits, nEvent, nStop, nullptr);
+}
+
+int uart_configure(int fd, unsigned int nSpeed, int nBits, char nEvent, int nStop,
+                   int64_t *flushed_us)
+{
     struct termios tio;
 
     if (fd == -1)
@@ -105,6 +113,8 @@ int set_uart_parm(int fd, unsigned int nSpeed, int nBits, char nEvent, int nStop
     if (tcsetattr(fd, TCSANOW, &tio) == -1)
         return -1;
     tcflush(fd, TCIOFLUSH);
+    if (flushed_us != nullptr)
+        *flushed_us = port_now_us();
 
     CORE_LOG(PRIO_DEBUG, "%s,nSpeed = %d,nBits = %d,nEvent = %c,nStop = %d\n", kSig,
              static_cast<int>(nSpeed), nBits, nEvent, nStop);

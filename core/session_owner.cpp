@@ -14,12 +14,12 @@
 #include "line.h"
 #include "log.h"
 #include "port.h"
+#include "serial.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -65,9 +65,8 @@ bool drop_tail(ScanSession *s, int64_t flushed_us)
     if (in != SessionInput::Ready)
         return true;
     int64_t at_us = port_now_us();
-    int waiting = 0;
-    if (ioctl(s->fd, FIONREAD, &waiting) != 0 ||
-        !began_before_flush(at_us - flushed_us, static_cast<size_t>(waiting)))
+    int waiting = port_waiting(s->fd);
+    if (waiting < 0 || !began_before_flush(at_us - flushed_us, static_cast<size_t>(waiting)))
         return true;
 
     SessionMessage *m = &s->incoming;
@@ -122,12 +121,12 @@ int hold_port(ScanSession *s)
     }
     s->fd = fd;
     s->wake_fd = wake_fd;
-    if (set_uart_parm(fd, 115200, 8, 'N', 1) == -1) {
+    int64_t flushed_us = 0;
+    if (uart_configure(fd, 115200, 8, 'N', 1, &flushed_us) == -1) {
         CORE_LOG(PRIO_ERROR, "%s, set uart parm fail! errno = %d", kOpenSig, errno);
         release_port(s);
         return SCAN_SESSION_NO_PORT;
     }
-    int64_t flushed_us = port_now_us();
     s->lost = false;
     s->incoming.len = 0;
     s->pending_head = 0;

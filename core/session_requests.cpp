@@ -109,7 +109,9 @@ int ask(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
             if (m->len == 0)
                 session_begin_message(s, now_us);
             // Wait for the time that the reply's missing bytes need.
-            port_sleep_until(earlier_us(now_us + reply_gather_us(expect_len, seen), deadline_us));
+            uint32_t gather_us =
+                gather_left_us(reply_gather_us(expect_len, seen), port_waiting(s->fd));
+            port_sleep_until(earlier_us(now_us + gather_us, deadline_us));
             size_t from = m->len;
             if (!session_read(s, sig))
                 return SCAN_SESSION_PORT_LOST;

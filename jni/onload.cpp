@@ -1,5 +1,7 @@
-// The VM's load hook: registers the native methods of ScanNative.
+// The VM's load hook: registers the native methods of ScanNative, then
+// those of ScanPortNative when the app has that class.
 #include "bridge.h"
+#include "port_bridge.h"
 
 extern "C" SCANJNI_EXPORT jint JNI_OnLoad(JavaVM *vm, void *)
 {
@@ -12,6 +14,10 @@ extern "C" SCANJNI_EXPORT jint JNI_OnLoad(JavaVM *vm, void *)
     }
     if (registerNatives(env) != JNI_TRUE) {
         JNI_LOG(ANDROID_LOG_ERROR, "ERROR: registerNatives failed");
+        return -1;
+    }
+    if (registerPortNatives(env) != JNI_TRUE) {
+        JNI_LOG(ANDROID_LOG_ERROR, "ERROR: registerPortNatives failed");
         return -1;
     }
     return JNI_VERSION_1_4;

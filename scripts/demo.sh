@@ -46,8 +46,8 @@ scan-sim --quiet-frames -- bash -c 'umount /dev/ttyMT1; rm -f /dev/ttyMT1; echo 
 
 echo
 echo "=== session 4: an app's view, Java through BarcodeScanner (library log lines off)"
-echo "    two scans arrive while scanning; the questions wait behind one read; a \"false\""
-echo "    check is asked once more as a setting question (same frame) to tell it from no answer"
-HOSTLOG_QUIET=1 scan-sim --scan "4006381333931" --scan "9780201379624" --delay 300 --setting 100002=9600 -- \
+echo "    a scan every 400 ms while scanning on the held port; each question wakes the wait and"
+echo "    is answered at once, in one exchange; scans that arrive meanwhile are kept, none is lost"
+HOSTLOG_QUIET=1 scan-sim --scan "4006381333931" --every 400ms --delay 300 --setting 100002=9600 -- \
     java -XX:-UsePerfData -Djava.library.path=build \
          -cp build/scanner.jar:build/tools/scanner-demo scanjni.demo.ScannerDemo 2>&1

@@ -129,6 +129,11 @@ TEST(Line, TailOfAMessageAlreadyOnTheLineAtTheFlush)
         EXPECT_EQ(began_before_flush(c.since_flush_us, c.bytes), c.tail);
     }
     EXPECT_EQ(line_time_us(200), 17360u);
+    // A gather is cut by the time the bytes already waiting took.
+    EXPECT_EQ(gather_left_us(2000, 1), 2000u);
+    EXPECT_EQ(gather_left_us(2000, -1), 2000u) << "the port does not tell";
+    EXPECT_EQ(gather_left_us(2000, 11), 1132u);
+    EXPECT_EQ(gather_left_us(reply_gather_us(9, 0), 9), 0u) << "a whole reply waiting is read at once";
     EXPECT_EQ(line_time_us(1000000), line_time_us(49481)) << "kept within 32 bits";
 }
 

@@ -4,6 +4,7 @@
 // calls made into the VM.
 #include "bridge.h"
 #include "hostlog.h"
+#include "port_bridge.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +14,11 @@
 namespace {
 
 const char kClassPath[] = "com/morvek/scanner/ScanNative";
+const char kPortClassPath[] = "com/morvek/scanner/ScanPortNative";
 const char kRegisterNativesSig[] = "jint registerNatives(JNIEnv *)";
 const char kRegisterMethodsSig[] =
     "jint registerNativeMethods(JNIEnv *, const char *, JNINativeMethod *, int)";
+const char kRegisterPortSig[] = "jint registerPortNatives(JNIEnv *)";
 
 struct Line {
     int prio;
@@ -48,25 +51,34 @@ struct Script {
     jint get_env_result = JNI_OK;
     jint get_env_version = 0;
     bool find_class_finds = true;
+    bool port_class_found = true;
     bool exception_pending = false;
     jint register_result = 0;
+    jint port_register_result = 0;
     bool utf_chars_given = true;
-    std::string class_asked;
+    std::string class_asked; // the first class looked up
     std::vector<JNINativeMethod> table;
+    std::vector<JNINativeMethod> port_table;
     std::vector<std::string> calls;
     const char *released = nullptr; // the characters given back last
     jstring released_from = nullptr;
 };
 Script g_vm;
 char g_class_token;
+char g_port_class_token;
 
 jclass find_class(JNIEnv *, const char *name)
 {
-    g_vm.calls.push_back("FindClass");
-    g_vm.class_asked = name;
-    if (!g_vm.find_class_finds)
+    bool port = std::string(name) == kPortClassPath;
+    g_vm.calls.push_back(port ? "FindClass(port)" : "FindClass");
+    if (g_vm.class_asked.empty())
+        g_vm.class_asked = name;
+    bool found = port ? g_vm.port_class_found : g_vm.find_class_finds;
+    if (!found) {
         g_vm.exception_pending = true;
-    return g_vm.find_class_finds ? reinterpret_cast<jclass>(&g_class_token) : nullptr;
+        return nullptr;
+    }
+    return reinterpret_cast<jclass>(port ? &g_port_class_token : &g_class_token);
 }
 
 jboolean exception_check(JNIEnv *)
@@ -88,6 +100,11 @@ void exception_clear(JNIEnv *)
 
 jint register_natives(JNIEnv *, jclass clazz, const JNINativeMethod *methods, jint n)
 {
+    if (clazz == reinterpret_cast<jclass>(&g_port_class_token)) {
+        g_vm.calls.push_back("RegisterNatives(port)");
+        g_vm.port_table.assign(methods, methods + n);
+        return g_vm.port_register_result;
+    }
     g_vm.calls.push_back(clazz == reinterpret_cast<jclass>(&g_class_token) ? "RegisterNatives"
                                                                            : "RegisterNatives(?)");
     g_vm.table.assign(methods, methods + n);
@@ -156,19 +173,32 @@ protected:
     void TearDown() override { hostlog_capture(0); }
 };
 
+struct Row {
+    const char *name;
+    const char *signature;
+    void *fn;
+};
+
+void expect_table(const std::vector<Row> &expected, const std::vector<JNINativeMethod> &table)
+{
+    ASSERT_EQ(expected.size(), table.size());
+    for (size_t i = 0; i < expected.size(); i++) {
+        EXPECT_STREQ(expected[i].name, table[i].name) << "row " << i;
+        EXPECT_STREQ(expected[i].signature, table[i].signature) << "row " << i;
+        EXPECT_EQ(expected[i].fn, table[i].fnPtr) << "row " << i;
+    }
+}
+
 TEST_F(Registration, RegistersTheElevenMethodsInOneRequest)
 {
     EXPECT_EQ(0x00010004, JNI_OnLoad(&g_java_vm, nullptr));
     EXPECT_EQ(JNI_VERSION_1_4, g_vm.get_env_version);
     EXPECT_EQ(kClassPath, g_vm.class_asked);
-    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives"}),
+    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives",
+                                        "FindClass(port)", "RegisterNatives(port)"}),
               g_vm.calls);
 
-    struct Row {
-        const char *name;
-        const char *signature;
-        void *fn;
-    } expected[] = {
+    expect_table({
         {"openDev", "()Z", reinterpret_cast<void *>(openDev)},
         {"closeDev", "()Z", reinterpret_cast<void *>(closeDev)},
         {"readData", "()Ljava/lang/String;", reinterpret_cast<void *>(readData)},
@@ -180,17 +210,57 @@ TEST_F(Registration, RegistersTheElevenMethodsInOneRequest)
         {"sendCommand", "(Ljava/lang/String;)Z", reinterpret_cast<void *>(sendCommand)},
         {"queryData", "(I)Ljava/lang/String;", reinterpret_cast<void *>(queryData)},
         {"profileScanType", "()Z", reinterpret_cast<void *>(profileScanType)},
-    };
-    ASSERT_EQ(11u, g_vm.table.size());
-    for (size_t i = 0; i < 11; i++) {
-        EXPECT_STREQ(expected[i].name, g_vm.table[i].name) << "row " << i;
-        EXPECT_STREQ(expected[i].signature, g_vm.table[i].signature) << "row " << i;
-        EXPECT_EQ(expected[i].fn, g_vm.table[i].fnPtr) << "row " << i;
-    }
+    }, g_vm.table);
+    expect_table({
+        {"open", "()J", reinterpret_cast<void *>(portOpen)},
+        {"close", "(J)V", reinterpret_cast<void *>(portClose)},
+        {"wake", "(J)V", reinterpret_cast<void *>(portWake)},
+        {"writeOpen", "(JZ)I", reinterpret_cast<void *>(portWriteOpen)},
+        {"enableType", "(JZI)I", reinterpret_cast<void *>(portEnableType)},
+        {"setTimeout", "(JI)I", reinterpret_cast<void *>(portSetTimeout)},
+        {"sendCommand", "(JLjava/lang/String;)I", reinterpret_cast<void *>(portSendCommand)},
+        {"profile", "(J)I", reinterpret_cast<void *>(portProfile)},
+        {"checkType", "(JI)I", reinterpret_cast<void *>(portCheckType)},
+        {"getTimeout", "(J[B)I", reinterpret_cast<void *>(portGetTimeout)},
+        {"query", "(JI[B)I", reinterpret_cast<void *>(portQuery)},
+        {"waitScan", "(JI[B[J)I", reinterpret_cast<void *>(portWaitScan)},
+    }, g_vm.port_table);
 
     EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),
                                  jni(3, std::string(kRegisterMethodsSig) + ", success\n"),
+                                 jni(3, std::string(kRegisterNativesSig) + ", done\n"),
+                                 jni(3, std::string(kRegisterPortSig) + ", success\n")}),
+              logged());
+}
+
+// An app that ships ScanNative alone loads as before the session class
+// existed: the same result and log lines, and the lookup's exception
+// cleared without being described.
+TEST_F(Registration, WithoutThePortClassTheLoadIsAsBefore)
+{
+    g_vm.port_class_found = false;
+    EXPECT_EQ(0x00010004, JNI_OnLoad(&g_java_vm, nullptr));
+    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives",
+                                        "FindClass(port)", "ExceptionClear"}),
+              g_vm.calls);
+    EXPECT_FALSE(g_vm.exception_pending);
+    EXPECT_TRUE(g_vm.port_table.empty());
+    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),
+                                 jni(3, std::string(kRegisterMethodsSig) + ", success\n"),
                                  jni(3, std::string(kRegisterNativesSig) + ", done\n")}),
+              logged());
+}
+
+// A port class whose methods differ fails the load, as ScanNative's does.
+TEST_F(Registration, PortClassRefusedFailsTheLoad)
+{
+    g_vm.port_register_result = -1;
+    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
+    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),
+                                 jni(3, std::string(kRegisterMethodsSig) + ", success\n"),
+                                 jni(3, std::string(kRegisterNativesSig) + ", done\n"),
+                                 jni(6, std::string("RegisterNatives failed for '") + kPortClassPath + "'"),
+                                 jni(6, "ERROR: registerPortNatives failed")}),
               logged());
 }
 
@@ -282,3 +352,37 @@ TEST_F(Registration, SendCommandGivesBackTheCharactersItTook)
 }
 
 } // namespace
+
+// With no session open, no handle reaches anything: each method answers
+// kPortClosed at once, asks the VM nothing, and logs one line (wake none).
+TEST_F(Registration, PortMethodsRefuseAHandleThatIsNotOpen)
+{
+    char token;
+    jbyteArray out = reinterpret_cast<jbyteArray>(&token);
+    jstring text = reinterpret_cast<jstring>(&token);
+    jlongArray nanos = reinterpret_cast<jlongArray>(&token);
+    for (jlong h : {jlong{0}, jlong{-1}, jlong{1}, jlong{0x100000001}}) {
+        hostlog_clear();
+        const jint results[] = {
+            portWriteOpen(&g_env, nullptr, h, JNI_TRUE),
+            portEnableType(&g_env, nullptr, h, JNI_TRUE, 3),
+            portSetTimeout(&g_env, nullptr, h, 5),
+            portSendCommand(&g_env, nullptr, h, text),
+            portProfile(&g_env, nullptr, h),
+            portCheckType(&g_env, nullptr, h, 3),
+            portGetTimeout(&g_env, nullptr, h, out),
+            portQuery(&g_env, nullptr, h, 1, out),
+            portWaitScan(&g_env, nullptr, h, 10, out, nanos),
+        };
+        for (jint r : results)
+            EXPECT_EQ(kPortClosed, r) << "handle " << h;
+        portWake(&g_env, nullptr, h);
+        portClose(&g_env, nullptr, h);
+        std::vector<Line> lines = logged();
+        EXPECT_EQ(10u, lines.size()) << "handle " << h;
+        for (const Line &l : lines)
+            EXPECT_NE(std::string::npos, l.text.find(", [ret=-7]\n")) << l;
+        EXPECT_EQ(jni(3, "void portClose(JNIEnv *, jclass, jlong), [ret=-7]\n"), lines.back());
+    }
+    EXPECT_TRUE(g_vm.calls.empty());
+}

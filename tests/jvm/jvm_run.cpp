@@ -19,6 +19,7 @@ std::string class_path(JvmClassPath cp) {
     const std::string tests = JVM_CLASSES_TESTS;
     switch (cp) {
     case JvmClassPath::WithScanNative: return std::string(JVM_CLASSES_MAIN) + ":" + tests;
+    case JvmClassPath::ScanNativeOnly: return std::string(JVM_CLASSES_SCAN_NATIVE_ONLY) + ":" + tests;
     case JvmClassPath::WithoutScanNative: return tests;
     case JvmClassPath::MissingMethod: return std::string(JVM_CLASSES_MISSING) + ":" + tests;
     case JvmClassPath::DifferentSignature: return std::string(JVM_CLASSES_SIGNATURE) + ":" + tests;

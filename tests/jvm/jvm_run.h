@@ -10,6 +10,7 @@
 // Where the Java classes are; each names a directory of class files.
 enum class JvmClassPath {
     WithScanNative,      // the scanner jar (ScanNative and the scanner API) and the test program
+    ScanNativeOnly,      // ScanNative alone (no ScanPortNative) and the test program
     WithoutScanNative,   // the test program alone
     MissingMethod,       // a ScanNative lacking profileScanType
     DifferentSignature,  // a ScanNative whose queryData takes a long

@@ -1,7 +1,10 @@
 // BarcodeScanner on the real library in a Java VM (-Xcheck:jni) while the
-// simulated engine sends scans every 200 ms and another Java thread asks a
-// question every 300 ms: every scan delivered once and whole, every answer
-// right, stop and close within their documented bounds.
+// simulated engine sends scans and another Java thread makes requests:
+// every scan delivered once and whole, every answer right, stop and close
+// within their documented bounds. Per call (an engine of the eleven
+// operations): scans every 200 ms while the port is read, a question every
+// 300 ms. On the session: scans at random moments, a request every 100 ms,
+// and a second scanner refused with PORT_BUSY.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -9,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,10 +39,26 @@ const milliseconds kGiveUp(5000);
 // thread's end, documented as at most 1.5 s.
 const long kCloseBoundMs = 1500;
 const long kStopBoundMs = 50;
+// On the session a request wakes the wait and runs at once, behind at most
+// a scan still arriving (40 bytes and the 20 ms quiet gap); stop and close
+// (here while scanning, 200 ms into a silent wait) wake the wait. Targets
+// a few ms and 50 ms; the bounds are generous.
+const long kSessionAnswerBoundMs = 200;
+const long kSessionStopBoundMs = 200;
+const int kMinGapMs = 20;
+const int kBurstScans = 16;
+const milliseconds kBurstScanGap(50);
+
+std::string repeated_words(const std::string& word, int n) {
+    std::string s;
+    for (int i = 0; i < n; i++) s += (i > 0 ? " " : "") + word;
+    return s;
+}
+const int kMaxGapMs = 250;
 
 // Scans sized like real barcodes, 13 and 40 bytes, each one unique.
 std::string scan_text(int i) {
-    char head[8];
+    char head[16];
     snprintf(head, sizeof head, "%05d", i);
     return std::string(head) + (i % 2 == 0 ? "40063813" : "4006381333931-0123456789-ABCDEFGHIJKLMN");
 }
@@ -78,15 +98,63 @@ bool wait_until_reading(SimRunner* sim, PortWatch* w, Clock::time_point not_befo
     return false;
 }
 
-class JvmScanner : public EngineFixture {};
+// The engine as LineRate.java expects it.
+class JvmScanner : public EngineFixture {
+  protected:
+    void set_up_engine() {
+        sim_with_engine(sim, [](SimEngine* e) {
+            e->enabled[3] = true;
+            e->enabled[20] = false;
+            e->timeout = 1234;
+            sim_engine_set_setting(e, "100002", "9600");
+        });
+    }
+};
+
+struct Bounds {
+    long min_requests;
+    long answer_ms;  // the slowest answer; 0: not checked
+    long stop_ms;
+    long close_ms;
+};
+
+// What every scenario checks of its run, after printing its figures: a
+// clean end, every scan sent delivered once, whole and in order, every
+// answer right, the listener on its executor, and the times.
+void expect_scenario(const char* name, JvmRun& run, const std::vector<std::string>& sent,
+                     const Bounds& bounds) {
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    for (const std::string& line : run.other_output)
+        EXPECT_EQ(std::string::npos, line.find("WARNING")) << line;
+
+    std::vector<std::string> delivered;
+    for (const std::string& label : run.labels)
+        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    long close_ms = atol(run.results["close.ms"].c_str());
+    long stop_ms = atol(run.results["stop.ms"].c_str());
+    long latency_max = atol(run.results["latency.max"].c_str());
+    printf("%s: scans delivered %zu of %zu sent; requests %s, wrong %s, failed %s; "
+           "latency median %s ms, max %ld ms; stop %ld ms, close %ld ms\n",
+           name, delivered.size(), sent.size(), run.results["questions"].c_str(),
+           run.results["wrong"].c_str(), run.results["failed"].c_str(),
+           run.results["latency.median"].c_str(), latency_max, stop_ms, close_ms);
+
+    EXPECT_EQ("ok", run.results["end"]);
+    EXPECT_EQ(kScans, static_cast<int>(sent.size())) << "not every scan was sent";
+    EXPECT_EQ(sent, delivered);
+    EXPECT_LT(bounds.min_requests, atoi(run.results["questions"].c_str()));
+    EXPECT_EQ("0", run.results["wrong"]);
+    EXPECT_EQ("0", run.results["failed"]);
+    EXPECT_EQ("0", run.results["foreign"]);
+    if (bounds.answer_ms > 0) {
+        EXPECT_LE(latency_max, bounds.answer_ms);
+    }
+    EXPECT_LE(stop_ms, bounds.stop_ms);
+    EXPECT_LE(close_ms, bounds.close_ms);
+}
 
 TEST_F(JvmScanner, ScansEvery200msWithQuestionsEvery300ms) {
-    sim_with_engine(sim, [](SimEngine* e) {
-        e->enabled[3] = true;
-        e->enabled[20] = false;
-        e->timeout = 1234;
-        sim_engine_set_setting(e, "100002", "9600");
-    });
+    set_up_engine();
     std::vector<std::string> sent;
     std::atomic<bool> stop{false};
     std::thread user([&] {
@@ -102,34 +170,78 @@ TEST_F(JvmScanner, ScansEvery200msWithQuestionsEvery300ms) {
             next = Clock::now() + kScanPeriod;
         }
     });
-    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.LineRate", {});
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.LineRate", {"percall"});
     stop = true;
     user.join();
-    ASSERT_EQ(0, run.status) << jvm_output(run);
-    for (const std::string& line : run.other_output)
-        EXPECT_EQ(std::string::npos, line.find("WARNING")) << line;
+    expect_scenario("per-call scenario", run, sent, {10, 0, kStopBoundMs, kCloseBoundMs});
+}
 
+// The session: the engine sends scans at random moments, 20 to 250 ms
+// apart, whatever the scanner is doing; every one must arrive once and
+// whole while a request goes through every 100 ms.
+TEST_F(JvmScanner, SessionScansAtRandomMomentsWithRequests) {
+    set_up_engine();
+    std::vector<std::string> sent;
+    std::atomic<bool> stop{false};
+    std::thread user([&] {
+        // The open frame is the first request on the held port: from then
+        // on the session reads whatever comes.
+        if (!sim_wait_frames(sim, 1, 20000)) return;
+        std::mt19937 random(16);
+        std::uniform_int_distribution<int> gap_ms(kMinGapMs, kMaxGapMs);
+        for (int i = 0; i <= kScans && !stop; i++) {
+            std::this_thread::sleep_for(milliseconds(gap_ms(random)));
+            std::string text = i < kScans ? scan_text(i) : "END";
+            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
+                                        SimScanTrigger::AfterDelay));
+            if (i < kScans) sent.push_back(text);
+        }
+    });
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.LineRate", {"session"});
+    stop = true;
+    user.join();
+    expect_scenario("session scenario", run, sent,
+                    {20, kSessionAnswerBoundMs, kSessionStopBoundMs, kSessionStopBoundMs});
+    printf("second scanner: onError %s, its request %s; a question right after the stop: %s "
+           "after %s ms\n", run.results["busy.error"].c_str(), run.results["busy.request"].c_str(),
+           run.results["afterstop"].c_str(), run.results["afterstop.ms"].c_str());
+    EXPECT_EQ("1234", run.results["afterstop"]);
+    EXPECT_LE(atol(run.results["afterstop.ms"].c_str()), kSessionAnswerBoundMs);
+    EXPECT_EQ("PORT_BUSY", run.results["busy.error"]);
+    EXPECT_EQ("PORT_BUSY", run.results["busy.request"]);
+    EXPECT_EQ(0u, run.results.count("busy.scan"));
+}
+
+// Eight questions queued at once that a silent engine leaves unanswered
+// (100 ms each), while it sends a scan every 50 ms: the session keeps a
+// few scans while requests run, and the scanner takes them after each
+// request, so none is lost to the run of requests.
+TEST_F(JvmScanner, SessionScansDuringARunOfUnansweredQuestions) {
+    SimFault silence;
+    silence.kind = SimFaultKind::Silence;
+    sim_set_persistent_fault(sim, silence);
+    std::vector<std::string> sent;
+    std::thread engine([&] {
+        if (!sim_wait_frames(sim, 2, 20000)) return;  // the open frame and the first question
+        for (int i = 0; i <= kBurstScans; i++) {
+            std::string text = i < kBurstScans ? scan_text(i) : "END";
+            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
+                                        SimScanTrigger::AfterDelay));
+            if (i < kBurstScans) sent.push_back(text);
+            std::this_thread::sleep_for(kBurstScanGap);
+        }
+    });
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.Burst", {});
+    engine.join();
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("ok", run.results["end"]);
     std::vector<std::string> delivered;
     for (const std::string& label : run.labels)
         if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
-    long close_ms = atol(run.results["close.ms"].c_str());
-    long stop_ms = atol(run.results["stop.ms"].c_str());
-    printf("line-rate scenario: scans delivered %zu of %zu sent; questions %s, wrong %s, "
-           "failed %s; question latency median %s ms, max %s ms; stop %ld ms, close %ld ms\n",
-           delivered.size(), sent.size(), run.results["questions"].c_str(),
-           run.results["wrong"].c_str(), run.results["failed"].c_str(),
-           run.results["latency.median"].c_str(), run.results["latency.max"].c_str(), stop_ms,
-           close_ms);
-
-    EXPECT_EQ("ok", run.results["end"]);
-    EXPECT_EQ(kScans, static_cast<int>(sent.size())) << "the port was never found reading";
+    printf("run of unanswered questions: %zu of %zu scans delivered\n", delivered.size(),
+           sent.size());
     EXPECT_EQ(sent, delivered);
-    EXPECT_LT(10, atoi(run.results["questions"].c_str()));
-    EXPECT_EQ("0", run.results["wrong"]);
-    EXPECT_EQ("0", run.results["failed"]);
-    EXPECT_EQ("0", run.results["foreign"]);
-    EXPECT_LE(stop_ms, kStopBoundMs);
-    EXPECT_LE(close_ms, kCloseBoundMs);
+    EXPECT_EQ(repeated_words("NO_ANSWER", 8), run.results["answers"]);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <string>
@@ -46,11 +47,16 @@ const char kSendSig[] = "jboolean sendCommand(JNIEnv *, jobject, jstring)";
 const char kQuerySig[] = "jstring queryData(JNIEnv *, jobject, jint)";
 const char kProfileSig[] = "jboolean profileScanType(JNIEnv *, jobject)";
 
-std::vector<JvmLogLine> registered_lines() {
-    return {jni(4, "JNI_OnLoad"),
-            jni(3, "jint registerNativeMethods(JNIEnv *, const char *, JNINativeMethod *, int), "
-                   "success\n"),
-            jni(3, "jint registerNatives(JNIEnv *), done\n")};
+// The load's lines: ScanPortNative's registration adds one when the class
+// is there, and nothing at all when it is not.
+std::vector<JvmLogLine> registered_lines(bool port_class = true) {
+    std::vector<JvmLogLine> lines = {
+        jni(4, "JNI_OnLoad"),
+        jni(3, "jint registerNativeMethods(JNIEnv *, const char *, JNINativeMethod *, int), "
+               "success\n"),
+        jni(3, "jint registerNatives(JNIEnv *), done\n")};
+    if (port_class) lines.push_back(jni(3, "jint registerPortNatives(JNIEnv *), success\n"));
+    return lines;
 }
 
 // A Java string as the test program prints it (see Report.java).
@@ -187,12 +193,129 @@ TEST_F(JvmEngine, EveryMethodCalledFromJava) {
     EXPECT_EQ("424242?", std::string(frames[11].bytes.begin() + 3, frames[11].bytes.end() - 1));
 }
 
-TEST(JvmNoDevice, FalseAndNullWithoutADevice) {
-    ASSERT_TRUE(devns_set_shape(DevnsShape::Absent));
-    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.Calls", {"absent"});
+// A session adapter's line: its name (portOpen, portClose, ...), its
+// parameters after the handle (none for open), and its result.
+JvmLogLine port_line(const std::string& name, const std::string& params, long long ret) {
+    const bool open = name == "portOpen";
+    const std::string sig = std::string(open ? "jlong " : name == "portClose" ? "void " : "jint ") +
+                            name + "(JNIEnv *, jclass" + (open ? "" : ", jlong") + params + ")";
+    return jni(3, sig + ", [ret=" + std::to_string(ret) + "]\n");
+}
+
+// The lines of a run with the scanner jar: the load's, then these.
+std::vector<JvmLogLine> after_load(const std::vector<JvmLogLine>& calls) {
+    std::vector<JvmLogLine> lines = registered_lines();
+    lines.insert(lines.end(), calls.begin(), calls.end());
+    return lines;
+}
+
+// The held-port session through NativeScanEngine: every method, its
+// result as Java sees it, the bridge's lines (none for a wait that ends
+// with nothing, none for wake), the handle check, and the frames.
+TEST_F(JvmEngine, PortSessionCalledFromJava) {
+    sim_with_engine(sim, [](SimEngine* e) {
+        sim_engine_set_setting(e, "100002", "\xFF\xFE" "ab");
+    });
+    // One scan for the session's wait, the same bytes for the per-call
+    // read after it: a zero byte, bytes that are not modified UTF-8.
+    const std::vector<uint8_t> scan = {'A', 0xFF, 0x80, 0x00, 'B', 0xC3, 0xA9};
+    for (int i = 0; i < 2; i++) sim_send_scan(sim, sim_scan(scan, SimScanTrigger::AfterConfigure, 5));
+
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.PortCalls", {"engine"});
     ASSERT_EQ(0, run.status) << jvm_output(run);
     ASSERT_EQ("ok", run.results["end"]);
     expect_no_jni_warnings(run);
+
+    const std::string text = quoted_units({'A', 0xFF, 0x80});
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"scan.bytes", "41FF800042C3A9"}, {"scan.text", text}, {"scan.arrival", "inside"},
+        {"text.percall", text},
+        {"writeOpen", "true"}, {"enableType", "true"}, {"checkType.enabled", "true"},
+        {"disableType", "true"}, {"checkType.disabled", "false"}, {"setTimeout", "true"},
+        {"timeout", quoted("1234")}, {"sendCommand", "true"},
+        {"setting.known", quoted_units({0xFF, 0xFE, 'a', 'b'})}, {"setting.unknown", "NO_ANSWER"},
+        {"profile", "true"}, {"busy", "PORT_BUSY"}, {"silent", "null"}, {"woken", "null"},
+        {"closed", "IllegalStateException"}, {"stale", "IllegalStateException"},
+        {"second", "null"}, {"second.check", "false"},
+    };
+    for (const auto& e : expected) EXPECT_EQ(e.second, run.results[e.first]) << e.first;
+    // Generous bounds around 200 ms, 100 ms and 300 ms.
+    const long silent_ms = atol(run.results["silent.ms"].c_str());
+    const long wake_ms = atol(run.results["wake.ms"].c_str());
+    const long second_ms = atol(run.results["second.ms"].c_str());
+    printf("session waits: silent 200 ms took %ld ms, woken after 100 ms at %ld ms, "
+           "300 ms after a stale wake took %ld ms\n", silent_ms, wake_ms, second_ms);
+    EXPECT_TRUE(silent_ms >= 190 && silent_ms < 400) << silent_ms;
+    EXPECT_TRUE(wake_ms >= 90 && wake_ms < 300) << wake_ms;
+    EXPECT_GE(second_ms, 290);
+
+    EXPECT_EQ(after_load({
+        port_line("portOpen", "", 1),
+        port_line("portWaitScan", ", jint, jbyteArray, jlongArray", 7),
+        port_line("portWriteOpen", ", jboolean", 3),
+        port_line("portEnableType", ", jboolean, jint", 11),
+        port_line("portCheckType", ", jint", 1),
+        port_line("portEnableType", ", jboolean, jint", 11),
+        port_line("portCheckType", ", jint", 0),
+        port_line("portSetTimeout", ", jint", 14),
+        port_line("portGetTimeout", ", jbyteArray", 4),
+        port_line("portSendCommand", ", jstring", 7),
+        port_line("portQuery", ", jint, jbyteArray", 4),
+        port_line("portQuery", ", jint, jbyteArray", -4),
+        port_line("portProfile", "", 20),
+        port_line("portOpen", "", -1),
+        port_line("portClose", "", 0),
+        port_line("portCheckType", ", jint", -7),
+        port_line("portOpen", "", 2),
+        port_line("portCheckType", ", jint", -7),
+        port_line("portCheckType", ", jint", 0),
+        port_line("portClose", "", 0)}),
+              jvm_log_of(run, kTag));
+
+    sim_wait_frames(sim, 12, 2000);
+    std::vector<SimRecordedFrame> frames = sim_frames(sim);
+    const SimFrameKind kinds[] = {
+        SimFrameKind::Open, SimFrameKind::Enable, SimFrameKind::Check, SimFrameKind::Disable,
+        SimFrameKind::Check, SimFrameKind::Timeout, SimFrameKind::TimeoutQuery,
+        SimFrameKind::Command, SimFrameKind::Query, SimFrameKind::Query, SimFrameKind::Profile,
+        SimFrameKind::Check};
+    ASSERT_EQ(sizeof kinds / sizeof kinds[0], frames.size());
+    for (size_t i = 0; i < frames.size(); i++)
+        EXPECT_EQ(sim_kind_name(kinds[i]), std::string(sim_kind_name(frames[i].kind))) << i;
+}
+
+// ScanPortNative.close on one thread while another waits on the session:
+// the wait is woken and ends before the session is closed, the close
+// returns at once, the handle is dead afterwards, and the next open gets a
+// new one.
+TEST_F(JvmEngine, PortCloseWhileAnotherThreadWaits) {
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "com.morvek.scanner.PortNativeProbe", {});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    expect_no_jni_warnings(run);
+    EXPECT_EQ("0", run.results["wait"]);
+    EXPECT_EQ("-7", run.results["after"]);
+    EXPECT_EQ("true", run.results["reopen"]);
+    const long close_ms = atol(run.results["close.ms"].c_str());
+    printf("close while another thread waits: %ld ms\n", close_ms);
+    EXPECT_LT(close_ms, 200);
+
+    EXPECT_EQ(after_load({
+        port_line("portOpen", "", 1),
+        port_line("portClose", "", 0),
+        port_line("portCheckType", ", jint", -7),
+        port_line("portOpen", "", 2),
+        port_line("portClose", "", 0)}),
+              jvm_log_of(run, kTag));
+}
+
+// Every method of ScanNative without a device, as the results and lines
+// of one run.
+void expect_absent_run(JvmClassPath cp) {
+    const bool port_class = cp == JvmClassPath::WithScanNative;
+    JvmRun run = jvm_run(cp, "scanjni.jvmtest.Calls", {"absent"});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    ASSERT_EQ("ok", run.results["end"]);
+    EXPECT_EQ(std::vector<std::string>{}, run.other_output);
 
     const std::vector<std::string> order = {
         "openDev", "closeDev", "readData", "checkType", "enableType", "disableType",
@@ -204,7 +327,7 @@ TEST(JvmNoDevice, FalseAndNullWithoutADevice) {
                               "setTimeout", "sendCommand", "profileScanType"})
         EXPECT_EQ("false", run.results[label]) << label;
 
-    std::vector<JvmLogLine> lines = registered_lines();
+    std::vector<JvmLogLine> lines = registered_lines(port_class);
     std::vector<JvmLogLine> calls = {
         ret_line(kOpenSig, -1), ret_line(kCloseSig, -1),
         jni(3, std::string(kCheckSig) + ", [enable=0]\n"), ret_line(kEnableSig, -1),
@@ -213,6 +336,27 @@ TEST(JvmNoDevice, FalseAndNullWithoutADevice) {
         data_line(kQuerySig, "(null)"), ret_line(kProfileSig, -1)};
     lines.insert(lines.end(), calls.begin(), calls.end());
     EXPECT_EQ(lines, jvm_log_of(run, kTag));
+}
+
+// With the scanner jar, and with ScanNative alone as an app ships it that
+// has no ScanPortNative: the same results and the same lines but the port
+// class's registration, and nothing at all on the VM's output (no
+// exception described for the missing class, no JNI warning).
+TEST(JvmNoDevice, FalseAndNullWithoutADevice) {
+    ASSERT_TRUE(devns_set_shape(DevnsShape::Absent));
+    {
+        SCOPED_TRACE("scanner jar");
+        expect_absent_run(JvmClassPath::WithScanNative);
+    }
+    {
+        SCOPED_TRACE("ScanNative alone");
+        expect_absent_run(JvmClassPath::ScanNativeOnly);
+    }
+
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.PortCalls", {"absent"});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("PORT_UNAVAILABLE", run.results["open"]);
+    EXPECT_EQ(after_load({port_line("portOpen", "", -2)}), jvm_log_of(run, kTag));
 }
 
 std::vector<JvmLogLine> refused_lines(const std::string& error) {

@@ -11,9 +11,10 @@ import java.util.concurrent.TimeUnit;
 
 /**
  * A short run of BarcodeScanner on the real library, for the demonstration
- * command: scan until two scans arrived, ask a few questions while still
- * scanning, send the close frame, close. Prints what happens and on which
- * thread.
+ * command: scan on the held port until two scans arrived, ask a few
+ * questions while still scanning (scans that arrive meanwhile are kept and
+ * delivered), send the close frame, close. Prints what happens and on
+ * which thread.
  */
 public final class ScannerDemo {
     private static final long WAIT_S = 5;
@@ -40,7 +41,7 @@ public final class ScannerDemo {
         ExecutorService app = Executors.newSingleThreadExecutor(r -> new Thread(r, "app-main"));
         CountDownLatch twoScans = new CountDownLatch(2);
         BarcodeScanner scanner = new BarcodeScanner(new NativeScanEngine());
-        say("startScanning: the port thread reads; scans go to the app-main executor");
+        say("startScanning: the port thread holds the port and waits for scans; they go to the app-main executor");
         scanner.startScanning(app, data -> {
             say("onScan \"" + data + "\"");
             twoScans.countDown();
@@ -48,7 +49,7 @@ public final class ScannerDemo {
         if (!twoScans.await(WAIT_S, TimeUnit.SECONDS)) {
             say("fewer than two scans arrived");
         }
-        say("four questions and the close frame, queued at once; they run after the read in progress");
+        say("four questions and the close frame, queued at once; each wakes the wait and runs on the held port");
         CompletableFuture<Boolean> type3 = scanner.isEnabled(ScanType.of(3));
         CompletableFuture<Boolean> type20 = scanner.isEnabled(ScanType.of(20));
         CompletableFuture<Integer> timeout = scanner.engineTimeout();
@@ -62,7 +63,7 @@ public final class ScannerDemo {
         long t = System.nanoTime();
         scanner.close();
         say("close() returned after " + (System.nanoTime() - t) / 1_000_000
-                + " ms (it waits for the read in progress)");
+                + " ms (it wakes the wait and closes the session)");
         app.shutdown();
     }
 }

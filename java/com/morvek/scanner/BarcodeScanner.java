@@ -14,15 +14,48 @@ import java.util.concurrent.Executor;
  * every call of its {@link ScanEngine}, one at a time, so no two engine
  * calls ever overlap. Requests (every method that returns a
  * {@link CompletableFuture}) go into one first-in first-out queue and run
- * on the port thread in the order they were made. While scanning, the port
- * thread runs every queued request, then one {@link ScanEngine#readData()},
- * then the requests queued meanwhile, and so on: a request waits behind at
- * most one scan read (up to about 1 s with the native engine) plus the
- * requests queued before it, and a reply is never taken for a scan.
+ * on the port thread in the order they were made; a reply is never taken
+ * for a scan.
  *
  * <p>Every public method may be called from any thread, the UI thread
  * included. None of them blocks, except {@link #close()}, which waits for
  * the port thread to finish (see there).
+ *
+ * <h2>Scanning with a session (the native engine)</h2>
+ * When the engine offers a session ({@link ScanEngine#openSession()}, as
+ * {@link NativeScanEngine} does), the port thread holds the port in a
+ * session from {@link #startScanning} to {@link #stopScanning()} and
+ * waits for scans on it. Then:
+ * <ul>
+ * <li>every request wakes the wait and runs on the held port at once: a
+ * question is answered within a few milliseconds of the engine's reply
+ * (within one reply's time on the line when the engine answers at once);
+ * <li>no scan is lost around a request: a scan that arrives while a
+ * request runs is kept and delivered after it, whole;
+ * <li>{@link #stopScanning()} returns at once and {@link #close()} within
+ * about 50 ms when nothing else is queued; the session is closed when
+ * scanning stops;
+ * <li>each scan comes with its bytes exactly as the engine sent them and
+ * the time of its first byte ({@link ScanListener#onScanData(ScanData)});
+ * <li>one session owns the port: a second scanner that scans on the same
+ * port (in this process or another) gets
+ * {@link ScanListener#onError(Throwable)} once with a
+ * {@link ScannerException} of reason {@code PORT_BUSY}, its requests fail
+ * with {@code PORT_BUSY} meanwhile, and it retries as for a lost port
+ * until the port is free.
+ * </ul>
+ * Requests made while not scanning run per call, as below.
+ *
+ * <h2>Without a session (an engine of the eleven operations)</h2>
+ * While scanning, the port thread runs every queued request, then one
+ * {@link ScanEngine#readData()}, then the requests queued meanwhile, and
+ * so on: a request waits behind at most one scan read (up to about 1 s
+ * with the native operations) plus the requests queued before it. The
+ * native operations flush the port at the start of every call, and scan
+ * data is only read while a read is waiting: data that the engine sends
+ * while a request's exchange runs (about 1 ms for a question answered at
+ * once, 100 ms for a setting write) is lost. Keep requests rare while the
+ * user scans.
  *
  * <h2>Results and errors</h2>
  * A request's future completes on the port thread: dependent stages added
@@ -34,22 +67,16 @@ import java.util.concurrent.Executor;
  * {@link IllegalArgumentException}, with nothing queued. A request that
  * fails at the engine completes its future exceptionally with a
  * {@link ScannerException}: {@code PORT_UNAVAILABLE} when a question or read
- * got null (the port could not be opened or configured), {@code NO_ANSWER}
- * when it got the empty text (no reply accepted within the engine's wait),
- * {@code NOT_SENT} when a write returned false (the native writes report a
+ * got null (the port could not be opened or configured) or the held port
+ * was lost, {@code NO_ANSWER} when no reply was accepted within the
+ * engine's wait (the empty text without a session), {@code NOT_SENT} when
+ * a write did not go out (without a session the native writes report a
  * port failure the same way, so for writes the two cannot be told apart),
- * {@code BAD_ANSWER} when an answer is not of the form asked for. When the
- * engine itself throws (for example the native library cannot be loaded),
- * the future completes exceptionally with what it threw. After
- * {@link #close()} every method but {@code close()} throws
- * {@link IllegalStateException}.
- *
- * <h2>Scan data that arrives during a request</h2>
- * The native engine flushes the port at the start of every call, and scan
- * data is only read while a read is waiting: data that the engine sends
- * while a request's exchange runs (about 1 ms for a question answered at once,
- * 100 ms for a setting write) is lost. Keep requests rare while the user
- * scans.
+ * {@code BAD_ANSWER} when an answer is not of the form asked for,
+ * {@code PORT_BUSY} as above. When the engine itself throws (for example
+ * the native library cannot be loaded), the future completes exceptionally
+ * with what it threw. After {@link #close()} every method but
+ * {@code close()} throws {@link IllegalStateException}.
  */
 public final class BarcodeScanner implements Closeable {
     /** The longest free command text, in bytes of modified UTF-8. */
@@ -59,21 +86,17 @@ public final class BarcodeScanner implements Closeable {
     /** The largest timeout setting. */
     public static final int MAX_TIMEOUT = 9999;
 
-    private final ScanEngine engine;
     private final Object lock = new Object();
     private final ArrayDeque<Runnable> requests = new ArrayDeque<>(); // guarded by lock
-    private ScanSession session; // guarded by lock; null while not scanning
+    private ScanPeriod period; // guarded by lock; null while not scanning
     private boolean closed; // guarded by lock
+    private final HeldPort port;
+    private final ScanEngine engine;
     private final Thread portThread;
-
-    /** A request's work on the port thread. */
-    private interface EngineCall<T> {
-        T call(ScanEngine engine) throws ScannerException;
-    }
 
     /**
      * Makes a scanner and starts its port thread (a daemon thread named
-     * "scanner-port"). Sends nothing to the engine.
+     * "scanner-port"). Sends nothing to the engine and opens no session.
      *
      * @param engine the engine; the scanner must be its only user
      * @throws IllegalArgumentException when the engine is null
@@ -83,22 +106,25 @@ public final class BarcodeScanner implements Closeable {
             throw new IllegalArgumentException("no engine");
         }
         this.engine = engine;
+        port = new HeldPort(engine);
         portThread = new Thread(this::portLoop, "scanner-port");
         portThread.setDaemon(true);
         portThread.start();
     }
 
     /**
-     * Starts reading scan data and delivering it to the listener. Each
-     * non-empty text that the engine's read returns is delivered once,
-     * whole and in order through {@link ScanListener#onScan(String)}, and
-     * every listener method runs on {@code executor} only, one call at a
-     * time even on an executor of several threads. On Android pass the
-     * main thread's executor ({@code context.getMainExecutor()} or
+     * Starts reading scan data and delivering it to the listener. Each scan
+     * is delivered once, whole and in order through
+     * {@link ScanListener#onScanData(ScanData)} (whose default passes the
+     * text to {@link ScanListener#onScan(String)}), and every listener
+     * method runs on {@code executor} only, one call at a time even on an
+     * executor of several threads. On Android pass the main thread's
+     * executor ({@code context.getMainExecutor()} or
      * {@code ContextCompat.getMainExecutor(context)}). Replaces a listener
      * given before; what was read for that one and not yet delivered is
      * dropped. If the executor rejects a task, scanning stops silently.
-     * Returns at once.
+     * Returns at once; the port thread opens the session, if the engine
+     * offers one.
      *
      * @param executor where the listener runs
      * @param listener what receives the scans
@@ -111,39 +137,60 @@ public final class BarcodeScanner implements Closeable {
         }
         synchronized (lock) {
             ensureOpen();
-            endSession();
-            session = new ScanSession(executor, listener);
+            endPeriod();
+            period = new ScanPeriod(executor, listener);
             lock.notifyAll();
         }
+        port.wake();
     }
 
     /**
-     * Stops scanning; returns at once without waiting for the port. A read
-     * in progress cannot be cut short (the native one lasts up to about
-     * 1 s): what it returns is dropped, and queued requests run after it.
-     * Called on the executor's thread (the main thread on Android), no
-     * listener call follows it; called on another thread, a listener call
-     * that was about to begin may still run. Does nothing when not
-     * scanning.
+     * Stops scanning; returns at once without waiting for the port. With a
+     * session the wait for a scan is woken and the port thread closes the
+     * session right after. Without one, a read in progress cannot be cut
+     * short (the native one lasts up to about 1 s): what it returns is
+     * dropped, and queued requests run after it. Called on the executor's
+     * thread (the main thread on Android), no listener call follows it;
+     * called on another thread, a listener call that was about to begin
+     * may still run. Does nothing when not scanning.
      *
      * @throws IllegalStateException after {@link #close()}
      */
     public void stopScanning() {
         synchronized (lock) {
             ensureOpen();
-            endSession();
+            endPeriod();
+        }
+        port.wake();
+    }
+
+    /**
+     * Tells whether the scanner is scanning: from {@link #startScanning}
+     * until {@link #stopScanning()}, {@link #close()}, an engine that threw
+     * while reading, or an executor that refused a task. Any thread; does
+     * not block.
+     *
+     * @return true while scanning
+     */
+    public boolean isScanning() {
+        synchronized (lock) {
+            return period != null && period.active();
         }
     }
 
     /**
-     * Sends the engine its open frame. Does not keep the port open: the
-     * native engine opens and closes the port for every call.
+     * Sends the engine its open frame. Without a session this does not keep
+     * the port open: the native operations open and close the port for
+     * every call.
      *
      * @return completes when the frame went out; {@code NOT_SENT} otherwise
      * @throws IllegalStateException after {@link #close()}
      */
     public CompletableFuture<Void> openEngine() {
-        return submit(e -> done(e.openDev(), "open frame"));
+        return submit(e -> done(e.openDev(), "open frame"), s -> {
+            s.writeOpen(true);
+            return null;
+        });
     }
 
     /**
@@ -153,7 +200,10 @@ public final class BarcodeScanner implements Closeable {
      * @throws IllegalStateException after {@link #close()}
      */
     public CompletableFuture<Void> closeEngine() {
-        return submit(e -> done(e.closeDev(), "close frame"));
+        return submit(e -> done(e.closeDev(), "close frame"), s -> {
+            s.writeOpen(false);
+            return null;
+        });
     }
 
     /**
@@ -183,15 +233,17 @@ public final class BarcodeScanner implements Closeable {
     }
 
     /**
-     * Asks whether a scan type is enabled. The engine's check says only
-     * "enabled" or "not": after a "not", the scanner asks once more with a
-     * setting question for the type's code, which sends the same frame and
-     * whose result tells an answered "disabled" from no answer and from a
-     * port failure. So false means the engine answered "disabled". What
-     * stays ambiguous: a reply that arrives too late for the check but in
-     * time for the second question is taken as the answer, and the engine
-     * treats both questions alike, so an engine that answers neither reads
-     * as {@code NO_ANSWER} whatever its state.
+     * Asks whether a scan type is enabled. With a session this is one
+     * exchange whose answer tells "enabled", "disabled" and no answer apart.
+     * Without one, the engine's check says only "enabled" or "not": after a
+     * "not", the scanner asks once more with a setting question for the
+     * type's code, which sends the same frame and whose result tells an
+     * answered "disabled" from no answer and from a port failure. What
+     * stays ambiguous then: a reply that arrives too late for the check but
+     * in time for the second question is taken as the answer, and the
+     * engine treats both questions alike, so an engine that answers neither
+     * reads as {@code NO_ANSWER} whatever its state. Either way false means
+     * the engine answered "disabled".
      *
      * @param type the type
      * @return true or false as the engine answered; {@code NO_ANSWER},
@@ -201,7 +253,7 @@ public final class BarcodeScanner implements Closeable {
      */
     public CompletableFuture<Boolean> isEnabled(ScanType type) {
         ScanType t = typeList(new ScanType[] {type})[0];
-        return submit(e -> Answers.enabled(e, t));
+        return submit(e -> Answers.enabled(e, t), s -> s.checkType(t.index()));
     }
 
     /**
@@ -214,12 +266,13 @@ public final class BarcodeScanner implements Closeable {
      * @throws IllegalStateException after {@link #close()}
      */
     public CompletableFuture<Integer> engineTimeout() {
-        return submit(e -> Answers.timeout(e.getTimeout()));
+        return submit(e -> Answers.timeout(e.getTimeout()), s -> Answers.timeout(s.timeout()));
     }
 
     /**
-     * Sets the engine's timeout setting. The native engine waits about
-     * 100 ms after the write.
+     * Sets the engine's timeout setting. Without a session the native
+     * engine waits about 100 ms after the write; with one, the write
+     * completes once the frame has left the port.
      *
      * @param value -999 to 9999
      * @return completes when the frame went out; {@code NOT_SENT} otherwise
@@ -230,13 +283,16 @@ public final class BarcodeScanner implements Closeable {
         if (value < MIN_TIMEOUT || value > MAX_TIMEOUT) {
             throw new IllegalArgumentException("timeout " + value + " is not in " + MIN_TIMEOUT + ".." + MAX_TIMEOUT);
         }
-        return submit(e -> done(e.setTimeout(value), "timeout " + value));
+        return submit(e -> done(e.setTimeout(value), "timeout " + value), s -> {
+            s.setTimeout(value);
+            return null;
+        });
     }
 
     /**
      * Reads any setting by its number. An engine that does not know the
      * number refuses the question, which the native engine reports as no
-     * answer, like silence.
+     * answer, like silence; an empty value reads the same.
      *
      * @param number the setting number
      * @return the value as the engine sent it; {@code NO_ANSWER} or
@@ -244,12 +300,13 @@ public final class BarcodeScanner implements Closeable {
      * @throws IllegalStateException after {@link #close()}
      */
     public CompletableFuture<String> setting(int number) {
-        return submit(e -> Answers.text(e.queryData(number), "setting " + number));
+        String what = "setting " + number;
+        return submit(e -> Answers.text(e.queryData(number), what), s -> Answers.text(s.setting(number), what));
     }
 
     /**
-     * Sends a free command text. The native engine waits about 100 ms after
-     * the write.
+     * Sends a free command text. Without a session the native engine waits
+     * about 100 ms after the write.
      *
      * @param text at most {@value #MAX_COMMAND_BYTES} bytes in modified UTF-8
      * @return completes when the frame went out; {@code NOT_SENT} otherwise
@@ -260,28 +317,36 @@ public final class BarcodeScanner implements Closeable {
         if (text == null || Answers.modifiedUtf8Length(text) > MAX_COMMAND_BYTES) {
             throw new IllegalArgumentException("a command must be a text of at most " + MAX_COMMAND_BYTES + " bytes");
         }
-        return submit(e -> done(e.sendCommand(text), "command"));
+        return submit(e -> done(e.sendCommand(text), "command"), s -> {
+            s.sendCommand(text);
+            return null;
+        });
     }
 
     /**
-     * Sends the engine its fixed profile command. The native engine waits
-     * about 100 ms after the write.
+     * Sends the engine its fixed profile command. Without a session the
+     * native engine waits about 100 ms after the write.
      *
      * @return completes when the frame went out; {@code NOT_SENT} otherwise
      * @throws IllegalStateException after {@link #close()}
      */
     public CompletableFuture<Void> profile() {
-        return submit(e -> done(e.profileScanType(), "profile"));
+        return submit(e -> done(e.profileScanType(), "profile"), s -> {
+            s.profile();
+            return null;
+        });
     }
 
     /**
-     * Stops scanning, lets the requests already queued run, ends the port
-     * thread and waits for it. Blocks for the engine call in progress (a
-     * native read: up to about 1.1 s, plus the rest of a scan message still
-     * arriving) and the queued requests (a native question up to about
-     * 0.1 s, a setting write about 0.1 s each). With nothing queued it
-     * returns within 1.5 s (about 1.02 s measured against the simulated
-     * engine while a silent read was in progress). Called on the port
+     * Stops scanning, lets the requests already queued run, closes the
+     * session, ends the port thread and waits for it. With a session the
+     * wait for a scan is woken at once: with nothing queued this returns
+     * within about 50 ms (a scan still arriving is finished first, at most
+     * its length on the line plus 20 ms). Without one it blocks for the
+     * engine call in progress (a native read: up to about 1.1 s, plus the
+     * rest of a scan message still arriving), within 1.5 s with nothing
+     * queued. Queued requests add their time (a native question up to about
+     * 0.1 s, a per-call setting write about 0.1 s each). Called on the port
      * thread itself (from a future's dependent stage, or a listener on a
      * direct executor) it returns at once and the thread ends after the
      * current call. Safe to call again: later calls return at once.
@@ -293,10 +358,11 @@ public final class BarcodeScanner implements Closeable {
         synchronized (lock) {
             if (!closed) {
                 closed = true;
-                endSession();
+                endPeriod();
                 lock.notifyAll();
             }
         }
+        port.wake();
         if (Thread.currentThread() == portThread) {
             return;
         }
@@ -327,6 +393,11 @@ public final class BarcodeScanner implements Closeable {
                 Answers.sent(sent, (on ? "enable " : "disable ") + t);
             }
             return null;
+        }, s -> {
+            for (ScanType t : copy) {
+                s.enableType(t.index(), on);
+            }
+            return null;
         });
     }
 
@@ -349,48 +420,57 @@ public final class BarcodeScanner implements Closeable {
         }
     }
 
-    private void endSession() {
-        if (session != null) {
-            session.deactivate();
-            session = null;
+    private void endPeriod() {
+        if (period != null) {
+            period.deactivate();
+            period = null;
             lock.notifyAll();
         }
     }
 
-    private <T> CompletableFuture<T> submit(EngineCall<T> call) {
+    /** Queues a request, in its per-call and its held-port form, and wakes the port thread. */
+    private <T> CompletableFuture<T> submit(HeldPort.PerCall<T> perCall, HeldPort.OnPort<T> onPort) {
         CompletableFuture<T> future = new CompletableFuture<>();
         synchronized (lock) {
             ensureOpen();
             requests.add(() -> {
                 try {
-                    future.complete(call.call(engine));
+                    future.complete(port.request(perCall, onPort));
                 } catch (Throwable t) {
                     future.completeExceptionally(t);
                 }
             });
             lock.notifyAll();
         }
+        port.wake();
         return future;
     }
 
-    /** The port thread: queued requests first, then one read while scanning. */
+    /**
+     * The port thread: queued requests first; while scanning, one step of
+     * scanning (a wait on the session, or a per-call read); when scanning
+     * has stopped, the session closed.
+     */
     private void portLoop() {
         for (;;) {
             Runnable request;
-            ScanSession reading = null;
+            ScanPeriod reading = null;
             synchronized (lock) {
                 for (;;) {
                     request = requests.poll();
                     if (request != null) {
                         break;
                     }
-                    if (session != null && !session.active()) {
-                        session = null; // the app's executor refused a task
+                    if (period != null && !period.active()) {
+                        period = null; // the app's executor refused a task
                     }
-                    if (session != null) {
-                        long wait = session.msUntilNextRead();
+                    reading = period;
+                    if (reading == null && port.engaged()) {
+                        break;
+                    }
+                    if (reading != null) {
+                        long wait = reading.msUntilNextRead();
                         if (wait <= 0) {
-                            reading = session;
                             break;
                         }
                         waitOnLock(wait);
@@ -403,29 +483,52 @@ public final class BarcodeScanner implements Closeable {
             }
             if (request != null) {
                 request.run();
+                collect();
+            } else if (reading == null) {
+                port.release();
             } else {
-                read(reading);
+                scan(reading);
             }
         }
     }
 
-    private void read(ScanSession reading) {
-        String data;
+    /** While scanning, the scans kept during the request just run. */
+    private void collect() {
+        ScanPeriod current;
+        synchronized (lock) {
+            current = period;
+        }
+        if (current != null) {
+            scanning(current, () -> port.collect(current));
+        }
+    }
+
+    /** One step of scanning: a wait on the session, or a per-call read. */
+    private void scan(ScanPeriod reading) {
+        scanning(reading, () -> {
+            if (!port.step(reading)) {
+                String data = engine.readData();
+                if (data == null) {
+                    reading.portMissing();
+                } else {
+                    reading.scanText(data);
+                }
+            }
+        });
+    }
+
+    /** Runs a step of scanning; an engine that throws ends the period. */
+    private void scanning(ScanPeriod reading, Runnable step) {
         try {
-            data = engine.readData();
+            step.run();
         } catch (Throwable t) {
+            port.release();
             synchronized (lock) {
-                if (session == reading) {
-                    session = null;
+                if (period == reading) {
+                    period = null;
                 }
             }
             reading.failed(t);
-            return;
-        }
-        if (data == null) {
-            reading.portMissing();
-        } else {
-            reading.scan(data);
         }
     }
 

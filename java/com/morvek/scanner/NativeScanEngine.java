@@ -1,12 +1,14 @@
 package com.morvek.scanner;
 
 /**
- * The real scan engine: each method calls the {@link ScanNative} method of
- * the same name and returns its result unchanged.
+ * The real scan engine: each of the eleven operations calls the
+ * {@link ScanNative} method of the same name and returns its result
+ * unchanged; {@link #openSession()} holds the port through
+ * {@link ScanPortNative}.
  *
- * <p>This is the only class that touches {@code ScanNative}; the native
- * library is loaded by the first call of any method here, not when the
- * object is made. A missing or mismatched library then shows as an
+ * <p>These are the only classes that touch {@code ScanNative} and
+ * {@code ScanPortNative}; the native library is loaded by the first call
+ * of any method here, not when the object is made. A missing or mismatched library then shows as an
  * {@link UnsatisfiedLinkError} or {@link NoSuchMethodError} from that call
  * ({@link BarcodeScanner} hands it to the caller's future or listener).
  *
@@ -18,6 +20,22 @@ package com.morvek.scanner;
 public final class NativeScanEngine implements ScanEngine {
     /** Makes the engine object; loads nothing yet. */
     public NativeScanEngine() {
+    }
+
+    /**
+     * Opens the held-port session of the native library. One session owns
+     * the port: while it is open, per-call operations still run, but each
+     * of their port cycles flushes what the session has not read yet. Any
+     * thread; blocks for the open, a few milliseconds.
+     *
+     * @return the session, never null
+     * @throws ScannerException {@code PORT_BUSY} when another session holds
+     *         the port (in this process or another), {@code PORT_UNAVAILABLE}
+     *         when the port cannot be opened or configured
+     */
+    @Override
+    public PortSession openSession() throws ScannerException {
+        return NativePortSession.open();
     }
 
     @Override

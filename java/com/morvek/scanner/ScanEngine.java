@@ -2,7 +2,8 @@ package com.morvek.scanner;
 
 /**
  * The eleven operations of the scan engine, as instance methods with the
- * names, parameters and results of {@link ScanNative}.
+ * names, parameters and results of {@link ScanNative}, and optionally a
+ * held port, {@link #openSession()}.
  *
  * <p>{@link NativeScanEngine} reaches the real engine through the native
  * library; {@code FakeScanEngine} (shipped in its own jar) stands in for
@@ -16,6 +17,23 @@ package com.morvek.scanner;
  * as each method states.
  */
 public interface ScanEngine {
+    /**
+     * Opens a session that holds the port until it is closed, for
+     * {@link BarcodeScanner} to scan on while requests go through the same
+     * port. An engine of the eleven operations alone need not implement
+     * this: the default returns null, and the scanner then reads and asks
+     * with the operations, one port cycle per call. Blocks for the open, a
+     * few milliseconds with the native library.
+     *
+     * @return the session; null when this engine has none
+     * @throws ScannerException {@code PORT_BUSY} when another session holds
+     *         the port, {@code PORT_UNAVAILABLE} when the port cannot be
+     *         opened or configured
+     */
+    default PortSession openSession() throws ScannerException {
+        return null;
+    }
+
     /**
      * Sends the open frame. Blocks while the port takes the frame.
      *

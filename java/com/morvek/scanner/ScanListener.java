@@ -9,21 +9,43 @@ package com.morvek.scanner;
  * events, not the port.
  *
  * <p>Only {@link #onScan(String)} must be written, so a lambda fits:
- * {@code scanner.startScanning(executor, data -> show(data))}.
+ * {@code scanner.startScanning(executor, data -> show(data))}. A listener
+ * that wants each scan's bytes and arrival time overrides
+ * {@link #onScanData(ScanData)} instead (and writes an empty
+ * {@code onScan}).
  */
 public interface ScanListener {
     /**
-     * One piece of scan data, whole, as the engine sent it.
+     * One piece of scan data as text, whole, as {@link ScanData#text()}
+     * gives it. Called by the default {@link #onScanData(ScanData)}.
      *
      * @param data the scan data, never empty
      */
     void onScan(String data);
 
     /**
-     * The port could not be opened or configured. Called once when the
-     * port goes away; the scanner then retries with growing pauses (50 ms
-     * doubling up to 2 s) and calls {@link #onPortBack()} once it reads
-     * again. Does nothing unless overridden.
+     * One scan, whole: its bytes exactly as the engine sent them (with a
+     * session; see {@link ScanData}) and its arrival time.
+     * {@link BarcodeScanner} calls this method for every scan. The default
+     * passes the text to {@link #onScan(String)}, unless the text is empty
+     * (a scan whose first byte is zero), so that {@code onScan} never gets
+     * an empty text.
+     *
+     * @param scan the scan, at least one byte
+     */
+    default void onScanData(ScanData scan) {
+        String text = scan.text();
+        if (!text.isEmpty()) {
+            onScan(text);
+        }
+    }
+
+    /**
+     * The port could not be opened or configured, or the held port was
+     * lost. Called once when the port goes away; the scanner then retries
+     * with growing pauses (50 ms doubling up to 2 s) and calls
+     * {@link #onPortBack()} once it reads again. Does nothing unless
+     * overridden.
      */
     default void onPortLost() {
     }
@@ -33,12 +55,16 @@ public interface ScanListener {
     }
 
     /**
-     * The engine threw while reading (for example an
-     * {@link UnsatisfiedLinkError} when the native library cannot be
-     * loaded). Scanning has stopped; it may be started again. Does nothing
-     * unless overridden.
+     * Scanning cannot go on as it should. Either the engine threw while
+     * reading (for example an {@link UnsatisfiedLinkError} when the native
+     * library cannot be loaded): scanning has stopped, and it may be
+     * started again. Or another owner holds the port (a
+     * {@link ScannerException} with reason {@code PORT_BUSY}): called once,
+     * scanning goes on, and the scanner retries with the same pauses as
+     * for a lost port until the port is free. Does nothing unless
+     * overridden.
      *
-     * @param error what the engine threw
+     * @param error what the engine threw, or the refusal
      */
     default void onError(Throwable error) {
     }

@@ -11,7 +11,10 @@ public final class ScannerException extends Exception {
 
     /** Why a request failed. */
     public enum Reason {
-        /** The port could not be opened or configured (a question or read gave null). */
+        /**
+         * The port could not be opened or configured (a question or read gave
+         * null), or a held port was lost (hung up, or a read or poll failed).
+         */
         PORT_UNAVAILABLE,
         /** The engine gave no answer to a question within its wait (the empty text). */
         NO_ANSWER,
@@ -22,6 +25,12 @@ public final class ScannerException extends Exception {
         NOT_SENT,
         /** The engine answered, but the answer is not of the form asked for. */
         BAD_ANSWER,
+        /**
+         * Another owner holds the port in a session: another scanner that is
+         * scanning, in this process or another. A second session is refused,
+         * not shared, so that no scan is split between two owners.
+         */
+        PORT_BUSY,
     }
 
     private final Reason reason;

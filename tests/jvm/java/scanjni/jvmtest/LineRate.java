@@ -2,11 +2,19 @@ package scanjni.jvmtest;
 
 import com.morvek.scanner.BarcodeScanner;
 import com.morvek.scanner.NativeScanEngine;
+import com.morvek.scanner.ScanEngine;
+import com.morvek.scanner.ScanListener;
 import com.morvek.scanner.ScanType;
+import com.morvek.scanner.ScannerException;
+import java.lang.reflect.InvocationHandler;
+import java.lang.reflect.Proxy;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
+import java.util.Objects;
 import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.ExecutionException;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.LinkedBlockingQueue;
@@ -16,7 +24,7 @@ import java.util.concurrent.atomic.AtomicInteger;
 /**
  * BarcodeScanner on the real library while the simulated engine sends
  * scans: the listener runs on an "app-main" executor, and another thread
- * asks a question every 300 ms until the scan "END" arrives. Then it stops
+ * makes a request every period until the scan "END" arrives. Then it stops
  * scanning and closes the scanner, and reports:
  *   "@ scan.NNN text"   every scan delivered, in order ("END" excluded)
  *   "@ questions N", "@ wrong N", "@ failed N", "@ latency.median MS",
@@ -24,12 +32,26 @@ import java.util.concurrent.atomic.AtomicInteger;
  *   "@ stop.ms MS", "@ close.ms MS", "@ end ok".
  * The engine is set up by the test: type 3 on, type 20 off, timeout 1234,
  * setting 100002 = "9600".
+ *
+ * <p>"percall": an engine of the eleven operations alone (the native
+ * engine with its session hidden), a question every 300 ms, the open frame
+ * sent before scanning starts. "session": the native engine, which scans
+ * on a held port; the open frame is the first request on it, and a
+ * request every 100 ms, a timeout write among the questions. Before it
+ * stops, a second scanner on the same port starts scanning and reports
+ * "@ busy.error REASON" (its onError within 3 s) and "@ busy.request
+ * REASON" (a question of its own); after the stop it asks one question
+ * ("@ afterstop VALUE", "@ afterstop.ms MS" from the stop), and it closes
+ * while scanning again, 200 ms into a silent wait.
  */
 public final class LineRate {
     private static final String END = "END";
-    private static final long QUESTION_PERIOD_MS = 300;
+    private static final long PERCALL_PERIOD_MS = 300;
+    private static final long SESSION_PERIOD_MS = 100;
     private static final long MAX_RUN_MS = 20000;
     private static final long ANSWER_WAIT_MS = 5000;
+    private static final long BUSY_WAIT_MS = 3000;
+    private static final long SETTLE_MS = 200;
 
     private LineRate() {
     }
@@ -39,24 +61,76 @@ public final class LineRate {
         CompletableFuture<?> ask(BarcodeScanner scanner);
     }
 
+    /** The native engine's eleven operations, without its session. */
+    static ScanEngine elevenOnly(ScanEngine engine) {
+        return (ScanEngine) Proxy.newProxyInstance(ScanEngine.class.getClassLoader(),
+                new Class<?>[] {ScanEngine.class}, (proxy, method, args) -> method.isDefault()
+                        ? InvocationHandler.invokeDefault(proxy, method, args) : method.invoke(engine, args));
+    }
+
+    /** What a request ended with: its value, or the failure's reason. */
+    static String outcome(CompletableFuture<?> request) {
+        try {
+            return String.valueOf(request.get(ANSWER_WAIT_MS, TimeUnit.MILLISECONDS));
+        } catch (ExecutionException e) {
+            Throwable cause = e.getCause();
+            return cause instanceof ScannerException ? ((ScannerException) cause).reason().name() : cause.toString();
+        } catch (Exception e) {
+            return e.toString();
+        }
+    }
+
+    /** Starts a second scanner on the same port, reports how it is refused, closes it. */
+    static void secondScanner(ExecutorService app) throws Exception {
+        LinkedBlockingQueue<Throwable> errors = new LinkedBlockingQueue<>();
+        BarcodeScanner second = new BarcodeScanner(new NativeScanEngine());
+        second.startScanning(app, new ScanListener() {
+            @Override
+            public void onScan(String data) {
+                Report.line("busy.scan", data);
+            }
+
+            @Override
+            public void onError(Throwable error) {
+                errors.add(error);
+            }
+        });
+        Throwable error = errors.poll(BUSY_WAIT_MS, TimeUnit.MILLISECONDS);
+        Report.line("busy.error", error instanceof ScannerException
+                ? ((ScannerException) error).reason().name() : String.valueOf(error));
+        Report.line("busy.request", outcome(second.engineTimeout()));
+        second.close();
+    }
+
     public static void main(String[] args) throws Exception {
+        boolean session = args.length > 0 && args[0].equals("session");
         ExecutorService app = Executors.newSingleThreadExecutor(r -> new Thread(r, "app-main"));
         LinkedBlockingQueue<String> delivered = new LinkedBlockingQueue<>();
         AtomicInteger foreign = new AtomicInteger();
-        BarcodeScanner scanner = new BarcodeScanner(new NativeScanEngine());
-        scanner.openEngine().get(ANSWER_WAIT_MS, TimeUnit.MILLISECONDS);
+        BarcodeScanner scanner = new BarcodeScanner(session ? new NativeScanEngine()
+                : elevenOnly(new NativeScanEngine()));
+        if (!session) {
+            scanner.openEngine().get(ANSWER_WAIT_MS, TimeUnit.MILLISECONDS);
+        }
         scanner.startScanning(app, data -> {
             if (!Thread.currentThread().getName().equals("app-main")) {
                 foreign.incrementAndGet();
             }
             delivered.add(data);
         });
+        if (session) {
+            scanner.openEngine().get(ANSWER_WAIT_MS, TimeUnit.MILLISECONDS);
+        }
 
-        Question[] questions = {
+        List<Question> questions = new ArrayList<>(Arrays.asList(
             s -> s.isEnabled(ScanType.of(3)), s -> s.isEnabled(ScanType.of(20)),
-            BarcodeScanner::engineTimeout, s -> s.setting(100002),
-        };
-        Object[] answers = {true, false, 1234, "9600"};
+            BarcodeScanner::engineTimeout, s -> s.setting(100002)));
+        List<Object> answers = new ArrayList<>(Arrays.asList(true, false, 1234, "9600"));
+        if (session) {
+            questions.add(s -> s.setEngineTimeout(1234));
+            answers.add(null);
+        }
+        long period = session ? SESSION_PERIOD_MS : PERCALL_PERIOD_MS;
         List<Long> latencies = new ArrayList<>();
         int wrong = 0;
         int failed = 0;
@@ -66,10 +140,10 @@ public final class LineRate {
         for (int n = 0; !ended && System.nanoTime() - start < MAX_RUN_MS * 1_000_000L; n++) {
             long asked = System.nanoTime();
             try {
-                Object answer = questions[n % questions.length].ask(scanner)
+                Object answer = questions.get(n % questions.size()).ask(scanner)
                         .get(ANSWER_WAIT_MS, TimeUnit.MILLISECONDS);
                 latencies.add((System.nanoTime() - asked) / 1_000_000);
-                if (!answers[n % answers.length].equals(answer)) {
+                if (!Objects.equals(answers.get(n % answers.size()), answer)) {
                     wrong++;
                     Report.line("wrong." + n, String.valueOf(answer));
                 }
@@ -77,7 +151,7 @@ public final class LineRate {
                 failed++;
                 Report.line("failed." + n, e.toString());
             }
-            long next = asked + QUESTION_PERIOD_MS * 1_000_000L;
+            long next = asked + period * 1_000_000L;
             for (long left; !ended && (left = next - System.nanoTime()) > 0;) {
                 String scan = delivered.poll(left, TimeUnit.NANOSECONDS);
                 if (scan != null) {
@@ -88,9 +162,20 @@ public final class LineRate {
                 }
             }
         }
+        if (session) {
+            secondScanner(app);
+        }
         long t = System.nanoTime();
         scanner.stopScanning();
         long stopMs = (System.nanoTime() - t) / 1_000_000;
+        if (session) {
+            // A question right after the stop, then close while scanning
+            // again, a silent wait in progress.
+            Report.line("afterstop", outcome(scanner.engineTimeout()));
+            Report.line("afterstop.ms", Long.toString((System.nanoTime() - t) / 1_000_000));
+            scanner.startScanning(app, delivered::add);
+            Thread.sleep(SETTLE_MS);
+        }
         t = System.nanoTime();
         scanner.close();
         long closeMs = (System.nanoTime() - t) / 1_000_000;

@@ -6,6 +6,7 @@ import com.morvek.scanner.ScanEngine;
 import com.morvek.scanner.ScanListener;
 import com.morvek.scanner.ScanType;
 import com.morvek.scanner.ScannerException;
+import java.lang.reflect.InvocationHandler;
 import java.lang.reflect.Proxy;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -31,24 +32,29 @@ public final class FakeScenarios {
 
     public static void main(String[] args) {
         Check check = new Check();
-        check.scenario("scans in order on the executor, questions answered in between",
-                FakeScenarios::scansAndQuestions);
+        for (boolean session : new boolean[] {false, true}) {
+            String mode = session ? " (session)" : " (per call)";
+            check.scenario("scans in order on the executor, questions answered in between" + mode,
+                    () -> scansAndQuestions(session));
+            check.scenario("stopScanning inside onScan: no later delivery" + mode, () -> stopInsideOnScan(session));
+            check.scenario("port loss and return reported once each, with back-off" + mode,
+                    () -> portLossAndReturn(session));
+            check.scenario("close runs queued requests, is idempotent, later calls fail" + mode,
+                    () -> closeScenario(session));
+        }
         check.scenario("answers, silence and a missing port", FakeScenarios::answersAndFaults);
         check.scenario("timeout answers: only '-' and ASCII digits within range", FakeScenarios::timeoutAnswers);
         check.scenario("invalid input refused before anything is sent", FakeScenarios::inputRefused);
-        check.scenario("stopScanning inside onScan: no later delivery", FakeScenarios::stopInsideOnScan);
-        check.scenario("port loss and return reported once each, with back-off",
-                FakeScenarios::portLossAndReturn);
         check.scenario("an engine that throws: onError, scanning ends, the request fails",
                 FakeScenarios::engineThrows);
-        check.scenario("close runs queued requests, is idempotent, later calls fail",
-                FakeScenarios::closeScenario);
+        SessionScenarios.all(check);
         System.exit(check.finish());
     }
 
-    /** Records what the listener got and on which thread, and whether calls overlapped. */
+    /** Records what the listener got and on which thread, and whether calls overlapped; errors apart. */
     static final class Recorder implements ScanListener {
         final List<String> events = Collections.synchronizedList(new ArrayList<String>());
+        final List<Throwable> errors = Collections.synchronizedList(new ArrayList<Throwable>());
         final List<String> foreignThreads = Collections.synchronizedList(new ArrayList<String>());
         final AtomicInteger running = new AtomicInteger();
         final AtomicInteger overlaps = new AtomicInteger();
@@ -80,6 +86,11 @@ public final class FakeScenarios {
             record("back");
         }
 
+        @Override
+        public void onError(Throwable error) {
+            errors.add(error);
+        }
+
         int count(String event) {
             synchronized (events) {
                 return Collections.frequency(events, event);
@@ -98,7 +109,21 @@ public final class FakeScenarios {
         return head + (i % 2 == 0 ? "40063813" : "4006381333931-0123456789-ABCDEFGHIJKLMN");
     }
 
-    static void scansAndQuestions() throws Exception {
+    /**
+     * The fake itself (it offers a session), or the fake behind an engine
+     * of the eleven operations alone, whose openSession is the interface's
+     * default.
+     */
+    static ScanEngine engine(FakeScanEngine fake, boolean session) {
+        if (session) {
+            return fake;
+        }
+        return (ScanEngine) Proxy.newProxyInstance(ScanEngine.class.getClassLoader(),
+                new Class<?>[] {ScanEngine.class}, (proxy, method, args) -> method.isDefault()
+                        ? InvocationHandler.invokeDefault(proxy, method, args) : method.invoke(fake, args));
+    }
+
+    static void scansAndQuestions(boolean session) throws Exception {
         FakeScanEngine fake = new FakeScanEngine();
         fake.setEnabled(ScanType.of(3), true);
         fake.putSetting(100002, "9600");
@@ -110,7 +135,7 @@ public final class FakeScenarios {
         Recorder rec = new Recorder();
         // Three threads: delivery must still be in order and one at a time.
         ExecutorService app = appExecutor(3);
-        try (BarcodeScanner scanner = new BarcodeScanner(fake)) {
+        try (BarcodeScanner scanner = new BarcodeScanner(engine(fake, session))) {
             scanner.startScanning(app, rec);
             Check.that(Check.within(WAIT_MS, () -> rec.events.size() >= 5), "first scans delivered");
             CompletableFuture<Boolean> on = scanner.isEnabled(ScanType.of(3));
@@ -132,10 +157,18 @@ public final class FakeScenarios {
         Check.equal(0, rec.overlaps.get(), "listener calls that overlapped");
         Check.equal(0, fake.overlappingCalls(), "engine calls that overlapped");
         List<String> calls = fake.calls();
-        int question = calls.indexOf("checkType(3)");
-        Check.that(question > 0 && calls.subList(0, question).contains("readData()")
-                && calls.subList(question, calls.size()).contains("readData()"),
+        String read = session ? "session.awaitScan()" : "readData()";
+        int question = calls.indexOf(session ? "session.checkType(3)" : "checkType(3)");
+        Check.that(question > 0 && calls.subList(0, question).contains(read)
+                && calls.subList(question, calls.size()).contains(read),
                 "the questions ran between reads: " + calls);
+        // With a session every call while scanning runs on it, and a check
+        // is one exchange; without one, "disabled" takes a second question.
+        for (String call : calls) {
+            Check.that(session == (call.startsWith("session.") || call.equals("openSession()")),
+                    "call " + call + (session ? " beside the session" : " with sessions off"));
+        }
+        Check.equal(session ? 0 : 1, Collections.frequency(calls, "queryData(922001)"), "second questions");
     }
 
     /** What a request's future ended with: its value, or the failure's reason. */
@@ -247,12 +280,12 @@ public final class FakeScenarios {
         Check.equal(false, fake.sendCommand(nuls128), "the fake took 128 NULs (256 bytes)");
     }
 
-    static void stopInsideOnScan() throws Exception {
+    static void stopInsideOnScan(boolean session) throws Exception {
         FakeScanEngine fake = new FakeScanEngine();
         fake.queueScans("A", "B", "C");
         List<String> got = Collections.synchronizedList(new ArrayList<String>());
         ExecutorService app = appExecutor(2);
-        try (BarcodeScanner scanner = new BarcodeScanner(fake)) {
+        try (BarcodeScanner scanner = new BarcodeScanner(engine(fake, session))) {
             scanner.startScanning(app, data -> {
                 got.add(data);
                 try {
@@ -275,15 +308,17 @@ public final class FakeScenarios {
         Check.equal(Collections.singletonList("A"), got, "scans delivered");
     }
 
+    /** Attempts to reach the port while scanning: per-call reads and session opens. */
     static int reads(FakeScanEngine fake) {
-        return Collections.frequency(fake.calls(), "readData()");
+        List<String> calls = fake.calls();
+        return Collections.frequency(calls, "readData()") + Collections.frequency(calls, "openSession()");
     }
 
-    static void portLossAndReturn() throws Exception {
+    static void portLossAndReturn(boolean session) throws Exception {
         FakeScanEngine fake = new FakeScanEngine();
         Recorder rec = new Recorder();
         ExecutorService app = appExecutor(1);
-        try (BarcodeScanner scanner = new BarcodeScanner(fake)) {
+        try (BarcodeScanner scanner = new BarcodeScanner(engine(fake, session))) {
             fake.setPortPresent(false);
             scanner.startScanning(app, rec);
             Thread.sleep(1000);
@@ -316,13 +351,12 @@ public final class FakeScenarios {
     }
 
     static void engineThrows() throws Exception {
-        // As NativeScanEngine does when the library cannot be loaded.
+        // As NativeScanEngine does when the library cannot be loaded: its
+        // openSession throws first.
         AtomicInteger reads = new AtomicInteger();
         ScanEngine broken = (ScanEngine) Proxy.newProxyInstance(ScanEngine.class.getClassLoader(),
                 new Class<?>[] {ScanEngine.class}, (proxy, method, args) -> {
-                    if (method.getName().equals("readData")) {
-                        reads.incrementAndGet();
-                    }
+                    reads.incrementAndGet();
                     throw new UnsatisfiedLinkError("no scanjni");
                 });
         List<Throwable> errors = Collections.synchronizedList(new ArrayList<Throwable>());
@@ -340,7 +374,7 @@ public final class FakeScenarios {
             });
             Check.that(Check.within(WAIT_MS, () -> errors.size() == 1), "onError called");
             Thread.sleep(100);
-            Check.equal(1, reads.get(), "reads after the engine threw");
+            Check.equal(1, reads.get(), "engine calls after the engine threw");
             Check.equal("java.lang.UnsatisfiedLinkError: no scanjni", outcome(scanner::engineTimeout), "request");
         } finally {
             app.shutdown();
@@ -348,10 +382,10 @@ public final class FakeScenarios {
         Check.equal(1, errors.size(), "onError calls");
     }
 
-    static void closeScenario() throws Exception {
+    static void closeScenario(boolean session) throws Exception {
         FakeScanEngine fake = new FakeScanEngine();
         fake.setReadWaitMillis(300);
-        BarcodeScanner scanner = new BarcodeScanner(fake);
+        BarcodeScanner scanner = new BarcodeScanner(engine(fake, session));
         ExecutorService app = appExecutor(1);
         scanner.startScanning(app, data -> { });
         Thread.sleep(50); // a read is in progress
@@ -362,7 +396,10 @@ public final class FakeScenarios {
         app.shutdown();
         Check.that(queued.isDone() && !queued.isCompletedExceptionally(), "queued request ran");
         Check.equal(5, fake.timeoutNow(), "timeout set by the queued request");
-        Check.that(closeMs < 1000, "close took " + closeMs + " ms with a 300 ms read in progress");
+        // Per call the 300 ms read in progress ends on its own; a session's
+        // wait is woken.
+        Check.that(closeMs < (session ? 200 : 1000), "close took " + closeMs + " ms with a read in progress");
+        Check.that(!fake.sessionOpen(), "the session is still open after close");
         for (Thread t : Thread.getAllStackTraces().keySet()) {
             Check.that(!t.getName().equals("scanner-port"), "a port thread is still alive");
         }

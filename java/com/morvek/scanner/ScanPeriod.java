@@ -5,11 +5,12 @@ import java.util.concurrent.Executor;
 import java.util.concurrent.RejectedExecutionException;
 
 /**
- * One period of scanning: hands the listener's events to the app's
- * executor one at a time, in order, and keeps the port-loss state and its
- * back-off. The event methods are called by the port thread only.
+ * One period of scanning, from startScanning to stopScanning: hands the
+ * listener's events to the app's executor one at a time, in order, and
+ * keeps the port-loss and busy state and their back-off. The event methods
+ * are called by the port thread only.
  */
-final class ScanSession {
+final class ScanPeriod {
     static final long FIRST_BACKOFF_MS = 50;
     static final long MAX_BACKOFF_MS = 2000;
 
@@ -21,10 +22,11 @@ final class ScanSession {
 
     // Port thread only.
     private boolean portLost;
+    private boolean busyReported;
     private long backoffMs;
     private long nextReadNanos = System.nanoTime();
 
-    ScanSession(Executor executor, ScanListener listener) {
+    ScanPeriod(Executor executor, ScanListener listener) {
         this.executor = executor;
         this.listener = listener;
     }
@@ -43,19 +45,51 @@ final class ScanSession {
         return left <= 0 ? 0 : Math.max(1, left / 1_000_000);
     }
 
-    void scan(String data) {
-        portBack();
+    /** A per-call read's text: a scan unless empty (nothing arrived). */
+    void scanText(String data) {
+        portWorks();
         if (!data.isEmpty()) {
-            post(() -> listener.onScan(data));
+            ScanData scan = ScanData.ofText(data, System.nanoTime());
+            post(() -> listener.onScanData(scan));
         }
     }
 
-    /** A read found no port: report once, then wait longer before each retry. */
+    /** A scan from the held port. */
+    void scan(ScanData scan) {
+        portWorks();
+        post(() -> listener.onScanData(scan));
+    }
+
+    /** A read or an open found no port, or the held port was lost: report once, back off. */
     void portMissing() {
         if (!portLost) {
             portLost = true;
             post(listener::onPortLost);
         }
+        backOff();
+    }
+
+    /** Another owner holds the port: report once, retry as for a lost port. */
+    void portBusy(ScannerException refusal) {
+        if (!busyReported) {
+            busyReported = true;
+            post(() -> listener.onError(refusal));
+        }
+        backOff();
+    }
+
+    /** A read gave an answer or a session opened: the port is back and free. */
+    void portWorks() {
+        backoffMs = 0;
+        busyReported = false;
+        if (portLost) {
+            portLost = false;
+            post(listener::onPortBack);
+        }
+    }
+
+    /** The next read or open waits longer: 50 ms, doubling up to 2 s. */
+    private void backOff() {
         backoffMs = backoffMs == 0 ? FIRST_BACKOFF_MS : Math.min(MAX_BACKOFF_MS, backoffMs * 2);
         nextReadNanos = System.nanoTime() + backoffMs * 1_000_000;
     }
@@ -63,14 +97,6 @@ final class ScanSession {
     /** The engine threw while reading; the port thread stops reading for this session. */
     void failed(Throwable error) {
         post(() -> listener.onError(error));
-    }
-
-    private void portBack() {
-        if (portLost) {
-            portLost = false;
-            backoffMs = 0;
-            post(listener::onPortBack);
-        }
     }
 
     private void post(Runnable event) {
