@@ -182,16 +182,28 @@ ScanSession* call(ScanSession* held, const CapturedOp& op) {
     return nullptr;
 }
 
-// Sends each event once the library has logged the call's lines before it.
+bool is_configured(const char* text) {
+    ScanLine l;
+    return scan_classify_core(text, &l) == CoreClass::Ours && l.kind == LineKind::UartSummary;
+}
+
+// Sends each event once the library has logged the call's lines before it;
+// a tail as soon as the port's configuration has made its last flush,
+// which the tail rule counts from.
 void feed(Bench* b, const std::vector<Event>& events, const std::atomic<bool>& done) {
     size_t seen = 0, logged = 0;
+    bool configured = false;
     for (const Event& e : events) {
         if (e.stage == SessionStage::BeforeCall) continue;
         for (;;) {
             bool finished = done.load();
             hostlog_line l;
-            for (; hostlog_get(seen, &l); ++seen) logged += strcmp(l.tag, kCoreTag) == 0;
-            if (logged >= e.after) break;
+            for (; hostlog_get(seen, &l); ++seen) {
+                if (strcmp(l.tag, kCoreTag) != 0) continue;
+                ++logged;
+                configured = configured || is_configured(l.text);
+            }
+            if (logged >= e.after || (e.tail && configured)) break;
             if (finished) return;
             pause_ns(kRefPollNs);
         }
