@@ -291,9 +291,10 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
 }
 
 // A time-format line of pid 100, ms into the capture.
-std::string timed(int ms, char prio, const std::string& sig, const std::string& rest) {
+std::string timed(int ms, char prio, const std::string& sig, const std::string& rest,
+                  const char* tag = "SCANLIB_CORE") {
     char head[64];
-    snprintf(head, sizeof head, "12-08 01:40:%02d.%03d %c/SCANLIB_CORE(  100): ", ms / 1000, ms % 1000, prio);
+    snprintf(head, sizeof head, "12-08 01:40:%02d.%03d %c/%s(  100): ", ms / 1000, ms % 1000, prio, tag);
     return head + sig + (rest[0] == ',' ? "" : ", ") + rest;
 }
 
@@ -320,6 +321,11 @@ TEST(ReplayCapture, SessionCallsAreRebuilt) {
         timed(41, 'D', kSCheck, "reply 9 bytes"),
         timed(41, 'D', kSCheck, "< 39 30 30 30 30 33 31 06 0D"),
         timed(41, 'D', kSCheck, "answer enabled"),
+        // The bridge names the call; a wait that handed out a kept scan
+        // logs only its bridge line.
+        timed(41, 'D', "jint portCheckType(JNIEnv *, jclass, jlong, jint)", "[ret=1]", "SCANLIB_JNI"),
+        timed(45, 'D', "jint portWaitScan(JNIEnv *, jclass, jlong, jint, jbyteArray, jlongArray)", "[ret=2]",
+              "SCANLIB_JNI"),
         timed(50, 'D', kSCheck, "write 11 bytes"),
         timed(50, 'D', kSCheck, check_frame),
         timed(75, 'D', kSCheck, "reply 8 bytes"),
@@ -367,6 +373,8 @@ TEST(ReplayCapture, SessionCallsAreRebuilt) {
     EXPECT_EQ(ev[1].op.kept, 0);
     EXPECT_EQ(ev[1].op.no_room, 1);
     EXPECT_EQ(capture_op_call(ev[2].op), "scan_session_check_type(3)");
+    EXPECT_EQ(ev[2].op.java, "ScanPortNative.checkType");
+    EXPECT_EQ(ev[3].op.java, "");
     EXPECT_EQ(capture_op_call(ev[5].op), "scan_session_check_type(35)");
     EXPECT_EQ(ev[6].op.busy_errno, 16);
     EXPECT_TRUE(ev[7].op.hangup);
@@ -384,7 +392,7 @@ TEST(ReplayCapture, SessionCallsAreRebuilt) {
         {"a count past any message", 15, timed(41, 'D', kSCheck, "reply 9000 bytes"), 16},
         {"a line out of its place", 8, timed(12, 'D', kSProfile, "answer enabled"), 9},
         {"a frame the function does not write", 12, timed(20, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2F"), 12},
-        {"a signature the session does not have", 23, timed(200, 'D', "int scan_session_read(ScanSession *)", "reply 9 bytes"), 24},
+        {"a signature the session does not have", 25, timed(200, 'D', "int scan_session_read(ScanSession *)", "reply 9 bytes"), 26},
     };
     for (const Case& c : cases) {
         std::vector<std::string> bad = lines;

@@ -601,6 +601,18 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     if (bl.method < 0 || bl.kind == BridgeKind::Other) return;
     if (t->phase == Phase::Session) end_session_call(b, t, t->op.last_line);
     if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
+    if (bl.fn != SessionFn::None) {
+        // A ScanPortNative call: it names the session call just ended. One
+        // with no session call before it did not reach the port (a closed
+        // handle, a null array) or handed out a scan kept earlier, which
+        // the replay does before the next call that needs it.
+        if (t->phase == Phase::Done && t->op.sig == ScanSig::Session && t->op.fn == bl.fn) {
+            t->op.java = scan_bridge_method(bl.method);
+            t->op.java_result = bl.rest;
+        }
+        if (t->phase == Phase::Done) emit_op(b, t);
+        return;
+    }
     if (bl.kind == BridgeKind::Str) {
         if (t->phase == Phase::Done) emit_op(b, t);
         if (mid_op(*t)) damage(b, t, e.line, "a Java call begins inside another operation");

@@ -374,8 +374,11 @@ void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line) {
     } else if (!t->unreplayable.empty()) {
         reason = t->unreplayable;
     } else {
+        // Whole: it waits for its bridge line, as an operation of the
+        // per-call functions does.
         end_skip(b, t);
-        emit_op(b, t);
+        t->phase = Phase::Done;
+        t->done_line = 0;
         return;
     }
     drop_op(t, reason, damaged);
@@ -401,13 +404,15 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
         end_session_call(b, t, t->op.last_line);
         if (!session) return;
     }
+    if (t->phase == Phase::Done) emit_op(b, t);
     // The calls of this process on its other threads have returned: one
-    // that may have ended has.
+    // that may have ended has, and goes out before this one.
     for (ThreadState& other : b->threads) {
-        if (&other != t && other.pid == t->pid && other.phase == Phase::Session && other.hex_left == 0 &&
-            other.may_end) {
+        if (&other == t || other.pid != t->pid) continue;
+        if (other.phase == Phase::Session && other.hex_left == 0 && other.may_end) {
             end_session_call(b, &other, other.op.last_line);
         }
+        if (other.phase == Phase::Done && other.op.sig == ScanSig::Session) emit_op(b, &other);
     }
     // The open's line settings came first, as they do for an operation of
     // the per-call functions.

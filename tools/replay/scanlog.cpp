@@ -84,6 +84,41 @@ const BridgeRow kBridge[] = {
 };
 constexpr int kBridgeCount = static_cast<int>(sizeof kBridge / sizeof kBridge[0]);
 
+struct PortBridgeRow {
+    const char* text;
+    const char* method;
+    SessionFn fn;
+};
+
+const PortBridgeRow kPortBridge[] = {
+    {"jlong portOpen(JNIEnv *, jclass)", "ScanPortNative.open", SessionFn::Open},
+    {"void portClose(JNIEnv *, jclass, jlong)", "ScanPortNative.close", SessionFn::Close},
+    {"jint portWriteOpen(JNIEnv *, jclass, jlong, jboolean)", "ScanPortNative.writeOpen", SessionFn::OpenDev},
+    {"jint portEnableType(JNIEnv *, jclass, jlong, jboolean, jint)", "ScanPortNative.enableType",
+     SessionFn::EnableType},
+    {"jint portSetTimeout(JNIEnv *, jclass, jlong, jint)", "ScanPortNative.setTimeout", SessionFn::SetTimeout},
+    {"jint portSendCommand(JNIEnv *, jclass, jlong, jstring)", "ScanPortNative.sendCommand",
+     SessionFn::SetCommand},
+    {"jint portProfile(JNIEnv *, jclass, jlong)", "ScanPortNative.profile", SessionFn::Profile},
+    {"jint portCheckType(JNIEnv *, jclass, jlong, jint)", "ScanPortNative.checkType", SessionFn::CheckType},
+    {"jint portGetTimeout(JNIEnv *, jclass, jlong, jbyteArray)", "ScanPortNative.getTimeout",
+     SessionFn::GetTimeout},
+    {"jint portQuery(JNIEnv *, jclass, jlong, jint, jbyteArray)", "ScanPortNative.query", SessionFn::Query},
+    {"jint portWaitScan(JNIEnv *, jclass, jlong, jint, jbyteArray, jlongArray)", "ScanPortNative.waitScan",
+     SessionFn::WaitScan},
+};
+constexpr int kPortBridgeCount = static_cast<int>(sizeof kPortBridge / sizeof kPortBridge[0]);
+
+// "signature, rest": the rest, or false.
+bool after_sig(const std::string& message, const char* sig, std::string* rest) {
+    size_t n = std::strlen(sig);
+    if (message.size() < n + 2 || message.compare(0, n, sig) != 0 || message.compare(n, 2, ", ") != 0) {
+        return false;
+    }
+    *rest = message.substr(n + 2);
+    return true;
+}
+
 // A line that is a fixed text around one int.
 struct Simple {
     const char* prefix;
@@ -367,23 +402,23 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
 
 void scan_classify_bridge(const std::string& message, BridgeLine* out) {
     *out = BridgeLine();
-    for (int i = 0; i < kBridgeCount; ++i) {
-        size_t n = std::strlen(kBridge[i].text);
-        if (message.size() < n + 2 || message.compare(0, n, kBridge[i].text) != 0 ||
-            message.compare(n, 2, ", ") != 0) {
-            continue;
-        }
+    for (int i = 0; i < kBridgeCount + kPortBridgeCount && out->method < 0; ++i) {
+        bool port = i >= kBridgeCount;
+        if (!after_sig(message, port ? kPortBridge[i - kBridgeCount].text : kBridge[i].text, &out->rest)) continue;
         out->method = i;
-        out->rest = message.substr(n + 2);
-        if (starts(out->rest, "[ret=")) out->kind = BridgeKind::Ret;
-        else if (starts(out->rest, "[enable=")) out->kind = BridgeKind::Enable;
-        else if (starts(out->rest, "[data=")) out->kind = BridgeKind::Data;
-        else if (starts(out->rest, "[str=")) out->kind = BridgeKind::Str;
-        return;
+        if (port) out->fn = kPortBridge[i - kBridgeCount].fn;
     }
+    if (out->method < 0) return;
+    if (starts(out->rest, "[ret=")) out->kind = BridgeKind::Ret;
+    else if (starts(out->rest, "[enable=")) out->kind = BridgeKind::Enable;
+    else if (starts(out->rest, "[data=")) out->kind = BridgeKind::Data;
+    else if (starts(out->rest, "[str=")) out->kind = BridgeKind::Str;
 }
 
 const char* scan_bridge_method(int method) {
+    if (method >= kBridgeCount && method < kBridgeCount + kPortBridgeCount) {
+        return kPortBridge[method - kBridgeCount].method;
+    }
     return method >= 0 && method < kBridgeCount ? kBridge[method].method : "";
 }
 

@@ -123,19 +123,22 @@ enum class CoreClass { Ours, UnknownSig, NotOurs };
 
 CoreClass scan_classify_core(const std::string& message, ScanLine* out);
 
-// The Java bridge's adapters, in the order of the native method table
-// (readData logs nothing and has no entry).
+// The Java bridge's adapters: ScanNative's in the order of its native
+// method table (readData logs nothing and has no entry), then
+// ScanPortNative's, which log "[ret=N]" after their session call (wake,
+// and a wait that returned 0, log nothing).
 enum class BridgeKind { Ret, Enable, Data, Str, Other };
 
 struct BridgeLine {
     int method = -1;  // index into the adapters, -1 for registration lines and others
+    SessionFn fn = SessionFn::None;  // the session function a ScanPortNative adapter calls
     BridgeKind kind = BridgeKind::Other;
     std::string rest;  // after "signature, "
 };
 
 void scan_classify_bridge(const std::string& message, BridgeLine* out);
-const char* scan_bridge_method(int method);  // "checkType" ...
-// The core function an adapter calls; *flag: its bool argument
+const char* scan_bridge_method(int method);  // "checkType", "ScanPortNative.checkType" ...
+// The core function a ScanNative adapter calls; *flag: its bool argument
 // (openDev: true, closeDev: false, enableType: true, disableType: false).
 ScanSig scan_bridge_core(int method, bool* flag);
 
