@@ -70,9 +70,18 @@ SessionInput session_wait_input(ScanSession *s, const char *sig, int64_t deadlin
 
 void session_begin_message(ScanSession *s, int64_t at_us)
 {
-    s->incoming.len = 0;
-    s->incoming.first_us = at_us;
-    s->incoming.last_us = at_us;
+    SessionMessage *m = &s->incoming;
+    m->len = 0;
+    m->first_us = at_us;
+    m->last_us = at_us;
+    m->tail = s->tail_goes_on;
+    s->tail_goes_on = false;
+    if (s->first_message) {
+        s->first_message = false;
+        int waiting = port_waiting(s->fd);
+        m->tail = waiting >= 0 &&
+                  began_before_flush(at_us - s->flushed_us, static_cast<size_t>(waiting));
+    }
 }
 
 bool session_read(ScanSession *s, const char *sig)
@@ -136,15 +145,23 @@ MessageEnd session_finish_message(ScanSession *s, const char *sig, bool ready, b
     return MessageEnd::Ended;
 }
 
-bool session_keep_scan(ScanSession *s, const char *sig)
+Kept session_keep_scan(ScanSession *s, const char *sig)
 {
     SessionMessage *m = &s->incoming;
+    if (m->tail) {
+        CORE_LOG(PRIO_DEBUG, "%s, dropped %d bytes: tail of an earlier message", sig,
+                 static_cast<int>(m->len));
+        log_hex_lines(sig, "<", m->bytes, m->len);
+        s->tail_goes_on = m->len == kScanBufLen;
+        m->len = 0;
+        return Kept::Dropped;
+    }
     if (answers_echo(m->bytes, m->len, s->awaited_echo, s->awaited_echo_len)) {
         CORE_LOG(PRIO_DEBUG, "%s, reply %d bytes", sig, static_cast<int>(m->len));
         log_hex_lines(sig, "<", m->bytes, m->len);
         s->awaited_echo_len = 0;
         m->len = 0;
-        return false;
+        return Kept::Answer;
     }
     CORE_LOG(PRIO_DEBUG, "%s, scan %d bytes", sig, static_cast<int>(m->len));
     log_hex_lines(sig, "<", m->bytes, m->len);
@@ -160,7 +177,7 @@ bool session_keep_scan(ScanSession *s, const char *sig)
         s->pending_count++;
     }
     m->len = 0;
-    return true;
+    return Kept::Scan;
 }
 
 int session_settle_input(ScanSession *s, const char *sig)
@@ -221,8 +238,8 @@ int scan_session_wait_scan(ScanSession *s, int timeout_ms, unsigned char *buf, s
             return SCAN_SESSION_PORT_LOST;
         if (end == MessageEnd::Woken)
             return 0;
-        if (session_keep_scan(s, sig))
+        if (session_keep_scan(s, sig) == Kept::Scan)
             return hand_out(s, buf, cap, first_byte_us);
-        // That was a late answer to an earlier question: wait on.
+        // That was a late answer to an earlier question, or a tail: wait on.
     }
 }

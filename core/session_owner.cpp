@@ -51,42 +51,34 @@ void release_port(ScanSession *s)
 }
 
 // Reads and drops the rest of a message that was already on the line when
-// the port was flushed at flushed_us, told as scan_read_data tells it: by
-// the bytes waiting when the port first turns readable after the flush. A
-// tail's first bytes are there within about a byte time; the open looks
-// for them for one poll interval. A message that begins after the flush is
-// left to the first wait. False when the port was lost.
-bool drop_tail(ScanSession *s, int64_t flushed_us)
+// the port was flushed, told as scan_read_data tells it: by the bytes
+// waiting when the port first turns readable after the flush. The open
+// looks for it for one poll interval; a tail that arrives later is dropped
+// by whichever call sees its first bytes (session_begin_message judges the
+// first message). False when the port was lost.
+bool drop_tail(ScanSession *s)
 {
     SessionInput in =
-        session_wait_input(s, kOpenSig, flushed_us + kPollIntervalMs * 1000, false);
+        session_wait_input(s, kOpenSig, s->flushed_us + kPollIntervalMs * 1000, false);
     if (in == SessionInput::Lost)
         return false;
     if (in != SessionInput::Ready)
         return true;
-    int64_t at_us = port_now_us();
-    int waiting = port_waiting(s->fd);
-    if (waiting < 0 || !began_before_flush(at_us - flushed_us, static_cast<size_t>(waiting)))
-        return true;
-
-    SessionMessage *m = &s->incoming;
-    session_begin_message(s, at_us);
+    int64_t give_up_us = port_now_us() + kScanMessageMaxMs * 1000;
+    session_begin_message(s, port_now_us());
     bool ready = true;
-    for (;;) {
+    // A tail longer than the buffer is dropped a buffer at a time; one that
+    // goes on past the longest message is left to the later calls.
+    while (s->incoming.tail) {
         if (session_finish_message(s, kOpenSig, ready, false) == MessageEnd::Lost)
             return false;
-        // A tail longer than the buffer is dropped a buffer at a time.
-        bool full = m->len == kScanBufLen;
-        if (m->len > 0) {
-            CORE_LOG(PRIO_DEBUG, "%s, dropped %d bytes: tail of an earlier message", kOpenSig,
-                     static_cast<int>(m->len));
-            log_hex_lines(kOpenSig, "<", m->bytes, m->len);
-        }
-        m->len = 0;
-        if (!full || m->last_us >= m->first_us + kScanMessageMaxMs * 1000)
+        session_keep_scan(s, kOpenSig);
+        if (!s->tail_goes_on || port_now_us() >= give_up_us)
             return true;
+        session_begin_message(s, port_now_us());
         ready = false;
     }
+    return true;
 }
 
 // Opens, locks and configures the port and drops what it holds. Returns 0
@@ -121,8 +113,7 @@ int hold_port(ScanSession *s)
     }
     s->fd = fd;
     s->wake_fd = wake_fd;
-    int64_t flushed_us = 0;
-    if (uart_configure(fd, 115200, 8, 'N', 1, &flushed_us) == -1) {
+    if (uart_configure(fd, 115200, 8, 'N', 1, &s->flushed_us) == -1) {
         CORE_LOG(PRIO_ERROR, "%s, set uart parm fail! errno = %d", kOpenSig, errno);
         release_port(s);
         return SCAN_SESSION_NO_PORT;
@@ -132,7 +123,10 @@ int hold_port(ScanSession *s)
     s->pending_head = 0;
     s->pending_count = 0;
     CORE_LOG(PRIO_DEBUG, "%s, open %s fd = %d, 115200 8N1", kOpenSig, SCANNER_PORT, fd);
-    if (!drop_tail(s, flushed_us)) {
+    s->first_message = true;
+    s->tail_goes_on = false;
+    s->awaited_echo_len = 0;
+    if (!drop_tail(s)) {
         release_port(s);
         return SCAN_SESSION_NO_PORT;
     }

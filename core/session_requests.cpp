@@ -96,7 +96,7 @@ int ask(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
             if (in == SessionInput::Lost)
                 return SCAN_SESSION_PORT_LOST;
             if (in != SessionInput::Ready && m->len > 0 && port_now_us() >= quiet_us) {
-                if (!session_keep_scan(s, sig)) {
+                if (session_keep_scan(s, sig) == Kept::Answer) {
                     refused = true; // the engine has answered: it refuses the question
                     break;
                 }

@@ -22,6 +22,7 @@ struct SessionMessage {
     size_t len;
     int64_t first_us;
     int64_t last_us;
+    bool tail; // the rest of a message that was on the line at the open's flush
 };
 
 // Where the session stands. Only changed and read with atomic operations:
@@ -43,6 +44,12 @@ struct ScanSession {
     // is dropped as a reply, never handed out as a scan.
     char awaited_echo[kReplyBufLen];
     size_t awaited_echo_len;
+    // The first message after the open is judged by the tail rule when its
+    // first bytes arrive, whenever that is; a tail that fills the buffer
+    // goes on as a tail.
+    int64_t flushed_us;
+    bool first_message;
+    bool tail_goes_on;
 };
 
 // While a session call waits, the calling thread's timer slack is the
@@ -73,7 +80,8 @@ enum class SessionInput { Ready, Quiet, Woken, Lost };
 // called (its count is taken). A hung-up or failing port is Lost.
 SessionInput session_wait_input(ScanSession *s, const char *sig, int64_t deadline_us, bool wakeable);
 
-// Starts the incoming message: its first bytes arrived at at_us.
+// Starts the incoming message: its first bytes arrived at at_us. The
+// first message after the open is judged by the tail rule here.
 void session_begin_message(ScanSession *s, int64_t at_us);
 
 // Reads what the port holds (it was found readable) onto the incoming
@@ -89,9 +97,15 @@ MessageEnd session_finish_message(ScanSession *s, const char *sig, bool ready, b
 
 // The incoming message has ended as scan data: logs it, keeps it for
 // scan_session_wait_scan (or logs that there was no room) and empties it.
-// Returns false, and keeps nothing, when the message is instead the answer
-// to the awaited question (logged as a reply).
-bool session_keep_scan(ScanSession *s, const char *sig);
+// What became of an ended message.
+enum class Kept {
+    Scan,    // kept for scan_session_wait_scan
+    Answer,  // the answer to the awaited question (logged as a reply)
+    Dropped, // the tail of a message that was on the line at the open
+};
+
+// Keeps the incoming message as a scan, unless it is an answer or a tail.
+Kept session_keep_scan(ScanSession *s, const char *sig);
 
 // Before a frame goes out: a message in progress, or one whose bytes wait
 // in the port, is read to its end and kept. 0, or SCAN_SESSION_PORT_LOST.

@@ -402,6 +402,27 @@ TEST_F(DeviceSession, OpenDropsAMessageInFlight)
     EXPECT_LT(w.first_us, sent.front().t_us + 40000);
 }
 
+// A tail that shows itself only after the open has stopped looking (a
+// tty layer that delivers late: 1000 bytes at once, some 25 ms after the
+// flush, when they need 87 ms on the line) is dropped by the wait that
+// sees it.
+TEST_F(DeviceSession, TailSeenAfterTheOpenIsDroppedByTheWait)
+{
+    SimLine whole;
+    whole.baud = 0;
+    sim_set_line(sim, whole);
+    open();
+    sim_send_scan(sim, sim_scan(bytes_of(letters(1000, 3)), SimScanTrigger::AfterDelay, 15));
+    logs_reset();
+    EXPECT_EQ(wait(300).result, 0) << "the tail came as a scan";
+    EXPECT_EQ(count_lines(logs_taken(), core_line(3, kWaitSig + ", dropped 1000 bytes: tail of an "
+                                                                 "earlier message")),
+              1);
+    const std::string next = letters(20, 4);
+    scan_now(next);
+    EXPECT_EQ(wait(1000).bytes, next);
+}
+
 // A wake ends a wait at once: an idle one, one in the middle of a message
 // (which the next wait reads on, whole), and the next wait when none is
 // under way. After the close a wake writes nothing anywhere.
@@ -571,6 +592,10 @@ TEST_F(SessionLineRate, MessagesEndAtTheBuffersSize)
     whole.baud = 0;
     sim_set_line(sim, whole);
     open();
+    // Written whole, the first message must come late enough after the
+    // open's flush that its first 4095 bytes could have crossed the line,
+    // or the open's tail rule takes it for the rest of an earlier one.
+    usleep(400000);
     for (size_t size : {size_t{SCAN_SESSION_MAX_SCAN}, size_t{9000}}) {
         SCOPED_TRACE(size);
         const std::string scan = letters(size, 5);
