@@ -598,6 +598,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
 void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     BridgeLine bl;
     scan_classify_bridge(e.message, &bl);
+    t->bridged = true;
     if (bl.method < 0 || bl.kind == BridgeKind::Other) return;
     if (t->phase == Phase::Session) end_session_call(b, t, t->op.last_line);
     if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);

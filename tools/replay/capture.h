@@ -173,6 +173,7 @@ struct ThreadState {
     bool skipping = false;
     CaptureNote note;           // the skip in progress
     std::string pending_java;   // a "[str=" line: sendCommand logs before its core call
+    bool bridged = false;       // the thread has logged a line of the bridge
     size_t last_line = 0;
     size_t done_line = 0;       // the capture line at which the operation was complete
     // A session call: the bytes its hex lines still owe, their direction

@@ -17,6 +17,9 @@
 //   close       "close fd"
 // Any call but the close may end with the loss of the line; any call but
 // the open and the close may be refused ("no open session!", an argument).
+// The first message after the open is judged by the tail rule when its
+// first bytes arrive: a tail that the open's look missed is logged
+// ("dropped") by the call that meets it, as a message of that call.
 #include <algorithm>
 #include <cerrno>
 
@@ -87,8 +90,9 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
             *end = CallEnd::Here;
             return fresh && k == LineKind::SClose;
         case SessionFn::WaitScan:
-            *end = k == LineKind::SReply ? CallEnd::Maybe : CallEnd::Here;
-            return lost(k) || k == LineKind::SScan || k == LineKind::SReply;
+            // A late reply, or a tail, and the wait goes on.
+            *end = k == LineKind::SReply || k == LineKind::Dropped ? CallEnd::Maybe : CallEnd::Here;
+            return lost(k) || k == LineKind::SScan || k == LineKind::SReply || k == LineKind::Dropped;
         default:  // the writes and the questions
             break;
     }
@@ -101,9 +105,10 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
         *end = scan_session_question(fn) ? CallEnd::NotYet : CallEnd::Here;
         return t.stage == SessionStage::BeforeCall;
     }
-    // What waited in the port is one message; an exchange may read several.
-    bool message = k == LineKind::SScan || k == LineKind::SReply;
-    return message && (t.stage == SessionStage::AfterWrite || t.op.chunks.empty());
+    // What waited in the port is one message (a tail that fills the
+    // buffer goes on); an exchange may read several.
+    bool message = k == LineKind::SScan || k == LineKind::SReply || k == LineKind::Dropped;
+    return message && (t.stage == SessionStage::AfterWrite || t.op.chunks.empty() || t.tail_logged);
 }
 
 void end_or_not(CaptureBuilder* b, ThreadState* t, CallEnd end, size_t line) {
@@ -374,11 +379,14 @@ void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line) {
     } else if (!t->unreplayable.empty()) {
         reason = t->unreplayable;
     } else {
-        // Whole: it waits for its bridge line, as an operation of the
-        // per-call functions does.
+        // Whole. In a process that logs the bridge's lines (a Java app) it
+        // waits for its own, as an operation of the per-call functions does.
         end_skip(b, t);
         t->phase = Phase::Done;
         t->done_line = 0;
+        bool bridged = false;
+        for (const ThreadState& any : b->threads) bridged = bridged || (any.pid == t->pid && any.bridged);
+        if (!bridged) emit_op(b, t);
         return;
     }
     drop_op(t, reason, damaged);

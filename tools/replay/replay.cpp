@@ -24,12 +24,6 @@ namespace replay_steps {
 
 namespace {
 
-// Bytes of a dropped tail that arrive at once, as the bytes waiting at a
-// flush do: more than the line could carry since the flush for as long as
-// the replay may take to send them (64 bytes: 5.6 ms, where a loaded or
-// sanitized run has been seen to need more than 1 ms).
-constexpr size_t kTailBurst = 64;
-
 }  // namespace
 
 int prio_number(char letter) {
@@ -70,11 +64,11 @@ std::vector<NewLine> new_lines(size_t from) {
     return out;
 }
 
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes) {
+void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most) {
     // The tail of a message that began before the flush: its first
     // bytes are there at once, more than could have crossed the line
     // since; the rest follows at the line's pace.
-    size_t burst = bytes.size() < kTailBurst ? bytes.size() : kTailBurst;
+    size_t burst = bytes.size() < burst_most ? bytes.size() : burst_most;
     SimLine paced = sim_line(b->sim);
     SimLine at_once = paced;
     at_once.baud = 0;
@@ -328,7 +322,7 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
             sim_send_scan(b->sim, sim_scan(bytes, SimScanTrigger::AfterDelay, 0));
             continue;
         }
-        send_tail(b, bytes);
+        send_tail(b, bytes, kTailBurst);
     }
 }
 

@@ -6,7 +6,8 @@
 // The engine sends each message a call read when the call's log says it
 // came: one that waited in the port before the call, before the call
 // begins; a dropped tail, once the open has logged its line settings and
-// flushed the port (its first bytes at once); a message of a question's
+// flushed the port (its first bytes at once; a tail that a later call met,
+// as much of it at once as the port holds); a message of a question's
 // exchange or of a wait, once the replay's library has logged as many of
 // the call's lines as the capture shows before that message, so that it
 // comes after the frame and after the message before it has ended. A hung
@@ -44,7 +45,7 @@ namespace {
 
 constexpr int kKeptMost = 4;            // scans a session keeps
 constexpr int kWaitForScanMs = 10000;   // a wait that ends with a scan (or a lost line)
-constexpr int kWaitPastReplyMs = 500;   // a wait that read only a late reply, then timed out
+constexpr int kWaitPastReplyMs = 500;   // a wait that read a late reply or a tail, then timed out
 constexpr long kPortTakesMostNs = 1000000000;  // for sent bytes to reach the port
 constexpr int kOpenRuns = 3;            // an open, whose tail a late replay can miss
 constexpr size_t kLineMost = 16384;     // a line from the child, at most
@@ -98,7 +99,7 @@ void fire(Bench* b, const Event& e) {
     if (e.hangup) {
         drop_engine(b);
     } else if (e.tail) {
-        send_tail(b, e.bytes);
+        send_tail(b, e.bytes, e.stage == SessionStage::AfterOpen ? kTailBurst : kLateTailBurst);
     } else {
         sim_send_scan(b->sim, sim_scan(e.bytes, SimScanTrigger::AfterDelay, 0));
     }
@@ -150,8 +151,8 @@ bool arrange(Bench* b, const CapturedOp& op) {
 
 int wait_ms(const CapturedOp& op) {
     if (op.no_buffer || op.no_session) return 0;
-    bool reply_last = !op.hangup && !op.chunks.empty() && op.chunks.back().reply;
-    return reply_last ? kWaitPastReplyMs : kWaitForScanMs;
+    bool went_on = !op.hangup && !op.chunks.empty() && (op.chunks.back().reply || op.chunks.back().tail);
+    return went_on ? kWaitPastReplyMs : kWaitForScanMs;
 }
 
 // The call, as the capture's process made it; an open gives its session.
@@ -188,8 +189,8 @@ bool is_configured(const char* text) {
 }
 
 // Sends each event once the library has logged the call's lines before it;
-// a tail as soon as the port's configuration has made its last flush,
-// which the tail rule counts from.
+// the open's tail as soon as the port's configuration has made its last
+// flush, which the tail rule counts from.
 void feed(Bench* b, const std::vector<Event>& events, const std::atomic<bool>& done) {
     size_t seen = 0, logged = 0;
     bool configured = false;
@@ -203,7 +204,7 @@ void feed(Bench* b, const std::vector<Event>& events, const std::atomic<bool>& d
                 ++logged;
                 configured = configured || is_configured(l.text);
             }
-            if (logged >= e.after || (e.tail && configured)) break;
+            if (logged >= e.after || (e.stage == SessionStage::AfterOpen && e.tail && configured)) break;
             if (finished) return;
             pause_ns(kRefPollNs);
         }
