@@ -93,7 +93,7 @@ group_round_trip() {
     env -u HOSTLOG_QUIET HOSTLOG_FORMAT=long $session_capture 2> "$work/held.log" >/dev/null
     replay "$work/held.log"
     expect_rc 0 "held session round trip"
-    expect_has '^31 operation(s) replayed, all match' "held session round trip"
+    expect_has '^34 operation(s) replayed, all match' "held session round trip"
 }
 
 # Damaged captures: a clear reason with the line number, exit 2 (the rest

@@ -13,7 +13,8 @@
 // kept while nobody waits (the fifth is dropped) and handed out; a write
 // the line does not take; refused arguments; a second owner in this
 // process and in another; the engine
-// hanging up; the close; then no device and a device that is no terminal.
+// hanging up; the close; then no device and a device that is no terminal;
+// a second session whose wait meets the tail that its open missed.
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,6 +45,7 @@ constexpr int kAheadScanMs = 3;
 constexpr int kShortWaitMs = 30;
 constexpr int kHangupMs = 5;
 constexpr int kKeptScans = 5;       // one more than the session keeps
+constexpr size_t kLateTail = 400;   // 35 ms of the line, there at once
 
 std::vector<uint8_t> bytes_of(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
@@ -167,6 +169,21 @@ int run(int, char**) {
     scan_session_open(&error);
     devns_set_shape(DevnsShape::Regular);
     scan_session_open(&error);
+    sim_destroy(sim);
+
+    // A second session, on a quiet line: a message that comes at once,
+    // more bytes than the line carries in the open's look, is the tail of
+    // one that was on the line, and the wait that meets it drops it.
+    master = devns_install_pty();
+    sim = master < 0 ? nullptr : sim_create(master);
+    if (sim != nullptr && sim_start(sim) && (s = scan_session_open(&error)) != nullptr) {
+        SimLine at_once;
+        at_once.baud = 0;
+        sim_set_line(sim, at_once);
+        sim_send_scan(sim, sim_scan(letters(kLateTail), SimScanTrigger::AfterDelay, 0));
+        wait_scan(s, kShortWaitMs);
+        scan_session_close(s);
+    }
     sim_destroy(sim);
     devns_teardown();
     return 0;
