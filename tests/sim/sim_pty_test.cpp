@@ -109,8 +109,10 @@ TEST_F(SimPtyTest, ScanDataArrivesAfterConfigureAndOnlyOnce) {
     sim_send_scan(sim, sim_scan(big, SimScanTrigger::AfterConfigure));
     Cycle c = port_cycle("", 100, 1, 8192);
     ASSERT_EQ(c.reads.size(), 1u);
-    // One read of a pty returns at most 4095 bytes.
-    ASSERT_EQ(c.reads[0].size(), 4095u);
+    // One read of a pty returns at most 4095 bytes (fewer when the tty
+    // layer of a loaded machine has not yet handed all of them on).
+    ASSERT_GT(c.reads[0].size(), 0u);
+    ASSERT_LE(c.reads[0].size(), 4095u);
     EXPECT_TRUE(std::equal(c.reads[0].begin(), c.reads[0].end(), big.begin()));
     EXPECT_EQ(sim_scans_written(sim), 1);
 
