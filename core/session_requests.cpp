@@ -130,6 +130,18 @@ int ask(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
     return SCAN_SESSION_NO_ANSWER;
 }
 
+// A question that writes its answer into the caller's buffer needs one.
+bool usable_with_buffer(ScanSession *s, const char *sig, const char *value)
+{
+    if (!session_usable(s, sig))
+        return false;
+    if (value == nullptr) {
+        CORE_LOG(PRIO_ERROR, "%s, no buffer!", sig);
+        return false;
+    }
+    return true;
+}
+
 bool type_valid(int type, const char *sig)
 {
     if (type_index_valid(type))
@@ -222,12 +234,8 @@ int scan_session_check_type(ScanSession *s, int type)
 int scan_session_get_timeout(ScanSession *s, char value[5])
 {
     static const char sig[] = "int scan_session_get_timeout(ScanSession *, char *)";
-    if (!session_usable(s, sig))
+    if (!usable_with_buffer(s, sig, value))
         return SCAN_SESSION_INVALID;
-    if (value == nullptr) {
-        CORE_LOG(PRIO_ERROR, "%s, no buffer!", sig);
-        return SCAN_SESSION_INVALID;
-    }
     ReplyStream stream;
     Reply reply;
     int r = ask(s, sig, kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin, &stream,
@@ -242,12 +250,8 @@ int scan_session_get_timeout(ScanSession *s, char value[5])
 int scan_session_query(ScanSession *s, int number, char value[16])
 {
     static const char sig[] = "int scan_session_query(ScanSession *, int, char *)";
-    if (!session_usable(s, sig))
+    if (!usable_with_buffer(s, sig, value))
         return SCAN_SESSION_INVALID;
-    if (value == nullptr) {
-        CORE_LOG(PRIO_ERROR, "%s, no buffer!", sig);
-        return SCAN_SESSION_INVALID;
-    }
     char text[16];
     unsigned char frame[kQueryFrameMax];
     size_t text_len = query_text(number, text);
