@@ -5,29 +5,47 @@
 // it until scan_session_close: writes, questions and waits for scan data
 // all run on the one descriptor, so that no scan is lost to a flush around
 // a request and an idle wait costs nothing. One session owns the port: a
-// second one, in this process or another, is refused (SCAN_SESSION_BUSY);
-// the per-call functions are not affected by it.
+// second one, in this process or another, is refused (SCAN_SESSION_BUSY).
+// While a session holds the port, the per-call functions of scanjni.h
+// never touch the line on their own: in another process they fail at once
+// with their failure result; in this process they run on the session,
+// one request at a time with the owner's (scan_read_data excepted: the
+// scans are the session's, and it returns no text).
 //
-// Threads: one thread at a time uses a session (the caller serialises);
-// only scan_session_wake may be called from any thread, at any time while
-// the session is open. No function allocates after scan_session_open.
+// Threads: the session reads the line on a thread of its own, started by
+// scan_session_open and ended by scan_session_close, so a message's end is
+// seen whatever the callers do; it queues whole scans (about 32 KiB or 64
+// scans; past that the oldest is dropped and logged, never merged) until
+// scan_session_wait_scan hands them out. Requests may come from any
+// thread and run one at a time; one thread at a time waits for scans;
+// scan_session_wake and scan_session_close may be called from any thread.
+// No function allocates after scan_session_open.
 //
-// Scan data that arrives while a question is being asked is kept and
-// handed out by the next scan_session_wait_scan, in order; bytes that
-// arrive after a reply stay for the next wait too. A frame is never
-// written while a scan is arriving: that scan is finished and kept first.
+// Replies are known by their form: a question's answer carries its echo
+// (the number text it asked about), value bytes, ACK or NAK and a final
+// byte. Such an answer is never handed out as a scan, also when it comes
+// late (within a second of its question's end) or right after a scan. A
+// frame is never written while a message is arriving: it waits for that
+// message's end.
 //
 // Everything is logged under "SCANLIB_CORE", the frames and messages in
 // hexadecimal, nothing while the line is idle.
 #ifndef SCANJNI_SCANSESSION_H
 #define SCANJNI_SCANSESSION_H
 
-#include "scanjni.h"
-
+#include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
 
-struct ScanSession;
+#ifndef SCANJNI_EXPORT
+#define SCANJNI_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct ScanSession ScanSession;
 
 // Negative results of the session functions.
 enum ScanSessionError {
@@ -81,5 +99,9 @@ SCANJNI_EXPORT int scan_session_query(ScanSession *s, int number, char value[16]
 // ScanSessionError.
 SCANJNI_EXPORT int scan_session_wait_scan(ScanSession *s, int timeout_ms, unsigned char *buf,
                                           size_t cap, int64_t *first_byte_us);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -35,20 +35,20 @@ constexpr jint kPortClosed = -7;
 // class is there but the VM refuses its methods.
 jint registerPortNatives(JNIEnv *env);
 
-SCANJNI_EXPORT jlong portOpen(JNIEnv *env, jclass clazz);
-SCANJNI_EXPORT void portClose(JNIEnv *env, jclass clazz, jlong handle);
-SCANJNI_EXPORT void portWake(JNIEnv *env, jclass clazz, jlong handle);
-SCANJNI_EXPORT jint portWriteOpen(JNIEnv *env, jclass clazz, jlong handle, jboolean open);
-SCANJNI_EXPORT jint portEnableType(JNIEnv *env, jclass clazz, jlong handle, jboolean enable,
-                                   jint type);
-SCANJNI_EXPORT jint portSetTimeout(JNIEnv *env, jclass clazz, jlong handle, jint timeout);
-SCANJNI_EXPORT jint portSendCommand(JNIEnv *env, jclass clazz, jlong handle, jstring command);
-SCANJNI_EXPORT jint portProfile(JNIEnv *env, jclass clazz, jlong handle);
-SCANJNI_EXPORT jint portCheckType(JNIEnv *env, jclass clazz, jlong handle, jint type);
-SCANJNI_EXPORT jint portGetTimeout(JNIEnv *env, jclass clazz, jlong handle, jbyteArray out);
-SCANJNI_EXPORT jint portQuery(JNIEnv *env, jclass clazz, jlong handle, jint number,
+jlong portOpen(JNIEnv *env, jclass clazz);
+void portClose(JNIEnv *env, jclass clazz, jlong handle);
+void portWake(JNIEnv *env, jclass clazz, jlong handle);
+jint portWriteOpen(JNIEnv *env, jclass clazz, jlong handle, jboolean open);
+jint portEnableType(JNIEnv *env, jclass clazz, jlong handle, jboolean enable,
+                    jint type);
+jint portSetTimeout(JNIEnv *env, jclass clazz, jlong handle, jint timeout);
+jint portSendCommand(JNIEnv *env, jclass clazz, jlong handle, jstring command);
+jint portProfile(JNIEnv *env, jclass clazz, jlong handle);
+jint portCheckType(JNIEnv *env, jclass clazz, jlong handle, jint type);
+jint portGetTimeout(JNIEnv *env, jclass clazz, jlong handle, jbyteArray out);
+jint portQuery(JNIEnv *env, jclass clazz, jlong handle, jint number,
                               jbyteArray out);
-SCANJNI_EXPORT jint portWaitScan(JNIEnv *env, jclass clazz, jlong handle, jint timeoutMs,
+jint portWaitScan(JNIEnv *env, jclass clazz, jlong handle, jint timeoutMs,
                                  jbyteArray buf, jlongArray firstByteNanos);
 
 #endif

@@ -69,7 +69,7 @@ if command -v llvm-profdata >/dev/null && command -v llvm-cov >/dev/null; then
     # Each target has its own LLVMFuzzerTestOneInput; llvm-cov warns that
     # their profiles differ, which does not touch the files reported.
     llvm-cov report "${objects[@]:1}" -instr-profile="$runs/cov.profdata" \
-        "$root/core/frames.cpp" "$root/core/reply.cpp" "$root/jni/mutf8.cpp" \
+        "$root/core/wire/frames.cpp" "$root/core/wire/reply.cpp" "$root/jni/mutf8.cpp" \
         "$root/tools/replay/logcat.cpp" "$root/tools/replay/scanlog.cpp" \
         "$root/tools/replay/capture.cpp" \
         2> >(grep -v "mismatched data" >&2)

@@ -176,6 +176,18 @@ bool wait_until(Pred pred, int timeout_ms)
     return true;
 }
 
+// An engine whose answers the session tests know: type 3 enabled, type 4
+// not, timeout 1234, setting 100002 = "115200".
+inline void known_engine(SimRunner *sim)
+{
+    sim_with_engine(sim, [](SimEngine *e) {
+        e->enabled[3] = true;
+        e->enabled[4] = false;
+        e->timeout = 1234;
+        sim_engine_set_setting(e, "100002", "115200");
+    });
+}
+
 class DeviceTest : public testing::Test {
 protected:
     void SetUp() override

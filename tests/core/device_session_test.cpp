@@ -23,6 +23,7 @@ const std::string kOpenSig = "ScanSession *scan_session_open(int *)";
 const std::string kWaitSig =
     "int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)";
 const std::string kCheckSig2 = "int scan_session_check_type(ScanSession *, int)";
+const std::string kReaderSig = "void *session_reader(void *)";
 
 // The session's hex lines: "<sig>, <mark> 39 30 ..." with 16 bytes a line.
 void add_hex_lines(std::vector<LogLine> *lines, const std::string &sig, const std::string &mark,
@@ -66,12 +67,7 @@ protected:
     void SetUp() override
     {
         DeviceTest::SetUp();
-        sim_with_engine(sim, [](SimEngine *e) {
-            e->enabled[3] = true;
-            e->enabled[4] = false;
-            e->timeout = 1234;
-            sim_engine_set_setting(e, "100002", "115200");
-        });
+        known_engine(sim);
     }
 
     void TearDown() override
@@ -229,8 +225,9 @@ TEST_F(DeviceSession, RefusedArgumentsSendNothing)
 }
 
 // One owner: a second session in this process or in another one is
-// refused without touching the line, the per-call functions still work, and
-// the close gives the port back with every descriptor closed.
+// refused without touching the line, the per-call functions of this
+// process run on the session, and the close gives the port back with every
+// descriptor closed.
 TEST_F(DeviceSession, OneOwnerPerPort)
 {
     int fds = open_fds();
@@ -267,7 +264,7 @@ TEST_F(DeviceSession, OneOwnerPerPort)
     EXPECT_EQ(error, SCAN_SESSION_BUSY);
     EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(6, kOpenSig + ", port busy! errno = 16")});
 
-    EXPECT_TRUE(scan_type_check(3)) << "the per-call functions take no lock";
+    EXPECT_TRUE(scan_type_check(3)) << "a per-call question on the held port";
     EXPECT_EQ(scan_session_check_type(session, 4), 0);
 
     scan_session_close(session);
@@ -335,9 +332,9 @@ TEST_F(DeviceSession, HangUpDuringAWaitOrAQuestion)
         EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_PORT_LOST);
         EXPECT_LT(ms_since(start), 100) << "a lost port is reported at once";
         std::vector<LogLine> lines = logs_taken();
-        const std::string sig = in_question ? kCheckSig2 : kWaitSig;
-        EXPECT_EQ(count_lines(lines, core_line(6, sig + ", port hung up")), 1);
-        EXPECT_EQ(lines.back(), core_line(6, sig + ", port hung up")) << "logged once, first";
+        // Logged once, by the session's reader, which saw it.
+        EXPECT_EQ(count_lines(lines, core_line(6, kReaderSig + ", port hung up")), 1);
+        EXPECT_EQ(lines.back(), core_line(6, kReaderSig + ", port hung up"));
         scan_session_close(session);
         session = nullptr;
         // A fresh pty and engine for the next case.
@@ -369,8 +366,8 @@ TEST_F(DeviceSession, IdleWaitReadsAndLogsNothing)
     EXPECT_EQ(logs_taken(), std::vector<LogLine>{});
 }
 
-// The open drops the rest of a message that was already on the line, logs
-// it once, and the next scan comes back whole.
+// The session drops the rest of a message that was already on the line at
+// its open, logs it once, and the next scan comes back whole.
 TEST_F(DeviceSession, OpenDropsAMessageInFlight)
 {
     const std::string first = letters(2000, 1);
@@ -379,19 +376,25 @@ TEST_F(DeviceSession, OpenDropsAMessageInFlight)
     ASSERT_TRUE(sim_wait_sent(sim, 300, 3000));
     logs_reset();
     open();
+    ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
+    ASSERT_EQ(wait(50).result, 0) << "the tail came as a scan";
     std::vector<LogLine> lines = logs_taken();
     unsigned dropped = 0;
-    for (const LogLine &l : lines)
-        sscanf(l.text.c_str(), "ScanSession *scan_session_open(int *), dropped %u bytes", &dropped);
+    size_t dropped_at = 0;
+    for (size_t i = 0; i < lines.size(); i++)
+        if (sscanf(lines[i].text.c_str(), "void *session_reader(void *), dropped %u bytes",
+                   &dropped) == 1)
+            dropped_at = i;
     EXPECT_GT(dropped, 0u);
     EXPECT_LE(dropped, 1700u);
     std::vector<LogLine> want;
-    add_hex_lines(&want, kOpenSig, "<", first.substr(first.size() - dropped));
-    ASSERT_GE(lines.size(), want.size());
-    EXPECT_EQ(std::vector<LogLine>(lines.end() - static_cast<long>(want.size()), lines.end()), want)
+    add_hex_lines(&want, kReaderSig, "<", first.substr(first.size() - dropped));
+    ASSERT_GE(dropped_at, want.size());
+    EXPECT_EQ(std::vector<LogLine>(lines.begin() + static_cast<long>(dropped_at - want.size()),
+                                   lines.begin() + static_cast<long>(dropped_at)),
+              want)
         << "the tail's bytes, each once";
 
-    ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
     sim_clear_records(sim);
     scan_now(next);
     Waited w = wait(1000);
@@ -415,7 +418,7 @@ TEST_F(DeviceSession, TailSeenAfterTheOpenIsDroppedByTheWait)
     sim_send_scan(sim, sim_scan(bytes_of(letters(1000, 3)), SimScanTrigger::AfterDelay, 15));
     logs_reset();
     EXPECT_EQ(wait(300).result, 0) << "the tail came as a scan";
-    EXPECT_EQ(count_lines(logs_taken(), core_line(3, kWaitSig + ", dropped 1000 bytes: tail of an "
+    EXPECT_EQ(count_lines(logs_taken(), core_line(3, kReaderSig + ", dropped 1000 bytes: tail of an "
                                                                  "earlier message")),
               1);
     const std::string next = letters(20, 4);

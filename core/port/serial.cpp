@@ -1,6 +1,6 @@
 // set_uart_parm: every termios change the library makes, in one place.
 #include "scanjni.h"
-#include "port.h"
+#include "clock.h"
 #include "serial.h"
 #include "log.h"
 

@@ -112,8 +112,28 @@ size_t query_reply_value(const unsigned char *reply, size_t n, const char *echo,
     return k;
 }
 
-bool answers_echo(const unsigned char *msg, size_t n, const char *echo, size_t echo_len)
+AnswerForm answer_at(const unsigned char *p, size_t n, const char *echo, size_t echo_len,
+                     size_t min_len, size_t *len)
 {
-    return echo_len > 0 && n >= echo_len + 2 && memcmp(msg, echo, echo_len) == 0 &&
-           (msg[n - 2] == kAck || msg[n - 2] == kNak);
+    const size_t longest = kReplyBufLen - 1;
+    if (echo_len == 0 || echo_len + 2 > longest)
+        return AnswerForm::None;
+    size_t head = n < echo_len ? n : echo_len;
+    if (memcmp(p, echo, head) != 0)
+        return AnswerForm::None;
+    for (size_t i = echo_len; i < n && i + 1 < longest; i++) {
+        if (p[i] == 0)
+            return AnswerForm::None;
+        if (p[i] != kAck && p[i] != kNak)
+            continue;
+        if (p[i] == kAck && i + 2 - echo_len < min_len)
+            return AnswerForm::None;
+        if (i + 1 == n)
+            return AnswerForm::Partial;
+        if (p[i + 1] == 0)
+            return AnswerForm::None;
+        *len = i + 2;
+        return AnswerForm::Whole;
+    }
+    return n + 1 < longest ? AnswerForm::Partial : AnswerForm::None;
 }

@@ -88,9 +88,17 @@ bool reply_echo_at(const unsigned char *reply, size_t n, const char *echo, size_
 size_t query_reply_value(const unsigned char *reply, size_t n, const char *echo, size_t echo_len,
                          char *value);
 
-// True when the message is the engine's answer to a question whose echo
-// is given: it begins with the echo and ends in an ACK or NAK byte and one
-// final byte. Scan data never has that shape right after the question.
-bool answers_echo(const unsigned char *msg, size_t n, const char *echo, size_t echo_len);
+// The engine's answer to a question, as the held port tells it from scan
+// data: the question's echo (its number text), value bytes, the ACK or NAK
+// byte and one final byte, at most kReplyBufLen - 1 bytes in all, no zero
+// byte. An accepted answer (ACK) holds at least min_len bytes after the
+// echo; a refusal (NAK) may hold no value.
+enum class AnswerForm {
+    None,    // p does not begin with such an answer, nor could it
+    Partial, // p is the start of one: more bytes may complete it
+    Whole    // p begins with a whole one (its length in *len)
+};
+AnswerForm answer_at(const unsigned char *p, size_t n, const char *echo, size_t echo_len,
+                     size_t min_len, size_t *len);
 
 #endif

@@ -7,67 +7,34 @@
 // message. A message that was already on the line when the port was
 // flushed has lost its start to the flush: its tail is read to its end
 // and dropped, and the read waits on for a message of its own.
+//
+// A process that holds the port in a session gets its scans there: this
+// call takes none of them and returns no text.
 #include "scanjni.h"
+#include "clock.h"
 #include "line.h"
 #include "log.h"
 #include "port.h"
+#include "reader.h"
 #include "reply.h"
+#include "session_route.h"
 #include "texts.h"
 
-#include <errno.h>
 #include <string.h>
-#include <unistd.h>
 
 namespace {
 
 const int kReadAttempts = 100;
 
-// Reads on after the first `have` bytes, a batch at a time, until the
-// line is quiet, the buffer is full or the message has gone on too long.
-// Returns the bytes in the buffer.
-size_t read_rest(int fd, char *data, size_t have)
+// True when this process's session holds the port: its scans are its own.
+bool held_here(const char *sig)
 {
-    int64_t now_us = port_now_us();
-    int64_t give_up_us = now_us + kScanMessageMaxMs * 1000;
-    int64_t last_bytes_us = now_us;
-    while (have < kScanBufLen && now_us < give_up_us) {
-        // The line is busy: let a batch gather before the next read.
-        int64_t batch_us = now_us + kBatchUs;
-        port_sleep_until(batch_us < give_up_us ? batch_us : give_up_us);
-        ssize_t got = read(fd, data + have, kScanBufLen - have);
-        now_us = port_now_us();
-        if (got > 0) {
-            have += static_cast<size_t>(got);
-            last_bytes_us = now_us;
-            continue;
-        }
-        if (got == 0 || (errno != EAGAIN && errno != EINTR))
-            break; // hung up or failed: the message ends here
-        // Nothing in this batch: the message is over once the line stays
-        // quiet for the gap after its last bytes.
-        int64_t quiet_us = last_bytes_us + kScanQuietGapMs * 1000;
-        if (!port_wait_input(fd, quiet_us < give_up_us ? quiet_us : give_up_us))
-            break;
-        now_us = port_now_us();
-    }
-    return have;
-}
-
-// Reads the tail of an earlier message, whose first `have` bytes are in
-// the buffer, to its end, however many buffers it fills (within the read's
-// window), and logs its bytes. Returns how many there were; the buffer is
-// left zeroed.
-size_t drop_tail(int fd, const char *sig, char *data, size_t have, int64_t window_end_us)
-{
-    size_t dropped = 0;
-    for (;;) {
-        log_byte_lines(sig, data, have);
-        dropped += have;
-        memset(data, 0, have);
-        if (have < kScanBufLen || port_now_us() >= window_end_us)
-            return dropped;
-        have = read_rest(fd, data, 0);
-    }
+    ScanSession *s = session_enter();
+    if (s == nullptr)
+        return false;
+    session_leave(s);
+    CORE_LOG(PRIO_ERROR, "%s, port held by this process's session: no scan taken", sig);
+    return true;
 }
 
 } // namespace
@@ -81,6 +48,8 @@ char *scan_read_data()
     char *data = texts->scan;
 
     memset(data, 0, sizeof texts->scan);
+    if (held_here(sig))
+        return nullptr;
     PortCycle port;
     if (!port_open(sig, PRIO_DEBUG, &port))
         return nullptr;
@@ -96,21 +65,26 @@ char *scan_read_data()
         if (!first_message && deadline_us <= port_now_us())
             continue;
         PortArrival arrival = {0, -1};
-        ssize_t got = port_read_by(fd, data, kScanBufLen, deadline_us, kBatchUs, &arrival);
+        ssize_t got = line_read_by(fd, data, kScanBufLen, deadline_us, kBatchUs, &arrival);
         if (got < 0) {
             CORE_LOG(PRIO_ERROR, "%s, read data error! ret = %d", sig, static_cast<int>(got));
             continue;
         }
         // Judged by what had arrived when the port turned readable: later,
         // a short tail may have ended and look like a slow message.
-        size_t arrived = static_cast<size_t>(arrival.bytes >= 0 ? arrival.bytes : got);
+        int arrived = arrival.bytes >= 0 ? arrival.bytes : static_cast<int>(got);
         bool tail = first_message && got > 0 &&
-                    began_before_flush(arrival.at_us - flushed_us, arrived);
+                    line_first_is_tail(flushed_us, arrival.at_us, arrived);
         first_message = false;
         // No bytes (the end of the line) ends the attempts as well.
-        size_t have = got > 0 ? read_rest(fd, data, static_cast<size_t>(got)) : 0;
+        const LineReader reader = {fd, -1};
+        LineMessage m = {reinterpret_cast<unsigned char *>(data), kScanBufLen,
+                         got > 0 ? static_cast<size_t>(got) : 0, arrival.at_us, port_now_us()};
+        if (got > 0)
+            line_read_message(&reader, &m, nullptr);
+        size_t have = m.len;
         if (tail) {
-            size_t dropped = drop_tail(fd, sig, data, have, window_end_us);
+            size_t dropped = line_drop_tail(&reader, &m, window_end_us, log_byte_lines, sig, nullptr);
             CORE_LOG(PRIO_DEBUG, "%s, dropped %d bytes: tail of an earlier message", sig,
                      static_cast<int>(dropped));
             continue;

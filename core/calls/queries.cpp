@@ -4,7 +4,6 @@
 #include "exchange.h"
 #include "frames.h"
 #include "log.h"
-#include "port.h"
 #include "reply.h"
 #include "texts.h"
 
@@ -21,18 +20,18 @@ bool scan_type_check(int type)
         CORE_LOG(PRIO_ERROR, "%s, invalid type index! type = %d", sig, type);
         return false;
     }
-    PortCycle port;
-    if (!port_open(sig, PRIO_ERROR, &port))
+    CallPort port;
+    if (!call_open(sig, PRIO_ERROR, &port))
         return false;
 
     unsigned char frame[kTypeFrameLen];
     size_t len = type_frame(TYPE_CHECK, type, frame);
     bool enable = false;
-    if (ask(port.fd, sig, "write check", frame, len, kCheckReplyMin, &stream, &reply)) {
+    if (ask(&port, sig, "write check", frame, len, kCheckReplyMin, &stream, &reply)) {
         enable = check_reply_enabled(reply.text, reply.n);
         CORE_LOG(PRIO_DEBUG, "%s, [enable=%d]\n", sig, enable ? 1 : 0);
     }
-    port_close(&port);
+    call_close(&port);
     return enable;
 }
 
@@ -46,17 +45,17 @@ char *scan_get_timeout()
     if (texts == nullptr)
         return nullptr;
     char *result = texts->timeout;
-    PortCycle port;
-    if (!port_open(sig, PRIO_ERROR, &port))
+    CallPort port;
+    if (!call_open(sig, PRIO_ERROR, &port))
         return nullptr;
 
     memset(result, 0, sizeof texts->timeout);
-    if (ask(port.fd, sig, "write", kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
+    if (ask(&port, sig, "write", kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
             &stream, &reply)) {
         timeout_reply_value(reply.text, reply.n, result);
         CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
     }
-    port_close(&port);
+    call_close(&port);
     return result;
 }
 
@@ -79,15 +78,15 @@ char *scan_query_data(int number)
     if (texts == nullptr)
         return nullptr;
     char *result = texts->query;
-    PortCycle port;
-    if (!port_open(sig, PRIO_ERROR, &port))
+    CallPort port;
+    if (!call_open(sig, PRIO_ERROR, &port))
         return nullptr;
 
     memset(result, 0, sizeof texts->query);
-    if (ask(port.fd, sig, "write query", frame, write_len, kQueryReplyMin, &stream, &reply)) {
+    if (ask(&port, sig, "write query", frame, write_len, kQueryReplyMin, &stream, &reply)) {
         query_reply_value(reply.text, reply.n, command, command_len, result);
         CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
     }
-    port_close(&port);
+    call_close(&port);
     return result;
 }

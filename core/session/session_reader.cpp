@@ -1,0 +1,341 @@
+// The held port's reader thread: the only reader of the line while a
+// session holds it. It waits for input, reads each message on to its
+// quiet gap (the one line reader, reader.h), drops the tail of a message
+// that was on the line at the open, tells answers from scans, hands a
+// caller's question its answer as soon as its last byte is in, and queues
+// the scans for scan_session_wait_scan. Because it is always there, a
+// message's end is decided while the line is watched, whatever the
+// session's callers do.
+//
+// Answers are known by their form (answer_at): the echo of a question
+// under way or ended within kLateAnswerMs, value bytes, ACK or NAK, and a
+// final byte. Such an answer is taken out of the message wherever it
+// stands while its question runs; at a message's end, answers to ended
+// questions are taken off its start and its end (a late answer alone, or
+// glued to a scan). What is left is scan data. Scan data that begins or
+// ends in exactly that form, with the echo of a question asked within the
+// last second, cannot be told from an answer.
+#include "session_state.h"
+#include "clock.h"
+#include "line.h"
+#include "log.h"
+#include "reader.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+const char kSig[] = "void *session_reader(void *)";
+
+// Raised above an app's ordinary threads where the system allows it (an
+// app may raise its time-critical threads this far); it works without.
+const int kReaderNice = -8;
+
+const int64_t kNever = INT64_MAX / 2;
+
+// The question that the reader looks for, copied from the request.
+struct Armed {
+    bool on;
+    char echo[kReplyBufLen];
+    size_t echo_len;
+    size_t min_len;
+    int64_t deadline_us; // kNever until the frame has left
+    size_t searched;     // bytes of the message already looked through
+};
+
+struct Reader {
+    ScanSession *s;
+    LineReader line;
+    LineMessage m;
+    Armed armed;
+};
+
+void log_read(const char *sig, const void *bytes, size_t n)
+{
+    log_hex_lines(sig, "<", bytes, n);
+}
+
+void remember(ScanSession *s, const Armed &a)
+{
+    RecentQuestion *r = &s->recent[s->recent_next];
+    memcpy(r->echo, a.echo, a.echo_len);
+    r->echo_len = a.echo_len;
+    r->until_us = port_now_us() + kLateAnswerMs * 1000;
+    s->recent_next = (s->recent_next + 1) % kRecentQuestions;
+}
+
+// Ends the armed question with a result (and the answer when there is
+// one), and tells the caller.
+void finish_question(Reader *r, int result, const unsigned char *answer, size_t len, bool refused)
+{
+    ScanSession *s = r->s;
+    pthread_mutex_lock(&s->lock);
+    if (s->request.state == REQUEST_GO || s->request.state == REQUEST_SENT) {
+        s->request.result = result;
+        memcpy(s->request.answer.bytes, answer, len);
+        s->request.answer.len = len;
+        s->request.answer.refused = refused;
+        s->request.state = REQUEST_DONE;
+    }
+    pthread_mutex_unlock(&s->lock);
+    remember(s, r->armed);
+    r->armed.on = false;
+    session_poke(s->done_fd);
+}
+
+// Fails whatever request is under way: the port is gone or closing.
+void fail_request(ScanSession *s)
+{
+    pthread_mutex_lock(&s->lock);
+    int st = s->request.state;
+    if (st == REQUEST_WANT || st == REQUEST_GO || st == REQUEST_SENT) {
+        s->request.result = SCAN_SESSION_PORT_LOST;
+        s->request.state = REQUEST_DONE;
+    }
+    pthread_mutex_unlock(&s->lock);
+    session_poke(s->done_fd);
+}
+
+// Looks at the request: gives a waiting one its moment when no message
+// is arriving, arms its question, and times the answer once the frame
+// has left.
+void follow_request(Reader *r)
+{
+    ScanSession *s = r->s;
+    bool go = false;
+    pthread_mutex_lock(&s->lock);
+    SessionRequest *q = &s->request;
+    if (q->state == REQUEST_WANT && r->m.len == 0) {
+        // What comes after a frame of ours is no tail of the open's.
+        s->first_message = false;
+        q->state = REQUEST_GO;
+        go = true;
+        r->armed.on = q->question;
+        memcpy(r->armed.echo, q->echo, q->echo_len);
+        r->armed.echo_len = q->echo_len;
+        r->armed.min_len = q->min_len;
+        r->armed.deadline_us = kNever;
+        r->armed.searched = 0;
+    } else if (q->state == REQUEST_SENT && r->armed.on && r->armed.deadline_us == kNever) {
+        r->armed.deadline_us = q->sent_us + kAnswerBudgetMs * 1000;
+    } else if (q->state == REQUEST_NONE) {
+        r->armed.on = false; // not sent, or a write alone
+    }
+    pthread_mutex_unlock(&s->lock);
+    if (go)
+        session_poke(s->done_fd);
+}
+
+// Where the armed question's answer stands in the message from `from` on:
+// Whole (at *at, *len bytes), Partial (its start ends the message), None.
+AnswerForm find_answer(const Armed &a, const LineMessage *m, size_t from, size_t *at, size_t *len)
+{
+    AnswerForm found = AnswerForm::None;
+    for (size_t p = from; p < m->len; p++) {
+        AnswerForm f = answer_at(m->bytes + p, m->len - p, a.echo, a.echo_len, a.min_len, len);
+        if (f == AnswerForm::Whole) {
+            *at = p;
+            return f;
+        }
+        if (f == AnswerForm::Partial && found == AnswerForm::None) {
+            *at = p;
+            found = f;
+        }
+    }
+    return found;
+}
+
+// The answer to an ended question at the start of p (length in *len).
+bool late_answer_at(ScanSession *s, const unsigned char *p, size_t n, size_t *len)
+{
+    int64_t now_us = port_now_us();
+    for (const RecentQuestion &q : s->recent) {
+        if (q.echo_len == 0 || q.until_us < now_us)
+            continue;
+        // An ended question's answer may be a refusal or hold any value.
+        if (answer_at(p, n, q.echo, q.echo_len, 0, len) == AnswerForm::Whole)
+            return true;
+    }
+    return false;
+}
+
+void log_reply(const unsigned char *p, size_t n)
+{
+    CORE_LOG(PRIO_DEBUG, "%s, reply %d bytes", kSig, static_cast<int>(n));
+    log_read(kSig, p, n);
+}
+
+// A message has ended (or ends where an answer begins): late answers off
+// its start and its end are logged as replies, the rest is queued.
+void end_message(ScanSession *s, const unsigned char *p, size_t n, int64_t first_us)
+{
+    size_t len = 0;
+    while (n > 0 && late_answer_at(s, p, n, &len)) {
+        log_reply(p, len);
+        p += len;
+        n -= len;
+    }
+    size_t tail_from = n > kReplyBufLen ? n - kReplyBufLen : 0;
+    for (size_t at = tail_from; at < n; at++) {
+        if (late_answer_at(s, p + at, n - at, &len) && at + len == n) {
+            if (at > 0)
+                end_message(s, p, at, first_us);
+            log_reply(p + at, len);
+            return;
+        }
+    }
+    if (n == 0)
+        return;
+    CORE_LOG(PRIO_DEBUG, "%s, scan %d bytes", kSig, static_cast<int>(n));
+    log_read(kSig, p, n);
+    size_t dropped_bytes = 0;
+    pthread_mutex_lock(&s->lock);
+    size_t dropped = queue_push(&s->queue, p, n, first_us, &dropped_bytes);
+    pthread_mutex_unlock(&s->lock);
+    if (dropped > 0)
+        CORE_LOG(PRIO_ERROR, "%s, dropped %d bytes: no room for another scan", kSig,
+                 static_cast<int>(dropped_bytes));
+    session_poke(s->scan_fd);
+}
+
+// After every read while a question runs: its answer, as soon as its last
+// byte is in. The bytes ahead of it end as a message of their own, the
+// bytes after it begin the next one. Also ends the question when its
+// budget has run out.
+bool after_read(void *ctx, LineMessage *m, size_t)
+{
+    Reader *r = static_cast<Reader *>(ctx);
+    if (!r->armed.on)
+        return false;
+    size_t from = r->armed.searched > kReplyBufLen ? r->armed.searched - kReplyBufLen : 0;
+    size_t at = 0, len = 0;
+    AnswerForm f = find_answer(r->armed, m, from, &at, &len);
+    r->armed.searched = m->len;
+    if (f == AnswerForm::Whole) {
+        if (at > 0)
+            end_message(r->s, m->bytes, at, m->first_us);
+        bool refused = m->bytes[at + len - 2] == kNak;
+        finish_question(r, 0, m->bytes + at, len, refused);
+        size_t after = m->len - (at + len);
+        memmove(m->bytes, m->bytes + at + len, after);
+        m->len = after;
+        m->first_us = m->last_us;
+        return true;
+    }
+    if (port_now_us() >= r->armed.deadline_us)
+        finish_question(r, SCAN_SESSION_NO_ANSWER, nullptr, 0, false);
+    return false;
+}
+
+// While a question runs, an answer begun is not ended by a pause inside it.
+int64_t quiet_not_before(void *ctx, const LineMessage *m)
+{
+    Reader *r = static_cast<Reader *>(ctx);
+    size_t at = 0, len = 0;
+    if (r->armed.on && find_answer(r->armed, m, 0, &at, &len) == AnswerForm::Partial)
+        return r->armed.deadline_us;
+    return 0;
+}
+
+// The port is gone: logged once, and everyone who waits is told.
+// what is the call that failed, with its errno; null for a hang-up.
+void lose_port(ScanSession *s, const char *what, int err)
+{
+    if (what == nullptr)
+        CORE_LOG(PRIO_ERROR, "%s, port hung up", kSig);
+    else
+        CORE_LOG(PRIO_ERROR, "%s, %s fail! errno = %d", kSig, what, err);
+    pthread_mutex_lock(&s->lock);
+    s->lost = true;
+    pthread_mutex_unlock(&s->lock);
+    session_poke(s->scan_fd);
+}
+
+bool stopping(const ScanSession *s)
+{
+    return __atomic_load_n(&s->stopping, __ATOMIC_SEQ_CST);
+}
+
+// Reads one message from its first bytes to its end. False when the
+// reader must end (the port is gone, or the close).
+bool read_message(Reader *r, const MessageWatch *watch)
+{
+    ScanSession *s = r->s;
+    LineMessage *m = &r->m;
+    int64_t now_us = port_now_us();
+    m->len = 0;
+    m->first_us = now_us;
+    m->last_us = now_us;
+    bool tail = false;
+    if (s->first_message) {
+        s->first_message = false;
+        tail = line_first_is_tail(s->flushed_us, now_us, line_waiting(s->fd));
+    }
+    for (;;) {
+        MessageEnd end = line_read_message(&r->line, m, tail ? nullptr : watch);
+        if (end == MessageEnd::Woken) {
+            if (stopping(s))
+                return false;
+            follow_request(r); // a request waits for the message to end
+            continue;
+        }
+        if (end == MessageEnd::Gone) {
+            lose_port(s, nullptr, 0);
+            return false;
+        }
+        if (end == MessageEnd::Watched) {
+            if (m->len == 0)
+                return true;
+            continue; // the bytes after an answer go on as a message
+        }
+        if (tail) {
+            size_t dropped = line_drop_tail(&r->line, m, m->first_us + kScanMessageMaxMs * 1000,
+                                            log_read, kSig, &end);
+            CORE_LOG(PRIO_DEBUG, "%s, dropped %d bytes: tail of an earlier message", kSig,
+                     static_cast<int>(dropped));
+            if (end == MessageEnd::Gone) {
+                lose_port(s, nullptr, 0);
+                return false;
+            }
+            return true;
+        }
+        end_message(s, m->bytes, m->len, m->first_us);
+        m->len = 0;
+        return true;
+    }
+}
+
+} // namespace
+
+void *session_reader(void *arg)
+{
+    ScanSession *s = static_cast<ScanSession *>(arg);
+    FineSlack fine;
+    pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+    setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kReaderNice); // or stays as it was
+
+    Reader r = {};
+    r.s = s;
+    r.line = {s->fd, s->ctl_fd};
+    r.m.bytes = s->incoming;
+    r.m.cap = sizeof s->incoming;
+    const MessageWatch watch = {after_read, quiet_not_before, &r};
+    while (!stopping(s)) {
+        follow_request(&r);
+        if (r.armed.on && port_now_us() >= r.armed.deadline_us)
+            finish_question(&r, SCAN_SESSION_NO_ANSWER, nullptr, 0, false);
+        LineInput in = line_wait(&r.line, r.armed.on ? r.armed.deadline_us : kNever);
+        if (in == LineInput::Gone || in == LineInput::Failed) {
+            lose_port(s, in == LineInput::Gone ? nullptr : "poll", errno);
+            break;
+        }
+        if (in == LineInput::Ready && !read_message(&r, &watch))
+            break;
+    }
+    fail_request(s);
+    return nullptr;
+}

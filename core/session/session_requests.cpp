@@ -1,0 +1,366 @@
+// The writes, questions and waits of a session. A request asks the reader
+// thread for a moment when no message is arriving, writes its frame on
+// the caller's thread and waits until the frame has left the port
+// (tcdrain); a question then waits for the reader to hand it the answer
+// that carries its echo. Scans that arrive meanwhile are the reader's:
+// they are queued for the next scan_session_wait_scan.
+#include "session_state.h"
+#include "clock.h"
+#include "frames.h"
+#include "line.h"
+#include "log.h"
+#include "port.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <string.h>
+#include <termios.h>
+
+namespace {
+
+// Longest a request waits for the reader: for a message in progress to
+// end, then for the answer's budget, with room to spare. The reader
+// always answers sooner; this only bounds a reader that cannot run.
+const unsigned int kRequestLongestMs = kScanMessageMaxMs + 4 * kAnswerBudgetMs;
+
+// Waits until the request has reached `until` (or is done). Returns its
+// state then, or REQUEST_DONE with a lost port when the reader never came.
+int wait_request(ScanSession *s, int until)
+{
+    int64_t give_up_us = port_now_us() + kRequestLongestMs * 1000;
+    for (;;) {
+        pthread_mutex_lock(&s->lock);
+        int st = s->request.state;
+        pthread_mutex_unlock(&s->lock);
+        if (st == until || st == REQUEST_DONE)
+            return st;
+        struct pollfd pfd;
+        pfd.fd = s->done_fd;
+        pfd.events = POLLIN;
+        if (port_poll_by(&pfd, 1, give_up_us) == 0) {
+            pthread_mutex_lock(&s->lock);
+            s->request.state = REQUEST_DONE;
+            s->request.result = SCAN_SESSION_PORT_LOST;
+            pthread_mutex_unlock(&s->lock);
+            return REQUEST_DONE;
+        }
+        session_drain(s->done_fd);
+    }
+}
+
+// Writes the frame whole and waits until it has left the port.
+bool write_out(int fd, const unsigned char *frame, size_t len)
+{
+    if (port_write_frame(fd, frame, len) != static_cast<int>(len))
+        return false;
+    int drained;
+    while ((drained = tcdrain(fd)) == -1 && errno == EINTR) {
+    }
+    return drained == 0;
+}
+
+// One request on the held port: the frame, and for a question (echo
+// given) its answer. Returns 0 (len for a write alone) or a negative
+// ScanSessionError; errno tells why a frame was not sent.
+int request(ScanSession *s, const unsigned char *frame, size_t len, const char *echo,
+            size_t echo_len, size_t min_len, SessionAnswer *answer)
+{
+    FineSlack fine;
+    pthread_mutex_lock(&s->requests);
+    int result = SCAN_SESSION_PORT_LOST;
+    pthread_mutex_lock(&s->lock);
+    bool usable = !s->lost && __atomic_load_n(&s->state, __ATOMIC_SEQ_CST) == SESSION_OPEN;
+    if (usable) {
+        SessionRequest *q = &s->request;
+        memset(q, 0, sizeof *q);
+        q->state = REQUEST_WANT;
+        q->question = echo != nullptr;
+        if (q->question)
+            memcpy(q->echo, echo, echo_len);
+        q->echo_len = echo_len;
+        q->min_len = min_len;
+    }
+    pthread_mutex_unlock(&s->lock);
+    if (usable) {
+        session_poke(s->ctl_fd);
+        if (wait_request(s, REQUEST_GO) == REQUEST_GO) {
+            bool sent = write_out(s->fd, frame, len);
+            int err = errno;
+            pthread_mutex_lock(&s->lock);
+            if (s->request.state == REQUEST_GO) {
+                s->request.sent_us = port_now_us();
+                s->request.state = sent && echo != nullptr ? REQUEST_SENT : REQUEST_NONE;
+            }
+            pthread_mutex_unlock(&s->lock);
+            session_poke(s->ctl_fd);
+            if (!sent)
+                result = SCAN_SESSION_NOT_SENT;
+            else if (echo == nullptr)
+                result = static_cast<int>(len);
+            else
+                wait_request(s, REQUEST_DONE);
+            errno = err;
+        }
+        pthread_mutex_lock(&s->lock);
+        if (s->request.state == REQUEST_DONE) {
+            result = s->request.result;
+            if (answer != nullptr)
+                *answer = s->request.answer;
+        }
+        s->request.state = REQUEST_NONE;
+        pthread_mutex_unlock(&s->lock);
+    }
+    pthread_mutex_unlock(&s->requests);
+    return result;
+}
+
+// A session call's frame, logged as the session logs: the bytes written,
+// or why not.
+int send_logged(ScanSession *s, const char *sig, const unsigned char *frame, size_t len)
+{
+    int r = session_send(s, frame, len);
+    if (r == SCAN_SESSION_NOT_SENT)
+        CORE_LOG(PRIO_ERROR, "%s, write fail! errno = %d", sig, errno);
+    if (r < 0)
+        return r;
+    CORE_LOG(PRIO_DEBUG, "%s, write %d bytes", sig, static_cast<int>(len));
+    log_hex_lines(sig, ">", frame, len);
+    return r;
+}
+
+// A session call's question: the frame and the answer, logged; 0 with the
+// answer in *answer, or a negative ScanSessionError.
+int ask_logged(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
+               size_t min_len, SessionAnswer *answer)
+{
+    int r = session_ask(s, frame, len, min_len, answer);
+    if (r == SCAN_SESSION_NOT_SENT)
+        CORE_LOG(PRIO_ERROR, "%s, write fail! errno = %d", sig, errno);
+    if (r == SCAN_SESSION_NOT_SENT || r == SCAN_SESSION_PORT_LOST)
+        return r;
+    CORE_LOG(PRIO_DEBUG, "%s, write %d bytes", sig, static_cast<int>(len));
+    log_hex_lines(sig, ">", frame, len);
+    if (r == 0) {
+        CORE_LOG(PRIO_DEBUG, "%s, reply %d bytes", sig, static_cast<int>(answer->len));
+        log_hex_lines(sig, "<", answer->bytes, answer->len);
+        if (answer->refused)
+            r = SCAN_SESSION_NO_ANSWER;
+    }
+    if (r == SCAN_SESSION_NO_ANSWER)
+        CORE_LOG(PRIO_ERROR, "%s, no answer", sig);
+    return r;
+}
+
+// A question that writes its answer into the caller's buffer needs one.
+bool usable_with_buffer(ScanSession *s, const char *sig, const void *buffer)
+{
+    if (!session_usable(s, sig))
+        return false;
+    if (buffer == nullptr) {
+        CORE_LOG(PRIO_ERROR, "%s, no buffer!", sig);
+        return false;
+    }
+    return true;
+}
+
+bool type_valid(int type, const char *sig)
+{
+    if (type_index_valid(type))
+        return true;
+    CORE_LOG(PRIO_ERROR, "%s, invalid type index! type = %d", sig, type);
+    return false;
+}
+
+// A session call counted in from entry to return, so that a close waits
+// for it; the call's own checks come first.
+struct Call {
+    ScanSession *s;
+    bool in;
+    explicit Call(ScanSession *session) : s(session), in(session_enter_call(session)) {}
+    ~Call()
+    {
+        if (in)
+            session_leave(s);
+    }
+};
+
+} // namespace
+
+int session_send(ScanSession *s, const unsigned char *frame, size_t len)
+{
+    return request(s, frame, len, nullptr, 0, 0, nullptr);
+}
+
+int session_ask(ScanSession *s, const unsigned char *frame, size_t len, size_t min_len,
+                SessionAnswer *answer)
+{
+    const char *echo = reinterpret_cast<const char *>(frame + kQuestionHeaderLen);
+    return request(s, frame, len, echo, question_echo_len(len), min_len, answer);
+}
+
+extern "C" int scan_session_open_dev(ScanSession *s, bool open)
+{
+    static const char sig[] = "int scan_session_open_dev(ScanSession *, bool)";
+    if (!session_usable(s, sig))
+        return SCAN_SESSION_INVALID;
+    Call call(s);
+    return send_logged(s, sig, open ? kOpenFrame : kCloseFrame, kControlFrameLen);
+}
+
+extern "C" int scan_session_enable_type(ScanSession *s, bool enable, int type)
+{
+    static const char sig[] = "int scan_session_enable_type(ScanSession *, bool, int)";
+    if (!session_usable(s, sig) || !type_valid(type, sig))
+        return SCAN_SESSION_INVALID;
+    Call call(s);
+    unsigned char frame[kTypeFrameLen];
+    size_t len = type_frame(enable ? TYPE_ENABLE : TYPE_DISABLE, type, frame);
+    return send_logged(s, sig, frame, len);
+}
+
+extern "C" int scan_session_set_timeout(ScanSession *s, int timeout)
+{
+    static const char sig[] = "int scan_session_set_timeout(ScanSession *, int)";
+    if (!session_usable(s, sig))
+        return SCAN_SESSION_INVALID;
+    if (!timeout_in_range(timeout)) {
+        CORE_LOG(PRIO_ERROR, "%s, timeout out of range -999..9999! time = %d", sig, timeout);
+        return SCAN_SESSION_INVALID;
+    }
+    Call call(s);
+    char text[5];
+    unsigned char frame[kTimeoutFrameLen];
+    timeout_text(timeout, text);
+    timeout_frame(text, frame);
+    return send_logged(s, sig, frame, kTimeoutFrameLen);
+}
+
+extern "C" int scan_session_set_command(ScanSession *s, const char *command)
+{
+    static const char sig[] = "int scan_session_set_command(ScanSession *, const char *)";
+    if (!session_usable(s, sig))
+        return SCAN_SESSION_INVALID;
+    if (command == nullptr) {
+        CORE_LOG(PRIO_ERROR, "%s, command is null!", sig);
+        return SCAN_SESSION_INVALID;
+    }
+    size_t n = strnlen(command, kMaxCommandText + 1);
+    if (n > kMaxCommandText) {
+        CORE_LOG(PRIO_ERROR, "%s, command longer than %d bytes! length = %zu", sig,
+                 static_cast<int>(kMaxCommandText), strlen(command));
+        return SCAN_SESSION_INVALID;
+    }
+    Call call(s);
+    unsigned char frame[kCommandFrameMax];
+    size_t len = command_frame(command, n, frame);
+    return send_logged(s, sig, frame, len);
+}
+
+extern "C" int scan_session_profile(ScanSession *s)
+{
+    static const char sig[] = "int scan_session_profile(ScanSession *)";
+    if (!session_usable(s, sig))
+        return SCAN_SESSION_INVALID;
+    Call call(s);
+    return send_logged(s, sig, kProfileFrame, kProfileFrameLen);
+}
+
+extern "C" int scan_session_check_type(ScanSession *s, int type)
+{
+    static const char sig[] = "int scan_session_check_type(ScanSession *, int)";
+    if (!session_usable(s, sig) || !type_valid(type, sig))
+        return SCAN_SESSION_INVALID;
+    Call call(s);
+    unsigned char frame[kTypeFrameLen];
+    size_t len = type_frame(TYPE_CHECK, type, frame);
+    SessionAnswer answer;
+    int r = ask_logged(s, sig, frame, len, kCheckReplyMin, &answer);
+    if (r < 0)
+        return r;
+    bool enabled = check_reply_enabled(answer.bytes, answer.len);
+    CORE_LOG(PRIO_DEBUG, "%s, answer %s", sig, enabled ? "enabled" : "disabled");
+    return enabled ? 1 : 0;
+}
+
+extern "C" int scan_session_get_timeout(ScanSession *s, char value[5])
+{
+    static const char sig[] = "int scan_session_get_timeout(ScanSession *, char *)";
+    if (!usable_with_buffer(s, sig, value))
+        return SCAN_SESSION_INVALID;
+    Call call(s);
+    SessionAnswer answer;
+    int r = ask_logged(s, sig, kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
+                       &answer);
+    if (r < 0)
+        return r;
+    timeout_reply_value(answer.bytes, answer.len, value);
+    CORE_LOG(PRIO_DEBUG, "%s, answer %s", sig, value);
+    return static_cast<int>(kTimeoutValueLen);
+}
+
+extern "C" int scan_session_query(ScanSession *s, int number, char value[16])
+{
+    static const char sig[] = "int scan_session_query(ScanSession *, int, char *)";
+    if (!usable_with_buffer(s, sig, value))
+        return SCAN_SESSION_INVALID;
+    Call call(s);
+    char text[16];
+    unsigned char frame[kQueryFrameMax];
+    size_t text_len = query_text(number, text);
+    size_t len = query_frame(text, text_len, frame);
+    SessionAnswer answer;
+    int r = ask_logged(s, sig, frame, len, kQueryReplyMin, &answer);
+    if (r < 0)
+        return r;
+    size_t n = query_reply_value(answer.bytes, answer.len, text, text_len, value);
+    CORE_LOG(PRIO_DEBUG, "%s, answer %s", sig, value);
+    return static_cast<int>(n);
+}
+
+extern "C" int scan_session_wait_scan(ScanSession *s, int timeout_ms, unsigned char *buf,
+                                      size_t cap, int64_t *first_byte_us)
+{
+    static const char sig[] =
+        "int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)";
+    if (!usable_with_buffer(s, sig, buf))
+        return SCAN_SESSION_INVALID;
+    if (cap == 0) {
+        CORE_LOG(PRIO_ERROR, "%s, no buffer!", sig);
+        return SCAN_SESSION_INVALID;
+    }
+    Call call(s);
+    if (!call.in)
+        return 0;
+    int64_t wait_us = timeout_ms > 0 ? static_cast<int64_t>(timeout_ms) * 1000 : 0;
+    int64_t deadline_us = port_now_us() + wait_us;
+    for (;;) {
+        pthread_mutex_lock(&s->lock);
+        bool lost = s->lost;
+        int64_t first_us = 0;
+        int n = s->queue.count > 0
+                    ? static_cast<int>(queue_pop(&s->queue, buf, cap, &first_us))
+                    : -1;
+        pthread_mutex_unlock(&s->lock);
+        if (n >= 0) {
+            if (first_byte_us != nullptr)
+                *first_byte_us = first_us;
+            return n;
+        }
+        if (lost)
+            return SCAN_SESSION_PORT_LOST;
+        if (__atomic_load_n(&s->state, __ATOMIC_SEQ_CST) != SESSION_OPEN)
+            return 0; // closing
+        struct pollfd fds[2];
+        fds[0].fd = s->scan_fd;
+        fds[0].events = POLLIN;
+        fds[1].fd = s->wake_fd;
+        fds[1].events = POLLIN;
+        if (port_poll_by(fds, 2, deadline_us) <= 0)
+            return 0; // the time ran out
+        if (fds[1].revents & POLLIN) {
+            session_drain(s->wake_fd);
+            return 0;
+        }
+        session_drain(s->scan_fd);
+    }
+}

@@ -1,0 +1,215 @@
+// One owner of the line, for real on "/dev/ttyMT1" against the simulated
+// engine at the line's pace: the per-call functions never touch a line
+// that a session holds (refused at once for another process, run on the
+// session in this process), overlapping port cycles take turns, and the
+// session's reader ends every message while the caller is away.
+#include "device_env.h"
+#include "scansession.h"
+
+#include <sys/wait.h>
+
+#include <atomic>
+#include <functional>
+
+namespace {
+
+std::vector<uint8_t> bytes_of(const std::string &s)
+{
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// Each per-call operation, its result as text, and its failure result.
+struct PerCall {
+    const char *sig;
+    std::function<std::string()> call;
+    std::string failed;
+};
+
+std::string num(int n)
+{
+    return std::to_string(n);
+}
+
+const PerCall kPerCalls[] = {
+    {"int scan_open_dev(bool)", [] { return num(scan_open_dev(true)); }, "-1"},
+    {"int scan_enable_type(bool, int)", [] { return num(scan_enable_type(true, 4)); }, "-1"},
+    {"int scan_set_timeout(int)", [] { return num(scan_set_timeout(1234)); }, "0"},
+    {"int scan_set_command(const char *)", [] { return num(scan_set_command("PING")); }, "0"},
+    {"int profile_scan_type()", [] { return num(profile_scan_type()); }, "-1"},
+    {"bool scan_type_check(int)", [] { return num(scan_type_check(3)); }, "0"},
+    {"char *scan_get_timeout()", [] { return shown(scan_get_timeout()); }, "null"},
+    {"char *scan_query_data(int)", [] { return shown(scan_query_data(100002)); }, "null"},
+    {"char *scan_read_data()", [] { return shown(scan_read_data()); }, "null"},
+};
+
+class DeviceOwner : public DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        known_engine(sim);
+    }
+
+    void TearDown() override
+    {
+        scan_session_close(session);
+        DeviceTest::TearDown();
+    }
+
+    ScanSession *session = nullptr;
+};
+
+// A session held by another process: every per-call operation fails at
+// once with its failure result, writes and flushes nothing, and says why
+// in one line; the holder's scan arrives whole meanwhile.
+TEST_F(DeviceOwner, HeldByAnotherProcessRefusesAtOnce)
+{
+    int ready[2], done[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const std::string scan = "held-scan-0123456789";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int error = 0;
+        ScanSession *s = scan_session_open(&error);
+        char ok = s != nullptr ? 'y' : 'n';
+        if (write(ready[1], &ok, 1) != 1)
+            _exit(1);
+        unsigned char buf[64];
+        int n = s != nullptr ? scan_session_wait_scan(s, 3000, buf, sizeof buf, nullptr) : -1;
+        char c;
+        if (read(done[0], &c, 1) != 1)
+            _exit(1);
+        scan_session_close(s);
+        _exit(n == static_cast<int>(scan.size()) && memcmp(buf, scan.data(), scan.size()) == 0 ? 0 : 2);
+    }
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 'y');
+    sim_clear_records(sim);
+    int configures = sim_configures(sim);
+    sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, 5));
+    for (const PerCall &c : kPerCalls) {
+        SCOPED_TRACE(c.sig);
+        logs_reset();
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.call(), c.failed);
+        EXPECT_LT(ms_since(start), 50) << "refused at once";
+        std::vector<LogLine> lines = logs_taken();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(),
+                  core_line(6, std::string(c.sig) + ", port held by another process! errno = 11"));
+        EXPECT_EQ(count_lines(lines, lines.back()), 1);
+    }
+    EXPECT_TRUE(sim_received(sim).empty()) << "nothing written";
+    EXPECT_EQ(sim_configures(sim), configures) << "nothing configured or flushed";
+    ASSERT_EQ(write(done[1], "x", 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the holder's scan was cut";
+    for (int fd : {ready[0], ready[1], done[0], done[1]})
+        close(fd);
+}
+
+// A session held by this process: the per-call operations run on it from
+// another thread while the engine scans every 30 ms and the owner is away
+// 100 ms between waits. Every answer is right, every scan comes whole and
+// once, scan_read_data takes none of them.
+TEST_F(DeviceOwner, HeldHereRunsOnTheSessionAndCutsNoScan)
+{
+    int error = 0;
+    session = scan_session_open(&error);
+    ASSERT_NE(session, nullptr) << error;
+    const std::string scan = "ABCDEFGHIJKLM";
+    const std::string want[] = {"3", "11", "14", "8", "20", "1", "\"1234\"", "\"115200\"", "null"};
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        for (int round = 0; round < 3; round++) {
+            for (size_t i = 0; i < sizeof kPerCalls / sizeof kPerCalls[0]; i++)
+                EXPECT_EQ(kPerCalls[i].call(), want[i]) << kPerCalls[i].sig << ", round " << round;
+        }
+        done = true;
+    });
+    sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::Every, 0, 30));
+    std::vector<std::string> got;
+    unsigned char buf[SCAN_SESSION_MAX_SCAN];
+    while (!done) {
+        usleep(100000); // the owner is away
+        int n;
+        while ((n = scan_session_wait_scan(session, 0, buf, sizeof buf, nullptr)) > 0)
+            got.push_back(std::string(buf, buf + n));
+    }
+    caller.join();
+    sim_cancel_scans(sim);
+    ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
+    int n;
+    while ((n = scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr)) > 0)
+        got.push_back(std::string(buf, buf + n));
+    EXPECT_EQ(static_cast<int>(got.size()), sim_scans_written(sim)) << "a scan lost or merged";
+    for (const std::string &g : got)
+        EXPECT_EQ(g, scan);
+    std::vector<LogLine> lines = logs_taken();
+    EXPECT_EQ(count_lines(lines, core_line(6, kReadSig + ", port held by this process's session: "
+                                                         "no scan taken")),
+              3);
+    EXPECT_EQ(count_lines(lines, core_line(3, kCheckSig + ", on the held port")), 3);
+}
+
+// Port cycles of two threads that overlap take turns: each gets its own
+// answer, and the later one says that it waited.
+TEST_F(DeviceOwner, OverlappingCyclesTakeTurns)
+{
+    std::atomic<int> wrong{0};
+    auto asker = [&](int type, bool enabled) {
+        for (int i = 0; i < 15; i++)
+            wrong += scan_type_check(type) != enabled;
+    };
+    std::thread a(asker, 3, true), b(asker, 4, false);
+    a.join();
+    b.join();
+    EXPECT_EQ(wrong, 0);
+    int waited = 0;
+    for (const LogLine &l : logs_taken())
+        waited += l.text.find(", port in use by another call: waited ") != std::string::npos;
+    EXPECT_GT(waited, 0);
+}
+
+// A second process's port cycles while this one holds the port through a
+// session: the session's scans are never cut by their flushes, and the
+// per-call requests never reach the line.
+TEST_F(DeviceOwner, SecondProcessNeverCutsTheSessionsScans)
+{
+    int error = 0;
+    session = scan_session_open(&error);
+    ASSERT_NE(session, nullptr) << error;
+    const std::string scan(400, 'S'); // 35 ms on the line
+    sim_clear_records(sim);
+    sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::Every, 0, 100));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int refused = 0;
+        for (int i = 0; i < 40; i++) {
+            refused += !scan_type_check(3);
+            refused += scan_get_timeout() == nullptr;
+            usleep(5000);
+        }
+        _exit(refused == 80 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a request was not refused";
+    sim_cancel_scans(sim);
+    ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
+    unsigned char buf[SCAN_SESSION_MAX_SCAN];
+    int n, count = 0;
+    while ((n = scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr)) > 0) {
+        EXPECT_EQ(std::string(buf, buf + n), scan);
+        count++;
+    }
+    EXPECT_EQ(count, sim_scans_written(sim));
+    EXPECT_TRUE(sim_frames(sim).empty()) << "a refused request reached the line";
+}
+
+} // namespace
