@@ -6,6 +6,8 @@
 #include "device_env.h"
 #include "scansession.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -210,6 +212,85 @@ TEST_F(DeviceOwner, SecondProcessNeverCutsTheSessionsScans)
     }
     EXPECT_EQ(count, sim_scans_written(sim));
     EXPECT_TRUE(sim_frames(sim).empty()) << "a refused request reached the line";
+}
+
+} // namespace
+
+namespace {
+
+const std::string kReaderSig = "void *session_reader(void *)";
+
+// Answers known by their form on the held port: a reply that comes late
+// (after its budget, alone or right behind a scan), one with a pause
+// inside it, one late within its budget. Each question's result is right,
+// each scan whole, and no reply is handed out as a scan.
+TEST_F(DeviceOwner, AnswersKnownByTheirForm)
+{
+    int error = 0;
+    session = scan_session_open(&error);
+    ASSERT_NE(session, nullptr) << error;
+    struct Case {
+        const char *what;
+        std::vector<std::pair<int, std::string>> chunks; // ms after the frame, bytes
+        int result;
+        std::string scan; // what the next wait hands out
+        int replies;      // late replies the reader logged
+    } const cases[] = {
+        {"late, alone", {{150, "9000031\x06\r"}}, SCAN_SESSION_NO_ANSWER, "", 1},
+        {"late, behind a scan", {{150, "SCANDATA9000031\x06\r"}}, SCAN_SESSION_NO_ANSWER,
+         "SCANDATA", 1},
+        {"late, ahead of a scan", {{150, "9000031\x06\rSCANDATA"}}, SCAN_SESSION_NO_ANSWER,
+         "SCANDATA", 1},
+        {"a pause inside it", {{5, "9000"}, {40, "031\x06\r"}}, 1, "", 0},
+        {"late within the budget", {{70, "9000031\x06\r"}}, 1, "", 0},
+        {"refused", {{5, "900003\x15\r"}}, SCAN_SESSION_NO_ANSWER, "", 0},
+    };
+    unsigned char buf[64];
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+        std::thread engine([&] {
+            ASSERT_TRUE(sim_wait_frames(sim, 1, 3000));
+            int64_t sent_ms = sim_now_ms();
+            for (const auto &chunk : c.chunks) {
+                while (sim_now_ms() < sent_ms + chunk.first)
+                    usleep(1000);
+                engine_write(chunk.second);
+            }
+        });
+        logs_reset();
+        EXPECT_EQ(scan_session_check_type(session, 3), c.result);
+        engine.join();
+        int n = scan_session_wait_scan(session, 300, buf, sizeof buf, nullptr);
+        EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), c.scan);
+        EXPECT_EQ(scan_session_wait_scan(session, 50, buf, sizeof buf, nullptr), 0);
+        EXPECT_EQ(count_lines(logs_taken(), core_line(3, kReaderSig + ", reply 9 bytes")), c.replies);
+        sim_clear_records(sim);
+    }
+}
+
+// What the held port takes that a careless reader would not: the longest
+// command, and a signal that interrupts a wait.
+TEST_F(DeviceOwner, LongestCommandAndASignalDuringAWait)
+{
+    int error = 0;
+    session = scan_session_open(&error);
+    ASSERT_NE(session, nullptr) << error;
+    EXPECT_EQ(scan_session_set_command(session, std::string(255, 'C').c_str()), 259);
+
+    struct sigaction on_usr1 = {}, had = {};
+    on_usr1.sa_handler = [](int) {};
+    sigaction(SIGUSR1, &on_usr1, &had); // no SA_RESTART
+    pthread_t waiter = pthread_self();
+    std::thread signaller([waiter] {
+        usleep(30000);
+        pthread_kill(waiter, SIGUSR1);
+    });
+    unsigned char buf[16];
+    EXPECT_EQ(scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr), 0);
+    signaller.join();
+    sigaction(SIGUSR1, &had, nullptr);
+    EXPECT_EQ(scan_session_check_type(session, 3), 1) << "the port is not lost";
 }
 
 } // namespace
