@@ -4,11 +4,16 @@
 #                             classes.jar (scanner.jar of the build),
 #                             libscanjni.so of both ARM ABIs (release builds,
 #                             unstripped), the consumer keep rules, an empty
-#                             R.txt and res/, and the archive's metadata
+#                             R.txt and res/, the archive's metadata, and
+#                             the native API for an app's own C or C++
+#                             code under prefab/ (the headers and the same
+#                             libraries, as the Android Gradle plugin's
+#                             native dependencies take them)
 #   scanner-fake-VERSION.jar  FakeScanEngine, for apps' unit tests
 #   maven/                    a Maven repository holding both, with POMs:
 #                             com.morvek.scanner:scanner:VERSION (aar) and
-#                             com.morvek.scanner:scanner-fake:VERSION (jar)
+#                             com.morvek.scanner:scanner-fake:VERSION (jar),
+#                             each with its sources and Javadoc jars
 # VERSION is ScannerVersion.NAME in java/com/morvek/scanner/ScannerVersion.java.
 # Two runs on the same tree write the same bytes: jar sorts the entries and
 # gives each the same fixed time.
@@ -42,7 +47,11 @@ if [ -z "$version" ]; then
 fi
 
 cmake -S . -B "$java_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$java_build" -j2 scanner_jars >/dev/null
+# Quiet unless it fails; then what failed (a Javadoc warning among them).
+if ! built=$(ninja -C "$java_build" -j2 scanner_jars scanner_docs 2>&1); then
+    echo "$built" >&2
+    exit 1
+fi
 bash tools/release-build.sh arm-linux-gnueabihf "$arm_build"
 bash tools/release-build.sh aarch64-linux-gnu "${arm_build}64"
 # The fixed time of every zip entry, the same as the build's jars.
@@ -81,7 +90,44 @@ cp java/com/morvek/scanner/scanjni-rules.pro "$stage/proguard.txt"
 cp "$arm_build/libscanjni.so" "$stage/jni/armeabi-v7a/"
 cp "${arm_build}64/libscanjni.so" "$stage/jni/arm64-v8a/"
 
-# pom ARTIFACT PACKAGING DESCRIPTION [DEPENDENCY-ARTIFACT DEPENDENCY-TYPE]
+# The native API as a prefab package: one module, scanjni, whose headers
+# and libraries an app's CMake takes with find_package(scanjni CONFIG)
+# and links as scanjni::scanjni. The library needs no C++ runtime (stl
+# "none"), so any NDK from the first one with prefab support in the
+# Android Gradle plugin (4.1, NDK r21) may use it.
+prefab_ndk=21
+module=$stage/prefab/modules/scanjni
+mkdir -p "$module/include"
+cp core/scanjni.h core/scansession.h "$module/include/"
+cat >"$stage/prefab/prefab.json" <<EOF
+{
+  "schema_version": 2,
+  "name": "scanjni",
+  "version": "$version",
+  "dependencies": []
+}
+EOF
+cat >"$module/module.json" <<EOF
+{
+  "export_libraries": [],
+  "library_name": "libscanjni"
+}
+EOF
+for abi in armeabi-v7a arm64-v8a; do
+    mkdir -p "$module/libs/android.$abi"
+    cp "$stage/jni/$abi/libscanjni.so" "$module/libs/android.$abi/"
+    cat >"$module/libs/android.$abi/abi.json" <<EOF
+{
+  "abi": "$abi",
+  "api": $min_sdk,
+  "ndk": $prefab_ndk,
+  "stl": "none",
+  "static": false
+}
+EOF
+done
+
+# pom ARTIFACT PACKAGING NAME DESCRIPTION [DEPENDENCY-ARTIFACT DEPENDENCY-TYPE]
 pom() {
     echo '<?xml version="1.0" encoding="UTF-8"?>'
     echo '<project xmlns="http://maven.apache.org/POM/4.0.0"'
@@ -92,14 +138,15 @@ pom() {
     echo "  <artifactId>$1</artifactId>"
     echo "  <version>$version</version>"
     echo "  <packaging>$2</packaging>"
-    echo "  <description>$3</description>"
-    if [ $# -gt 3 ]; then
+    echo "  <name>$3</name>"
+    echo "  <description>$4</description>"
+    if [ $# -gt 4 ]; then
         echo '  <dependencies>'
         echo '    <dependency>'
         echo "      <groupId>$group</groupId>"
-        echo "      <artifactId>$4</artifactId>"
+        echo "      <artifactId>$5</artifactId>"
         echo "      <version>$version</version>"
-        echo "      <type>$5</type>"
+        echo "      <type>$6</type>"
         echo '    </dependency>'
         echo '  </dependencies>'
     fi
@@ -117,12 +164,21 @@ cp "$java_build/scanner-fake.jar" "$fake"
 repo=$out/maven/${group//.//}
 mkdir -p "$repo/scanner/$version" "$repo/scanner-fake/$version"
 cp "$aar" "$repo/scanner/$version/"
-pom scanner aar "The barcode scan engine on /dev/ttyMT1 from Java: ScanNative, BarcodeScanner and libscanjni.so" \
+pom scanner aar "libscanjni scanner" \
+    "The barcode scan engine on /dev/ttyMT1 from Java: ScanNative, BarcodeScanner and libscanjni.so, with the C API for an app's native code" \
     >"$repo/scanner/$version/scanner-$version.pom"
 cp "$fake" "$repo/scanner-fake/$version/"
 # The fake implements the archive's ScanEngine, so it needs the archive.
-pom scanner-fake jar "FakeScanEngine: a scripted scan engine for unit tests of apps that use BarcodeScanner" \
+pom scanner-fake jar "libscanjni scanner-fake" \
+    "FakeScanEngine: a scripted scan engine for unit tests of apps that use BarcodeScanner" \
     scanner aar >"$repo/scanner-fake/$version/scanner-fake-$version.pom"
+# Beside each artifact its sources and Javadoc, under the classifiers that
+# IDEs and Gradle look for.
+for artifact in scanner scanner-fake; do
+    for classifier in sources javadoc; do
+        cp "$java_build/$artifact-$classifier.jar" "$repo/$artifact/$version/$artifact-$version-$classifier.jar"
+    done
+done
 
 echo "package: version $version in $out"
 (cd "$out" && find . -type f | LC_ALL=C sort | xargs stat -c '  %8s  %n')

@@ -3,7 +3,9 @@
 # the archive's entries, its manifest and metadata, the class file
 # versions, the libraries' ELF machine, load segment alignment and exports
 # (tools/exports.txt), the keep rules for every class with native methods,
-# the fake jar, and the Maven repository's layout and POMs. Then packs once
+# the native API under prefab/ (its layout and JSON files, and an app's C
+# source built against it for both ABIs), the fake jar, and the Maven
+# repository's layout, POMs, sources and Javadoc jars. Then packs once
 # more from fresh build directories into another directory, in another
 # time zone and at least two seconds later (a zip's time resolution), and
 # requires the same bytes.
@@ -46,7 +48,12 @@ mkdir "$x"
 
 # Entries: files, and res/ as the one (empty) directory.
 entries=$(jar $jvm --list --file "$aar" | grep -Ev '/$' | LC_ALL=C sort | tr '\n' ' ')
-check "archive entries" "AndroidManifest.xml META-INF/com/android/build/gradle/aar-metadata.properties R.txt classes.jar jni/arm64-v8a/libscanjni.so jni/armeabi-v7a/libscanjni.so proguard.txt " "$entries"
+prefab_module=prefab/modules/scanjni
+prefab_entries=
+for abi in arm64-v8a armeabi-v7a; do
+    prefab_entries+="$prefab_module/libs/android.$abi/abi.json $prefab_module/libs/android.$abi/libscanjni.so "
+done
+check "archive entries" "AndroidManifest.xml META-INF/com/android/build/gradle/aar-metadata.properties R.txt classes.jar jni/arm64-v8a/libscanjni.so jni/armeabi-v7a/libscanjni.so $prefab_module/include/scanjni.h $prefab_module/include/scansession.h ${prefab_entries}$prefab_module/module.json prefab/prefab.json proguard.txt " "$entries"
 check "res/ is an empty directory" "res/" "$(jar $jvm --list --file "$aar" | grep '^res/')"
 check "R.txt is empty" 0 "$(stat -c %s "$x/R.txt")"
 
@@ -126,6 +133,50 @@ check_lib() {
 check_lib armeabi-v7a arm-linux-gnueabihf ARM 4096
 check_lib arm64-v8a aarch64-linux-gnu AArch64 16384
 
+# The native API under prefab/: the package's layout and JSON files as the
+# Android Gradle plugin reads them, the headers as core/ has them, and the
+# libraries the same bytes as those under jni/.
+if python3 tests/package/prefab_check.py "$x/prefab" "$version" >"$tmp/prefab.txt"; then
+    while read -r line; do
+        case $line in
+            "ok: "*) ok "prefab: ${line#ok: }" ;;
+            *) bad "prefab: ${line#FAILED: }" ;;
+        esac
+    done <"$tmp/prefab.txt"
+else
+    bad "prefab: tests/package/prefab_check.py failed"
+fi
+module=$x/$prefab_module
+for h in scanjni.h scansession.h; do
+    cmp -s "core/$h" "$module/include/$h" && ok "prefab: include/$h is core/$h" || bad "prefab: include/$h differs from core/$h"
+done
+for abi in armeabi-v7a arm64-v8a; do
+    cmp -s "$x/jni/$abi/libscanjni.so" "$module/libs/android.$abi/libscanjni.so" &&
+        ok "prefab: $abi: the library is jni/$abi/libscanjni.so" || bad "prefab: $abi: the library differs from jni/$abi/libscanjni.so"
+done
+# An app's own native code built against the package as an app's CMake
+# would take it: the headers from the module's include directory, linked
+# to the module's library of the ABI with every symbol resolved (-z defs).
+# Compiled as C once scansession.h declares C linkage, as C++ until then.
+if grep -q 'extern "C"' "$module/include/scansession.h"; then
+    lang=(-x c -std=c11)
+else
+    lang=(-x c++ -std=c++17)
+    echo "note: scansession.h declares no C linkage yet: the app's C source is compiled as C++"
+fi
+for target in armeabi-v7a:arm-linux-gnueabihf arm64-v8a:aarch64-linux-gnu; do
+    abi=${target%%:*}
+    app=$tmp/libapp-$abi.so
+    if "${target#*:}-gcc" "${lang[@]}" -shared -fPIC -Wall -Wextra -Werror -I "$module/include" \
+           tests/package/uses_session.c -x none -L "$module/libs/android.$abi" -lscanjni \
+           -Wl,-z,defs -o "$app" 2>"$tmp/cc.txt"; then
+        check "prefab: $abi: an app's library built and linked against the package needs libscanjni.so" \
+              "[libscanjni.so]" "$(readelf -dW "$app" | sed -n 's/.*(NEEDED).*\(\[libscanjni\.so\]\)/\1/p')"
+    else
+        bad "prefab: $abi: an app's source does not build against the package: $(cat "$tmp/cc.txt")"
+    fi
+done
+
 # The Maven repository: the files where Gradle looks for the coordinates,
 # the same bytes as the files beside it, and POMs that say so.
 # check_artifact ARTIFACT EXTENSION FILE
@@ -141,6 +192,47 @@ check_artifact() {
 }
 check_artifact scanner aar "$aar"
 check_artifact scanner-fake jar "$fake"
+for artifact in scanner scanner-fake; do
+    p=dist/$group_dir/$artifact/$version/$artifact-$version.pom
+    check "maven: $artifact POM name and description" "libscanjni $artifact yes" \
+          "$(xmllint --xpath "string(/*[local-name()='project']/*[local-name()='name'])" "$p") $(
+             xmllint --xpath "string-length(/*[local-name()='project']/*[local-name()='description']) > 0" "$p" |
+             sed 's/true/yes/')"
+done
+
+# The sources and Javadoc jars beside each artifact.
+# check_docs ARTIFACT SOURCE-DIR CLASSES-DIR: the sources jar holds the
+# .java files of SOURCE-DIR, the same bytes; the Javadoc jar an index and
+# a page for each public type among the classes in CLASSES-DIR, nested
+# ones included, and no page for any other type.
+check_docs() {
+    local dir=dist/$group_dir/$1/$version src=$tmp/$1-sources
+    local sources=$dir/$1-$version-sources.jar javadoc=$dir/$1-$version-javadoc.jar
+    if [ ! -f "$sources" ] || [ ! -f "$javadoc" ]; then
+        bad "maven: $1: no $sources or $javadoc"
+        return
+    fi
+    mkdir "$src"
+    (cd "$src" && jar $jvm --extract --file "$root/$sources")
+    local files
+    files=$(cd "$src" && find . -type f ! -path './META-INF/*' | sed 's|^\./||' | LC_ALL=C sort)
+    check "maven: $1 sources jar: the .java files of $2" \
+          "$(cd "$2" && find com -name '*.java' | LC_ALL=C sort | tr '\n' ' ')" "$(echo "$files" | tr '\n' ' ')"
+    local differ= file
+    for file in $files; do cmp -s "$2/$file" "$src/$file" || differ+="$file "; done
+    check "maven: $1 sources jar: the same bytes as $2" "" "$differ"
+    local listed types pages
+    listed=$(jar $jvm --list --file "$javadoc")
+    check "maven: $1 Javadoc jar has index.html" index.html "$(echo "$listed" | grep -x index.html)"
+    types=$(cd "$3" && javap $jvm -public -cp . $(find com -name '*.class' | sed 's/\.class$//') |
+            awk '/^public / { for (i = 1; i < NF; i++) if ($i ~ /^(class|interface|enum)$/) { print $(i + 1); break } }' |
+            sed 's/<.*//; s/\$/./g' | LC_ALL=C sort | tr '\n' ' ')
+    pages=$(echo "$listed" | grep '^com/morvek/scanner/[A-Za-z0-9.]*\.html$' | grep -v '/package-[a-z]*\.html$' |
+            sed 's/\.html$//; s|/|.|g' | LC_ALL=C sort | tr '\n' ' ')
+    check "maven: $1 Javadoc jar: a page for each public type" "$types" "$pages"
+}
+check_docs scanner java "$c"
+check_docs scanner-fake java-fake "$f"
 
 # A second run, from fresh build directories, elsewhere and later, in
 # another time zone: the same bytes.

@@ -33,6 +33,7 @@ public final class ScannerException extends Exception {
         PORT_BUSY,
     }
 
+    /** Why the request failed; part of the serialized form. */
     private final Reason reason;
 
     /**
