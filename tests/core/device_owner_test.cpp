@@ -219,6 +219,7 @@ TEST_F(DeviceOwner, SecondProcessNeverCutsTheSessionsScans)
 namespace {
 
 const std::string kReaderSig = "void *session_reader(void *)";
+const std::string kCheckSig2 = "int scan_session_check_type(ScanSession *, int)";
 
 // Answers known by their form on the held port: a reply that comes late
 // (after its budget, alone or right behind a scan), one with a pause
@@ -264,7 +265,10 @@ TEST_F(DeviceOwner, AnswersKnownByTheirForm)
         int n = scan_session_wait_scan(session, 300, buf, sizeof buf, nullptr);
         EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), c.scan);
         EXPECT_EQ(scan_session_wait_scan(session, 50, buf, sizeof buf, nullptr), 0);
-        EXPECT_EQ(count_lines(logs_taken(), core_line(3, kReaderSig + ", reply 9 bytes")), c.replies);
+        std::vector<LogLine> lines = logs_taken();
+        EXPECT_EQ(count_lines(lines, core_line(3, kReaderSig + ", reply 9 bytes")), c.replies);
+        EXPECT_EQ(count_lines(lines, core_line(6, kCheckSig2 + ", no answer")),
+                  c.result == SCAN_SESSION_NO_ANSWER ? 1 : 0);
         sim_clear_records(sim);
     }
 }
@@ -291,6 +295,80 @@ TEST_F(DeviceOwner, LongestCommandAndASignalDuringAWait)
     signaller.join();
     sigaction(SIGUSR1, &had, nullptr);
     EXPECT_EQ(scan_session_check_type(session, 3), 1) << "the port is not lost";
+}
+
+} // namespace
+
+namespace {
+
+int64_t g_frame_us;
+
+void note_frame(const SimRecordedFrame &, void *)
+{
+    g_frame_us = sim_now_us();
+}
+
+// What the reader must not do to a scan: a request that comes while it
+// arrives goes out after its last byte; a pause inside it shorter than
+// the quiet gap (a bursty UART driver) does not split it; a tail longer
+// than the buffer at the open is dropped whole; a line that never goes
+// quiet holds a request no longer than the longest message.
+TEST_F(DeviceOwner, ScansStayWholeAroundRequests)
+{
+    int error = 0;
+    session = scan_session_open(&error);
+    ASSERT_NE(session, nullptr) << error;
+    unsigned char buf[SCAN_SESSION_MAX_SCAN];
+
+    const std::string scan(1500, 'L'); // 130 ms on the line
+    sim_set_frame_hook(sim, note_frame, nullptr);
+    sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, 0));
+    ASSERT_TRUE(sim_wait_sent(sim, 100, 3000));
+    EXPECT_EQ(scan_session_open_dev(session, true), 3);
+    std::vector<SimSentByte> sent = sim_sent(sim);
+    ASSERT_EQ(sent.size(), scan.size());
+    EXPECT_GT(g_frame_us, sent.back().t_us) << "the frame went out while the scan arrived";
+    int n = scan_session_wait_scan(session, 1000, buf, sizeof buf, nullptr);
+    EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), scan);
+    sim_set_frame_hook(sim, nullptr, nullptr);
+
+    engine_write("FIRST-PART");
+    usleep(10000);
+    engine_write("-SECOND-PART");
+    n = scan_session_wait_scan(session, 1000, buf, sizeof buf, nullptr);
+    EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), "FIRST-PART-SECOND-PART");
+
+    std::atomic<bool> trickling{true};
+    std::thread trickle([&] {
+        while (trickling) {
+            engine_write("t");
+            usleep(10000);
+        }
+    });
+    usleep(20000);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(scan_session_open_dev(session, false), 3);
+    EXPECT_LT(ms_since(start), 2500) << "a request held by a line that never goes quiet";
+    trickling = false;
+    trickle.join();
+}
+
+// The rest of a message longer than the buffer, on the line at the open:
+// dropped to its end, none of it handed out.
+TEST_F(DeviceOwner, TailLongerThanTheBufferIsDroppedWhole)
+{
+    sim_send_scan(sim, sim_scan(bytes_of(std::string(12000, 'T')), SimScanTrigger::AfterDelay, 0));
+    ASSERT_TRUE(sim_wait_sent(sim, 500, 3000));
+    int error = 0;
+    session = scan_session_open(&error);
+    ASSERT_NE(session, nullptr) << error;
+    ASSERT_TRUE(sim_wait_output_idle(sim, 5000));
+    unsigned char buf[64];
+    EXPECT_EQ(scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr), 0);
+    unsigned dropped = 0;
+    for (const LogLine &l : logs_taken())
+        sscanf(l.text.c_str(), "void *session_reader(void *), dropped %u bytes", &dropped);
+    EXPECT_GT(dropped, 8192u);
 }
 
 } // namespace
