@@ -1,6 +1,7 @@
 // The three questions: write one question frame, poll for the reply,
 // take the answer out of it.
 #include "scanjni.h"
+#include "arg_checks.h"
 #include "exchange.h"
 #include "frames.h"
 #include "log.h"
@@ -16,10 +17,8 @@ bool scan_type_check(int type)
     Reply reply;
 
     CORE_LOG(PRIO_DEBUG, "%s, type = %d", sig, type);
-    if (!type_index_valid(type)) {
-        CORE_LOG(PRIO_ERROR, "%s, invalid type index! type = %d", sig, type);
+    if (!type_accepted(sig, type))
         return false;
-    }
     CallPort port;
     if (!call_open(sig, PRIO_ERROR, &port))
         return false;

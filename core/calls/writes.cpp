@@ -1,10 +1,10 @@
 // The five operations that send one frame and read nothing back.
 #include "scanjni.h"
+#include "arg_checks.h"
 #include "exchange.h"
 #include "frames.h"
 #include "log.h"
 
-#include <string.h>
 
 int scan_open_dev(bool open)
 {
@@ -16,10 +16,8 @@ int scan_open_dev(bool open)
 int scan_enable_type(bool enable, int type)
 {
     static const char sig[] = "int scan_enable_type(bool, int)";
-    if (!type_index_valid(type)) {
-        CORE_LOG(PRIO_ERROR, "%s, invalid type index! type = %d", sig, type);
+    if (!type_accepted(sig, type))
         return -1;
-    }
     unsigned char frame[kTypeFrameLen];
     size_t len = type_frame(enable ? TYPE_ENABLE : TYPE_DISABLE, type, frame);
     const WriteOp op = {sig, enable ? "write enable" : "write disable",
@@ -30,10 +28,8 @@ int scan_enable_type(bool enable, int type)
 int scan_set_timeout(int timeout)
 {
     static const char sig[] = "int scan_set_timeout(int)";
-    if (!timeout_in_range(timeout)) {
-        CORE_LOG(PRIO_ERROR, "%s, timeout out of range -999..9999! time = %d", sig, timeout);
+    if (!timeout_accepted(sig, timeout))
         return 0;
-    }
     char text[5];
     unsigned char frame[kTimeoutFrameLen];
     timeout_text(timeout, text);
@@ -49,16 +45,9 @@ int scan_set_timeout(int timeout)
 int scan_set_command(const char *command)
 {
     static const char sig[] = "int scan_set_command(const char *)";
-    if (command == nullptr) {
-        CORE_LOG(PRIO_ERROR, "%s, command is null!", sig);
+    size_t n = 0;
+    if (!command_accepted(sig, command, &n))
         return 0;
-    }
-    size_t n = strnlen(command, kMaxCommandText + 1);
-    if (n > kMaxCommandText) {
-        CORE_LOG(PRIO_ERROR, "%s, command longer than %d bytes! length = %zu", sig,
-                 static_cast<int>(kMaxCommandText), strlen(command));
-        return 0;
-    }
     CORE_LOG(PRIO_DEBUG, "%s, command = %s, length = %d\n", sig, command, static_cast<int>(n));
 
     unsigned char frame[kCommandFrameMax];

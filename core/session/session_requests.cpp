@@ -5,6 +5,7 @@
 // that carries its echo. Scans that arrive meanwhile are the reader's:
 // they are queued for the next scan_session_wait_scan.
 #include "session_state.h"
+#include "arg_checks.h"
 #include "clock.h"
 #include "frames.h"
 #include "line.h"
@@ -163,14 +164,6 @@ bool usable_with_buffer(ScanSession *s, const char *sig, const void *buffer)
     return true;
 }
 
-bool type_valid(int type, const char *sig)
-{
-    if (type_index_valid(type))
-        return true;
-    CORE_LOG(PRIO_ERROR, "%s, invalid type index! type = %d", sig, type);
-    return false;
-}
-
 // A session call counted in from entry to return, so that a close waits
 // for it; the call's own checks come first.
 struct Call {
@@ -210,7 +203,7 @@ extern "C" int scan_session_open_dev(ScanSession *s, bool open)
 extern "C" int scan_session_enable_type(ScanSession *s, bool enable, int type)
 {
     static const char sig[] = "int scan_session_enable_type(ScanSession *, bool, int)";
-    if (!session_usable(s, sig) || !type_valid(type, sig))
+    if (!session_usable(s, sig) || !type_accepted(sig, type))
         return SCAN_SESSION_INVALID;
     Call call(s);
     unsigned char frame[kTypeFrameLen];
@@ -223,10 +216,8 @@ extern "C" int scan_session_set_timeout(ScanSession *s, int timeout)
     static const char sig[] = "int scan_session_set_timeout(ScanSession *, int)";
     if (!session_usable(s, sig))
         return SCAN_SESSION_INVALID;
-    if (!timeout_in_range(timeout)) {
-        CORE_LOG(PRIO_ERROR, "%s, timeout out of range -999..9999! time = %d", sig, timeout);
+    if (!timeout_accepted(sig, timeout))
         return SCAN_SESSION_INVALID;
-    }
     Call call(s);
     char text[5];
     unsigned char frame[kTimeoutFrameLen];
@@ -240,16 +231,9 @@ extern "C" int scan_session_set_command(ScanSession *s, const char *command)
     static const char sig[] = "int scan_session_set_command(ScanSession *, const char *)";
     if (!session_usable(s, sig))
         return SCAN_SESSION_INVALID;
-    if (command == nullptr) {
-        CORE_LOG(PRIO_ERROR, "%s, command is null!", sig);
+    size_t n = 0;
+    if (!command_accepted(sig, command, &n))
         return SCAN_SESSION_INVALID;
-    }
-    size_t n = strnlen(command, kMaxCommandText + 1);
-    if (n > kMaxCommandText) {
-        CORE_LOG(PRIO_ERROR, "%s, command longer than %d bytes! length = %zu", sig,
-                 static_cast<int>(kMaxCommandText), strlen(command));
-        return SCAN_SESSION_INVALID;
-    }
     Call call(s);
     unsigned char frame[kCommandFrameMax];
     size_t len = command_frame(command, n, frame);
@@ -268,7 +252,7 @@ extern "C" int scan_session_profile(ScanSession *s)
 extern "C" int scan_session_check_type(ScanSession *s, int type)
 {
     static const char sig[] = "int scan_session_check_type(ScanSession *, int)";
-    if (!session_usable(s, sig) || !type_valid(type, sig))
+    if (!session_usable(s, sig) || !type_accepted(sig, type))
         return SCAN_SESSION_INVALID;
     Call call(s);
     unsigned char frame[kTypeFrameLen];
