@@ -206,7 +206,7 @@ void end_message(ScanSession *s, const unsigned char *p, size_t n, int64_t first
 // byte is in. The bytes ahead of it end as a message of their own, the
 // bytes after it begin the next one. Also ends the question when its
 // budget has run out.
-bool after_read(void *ctx, LineMessage *m, size_t)
+bool look_for_answer(void *ctx, LineMessage *m, size_t)
 {
     Reader *r = static_cast<Reader *>(ctx);
     if (!r->armed.on)
@@ -232,7 +232,7 @@ bool after_read(void *ctx, LineMessage *m, size_t)
 }
 
 // While a question runs, an answer begun is not ended by a pause inside it.
-int64_t quiet_not_before(void *ctx, const LineMessage *m)
+int64_t answer_hold_until(void *ctx, const LineMessage *m)
 {
     Reader *r = static_cast<Reader *>(ctx);
     size_t at = 0, len = 0;
@@ -323,7 +323,7 @@ void *session_reader(void *arg)
     r.line = {s->fd, s->ctl_fd};
     r.m.bytes = s->incoming;
     r.m.cap = sizeof s->incoming;
-    const MessageWatch watch = {after_read, quiet_not_before, &r};
+    const MessageWatch watch = {look_for_answer, answer_hold_until, &r};
     while (!stopping(s)) {
         follow_request(&r);
         if (r.armed.on && port_now_us() >= r.armed.deadline_us)
