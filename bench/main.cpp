@@ -15,6 +15,7 @@
 
 #include "devns.h"
 #include "linerate.h"
+#include "merges.h"
 #include "session.h"
 #include "raw_cycle.h"
 #include "scanjni.h"
@@ -153,6 +154,12 @@ int main(int argc, char** argv) {
         devns_teardown();
         return 0;
     }
+    if (argc > 1 && strcmp(argv[1], "--merges") == 0) {
+        bench_merges(g_sim);
+        sim_destroy(g_sim);
+        devns_teardown();
+        return 0;
+    }
     if (argc > 1 && strcmp(argv[1], "--line-rate") == 0) {
         bench_line_rate(g_sim, 1);
         sim_destroy(g_sim);
@@ -207,6 +214,7 @@ int main(int argc, char** argv) {
     threads(10);
     bench_line_rate(g_sim, scale);
     bench_session(g_sim);
+    bench_merges(g_sim);
     sim_destroy(g_sim);
     devns_teardown();
     return 0;
