@@ -109,7 +109,9 @@ void follow_request(Reader *r)
     bool go = false;
     pthread_mutex_lock(&s->lock);
     SessionRequest *q = &s->request;
-    if (q->state == REQUEST_WANT && r->m.len == 0) {
+    // A request goes out only between messages: none being read, and no
+    // bytes of the next one waiting in the port.
+    if (q->state == REQUEST_WANT && r->m.len == 0 && line_waiting(s->fd) <= 0) {
         // What comes after a frame of ours is no tail of the open's.
         s->first_message = false;
         q->state = REQUEST_GO;

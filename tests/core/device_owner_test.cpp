@@ -301,7 +301,7 @@ TEST_F(DeviceOwner, LongestCommandAndASignalDuringAWait)
 
 namespace {
 
-int64_t g_frame_us;
+std::atomic<int64_t> g_frame_us{0};
 
 void note_frame(const SimRecordedFrame &, void *)
 {
@@ -327,7 +327,7 @@ TEST_F(DeviceOwner, ScansStayWholeAroundRequests)
     EXPECT_EQ(scan_session_open_dev(session, true), 3);
     std::vector<SimSentByte> sent = sim_sent(sim);
     ASSERT_EQ(sent.size(), scan.size());
-    EXPECT_GT(g_frame_us, sent.back().t_us) << "the frame went out while the scan arrived";
+    EXPECT_GT(g_frame_us.load(), sent.back().t_us) << "the frame went out while the scan arrived";
     int n = scan_session_wait_scan(session, 1000, buf, sizeof buf, nullptr);
     EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), scan);
     sim_set_frame_hook(sim, nullptr, nullptr);
