@@ -325,6 +325,7 @@ TEST_F(DeviceOwner, ScansStayWholeAroundRequests)
     sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, 0));
     ASSERT_TRUE(sim_wait_sent(sim, 100, 3000));
     EXPECT_EQ(scan_session_open_dev(session, true), 3);
+    ASSERT_TRUE(sim_wait_frames(sim, 1, 1000));
     std::vector<SimSentByte> sent = sim_sent(sim);
     ASSERT_EQ(sent.size(), scan.size());
     EXPECT_GT(g_frame_us.load(), sent.back().t_us) << "the frame went out while the scan arrived";
