@@ -375,3 +375,74 @@ TEST_F(DeviceOwner, TailLongerThanTheBufferIsDroppedWhole)
 }
 
 } // namespace
+
+namespace {
+
+// Per-call calls routed to the session while another thread closes it:
+// each ends with its result or its failure result, none hangs, and the
+// port is free afterwards.
+TEST_F(DeviceOwner, CallsRoutedWhileTheSessionCloses)
+{
+    for (int round = 0; round < 5; round++) {
+        int error = 0;
+        session = scan_session_open(&error);
+        ASSERT_NE(session, nullptr) << error;
+        std::atomic<int> odd{0};
+        std::atomic<bool> stop{false};
+        std::thread caller([&] {
+            while (!stop) {
+                int r = scan_open_dev(true);
+                odd += r != 3 && r != -1;
+                char *t = scan_get_timeout();
+                odd += t != nullptr && strcmp(t, "1234") != 0 && *t != '\0';
+            }
+        });
+        usleep(static_cast<useconds_t>(5000 + round * 7000));
+        auto start = std::chrono::steady_clock::now();
+        scan_session_close(session);
+        session = nullptr;
+        EXPECT_LT(ms_since(start), 500) << "the close waited too long";
+        stop = true;
+        caller.join();
+        EXPECT_EQ(odd, 0);
+    }
+    int error = 0;
+    session = scan_session_open(&error);
+    EXPECT_NE(session, nullptr) << error;
+}
+
+class HolderDeath : public DeviceOwner {};
+
+// A process that dies holding the port gives it up with its descriptors.
+// (Not under ThreadSanitizer: a child forked from a process with threads
+// may not start one there.)
+TEST_F(HolderDeath, ReleasesThePort)
+{
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(ready[0]);
+        int error = 0;
+        char ok = scan_session_open(&error) != nullptr ? 'y' : 'n';
+        if (write(ready[1], &ok, 1) != 1)
+            _exit(1);
+        pause(); // killed holding the port
+        _exit(0);
+    }
+    close(ready[1]);
+    char ok = 0;
+    EXPECT_EQ(read(ready[0], &ok, 1), 1);
+    close(ready[0]);
+    EXPECT_EQ(ok, 'y');
+    int error = 0;
+    EXPECT_EQ(scan_session_open(&error), nullptr);
+    EXPECT_EQ(error, SCAN_SESSION_BUSY);
+    kill(child, SIGKILL);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    session = scan_session_open(&error);
+    EXPECT_NE(session, nullptr) << "the dead holder kept the port: " << error;
+}
+
+} // namespace
