@@ -1,6 +1,7 @@
 package com.morvek.scanner;
 
 import com.morvek.scanner.ScannerException.Reason;
+import java.util.concurrent.Executor;
 
 /**
  * The port thread's hold on the engine: the session from the first use
@@ -101,12 +102,21 @@ final class HeldPort {
 
     /** The port went away: the session is let go (the adapter is kept), told once, and backed off. */
     void lost(ScanPeriod period) {
+        lost(period, Runnable::run);
+    }
+
+    /**
+     * As {@link #lost(ScanPeriod)}, the telling passed through {@code after}:
+     * the result thread, so that a request that found the port lost has
+     * failed before the listener hears it.
+     */
+    void lost(ScanPeriod period, Executor after) {
         if (!perCall) {
             drop();
         }
         if (state != State.LOST) {
             state = State.LOST;
-            tell(period, null);
+            tell(period, null, after);
         }
         backOff();
     }
@@ -129,24 +139,31 @@ final class HeldPort {
 
     /** Tells the period the current state, reached from state was (null: a fall from a working port). */
     private void tell(ScanPeriod period, State was) {
+        tell(period, was, Runnable::run);
+    }
+
+    /** As above, the event handed to the period through {@code after}; the state is the one of now. */
+    private void tell(ScanPeriod period, State was, Executor after) {
         if (period == null) {
             return;
         }
         ScanListener l = period.listener();
+        Runnable event;
         switch (state) {
             case READY:
-                period.event(was == State.BUSY ? l::onPortFree : was == State.LOST ? l::onPortBack : l::onPortReady);
+                event = was == State.BUSY ? l::onPortFree : was == State.LOST ? l::onPortBack : l::onPortReady;
                 break;
             case BUSY:
                 ScannerException e = refusal;
-                period.event(() -> l.onPortBusy(e));
+                event = () -> l.onPortBusy(e);
                 break;
             case LOST:
-                period.event(l::onPortLost);
+                event = l::onPortLost;
                 break;
             default:
-                break;
+                return;
         }
+        after.execute(() -> period.event(event));
     }
 
     private void backOff() {

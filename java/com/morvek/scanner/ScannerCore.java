@@ -215,7 +215,7 @@ final class ScannerCore {
         } catch (ScannerException e) {
             results.post(() -> future.completeExceptionally(e));
             if (e.reason() == Reason.PORT_UNAVAILABLE) {
-                port.lost(p);
+                port.lost(p, results::post);
             }
         } catch (Throwable t) {
             results.post(() -> future.completeExceptionally(t));
