@@ -120,6 +120,14 @@ struct Bounds {
     long close_ms;
 };
 
+// The scans a run reports ("@ scan.NNN text"), in order.
+std::vector<std::string> delivered_scans(JvmRun& run) {
+    std::vector<std::string> delivered;
+    for (const std::string& label : run.labels)
+        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    return delivered;
+}
+
 // What every scenario checks of its run, after printing its figures: a
 // clean end, every scan sent delivered once, whole and in order, every
 // answer right, the listener on its executor, and the times.
@@ -129,9 +137,7 @@ void expect_scenario(const char* name, JvmRun& run, const std::vector<std::strin
     for (const std::string& line : run.other_output)
         EXPECT_EQ(std::string::npos, line.find("WARNING")) << line;
 
-    std::vector<std::string> delivered;
-    for (const std::string& label : run.labels)
-        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    std::vector<std::string> delivered = delivered_scans(run);
     long close_ms = atol(run.results["close.ms"].c_str());
     long stop_ms = atol(run.results["stop.ms"].c_str());
     long latency_max = atol(run.results["latency.max"].c_str());
@@ -237,9 +243,7 @@ TEST_F(JvmScanner, SessionScansDuringARunOfUnansweredQuestions) {
     engine.join();
     ASSERT_EQ(0, run.status) << jvm_output(run);
     EXPECT_EQ("ok", run.results["end"]);
-    std::vector<std::string> delivered;
-    for (const std::string& label : run.labels)
-        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    std::vector<std::string> delivered = delivered_scans(run);
     printf("run of unanswered questions: %zu of %zu scans delivered\n", delivered.size(),
            sent.size());
     EXPECT_EQ(sent, delivered);
@@ -268,9 +272,7 @@ TEST_F(JvmScanner, SlowAppCodeOnEveryThreadItIsGiven) {
     engine.join();
     ASSERT_EQ(0, run.status) << jvm_output(run);
     EXPECT_EQ("ok", run.results["end"]);
-    std::vector<std::string> delivered;
-    for (const std::string& label : run.labels)
-        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    std::vector<std::string> delivered = delivered_scans(run);
     printf("slow app code: %zu of %zu scans delivered; listener on %s, stage on %s\n",
            delivered.size(), sent.size(), run.results["listener.threads"].c_str(),
            run.results["stage.thread"].c_str());

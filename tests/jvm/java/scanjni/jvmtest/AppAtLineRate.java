@@ -52,18 +52,6 @@ public final class AppAtLineRate {
         }
     }
 
-    /** What a request ended with: its value, or the failure's reason. */
-    static String outcome(CompletableFuture<?> request) {
-        try {
-            return String.valueOf(request.get(WAIT_MS, TimeUnit.MILLISECONDS));
-        } catch (ExecutionException e) {
-            Throwable cause = e.getCause();
-            return cause instanceof ScannerException ? ((ScannerException) cause).reason().name() : cause.toString();
-        } catch (Exception e) {
-            return e.toString();
-        }
-    }
-
     static String message(CompletableFuture<?> request) {
         try {
             request.get(WAIT_MS, TimeUnit.MILLISECONDS);
@@ -145,7 +133,7 @@ public final class AppAtLineRate {
                 if (scans.size() == 1) {
                     sleep(LISTENER_SLEEP_MS);
                 } else if (scans.size() == 3) {
-                    inOnScan[0] = outcome(scanner.engineTimeout());
+                    inOnScan[0] = LineRate.outcome(scanner.engineTimeout());
                 }
             });
             scanner.openEngine().get(WAIT_MS, TimeUnit.MILLISECONDS);
@@ -173,11 +161,11 @@ public final class AppAtLineRate {
             b.startScanning(app, second);
             second.await(1);
             Report.line("busy.message", message(b.engineTimeout()));
-            Report.line("busy.request", outcome(b.engineTimeout()));
+            Report.line("busy.request", LineRate.outcome(b.engineTimeout()));
             first.close();
             second.await(2);
             Report.line("second.events", String.join(",", second.seen));
-            Report.line("second.request", outcome(b.engineTimeout()));
+            Report.line("second.request", LineRate.outcome(b.engineTimeout()));
         }
         app.shutdown();
 
@@ -187,7 +175,7 @@ public final class AppAtLineRate {
             String reopened = "never";
             for (long t = System.nanoTime(); System.nanoTime() - t < WAIT_MS * 1_000_000L;) {
                 System.gc();
-                reopened = outcome(next.open());
+                reopened = LineRate.outcome(next.open());
                 if (reopened.equals("null")) {
                     break;
                 }
