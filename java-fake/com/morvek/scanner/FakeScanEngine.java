@@ -364,7 +364,10 @@ public final class FakeScanEngine implements ScanEngine {
     /**
      * Takes the fake's clock in hand: from now on it moves only by
      * {@link #advanceClock(long)}. Do it before the scanner starts, so that
-     * no wait is already counting in real time.
+     * no wait is already counting in real time. A call that waits on the
+     * clock (a question without an answer, a late answer, a per-call read)
+     * then lasts until the test moves the clock past its end, a scanner's
+     * close included.
      */
     public void takeClockInHand() {
         d.clock.takeInHand();
