@@ -147,6 +147,16 @@ final class ScannerCore {
         }
     }
 
+    /** Port thread: the current period, which has heard the port's state before anything else. */
+    private ScanPeriod told() {
+        ScanPeriod p = current();
+        if (p != null && !p.told) {
+            p.told = true;
+            port.tellState(p);
+        }
+        return p;
+    }
+
     /**
      * The port thread: queued requests first; then, once the port is in
      * use, holding it (opening it again after the back-off when it was
@@ -172,11 +182,7 @@ final class ScannerCore {
                     }
                 }
             }
-            ScanPeriod p = current();
-            if (p != null && !p.told) {
-                p.told = true;
-                port.tellState(p);
-            }
+            ScanPeriod p = told();
             if (request != null) {
                 request.run();
                 collect();
@@ -199,7 +205,7 @@ final class ScannerCore {
 
     /** Runs a request on the held port, opening it first when it is not held; completes its future. */
     private <T> void run(Call<T> call, CompletableFuture<T> future) {
-        ScanPeriod p = current();
+        ScanPeriod p = told();
         try {
             PortSession s = port.session();
             if (s == null) {
@@ -224,7 +230,7 @@ final class ScannerCore {
 
     /** After a request: the scans the session kept while it ran, without waiting for new ones. */
     private void collect() {
-        while (port.keepsScans() && take(current(), 0)) {
+        while (port.keepsScans() && take(told(), 0)) {
             // one more
         }
     }
