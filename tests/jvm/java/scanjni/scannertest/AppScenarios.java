@@ -75,8 +75,9 @@ final class AppScenarios {
             Check.that(Check.within(WAIT_MS, () -> got.size() == SLOW_SCANS), "every scan delivered");
         }
         Check.equal(sent, got, "scans, once each, whole and in order");
-        // The port thread took the scans while the listener slept.
-        Check.equal(Collections.singletonList(0), leftAfterSleep, "scans the port had not taken after the sleep");
+        // The port thread took the scans while the listener slept (all but one
+        // queued that very moment; ten when the listener holds up the port).
+        Check.that(leftAfterSleep.get(0) <= 1, "scans the port had not taken after the sleep: " + leftAfterSleep);
         Check.that(!threads.contains("scanner-port"), "the listener ran on the port thread");
     }
 
