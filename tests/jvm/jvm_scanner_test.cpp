@@ -47,6 +47,8 @@ const long kSessionAnswerBoundMs = 200;
 const long kSessionStopBoundMs = 200;
 const int kMinGapMs = 20;
 const int kBurstScans = 16;
+const int kSlowScans = 15;
+const int kHangupMs = 30;
 const milliseconds kBurstScanGap(50);
 
 std::string repeated_words(const std::string& word, int n) {
@@ -118,6 +120,14 @@ struct Bounds {
     long close_ms;
 };
 
+// The scans a run reports ("@ scan.NNN text"), in order.
+std::vector<std::string> delivered_scans(JvmRun& run) {
+    std::vector<std::string> delivered;
+    for (const std::string& label : run.labels)
+        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    return delivered;
+}
+
 // What every scenario checks of its run, after printing its figures: a
 // clean end, every scan sent delivered once, whole and in order, every
 // answer right, the listener on its executor, and the times.
@@ -127,9 +137,7 @@ void expect_scenario(const char* name, JvmRun& run, const std::vector<std::strin
     for (const std::string& line : run.other_output)
         EXPECT_EQ(std::string::npos, line.find("WARNING")) << line;
 
-    std::vector<std::string> delivered;
-    for (const std::string& label : run.labels)
-        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    std::vector<std::string> delivered = delivered_scans(run);
     long close_ms = atol(run.results["close.ms"].c_str());
     long stop_ms = atol(run.results["stop.ms"].c_str());
     long latency_max = atol(run.results["latency.max"].c_str());
@@ -235,13 +243,83 @@ TEST_F(JvmScanner, SessionScansDuringARunOfUnansweredQuestions) {
     engine.join();
     ASSERT_EQ(0, run.status) << jvm_output(run);
     EXPECT_EQ("ok", run.results["end"]);
-    std::vector<std::string> delivered;
-    for (const std::string& label : run.labels)
-        if (label.compare(0, 5, "scan.") == 0) delivered.push_back(run.results[label]);
+    std::vector<std::string> delivered = delivered_scans(run);
     printf("run of unanswered questions: %zu of %zu scans delivered\n", delivered.size(),
            sent.size());
     EXPECT_EQ(sent, delivered);
     EXPECT_EQ(repeated_words("NO_ANSWER", 8), run.results["answers"]);
+}
+
+// A listener on a direct executor that sleeps 2 s at the first scan and
+// waits for a request's answer at the third, and a request's stage that
+// sleeps 1 s, while the engine sends a 13-byte scan every 200 ms: every
+// scan delivered once, whole and in order, nothing of the app's on the port
+// thread, the answer inside onScan given.
+TEST_F(JvmScanner, SlowAppCodeOnEveryThreadItIsGiven) {
+    set_up_engine();
+    std::vector<std::string> sent;
+    std::thread engine([&] {
+        if (!sim_wait_frames(sim, 1, 20000)) return;  // the port is held
+        for (int i = 0; i <= kSlowScans; i++) {
+            std::string text = i < kSlowScans ? scan_text(i * 2) : "END";
+            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
+                                        SimScanTrigger::AfterDelay));
+            if (i < kSlowScans) sent.push_back(text);
+            std::this_thread::sleep_for(kScanPeriod);
+        }
+    });
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.AppAtLineRate", {"slow"});
+    engine.join();
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("ok", run.results["end"]);
+    std::vector<std::string> delivered = delivered_scans(run);
+    printf("slow app code: %zu of %zu scans delivered; listener on %s, stage on %s\n",
+           delivered.size(), sent.size(), run.results["listener.threads"].c_str(),
+           run.results["stage.thread"].c_str());
+    EXPECT_EQ(sent, delivered);
+    EXPECT_EQ("1234", run.results["get.onscan"]);
+    EXPECT_EQ("scanner-events", run.results["listener.threads"]);
+    EXPECT_NE("scanner-port", run.results["stage.thread"]);
+}
+
+// A second scanner while a first holds the port: busy with the holder and
+// the fix, then free (and its request answered) once the first closes; a
+// scanner that is never closed: the next one is told so, and gets the
+// port once the forgotten one has been collected.
+TEST_F(JvmScanner, TwoOwnersAndAForgottenScanner) {
+    set_up_engine();
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.AppAtLineRate", {"owners"});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("ok", run.results["end"]);
+    const std::string busy_here =
+        "PORT_BUSY: another BarcodeScanner of this app holds the scanner: close the other BarcodeScanner";
+    EXPECT_EQ(busy_here, run.results["busy.message"]);
+    EXPECT_EQ("PORT_BUSY", run.results["busy.request"]);
+    EXPECT_EQ("busy:THIS_APP,free", run.results["second.events"]);
+    EXPECT_EQ("1234", run.results["second.request"]);
+    EXPECT_EQ(busy_here, run.results["forgotten.message"]);
+    EXPECT_EQ("null", run.results["forgotten.reopened"]);
+}
+
+// The line hangs up during a question: the request fails with the port
+// unavailable (not as no answer), before the listener hears the loss.
+TEST_F(JvmScanner, HangUpFailsTheRequestThenTellsTheListener) {
+    sim_push_fault(sim, sim_fault(SimFaultKind::Hangup, kHangupMs));
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.AppAtLineRate", {"hangup"});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("ok", run.results["end"]);
+    EXPECT_EQ("ready,request:PORT_UNAVAILABLE,lost", run.results["hangup.events"]);
+}
+
+// NativePortSession.close on one thread while another waits on the
+// session: the wait is woken, and the close returns at once.
+TEST_F(JvmScanner, SessionCloseWakesAWaitOnAnotherThread) {
+    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "com.morvek.scanner.SessionCloseProbe", {});
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("ok", run.results["end"]);
+    EXPECT_EQ("null", run.results["wait"]);
+    EXPECT_LT(atol(run.results["close.ms"].c_str()), kSessionStopBoundMs);
+    EXPECT_LT(atol(run.results["woken.ms"].c_str()), kSessionStopBoundMs);
 }
 
 }  // namespace

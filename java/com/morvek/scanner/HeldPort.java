@@ -1,40 +1,36 @@
 package com.morvek.scanner;
 
 import com.morvek.scanner.ScannerException.Reason;
+import java.util.concurrent.Executor;
 
 /**
- * The port thread's hold on the engine's session while the scanner scans:
- * it opens the session, waits for scans on it, runs requests on it, and
- * closes it when the port is lost or scanning stops. An engine without
- * sessions is used per call, as it always was. Every method runs on the
- * port thread, except {@link #wake()}.
+ * The port thread's hold on the engine: the session from the first use
+ * until the scanner closes (an engine of the eleven operations behind its
+ * per-call adapter), the port's state as the listener hears it, and the
+ * back-off between attempts after a refusal or a loss, on the engine's
+ * clock. Every method runs on the port thread, except {@link #wake()}.
  */
 final class HeldPort {
-    /**
-     * How long one wait for a scan lasts. Requests, stopScanning and close
-     * wake it at once, so its length only sets how often an idle scanner
-     * goes round its loop.
-     */
-    static final int WAIT_MS = 1000;
+    /** The first pause after a refusal or a loss; it doubles up to {@link #MAX_BACKOFF_MS}. */
+    static final long FIRST_BACKOFF_MS = 50;
+    static final long MAX_BACKOFF_MS = 2000;
 
-    /** A request on the eleven operations. */
-    interface PerCall<T> {
-        T call(ScanEngine engine) throws ScannerException;
-    }
+    /** The port's state as last told to the listeners. */
+    enum State { UNTRIED, READY, BUSY, LOST }
 
-    /** The same request on a held port. */
-    interface OnPort<T> {
-        T call(PortSession session) throws ScannerException;
-    }
-
-    private final ScanEngine engine;
+    private final SessionEngine engine;
+    private final PortClock clock;
     private volatile PortSession session; // wake() reads it on other threads
-    private boolean offered = true; // false once the engine said it has no sessions
-    private boolean busy; // the last open was refused: another owner has the port
-    private boolean lostInRequest; // a request found the port lost; not yet reported
+    private boolean perCall; // the session is the per-call adapter
+    private State state = State.UNTRIED;
+    private ScannerException refusal; // the busy refusal last told
+    private long backoffMs;
+    private long nextTryNanos;
 
-    HeldPort(ScanEngine engine) {
+    HeldPort(SessionEngine engine, PortClock clock) {
         this.engine = engine;
+        this.clock = clock;
+        nextTryNanos = clock.nanoTime();
     }
 
     /** Any thread: ends the wait for a scan in progress, or the next one. */
@@ -45,118 +41,139 @@ final class HeldPort {
         }
     }
 
-    /** True when there is something to let go once scanning stops: a session, or a period's state. */
-    boolean engaged() {
-        return session != null || busy || lostInRequest;
+    PortSession session() {
+        return session;
+    }
+
+    /** True when the held session keeps scans between waits, which must then be taken even when not scanning. */
+    boolean keepsScans() {
+        return session != null && !perCall;
+    }
+
+    /** When the next attempt on a refused or lost port may be made, on {@link #clock}. */
+    long nextTryNanos() {
+        return nextTryNanos;
+    }
+
+    boolean backingOff() {
+        return clock.nanoTime() - nextTryNanos < 0;
     }
 
     /**
-     * One step of scanning: open the session when none is held, or wait
-     * for one scan on it and hand it to the period. Blocks up to
-     * {@link #WAIT_MS}; a failed open returns at once, after the period has
-     * been told (it then sets the back-off).
+     * Opens the session: the engine's, or the per-call adapter when it has
+     * none. A refusal or failure is told and sets the back-off.
      *
-     * @return false when the engine has no sessions: read per call instead
+     * @return the refusal or failure; null once the session is held
      */
-    boolean step(ScanPeriod period) {
-        if (!offered) {
-            return false;
-        }
-        if (lostInRequest) {
-            lostInRequest = false;
-            period.portMissing();
-            return true;
-        }
-        if (session == null) {
-            open(period);
-            return offered;
-        }
-        take(period, WAIT_MS);
-        return true;
-    }
-
-    /**
-     * After a request while scanning: hands the period the scans that the
-     * session kept while requests ran, without waiting for new ones, so
-     * that a run of queued requests never lets more pile up than the
-     * session keeps.
-     */
-    void collect(ScanPeriod period) {
-        while (session != null && take(period, 0)) {
-            // one more
-        }
-    }
-
-    /** One wait on the session; true when it gave a scan. */
-    private boolean take(ScanPeriod period, int timeoutMs) {
-        ScanData scan;
-        try {
-            scan = session.awaitScan(timeoutMs);
-        } catch (ScannerException e) {
-            drop();
-            period.portMissing();
-            return false;
-        }
-        if (scan == null) {
-            return false;
-        }
-        period.scan(scan);
-        return true;
-    }
-
-    /**
-     * Runs a request: on the session when one is held, refused with
-     * {@code PORT_BUSY} while another owner holds the port, per call
-     * otherwise. A request that finds the held port lost lets it go; the
-     * next step reports the loss.
-     */
-    <T> T request(PerCall<T> perCall, OnPort<T> onPort) throws ScannerException {
-        PortSession s = session;
-        if (s == null) {
-            if (busy) {
-                throw new ScannerException(Reason.PORT_BUSY, "the port is held by another session");
-            }
-            return perCall.call(engine);
-        }
-        try {
-            return onPort.call(s);
-        } catch (ScannerException e) {
-            if (e.reason() == Reason.PORT_UNAVAILABLE) {
-                drop();
-                lostInRequest = true;
-            }
-            throw e;
-        }
-    }
-
-    /** Scanning has stopped: lets the port go and forgets the period's state. */
-    void release() {
-        drop();
-        busy = false;
-        lostInRequest = false;
-    }
-
-    private void open(ScanPeriod period) {
+    ScannerException open(ScanPeriod period) {
         PortSession s;
         try {
             s = engine.openSession();
         } catch (ScannerException e) {
             if (e.reason() == Reason.PORT_BUSY) {
-                busy = true;
-                period.portBusy(e);
+                busy(period, e);
             } else {
-                busy = false;
-                period.portMissing();
+                lost(period);
             }
-            return;
+            return e;
         }
-        busy = false;
         if (s == null) {
-            offered = false;
-            return;
+            // Only a ScanEngine has no session: its eleven operations, per call.
+            session = new PerCallSession((ScanEngine) engine);
+            perCall = true;
+            return null;
         }
         session = s;
-        period.portWorks();
+        perCall = false;
+        works(period);
+        return null;
+    }
+
+    /** A call on the port succeeded: the port is ours. */
+    void works(ScanPeriod period) {
+        backoffMs = 0;
+        nextTryNanos = clock.nanoTime();
+        State was = state;
+        state = State.READY;
+        if (was != State.READY) {
+            tell(period, was);
+        }
+    }
+
+    /** The port went away: the session is let go (the adapter is kept), told once, and backed off. */
+    void lost(ScanPeriod period) {
+        lost(period, Runnable::run);
+    }
+
+    /**
+     * As {@link #lost(ScanPeriod)}, the telling passed through {@code after}:
+     * the result thread, so that a request that found the port lost has
+     * failed before the listener hears it.
+     */
+    void lost(ScanPeriod period, Executor after) {
+        if (!perCall) {
+            drop();
+        }
+        if (state != State.LOST) {
+            state = State.LOST;
+            tell(period, null, after);
+        }
+        backOff();
+    }
+
+    private void busy(ScanPeriod period, ScannerException e) {
+        if (state != State.BUSY) {
+            state = State.BUSY;
+            refusal = e;
+            tell(period, null);
+        }
+        backOff();
+    }
+
+    /** Tells a period that has not heard it the state the port is in now. */
+    void tellState(ScanPeriod period) {
+        if (state != State.UNTRIED) {
+            tell(period, State.UNTRIED);
+        }
+    }
+
+    /** Tells the period the current state, reached from state was (null: a fall from a working port). */
+    private void tell(ScanPeriod period, State was) {
+        tell(period, was, Runnable::run);
+    }
+
+    /** As above, the event handed to the period through {@code after}; the state is the one of now. */
+    private void tell(ScanPeriod period, State was, Executor after) {
+        if (period == null) {
+            return;
+        }
+        ScanListener l = period.listener();
+        Runnable event;
+        switch (state) {
+            case READY:
+                event = was == State.BUSY ? l::onPortFree : was == State.LOST ? l::onPortBack : l::onPortReady;
+                break;
+            case BUSY:
+                ScannerException e = refusal;
+                event = () -> l.onPortBusy(e);
+                break;
+            case LOST:
+                event = l::onPortLost;
+                break;
+            default:
+                return;
+        }
+        after.execute(() -> period.event(event));
+    }
+
+    private void backOff() {
+        backoffMs = backoffMs == 0 ? FIRST_BACKOFF_MS : Math.min(MAX_BACKOFF_MS, backoffMs * 2);
+        nextTryNanos = clock.nanoTime() + backoffMs * PortClock.NANOS_PER_MS;
+    }
+
+    /** The scanner closes: lets the port go. */
+    void release() {
+        drop();
     }
 
     private void drop() {

@@ -1,14 +1,18 @@
 package com.morvek.scanner;
 
 import com.morvek.scanner.ScannerException.Reason;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * {@link PortSession} on {@link ScanPortNative}: the native codes turned
  * into values and exceptions. The calls are serialised on this object, as
  * the native session requires; {@link #wake()} takes no lock, and
  * {@link #close()} wakes a wait in progress before it takes the lock.
+ * The sessions open in this process are counted, so that a refused open
+ * can tell whether the holder is here or in another process.
  */
 final class NativePortSession implements PortSession {
+    private static final AtomicInteger OPEN = new AtomicInteger();
     private final long handle;
     private final byte[] scan = new byte[ScanPortNative.MAX_SCAN];
     private final long[] firstByte = new long[1];
@@ -22,9 +26,13 @@ final class NativePortSession implements PortSession {
     /** Opens the session; blocks for the open. */
     static PortSession open() throws ScannerException {
         long handle = ScanPortNative.open();
+        if (handle == ScanPortNative.BUSY) {
+            throw new ScannerException(OPEN.get() > 0 ? PortHolder.THIS_APP : PortHolder.OTHER_APP);
+        }
         if (handle <= 0) {
             throw failure((int) handle, "open the port");
         }
+        OPEN.incrementAndGet();
         return new NativePortSession(handle);
     }
 
@@ -94,6 +102,7 @@ final class NativePortSession implements PortSession {
             if (!closed) {
                 closed = true;
                 ScanPortNative.close(handle);
+                OPEN.decrementAndGet();
             }
         }
     }
@@ -116,8 +125,6 @@ final class NativePortSession implements PortSession {
      */
     private static ScannerException failure(int code, String what) {
         switch (code) {
-            case ScanPortNative.BUSY:
-                return new ScannerException(Reason.PORT_BUSY, what);
             case ScanPortNative.NO_PORT:
             case ScanPortNative.PORT_LOST:
                 return new ScannerException(Reason.PORT_UNAVAILABLE, what);

@@ -5,10 +5,10 @@ package com.morvek.scanner;
  * names, parameters and results of {@link ScanNative}, and optionally a
  * held port, {@link #openSession()}.
  *
- * <p>{@link NativeScanEngine} reaches the real engine through the native
- * library; {@code FakeScanEngine} (shipped in its own jar) stands in for
- * it in an app's unit tests. {@link BarcodeScanner} makes every call on its
- * one port thread, so an implementation need not be thread-safe when only a
+ * <p>An app's own test double implements this interface;
+ * {@code FakeScanEngine} (shipped in its own jar) does too.
+ * {@link BarcodeScanner} makes every call on its one port thread, so an
+ * implementation need not be thread-safe when only a
  * {@code BarcodeScanner} uses it.
  *
  * <p>Every method blocks its caller for one exchange with the engine (the
@@ -16,20 +16,17 @@ package com.morvek.scanner;
  * a failure is reported as {@code false}, {@code null} or the empty string
  * as each method states.
  */
-public interface ScanEngine {
+public interface ScanEngine extends SessionEngine {
     /**
-     * Opens a session that holds the port until it is closed, for
-     * {@link BarcodeScanner} to scan on while requests go through the same
-     * port. An engine of the eleven operations alone need not implement
-     * this: the default returns null, and the scanner then reads and asks
-     * with the operations, one port cycle per call. Blocks for the open, a
-     * few milliseconds with the native library.
+     * An engine of the eleven operations alone need not implement this: the
+     * default returns null, and {@link BarcodeScanner} then runs the
+     * operations behind one adapter with the contract of a
+     * {@link PortSession}, one port cycle per call.
      *
      * @return the session; null when this engine has none
-     * @throws ScannerException {@code PORT_BUSY} when another session holds
-     *         the port, {@code PORT_UNAVAILABLE} when the port cannot be
-     *         opened or configured
+     * @throws ScannerException as {@link SessionEngine#openSession()}
      */
+    @Override
     default PortSession openSession() throws ScannerException {
         return null;
     }

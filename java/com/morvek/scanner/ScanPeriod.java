@@ -1,34 +1,38 @@
 package com.morvek.scanner;
 
 import java.util.ArrayDeque;
+import java.util.Iterator;
 import java.util.concurrent.Executor;
 import java.util.concurrent.RejectedExecutionException;
+import java.util.logging.Logger;
 
 /**
- * One period of scanning, from startScanning to stopScanning: hands the
- * listener's events to the app's executor one at a time, in order, and
- * keeps the port-loss and busy state and their back-off. The event methods
- * are called by the port thread only.
+ * One period of scanning, from startScanning to stopScanning: keeps the
+ * listener's events whole and in order, at most
+ * {@link BarcodeScanner#MAX_QUEUED_SCANS} scans of them (past that the
+ * oldest scan is dropped and counted), and hands them to the app's
+ * executor one at a time. The hand-over runs on the scanner's event
+ * thread, never on the port thread, so that a direct executor runs the
+ * listener there and the port is read on meanwhile.
  */
 final class ScanPeriod {
-    static final long FIRST_BACKOFF_MS = 50;
-    static final long MAX_BACKOFF_MS = 2000;
+    private static final Logger LOG = Logger.getLogger("com.morvek.scanner");
 
     private final Executor executor;
     private final ScanListener listener;
-    private final ArrayDeque<Runnable> pending = new ArrayDeque<>();
-    private boolean draining; // a drain task is with the executor
+    private final CallbackThread events;
+    private final ArrayDeque<Object> pending = new ArrayDeque<>(); // ScanData or Runnable; guarded by this
+    private int queuedScans; // guarded by this
+    private int dropped; // guarded by this; not yet reported
+    private boolean draining; // guarded by this; a drain is with the executor
     private volatile boolean active = true;
+    /** Port thread only: the port's state has been told to this period. */
+    boolean told;
 
-    // Port thread only.
-    private boolean portLost;
-    private boolean busyReported;
-    private long backoffMs;
-    private long nextReadNanos = System.nanoTime();
-
-    ScanPeriod(Executor executor, ScanListener listener) {
+    ScanPeriod(Executor executor, ScanListener listener, CallbackThread events) {
         this.executor = executor;
         this.listener = listener;
+        this.events = events;
     }
 
     void deactivate() {
@@ -39,80 +43,57 @@ final class ScanPeriod {
         return active;
     }
 
-    /** Milliseconds until the next read may start (0 or less: now). */
-    long msUntilNextRead() {
-        long left = nextReadNanos - System.nanoTime();
-        return left <= 0 ? 0 : Math.max(1, left / 1_000_000);
-    }
-
-    /** A per-call read's text: a scan unless empty (nothing arrived). */
-    void scanText(String data) {
-        portWorks();
-        if (!data.isEmpty()) {
-            ScanData scan = ScanData.ofText(data, System.nanoTime());
-            post(() -> listener.onScanData(scan));
-        }
-    }
-
-    /** A scan from the held port. */
+    /** A scan, queued behind the events before it; the oldest waiting scan goes when the queue is full. */
     void scan(ScanData scan) {
-        portWorks();
-        post(() -> listener.onScanData(scan));
-    }
-
-    /** A read or an open found no port, or the held port was lost: report once, back off. */
-    void portMissing() {
-        if (!portLost) {
-            portLost = true;
-            post(listener::onPortLost);
-        }
-        backOff();
-    }
-
-    /** Another owner holds the port: report once, retry as for a lost port. */
-    void portBusy(ScannerException refusal) {
-        if (!busyReported) {
-            busyReported = true;
-            post(() -> listener.onError(refusal));
-        }
-        backOff();
-    }
-
-    /** A read gave an answer or a session opened: the port is back and free. */
-    void portWorks() {
-        backoffMs = 0;
-        busyReported = false;
-        if (portLost) {
-            portLost = false;
-            post(listener::onPortBack);
-        }
-    }
-
-    /** The next read or open waits longer: 50 ms, doubling up to 2 s. */
-    private void backOff() {
-        backoffMs = backoffMs == 0 ? FIRST_BACKOFF_MS : Math.min(MAX_BACKOFF_MS, backoffMs * 2);
-        nextReadNanos = System.nanoTime() + backoffMs * 1_000_000;
-    }
-
-    /** The engine threw while reading; the port thread stops reading for this session. */
-    void failed(Throwable error) {
-        post(() -> listener.onError(error));
-    }
-
-    private void post(Runnable event) {
         synchronized (this) {
             if (!active) {
                 return;
             }
-            pending.add(event);
+            if (queuedScans == BarcodeScanner.MAX_QUEUED_SCANS) {
+                for (Iterator<Object> i = pending.iterator(); i.hasNext();) {
+                    Object oldest = i.next();
+                    if (oldest instanceof ScanData) {
+                        i.remove();
+                        queuedScans--;
+                        dropped++;
+                        LOG.warning("dropped a scan of " + ((ScanData) oldest).length()
+                                + " bytes: the listener is " + BarcodeScanner.MAX_QUEUED_SCANS + " scans behind");
+                        break;
+                    }
+                }
+            }
+            pending.add(scan);
+            queuedScans++;
+        }
+        handOver();
+    }
+
+    /** A port-state event or an error, queued behind the events before it. */
+    void event(Runnable call) {
+        synchronized (this) {
+            if (!active) {
+                return;
+            }
+            pending.add(call);
+        }
+        handOver();
+    }
+
+    ScanListener listener() {
+        return listener;
+    }
+
+    private void handOver() {
+        synchronized (this) {
             if (draining) {
                 return;
             }
             draining = true;
         }
-        hand();
+        events.post(this::hand);
     }
 
+    /** Runs on the event thread: gives the executor a drain of the waiting events. */
     private void hand() {
         try {
             executor.execute(this::drain);
@@ -121,6 +102,7 @@ final class ScanPeriod {
             active = false;
             synchronized (this) {
                 pending.clear();
+                queuedScans = 0;
                 draining = false;
             }
         }
@@ -131,7 +113,8 @@ final class ScanPeriod {
         boolean emptied = false;
         try {
             for (;;) {
-                Runnable next;
+                Object next;
+                int droppedNow = 0;
                 synchronized (this) {
                     next = pending.poll();
                     if (next == null) {
@@ -139,16 +122,29 @@ final class ScanPeriod {
                         emptied = true;
                         return;
                     }
+                    if (next instanceof ScanData) {
+                        queuedScans--;
+                        droppedNow = dropped;
+                        dropped = 0;
+                    }
                 }
-                if (active) {
-                    next.run();
+                if (!active) {
+                    continue;
+                }
+                if (droppedNow > 0) {
+                    listener.onScansDropped(droppedNow);
+                }
+                if (next instanceof ScanData) {
+                    listener.onScanData((ScanData) next);
+                } else {
+                    ((Runnable) next).run();
                 }
             }
         } finally {
             if (!emptied) {
                 // The listener threw: the rest goes out in a task of its
                 // own, and the exception reaches the executor.
-                hand();
+                events.post(this::hand);
             }
         }
     }

@@ -26,15 +26,17 @@ public final class ScannerException extends Exception {
         /** The engine answered, but the answer is not of the form asked for. */
         BAD_ANSWER,
         /**
-         * Another owner holds the port in a session: another scanner that is
-         * scanning, in this process or another. A second session is refused,
-         * not shared, so that no scan is split between two owners.
+         * Another owner holds the port in a session: another scanner of this
+         * app, or another app ({@link ScannerException#holder()} says which).
+         * A second session is refused, not shared, so that no scan is split
+         * between two owners.
          */
         PORT_BUSY,
     }
 
     /** Why the request failed; part of the serialized form. */
     private final Reason reason;
+    private final PortHolder holder;
 
     /**
      * Makes the exception.
@@ -45,6 +47,28 @@ public final class ScannerException extends Exception {
     public ScannerException(Reason reason, String message) {
         super(reason + ": " + message);
         this.reason = reason;
+        this.holder = null;
+    }
+
+    /**
+     * Makes the refusal of a busy port, reason {@code PORT_BUSY}, whose
+     * message names the holder and the fix, for example "PORT_BUSY: another
+     * app holds the scanner".
+     *
+     * @param holder who holds the port
+     * @throws IllegalArgumentException when holder is null
+     */
+    public ScannerException(PortHolder holder) {
+        super(Reason.PORT_BUSY + ": " + checked(holder).advice());
+        this.reason = Reason.PORT_BUSY;
+        this.holder = holder;
+    }
+
+    private static PortHolder checked(PortHolder holder) {
+        if (holder == null) {
+            throw new IllegalArgumentException("no holder");
+        }
+        return holder;
     }
 
     /**
@@ -54,5 +78,15 @@ public final class ScannerException extends Exception {
      */
     public Reason reason() {
         return reason;
+    }
+
+    /**
+     * Tells who holds a busy port.
+     *
+     * @return the holder for a refusal made with {@link #ScannerException(PortHolder)};
+     *         null otherwise
+     */
+    public PortHolder holder() {
+        return holder;
     }
 }

@@ -2,12 +2,9 @@ package scanjni.jvmtest;
 
 import com.morvek.scanner.BarcodeScanner;
 import com.morvek.scanner.NativeScanEngine;
-import com.morvek.scanner.ScanEngine;
 import com.morvek.scanner.ScanListener;
 import com.morvek.scanner.ScanType;
 import com.morvek.scanner.ScannerException;
-import java.lang.reflect.InvocationHandler;
-import java.lang.reflect.Proxy;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
@@ -33,8 +30,8 @@ import java.util.concurrent.atomic.AtomicInteger;
  * The engine is set up by the test: type 3 on, type 20 off, timeout 1234,
  * setting 100002 = "9600".
  *
- * <p>"percall": an engine of the eleven operations alone (the native
- * engine with its session hidden), a question every 300 ms, the open frame
+ * <p>"percall": an engine of the eleven operations alone (ScanNative's,
+ * as an app's own code has them), a question every 300 ms, the open frame
  * sent before scanning starts. "session": the native engine, which scans
  * on a held port; the open frame is the first request on it, and a
  * request every 100 ms, a timeout write among the questions. Before it
@@ -59,13 +56,6 @@ public final class LineRate {
     /** One question and its right answer. */
     private interface Question {
         CompletableFuture<?> ask(BarcodeScanner scanner);
-    }
-
-    /** The native engine's eleven operations, without its session. */
-    static ScanEngine elevenOnly(ScanEngine engine) {
-        return (ScanEngine) Proxy.newProxyInstance(ScanEngine.class.getClassLoader(),
-                new Class<?>[] {ScanEngine.class}, (proxy, method, args) -> method.isDefault()
-                        ? InvocationHandler.invokeDefault(proxy, method, args) : method.invoke(engine, args));
     }
 
     /** What a request ended with: its value, or the failure's reason. */
@@ -107,8 +97,7 @@ public final class LineRate {
         ExecutorService app = Executors.newSingleThreadExecutor(r -> new Thread(r, "app-main"));
         LinkedBlockingQueue<String> delivered = new LinkedBlockingQueue<>();
         AtomicInteger foreign = new AtomicInteger();
-        BarcodeScanner scanner = new BarcodeScanner(session ? new NativeScanEngine()
-                : elevenOnly(new NativeScanEngine()));
+        BarcodeScanner scanner = new BarcodeScanner(session ? new NativeScanEngine() : new NativeEleven());
         if (!session) {
             scanner.openEngine().get(ANSWER_WAIT_MS, TimeUnit.MILLISECONDS);
         }

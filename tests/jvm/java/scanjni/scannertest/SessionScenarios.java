@@ -36,8 +36,6 @@ final class SessionScenarios {
                 SessionScenarios::promptness);
         check.scenario("session: scans at random moments among requests, every one once and whole",
                 SessionScenarios::scansAmongRequests);
-        check.scenario("session: a second scanner gets PORT_BUSY once and takes the port when it is free",
-                SessionScenarios::secondScanner);
         check.scenario("session: a request that finds the port lost, then the port back",
                 SessionScenarios::lostInRequest);
         check.scenario("scan bytes: as they came, text as the per-call path gives it",
@@ -50,8 +48,7 @@ final class SessionScenarios {
 
     /** Waits until the port thread is inside a silent wait on the session. */
     static void waitUntilIdle(FakeScanEngine fake) throws Exception {
-        Check.that(Check.within(WAIT_MS, () -> fake.calls().contains("session.awaitScan()")), "a wait began");
-        Thread.sleep(100);
+        Check.that(fake.awaitIdle(WAIT_MS), "a wait began");
     }
 
     static void promptness() throws Exception {
@@ -72,19 +69,19 @@ final class SessionScenarios {
             scanner.stopScanning();
             long stopMs = msSince(t);
             Check.that(!scanner.isScanning(), "still scanning after stopScanning");
-            Check.that(Check.within(WAIT_MS, () -> !fake.sessionOpen()), "session closed after stopScanning");
+            Check.equal(true, scanner.isEnabled(ScanType.of(3)).get(WAIT_MS, TimeUnit.MILLISECONDS), "after the stop");
             long releasedMs = msSince(t);
 
             scanner.startScanning(app, data -> { });
-            Check.that(Check.within(WAIT_MS, fake::sessionOpen), "session opened again");
             waitUntilIdle(fake);
+            Check.equal(1, Collections.frequency(fake.calls(), "openSession()"), "opens: the port is held until close");
             t = System.nanoTime();
             scanner.close();
             long closeMs = msSince(t);
-            System.out.printf("  measured: answer %d ms, stopScanning %d ms (session closed after %d ms), close %d ms%n",
+            System.out.printf("  measured: answer %d ms, stopScanning %d ms (a question answered after %d ms), close %d ms%n",
                     answerMs, stopMs, releasedMs, closeMs);
             Check.that(answerMs < ANSWER_BOUND_MS, "answer took " + answerMs + " ms");
-            Check.that(releasedMs < STOP_BOUND_MS, "session closed " + releasedMs + " ms after stopScanning");
+            Check.that(releasedMs < STOP_BOUND_MS, "question answered " + releasedMs + " ms after stopScanning");
             Check.that(closeMs < STOP_BOUND_MS, "close took " + closeMs + " ms");
             Check.that(!fake.sessionOpen(), "session open after close");
         } finally {
@@ -121,50 +118,15 @@ final class SessionScenarios {
                 Check.equal(asked % 100, scanner.engineTimeout().get(WAIT_MS, TimeUnit.MILLISECONDS), "timeout");
                 asked++;
             }
-            Check.that(Check.within(WAIT_MS, () -> rec.events.size() >= sent.size()), "all scans delivered");
+            Check.that(Check.within(WAIT_MS, () -> rec.scans().size() >= sent.size()), "all scans delivered");
             Thread.sleep(50);
             Check.that(asked > 10, "only " + asked + " rounds of requests");
         } finally {
             app.shutdown();
         }
-        Check.equal(sent, rec.events, "scans, once each and in order");
+        Check.equal(sent, rec.scans(), "scans, once each and in order");
         Check.equal(0, fake.overlappingCalls(), "engine calls that overlapped");
         Check.equal(0, rec.overlaps.get(), "listener calls that overlapped");
-    }
-
-    static void secondScanner() throws Exception {
-        FakeScanEngine fake = new FakeScanEngine();
-        FakeScenarios.Recorder first = new FakeScenarios.Recorder();
-        FakeScenarios.Recorder second = new FakeScenarios.Recorder();
-        ExecutorService app = FakeScenarios.appExecutor(1);
-        try (BarcodeScanner a = new BarcodeScanner(fake); BarcodeScanner b = new BarcodeScanner(fake)) {
-            a.startScanning(app, first);
-            Check.that(Check.within(WAIT_MS, fake::sessionOpen), "the first scanner holds the port");
-            fake.clearCalls();
-            b.startScanning(app, second);
-            Thread.sleep(1000);
-            // Retries after 50, 100, 200 and 400 ms, as for a lost port.
-            int opens = Collections.frequency(fake.calls(), "openSession()");
-            Check.that(opens >= 3 && opens <= 7, "opens refused in the first second: " + opens);
-            Check.equal(1, second.errors.size(), "onError calls");
-            Check.equal(ScannerException.Reason.PORT_BUSY, ((ScannerException) second.errors.get(0)).reason(),
-                    "reason");
-            Check.equal("PORT_BUSY", FakeScenarios.outcome(b::engineTimeout), "request of the second scanner");
-            Check.equal("3000", FakeScenarios.outcome(a::engineTimeout), "request of the first scanner");
-            fake.queueScans("A");
-            Check.that(Check.within(WAIT_MS, () -> first.events.size() == 1), "the first scanner's scan");
-
-            a.stopScanning();
-            Check.that(Check.within(WAIT_MS, () -> FakeScenarios.outcome(b::engineTimeout).equals("3000")),
-                    "the second took the port");
-            fake.queueScans("B");
-            Check.that(Check.within(WAIT_MS, () -> second.events.size() == 1), "the second scanner's scan");
-        } finally {
-            app.shutdown();
-        }
-        Check.equal(Collections.singletonList("A"), first.events, "first scanner's events");
-        Check.equal(Collections.singletonList("B"), second.events, "second scanner's events");
-        Check.equal(1, second.errors.size(), "onError calls");
     }
 
     /** The fake's sessions, except that a timeout write finds the port lost (the line hung up). */
@@ -201,15 +163,15 @@ final class SessionScenarios {
             scanner.startScanning(app, rec);
             waitUntilIdle(fake);
             Check.equal("PORT_UNAVAILABLE", FakeScenarios.outcome(() -> scanner.setEngineTimeout(7)), "write");
-            Check.that(Check.within(WAIT_MS, () -> rec.count("lost") == 1), "loss reported");
+            Check.that(Check.within(WAIT_MS, () -> rec.count("port:lost") == 1), "loss reported");
             Check.that(Check.within(WAIT_MS, () -> Collections.frequency(fake.calls(), "openSession()") == 2),
                     "the lost session closed and another opened");
             fake.queueScans("C");
-            Check.that(Check.within(WAIT_MS, () -> rec.events.size() == 3), "back and scan");
+            Check.that(Check.within(WAIT_MS, () -> rec.events.size() == 4), "back and scan");
         } finally {
             app.shutdown();
         }
-        Check.equal(Arrays.asList("lost", "back", "C"), rec.events, "events");
+        Check.equal(Arrays.asList("port:ready", "port:lost", "port:back", "C"), rec.events, "events");
     }
 
     static byte[] bytes(int... values) {
@@ -252,11 +214,14 @@ final class SessionScenarios {
             long before = System.nanoTime();
             try (BarcodeScanner a = new BarcodeScanner(FakeScenarios.engine(fake, session))) {
                 fake.queueScanBytes(bytes('A', 0, 'B'), bytes(0, 'X'), "é".getBytes(StandardCharsets.UTF_8));
+                fake.queueScans("A\u0000B");
                 a.startScanning(app, texts::add);
-                Check.that(Check.within(WAIT_MS, () -> texts.size() == 2), "texts");
+                Check.that(Check.within(WAIT_MS, () -> texts.size() == 3), "texts");
             }
             try (BarcodeScanner b = new BarcodeScanner(FakeScenarios.engine(fake, session))) {
                 fake.queueScanBytes(bytes('A', 0, 'B'));
+                // A text scan's U+0000 is C0 80 in modified UTF-8, one character again as text.
+                fake.queueScans("A\u0000B");
                 b.startScanning(app, new ScanListener() {
                     @Override
                     public void onScan(String data) {
@@ -268,13 +233,14 @@ final class SessionScenarios {
                         scans.add(data.bytes());
                     }
                 });
-                Check.that(Check.within(WAIT_MS, () -> scans.size() == 1), "scan data");
+                Check.that(Check.within(WAIT_MS, () -> scans.size() == 2), "scan data");
             } finally {
                 app.shutdown();
             }
-            Check.equal(Arrays.asList("A", "é"), texts, "texts" + (session ? " (session)" : ""));
+            Check.equal(Arrays.asList("A", "é", "A\u0000B"), texts, "texts" + (session ? " (session)" : ""));
             Check.equal(Arrays.toString(session ? bytes('A', 0, 'B') : bytes('A')), Arrays.toString(scans.get(0)),
                     "bytes" + (session ? " (session)" : " (per call: the text's)"));
+            Check.equal(Arrays.toString(bytes('A', 0xC0, 0x80, 'B')), Arrays.toString(scans.get(1)), "bytes of U+0000");
         }
         FakeScanEngine off = new FakeScanEngine();
         off.setSessionOffered(false);
