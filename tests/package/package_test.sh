@@ -75,7 +75,7 @@ c=$tmp/classes
 mkdir "$c"
 (cd "$c" && jar $jvm --extract --file "$x/classes.jar")
 classes=$(cd "$c" && find . -name '*.class' | sed 's|^\./||' | LC_ALL=C sort)
-check "classes.jar: only com/morvek/scanner classes" "" "$(echo "$classes" | grep -v '^com/morvek/scanner/[A-Za-z$]*\.class$' || true)"
+check "classes.jar: only com/morvek/scanner classes" "" "$(echo "$classes" | grep -v '^com/morvek/scanner/[A-Za-z0-9$]*\.class$' || true)"
 check "classes.jar: no fake" "" "$(echo "$classes" | grep Fake || true)"
 f=$tmp/fake
 mkdir "$f"

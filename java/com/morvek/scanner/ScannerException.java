@@ -36,6 +36,7 @@ public final class ScannerException extends Exception {
 
     /** Why the request failed; part of the serialized form. */
     private final Reason reason;
+    /** Who holds the port, for {@code PORT_BUSY}; null otherwise. Part of the serialized form. */
     private final PortHolder holder;
 
     /**
