@@ -157,13 +157,8 @@ done
 # An app's own native code built against the package as an app's CMake
 # would take it: the headers from the module's include directory, linked
 # to the module's library of the ABI with every symbol resolved (-z defs).
-# Compiled as C once scansession.h declares C linkage, as C++ until then.
-if grep -q 'extern "C"' "$module/include/scansession.h"; then
-    lang=(-x c -std=c11)
-else
-    lang=(-x c++ -std=c++17)
-    echo "note: scansession.h declares no C linkage yet: the app's C source is compiled as C++"
-fi
+# Compiled as C: scansession.h declares C linkage.
+lang=(-x c -std=c11)
 for target in armeabi-v7a:arm-linux-gnueabihf arm64-v8a:aarch64-linux-gnu; do
     abi=${target%%:*}
     app=$tmp/libapp-$abi.so
