@@ -268,9 +268,9 @@ def check_words(words, where, commands, options, targets, args, report, named):
         elif prog == "ninja" and targets is not None and "-C" in rest:
             after = rest[rest.index("-C") + 2:]
             for t in after:
-                if t.startswith("-") or t.startswith("&") or t in ("&&", ";", "|"):
+                if t in ("&&", "||", ";", "|", ">", "2>"):
                     break
-                if re.fullmatch(r"[\w.-]+", t):
+                if not t.startswith("-") and re.fullmatch(r"[\w.-]+", t):
                     report.check(t in targets, where, "ninja has no target %s" % t)
         elif prog == "ctest" and "-R" in rest[:-1]:
             pattern = rest[rest.index("-R") + 1]
@@ -297,11 +297,14 @@ def check_java(args, report):
     scanner_jar = os.path.join(args.build, "scanner.jar")
     fake_jar = os.path.join(args.build, "scanner-fake.jar")
     found = 0
+    kinds = set()
     with tempfile.TemporaryDirectory() as tmp:
         for doc in documents(args.source):
             rel = os.path.relpath(doc, args.source)
             for line, info, body in blocks(doc):
                 where = "%s:%d" % (rel, line)
+                if info.startswith("java "):
+                    kinds.add(info)
                 if info == "java compile":
                     found += 1
                     out = os.path.join(tmp, "compile%d" % found)
@@ -336,7 +339,8 @@ def check_java(args, report):
                                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                                            timeout=60)
                         report.check(r.returncode == 0, where, "fails when run:\n" + r.stdout)
-    report.check(found > 0, "README.md and docs/", "no java block to check")
+    report.check(kinds == {"java compile", "java run"}, "README.md and docs/",
+                 "the Activity (a \"java compile\" block) or the unit test (\"java run\") went unchecked")
 
 
 def javac(args, out, classpath, sources):
