@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Keeps README.md and docs/*.md true to the tree they describe.
 
-  docs_check.py names --source DIR --build DIR --scanctl PATH --scan-sim PATH [--ninja]
+  docs_check.py names --source DIR --build DIR --scanctl PATH --scan-sim PATH [--ninja] [--cc CC]
       Every repository path, build output, relative link (and its #anchor),
       scanctl command and option, scan-sim and scanbench option, SCANJNI_
       CMake option, ninja target and `ctest -R` pattern that the documents
       name must exist; a path run as a command must be executable; fenced
       blocks whose info string is "sh runnable" are run from the source
-      directory with build/tools on PATH and must exit 0.
+      directory with build/tools on PATH and must exit 0; blocks "c compile"
+      are statements that must compile as C (with --cc) against core/.
   docs_check.py java --source DIR --build DIR --javac PATH --java PATH
       Blocks "java compile" are whole source files: compiled against
       scanner.jar and the Android stand-ins beside this script. Blocks
@@ -237,6 +238,8 @@ def check_names(args, report):
         for line, info, body in blocks(doc):
             if info == "sh runnable":
                 run_block(args, "%s:%d" % (rel, line), body, report)
+            elif info == "c compile" and args.cc:
+                compile_c(args, "%s:%d" % (rel, line), body, report)
     for kind, name in sorted(pending - used_pending):
         report.check(False, "tests/docs/pending.txt", "%s %s is named by no document: take it off the list"
                      % (kind, name))
@@ -287,6 +290,16 @@ def run_block(args, where, body, report):
     r = subprocess.run(["sh", "-e", "-c", body], cwd=args.source, env=env, stdout=subprocess.PIPE,
                        stderr=subprocess.STDOUT, text=True, timeout=120)
     report.check(r.returncode == 0, where, "runnable block exited %d:\n%s%s" % (r.returncode, body, r.stdout))
+
+
+def compile_c(args, where, body, report):
+    """A block of C statements, compiled as a function's body against the
+    public headers, as an app's C code would include them."""
+    src = '#include "scansession.h"\n\nvoid documented_example(void)\n{\n%s}\n' % body
+    r = subprocess.run([args.cc, "-std=c11", "-Wall", "-Wextra", "-Werror", "-fsyntax-only",
+                        "-I", os.path.join(args.source, "core"), "-x", "c", "-"], input=src,
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=60)
+    report.check(r.returncode == 0, where, "does not compile as C:\n" + r.stdout)
 
 
 def java_sources(folder):
@@ -356,6 +369,7 @@ def main():
     ap.add_argument("--scanctl")
     ap.add_argument("--scan-sim")
     ap.add_argument("--ninja", action="store_true")
+    ap.add_argument("--cc")
     ap.add_argument("--javac")
     ap.add_argument("--java")
     args = ap.parse_args()
