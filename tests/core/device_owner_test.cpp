@@ -411,6 +411,26 @@ TEST_F(DeviceOwner, CallsRoutedWhileTheSessionCloses)
     EXPECT_NE(session, nullptr) << error;
 }
 
+// A session opened while a port cycle runs waits for it to end, rather
+// than flushing the line under it.
+TEST_F(DeviceOwner, OpenWaitsForACycleUnderWay)
+{
+    std::string read;
+    std::thread reader([&] { read = shown(scan_read_data()); });
+    ASSERT_TRUE(sim_wait_configures(sim, 1, 1000));
+    const std::string scan = "SCAN-IN-THE-CYCLE";
+    sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, 200));
+    usleep(100000);
+    int error = 0;
+    auto start = std::chrono::steady_clock::now();
+    session = scan_session_open(&error);
+    long took = ms_since(start);
+    reader.join();
+    EXPECT_NE(session, nullptr) << error;
+    EXPECT_GT(took, 80) << "the open did not wait for the cycle";
+    EXPECT_EQ(read, "\"" + scan + "\"") << "the cycle's scan was cut by the open";
+}
+
 class HolderDeath : public DeviceOwner {};
 
 // A process that dies holding the port gives it up with its descriptors.
