@@ -248,7 +248,7 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
         const char* what;
         std::vector<std::string> lines;
         size_t at;       // the line the note names
-        bool damage;
+        NoteKind kind;
     };
     const std::vector<std::string> whole = check_enabled();
     std::vector<std::string> cut_start(whole.begin() + 4, whole.end());
@@ -267,22 +267,22 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
     add(&silent, repeat(core('E', kCheck, "check type error! ret = -1"), 9));
     silent.push_back("D/SCANLIB_JNI(  100): jboolean checkType(JNIEnv *, jobject, jint), [enable=0]");
     const Case cases[] = {
-        {"capture starts inside", cut_start, 1, false},
-        {"capture ends inside", cut_end, 1, false},
-        {"byte line not hex", not_hex, 7, true},
-        {"log daemon dropped lines", dropped, 7, true},
-        {"unknown signature", unknown, 6, true},
-        {"cut line", cut_line, 6, true},
-        {"silent question with a failed read lost", silent, 14, true},
+        {"capture starts inside", cut_start, 1, NoteKind::Cut},
+        {"capture ends inside", cut_end, 1, NoteKind::Cut},
+        {"byte line not hex", not_hex, 7, NoteKind::Damaged},
+        {"log daemon dropped lines", dropped, 7, NoteKind::Abandoned},
+        {"unknown signature", unknown, 6, NoteKind::Damaged},
+        {"cut line", cut_line, 6, NoteKind::Damaged},
+        {"silent question with a failed read lost", silent, 14, NoteKind::Damaged},
     };
     for (const Case& c : cases) {
         std::vector<CaptureEvent> ev = rebuild(c.lines);
         bool found = false;
         for (const CaptureEvent& e : ev) {
-            ASSERT_FALSE(e.is_op && c.damage) << c.what << ": a damaged operation was rebuilt";
+            ASSERT_FALSE(e.is_op && c.kind != NoteKind::Cut) << c.what << ": a damaged operation was rebuilt";
             if (e.is_op) continue;
             found = true;
-            EXPECT_EQ(e.note.damage, c.damage) << c.what;
+            EXPECT_EQ(e.note.kind, c.kind) << c.what;
             std::string at = "line " + std::to_string(c.at) + ":";
             EXPECT_EQ(e.note.reason.compare(0, at.size(), at), 0) << c.what << ": " << e.note.reason;
         }
@@ -405,7 +405,7 @@ TEST(ReplayCapture, SessionCallsAreRebuilt) {
             noted = true;
             std::string at = "line " + std::to_string(c.at) + ":";
             EXPECT_EQ(e.note.reason.compare(0, at.size(), at), 0) << c.what << ": " << e.note.reason;
-            EXPECT_TRUE(e.note.damage) << c.what;
+            EXPECT_NE(e.note.kind, NoteKind::Cut) << c.what;
         }
         EXPECT_TRUE(noted) << c.what;
     }
@@ -442,7 +442,7 @@ TEST(ReplayCapture, MemoryStaysBoundedOnLongCaptures) {
     CaptureEvent ev;
     while (capture_next(&b, &ev)) {
         ops += ev.is_op;
-        gave_up |= !ev.is_op && ev.note.damage;
+        gave_up |= !ev.is_op && ev.note.kind != NoteKind::Cut;
     }
     EXPECT_TRUE(gave_up);
     EXPECT_EQ(ops, 2000u);

@@ -109,7 +109,7 @@ group_damaged() {
     done <<'LIST'
 cut line|10|s/_check(int), write check successful! ret = 11/_ch/|2|line 10: not a line of this library's log (cut?): 'bool scan_type_ch'
 byte line not hex|16|s/), 30 $/), 3G /|2|line 16: a byte line that is not two hex digits: 'bool scan_type_check(int), 3G'
-dropped lines|16|a 12-08 01:36:58.535 25689 25689 I chatty  : uid=0(root) scanctl expire 3 lines|2|line 17: the log daemon dropped lines
+dropped lines|16|a 12-08 01:36:58.535 25689 25689 I chatty  : uid=0(root) scanctl expire 3 lines|3|abandoned: .*line 17: the log daemon dropped lines
 unknown signature|16|s/bool scan_type_check(int)/bool scan_type_check(long)/|2|line 16: operation signature 'bool scan_type_check(long)' is not known
 reordered lines|10|{h;d};13G|2|line 10: line not expected here
 changed answer|23|s/enable=1/enable=0/|1|capture line 23: D bool scan_type_check(int), \[enable=0\]

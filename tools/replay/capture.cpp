@@ -8,14 +8,12 @@
 
 namespace {
 
-constexpr int kReplyAttempts = 10;   // attempts of the reply poll
-constexpr int kReadAttempts = 100;   // attempts of the scan data read
 // A pause between byte lines longer than this means the bytes came in two
 // messages (a byte takes 86.8 us at 115200 8N1).
 constexpr int64_t kChunkGapUs = 2000;
-constexpr int64_t kAttemptUs = 10000;  // one attempt of a poll
+constexpr int64_t kAttemptUs = kPollIntervalMs * 1000;
 // The scan data read logs its bytes once the line has been quiet this long.
-constexpr int64_t kScanQuietUs = 20000;
+constexpr int64_t kScanQuietUs = kScanQuietGapMs * 1000;
 constexpr int kTimeoutPreBytes = 4 + static_cast<int>(kTimeoutFrameLen);
 constexpr int kCommandHeaderLen = 3;
 // Lines that a text holding line ends may take.
@@ -107,7 +105,7 @@ void end_skip(CaptureBuilder* b, ThreadState* t) {
 // Gives up the operation in progress (if any) and skips the thread's
 // lines up to the next operation's first line.
 void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason,
-                bool damage) {
+                NoteKind kind) {
     if (t->skipping) {
         // Still in the part skipped: a session call begun there is part of it.
         t->note.last_line = line;
@@ -122,7 +120,7 @@ void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::strin
     n.last_line = line;
     n.lines = (mid_op(*t) ? t->op.lines.size() : 0) + 1;
     n.reason = reason;
-    n.damage = damage;
+    n.kind = kind;
     n.pid = t->pid;
     n.tid = t->tid;
     t->note = n;
@@ -132,10 +130,10 @@ void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::strin
 }
 
 void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason) {
-    begin_skip(b, t, line, at_line(line, reason), true);
+    begin_skip(b, t, line, at_line(line, reason), NoteKind::Damaged);
 }
 
-void drop_op(ThreadState* t, const std::string& reason, bool damage) {
+void drop_op(ThreadState* t, const std::string& reason, NoteKind kind) {
     CaptureNote& n = t->note;
     if (t->skipping) {
         n.last_line = t->op.last_line;
@@ -149,7 +147,7 @@ void drop_op(ThreadState* t, const std::string& reason, bool damage) {
     n.last_line = t->op.last_line;
     n.lines = t->op.lines.size();
     n.reason = reason;
-    n.damage = damage;
+    n.kind = kind;
     n.pid = t->pid;
     n.tid = t->tid;
     t->skipping = true;
@@ -214,6 +212,7 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
     t->ref_us = -1;
     t->chunk_open = false;
     t->continuation_left = 0;
+    t->open_end = false;
     if (!add_line(b, t, e)) return;
 
     switch (l.kind) {
@@ -474,6 +473,15 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 if (add_line(b, t, e)) poll_byte(t, e, l);
                 return true;
             }
+            // An answer line where the capture's bytes hold no reply that
+            // today's library takes (an ACK turned NAK): the replay shows
+            // the difference.
+            if (t->phase == Phase::Poll && !op.chunks.empty() &&
+                ((op.sig == ScanSig::TypeCheck && l.kind == LineKind::Enable) ||
+                 (op.sig != ScanSig::TypeCheck && l.kind == LineKind::Other))) {
+                if (add_line(b, t, e)) t->phase = Phase::Done;
+                return true;
+            }
             if (l.kind == LineKind::ReplyError) {
                 if (add_line(b, t, e)) poll_error(b, t, e.line);
                 return true;
@@ -500,6 +508,9 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 c.tail = true;
                 op.chunks.push_back(std::move(c));
                 t->errors = 0;
+                // The attempts that went by while the tail was read log
+                // nothing: the log does not show where the read ends.
+                t->open_end = true;
                 return true;
             }
             if (l.kind == LineKind::Length) {
@@ -547,7 +558,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
             return;
         }
         if (t->skipping || !t->started) {
-            begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+            begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), NoteKind::Cut);
             return;
         }
         damage(b, t, e.line, "not a line of this library's log (cut?): " + quoted(e.message));
@@ -561,6 +572,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     if (l.sig == ScanSig::Session) {
         // A per-call operation that may still take lines has ended.
         if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
+        if (t->phase == Phase::ReadPoll && t->open_end && t->frame.empty()) t->phase = Phase::Done;
         if (t->phase == Phase::Done) emit_op(b, t);
     }
     if (l.sig == ScanSig::Session || t->phase == Phase::Session) {
@@ -582,14 +594,19 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
         if (t->phase == Phase::Poll) {
             finish_question_without_reply(b, t, e.line);
             if (t->phase == Phase::Done) emit_op(b, t);
+        } else if (t->phase == Phase::ReadPoll && t->open_end && t->frame.empty()) {
+            emit_op(b, t);
         } else {
-            damage(b, t, e.line, "a new operation begins before this one ended");
+            begin_skip(b, t, e.line,
+                       at_line(e.line, "a new operation begins on thread " + std::to_string(t->tid) +
+                                           " before its operation ended (its lines stopped)"),
+                       NoteKind::Abandoned);
         }
     }
     if (is_start(l)) {
         start_op(b, t, e, l);
     } else if (t->skipping || !t->started) {
-        begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+        begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), NoteKind::Cut);
     } else {
         damage(b, t, e.line, not_expected(e));
     }
@@ -635,39 +652,83 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     t->pending_java.clear();
 }
 
-bool is_drop_notice(const LogEntry& e) {
-    return e.tag == "chatty" && (e.message.find(" identical ") != std::string::npos ||
-                                 e.message.find(" expire ") != std::string::npos);
+// A line of the system saying that a process's log or the process itself
+// stopped: which process (0: none), and why.
+int stop_notice(CaptureBuilder* b, const LogEntry& e, std::string* why) {
+    const std::string& m = e.message;
+    if (e.tag == "chatty" && (m.find(" identical ") != std::string::npos || m.find(" expire ") != std::string::npos)) {
+        *why = "the log daemon dropped lines";
+        return e.pid;
+    }
+    if (e.tag == "liblog") {
+        *why = "liblog dropped messages";
+        return e.pid;
+    }
+    if (e.tag == "libc" && m.compare(0, 12, "Fatal signal") == 0) {
+        *why = "the process crashed";
+        return e.pid;
+    }
+    if (e.tag == "DEBUG" || e.tag == "crash_dump" || e.tag == "tombstoned") {
+        // A crash report: "pid: 1234, tid: 1240, name: ..." names the
+        // process, a later frame the library.
+        size_t at = m.find("pid: ");
+        int pid = 0;
+        if (at != std::string::npos && scan_parse_int(m.data() + at + 5, m.find(',', at) - at - 5, &pid)) {
+            b->crash_pid = pid;
+        }
+        *why = "a crash report names libscanjni.so";
+        return m.find("libscanjni.so") != std::string::npos ? b->crash_pid : 0;
+    }
+    static const char kDied[] = "(pid ";
+    size_t at = m.find(kDied);
+    size_t end = at == std::string::npos ? at : m.find(") has died", at);
+    int pid = 0;
+    if (end != std::string::npos &&
+        scan_parse_int(m.data() + at + sizeof kDied - 1, end - at - (sizeof kDied - 1), &pid)) {
+        *why = "the process died";
+        return pid;
+    }
+    return 0;
 }
 
-void on_drop_notice(CaptureBuilder* b, const LogEntry& e) {
-    std::string reason = at_line(e.line, "the log daemon dropped lines: " + quoted(e.message));
-    bool ours = false;
+// The operations in progress in the process stopped here.
+void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::string& why) {
+    std::string reason = at_line(e.line, why + ": " + quoted(e.message));
+    bool ours = false, stopped = false;
     for (ThreadState& t : b->threads) {
-        if (t.pid != e.pid) continue;
+        if (t.pid != pid) continue;
         ours = true;
-        if (mid_op(t)) begin_skip(b, &t, e.line, reason, true);
+        if (!mid_op(t)) continue;
+        stopped = true;
+        begin_skip(b, &t, e.line, reason + "; the operation on thread " + std::to_string(t.tid) + " stopped",
+                   NoteKind::Abandoned);
     }
-    if (!ours) return;
+    if (!ours || stopped) return;
     CaptureNote n;
     n.first_line = n.last_line = e.line;
     n.lines = 1;
-    n.reason = reason + " (whole operations may be missing)";
-    n.pid = e.pid;
-    push_note(b, n);
+    n.pid = pid;
+    bool lost_lines = why.find("dropped") != std::string::npos;
+    n.reason = reason + (lost_lines ? " (whole operations may be missing)" : "");
+    n.kind = lost_lines ? NoteKind::Damaged : NoteKind::Abandoned;
+    if (lost_lines || e.message.find("libscanjni.so") != std::string::npos) push_note(b, n);
 }
 
 }  // namespace
 
 void capture_feed(CaptureBuilder* b, const LogEntry& e) {
     b->last_line = e.line;
-    if (is_drop_notice(e)) {
-        on_drop_notice(b, e);
+    if (e.time_us >= 0) b->end_time_us = e.time_us;
+    std::string why;
+    int stopped = stop_notice(b, e, &why);
+    if (stopped > 0) {
+        on_stop_notice(b, e, stopped, why);
         return;
     }
     bool core = e.tag == kCoreTag;
     if (!core && e.tag != kBridgeTag) return;
     b->saw_scanner = true;
+    b->last_scanner_line = e.line;
     ThreadState* t = find_thread(b, e.pid, e.tid);
     if (t == nullptr) {
         // A thread with no operation open makes room: processes that made
@@ -707,7 +768,7 @@ void capture_damaged_line(CaptureBuilder* b, size_t line) {
     bool any = false;
     for (ThreadState& t : b->threads) {
         if (!mid_op(t)) continue;
-        begin_skip(b, &t, line, reason, true);
+        begin_skip(b, &t, line, reason, NoteKind::Damaged);
         any = true;
     }
     if (any) return;
@@ -723,10 +784,26 @@ void capture_finish(CaptureBuilder* b) {
         if (t.phase == Phase::Session && t.hex_left == 0 && (t.call_ended || t.may_end)) {
             end_session_call(b, &t, t.op.last_line);
         }
-        if (t.phase == Phase::Done) {
+        bool timed = t.op.end_us >= 0 && b->end_time_us >= 0;
+        int64_t after_us = timed ? b->end_time_us - t.op.end_us : 0;
+        if (t.phase == Phase::ReadPoll && t.open_end && t.frame.empty() &&
+            (!timed || after_us >= static_cast<int64_t>(kReadWindowMs) * 1000)) {
+            emit_op(b, &t);
+        } else if (t.phase == Phase::Done) {
             emit_op(b, &t);
         } else if (mid_op(t)) {
-            drop_op(&t, at_line(t.op.first_line, "the capture ends inside this operation"), false);
+            // Cut by the capture's last line, or stopped while the capture
+            // went on for longer than any operation takes.
+            bool cut = timed ? after_us <= kCaptureLongestCallUs
+                             : b->last_scanner_line <= t.op.last_line + kCaptureBridgeWait;
+            char shown[64];
+            snprintf(shown, sizeof shown, "%.1f s", static_cast<double>(after_us) / 1e6);
+            drop_op(&t,
+                    cut ? at_line(t.op.first_line, "the capture ends inside this operation")
+                        : at_line(t.op.last_line, "the operation on thread " + std::to_string(t.tid) +
+                                                      " stopped here, and the capture goes on" +
+                                                      (timed ? " for " + std::string(shown) : "")),
+                    cut ? NoteKind::Cut : NoteKind::Abandoned);
         }
         end_skip(b, &t);
     }

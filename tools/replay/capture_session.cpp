@@ -128,6 +128,31 @@ void expect_errno(ThreadState* t, const LogEntry& e, const ScanLine& l, int errn
                                           " cannot be brought about by a replay: " + quoted(e.message));
 }
 
+// A question waits kReplyBudgetMs for its reply after its write. Where the
+// capture has times, a "no answer" before the budget ran out with nothing
+// read in the exchange, or a reply
+// taken as the answer well after it, is what today's library does not do.
+// Logcat's times have milliseconds; a loaded device logs a little late.
+constexpr int64_t kEarlyMarginUs = 2000;
+constexpr int64_t kLateMarginUs = 10000;
+
+void check_budget(ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    if (t->stage != SessionStage::AfterWrite || e.time_us < 0 || t->write_us < 0) return;
+    int64_t after_us = e.time_us - t->write_us;
+    int64_t budget_us = static_cast<int64_t>(kReplyBudgetMs) * 1000;
+    // A message in the exchange that answers the question (a refusal)
+    // ends it before the budget.
+    bool answered = std::any_of(t->op.chunks.begin(), t->op.chunks.end(),
+                                [](const InChunk& c) { return c.stage == SessionStage::AfterWrite; });
+    bool early = l.kind == LineKind::SNoAnswer && !answered && after_us < budget_us - kEarlyMarginUs;
+    bool late = l.kind == LineKind::SReply && after_us > budget_us + kLateMarginUs;
+    if ((!early && !late) || !t->op.timing.empty()) return;
+    t->op.timing = std::string(early ? "\"no answer\" " : "a reply ") + std::to_string(after_us / 1000) +
+                   " ms after the write at line " + std::to_string(t->write_line) + ", where the library waits " +
+                   std::to_string(kReplyBudgetMs) + " ms for a reply" + (late ? " and takes none later" : "");
+    t->op.timing_line = e.line;
+}
+
 // Adds a line that fits the call and takes what it says.
 void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l, CallEnd end) {
     CapturedOp& op = t->op;
@@ -189,6 +214,8 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
             break;
         case LineKind::CommandNull: op.null_text = true; break;
         case LineKind::CommandLong: op.text.assign(static_cast<size_t>(l.number), 'x'); break;
+        case LineKind::SNoAnswer:
+        case LineKind::SReply: check_budget(t, e, l); break;
         default: break;
     }
     if (!block) {
@@ -202,6 +229,7 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
     if (t->hex_out) {
         op.written.emplace_back();
         t->write_line = e.line;
+        t->write_us = e.time_us;
         if (scan_session_question(op.fn)) t->stage = SessionStage::AfterWrite;
         return;
     }
@@ -230,6 +258,7 @@ void reset_call(ThreadState* t, SessionFn fn) {
     t->tail_logged = false;
     t->message_us = -1;
     t->write_line = 0;
+    t->write_us = -1;
     t->unreplayable.clear();
 }
 
@@ -328,7 +357,7 @@ void hex_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
     if (t->hex_out && !args_from_frame(&op)) {
         drop_op(t, at_line(t->write_line, "the frame written is none that " +
                                                 std::string(scan_session_call(op.fn)) + " writes"),
-                  true);
+                NoteKind::Damaged);
         return;
     }
     end_or_not(b, t, t->end_after_block, e.line);
@@ -342,7 +371,7 @@ void begin_call(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
     if (!fits(*t, l, &end)) {
         t->op = CapturedOp();
         if (t->skipping || !t->started) {
-            begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+            begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), NoteKind::Cut);
         } else {
             damage(b, t, e.line, not_expected(e));
         }
@@ -369,12 +398,12 @@ void begin_call(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
 void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line) {
     CapturedOp& op = t->op;
     std::string reason;
-    bool damaged = true;
+    NoteKind kind = NoteKind::Damaged;
     if (t->hex_left > 0) {
         reason = at_line(line, std::to_string(t->hex_left) + " announced bytes of the session's log are missing");
     } else if (!t->call_ended && !t->may_end) {
-        damaged = !t->first_call;
-        reason = damaged ? at_line(line, "the lines of " + capture_op_call(op) + " end before the call does")
+        kind = t->first_call ? NoteKind::Cut : NoteKind::Damaged;
+        reason = kind == NoteKind::Damaged ? at_line(line, "the lines of " + capture_op_call(op) + " end before the call does")
                          : at_line(op.first_line, "the capture starts inside this operation");
     } else if (!t->unreplayable.empty()) {
         reason = t->unreplayable;
@@ -389,7 +418,7 @@ void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line) {
         if (!bridged) emit_op(b, t);
         return;
     }
-    drop_op(t, reason, damaged);
+    drop_op(t, reason, kind);
 }
 
 void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {

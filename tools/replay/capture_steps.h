@@ -18,14 +18,14 @@ void push_note(CaptureBuilder* b, const CaptureNote& n);
 void emit_op(CaptureBuilder* b, ThreadState* t);
 void end_skip(CaptureBuilder* b, ThreadState* t);
 // Gives up the operation in progress (if any) and skips the thread's
-// lines up to the next operation's first line; damage: see CaptureNote.
+// lines up to the next operation's first line.
 // In a part already skipped, its note grows.
-void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason, bool damage);
+void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason, NoteKind kind);
 void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason);
 // Gives up the operation in progress with a note of its own lines, which
 // goes out when the thread's next operation goes out (the thread skips on
 // to that one's first line); in a part already skipped, the note grows.
-void drop_op(ThreadState* t, const std::string& reason, bool damage);
+void drop_op(ThreadState* t, const std::string& reason, NoteKind kind);
 // Adds the entry to the operation; false (and skips) past kCaptureMaxOpLines.
 bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 

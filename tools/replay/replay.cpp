@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "normalise.h"
 #include "replay_steps.h"
 #include "devns.h"
 #include "hostlog.h"
@@ -124,13 +126,14 @@ constexpr int kTries = 3;              // runs of an operation before it counts 
 constexpr int64_t kUsPerMs = 1000;
 constexpr long kNsPerUs = 1000;
 
-// Reads the capture one line at a time, without ever holding more than
-// kMaxLine bytes of one line.
+// Reads the capture one line at a time, normalised (normalise.h), without
+// ever holding more than kMaxLine bytes of one line.
 struct LineReader {
     FILE* f = nullptr;
-    std::vector<char> block = std::vector<char>(kReadBlock);
+    std::vector<uint8_t> block = std::vector<uint8_t>(kReadBlock);
+    Normaliser norm;
+    std::string text;  // decoded, not yet split
     size_t pos = 0;
-    size_t len = 0;
     std::string line;
     bool overlong = false;
     bool eof = false;
@@ -139,24 +142,34 @@ struct LineReader {
 bool next_line(LineReader* r) {
     r->line.clear();
     r->overlong = false;
-    if (r->eof) return false;
     for (;;) {
-        if (r->pos == r->len) {
-            r->len = fread(r->block.data(), 1, r->block.size(), r->f);
-            r->pos = 0;
-            if (r->len == 0) {
-                r->eof = true;
+        if (r->pos == r->text.size()) {
+            if (r->eof) {
+                // The last line, without its '\n'.
+                normalise_line(&r->line);
                 return !r->line.empty() || r->overlong;
             }
+            r->text.clear();
+            r->pos = 0;
+            size_t n = fread(r->block.data(), 1, r->block.size(), r->f);
+            normalise_bytes(&r->norm, r->block.data(), n, &r->text);
+            if (n == 0) {
+                normalise_end(&r->norm, &r->text);
+                r->eof = true;
+            }
+            continue;
         }
-        const char* start = r->block.data() + r->pos;
-        const char* nl = static_cast<const char*>(memchr(start, '\n', r->len - r->pos));
-        size_t n = nl ? static_cast<size_t>(nl - start) : r->len - r->pos;
+        size_t nl = r->text.find('\n', r->pos);
+        size_t n = (nl == std::string::npos ? r->text.size() : nl) - r->pos;
         size_t room = kMaxLine - r->line.size();
         if (n > room) r->overlong = true;
-        r->line.append(start, n < room ? n : room);
-        r->pos += n + (nl ? 1 : 0);
-        if (nl) return true;
+        r->line.append(r->text, r->pos, n < room ? n : room);
+        r->pos += n;
+        if (nl != std::string::npos) {
+            ++r->pos;
+            normalise_line(&r->line);
+            return true;
+        }
     }
 }
 
@@ -207,6 +220,50 @@ std::string session_parts(const CapturedOp& op) {
     return s;
 }
 
+// What the call came to, from its last telling line.
+std::string outcome(const CapturedOp& op) {
+    bool valued = op.sig == ScanSig::GetTimeout || op.sig == ScanSig::QueryData;
+    for (size_t i = op.lines.size(); i-- > 0;) {
+        ScanLine l;
+        std::string text = capture_op_text(op, i);
+        if (scan_classify_core(text, &l) != CoreClass::Ours) continue;
+        if (valued && i + 1 == op.lines.size() && l.kind != LineKind::ReplyError) return "answer '" + l.rest + "'";
+        switch (l.kind) {
+            case LineKind::Enable: return "answer enable=" + std::to_string(l.number);
+            case LineKind::SAnswer: return "answer " + l.text;
+            case LineKind::SNoAnswer:
+            case LineKind::ReplyError: return "no answer";
+            case LineKind::ReadError: return "no scan";
+            case LineKind::Dropped: return op.sig == ScanSig::ReadData ? "tail dropped, no scan" : "tail dropped";
+            case LineKind::Length:
+                if (op.sig != ScanSig::ReadData) break;
+                return l.number > 0 ? "scan " + std::to_string(l.number) + " bytes" : "no scan";
+            case LineKind::WriteOk:
+            case LineKind::SWrite: return "wrote " + std::to_string(l.number) + " bytes";
+            case LineKind::WriteFail:
+            case LineKind::SWriteFail: return "write failed";
+            case LineKind::SScan: return "scan " + std::to_string(l.number) + " bytes";
+            case LineKind::SReply: return "late reply " + std::to_string(l.number) + " bytes";
+            case LineKind::InvalidType:
+            case LineKind::TimeoutRange:
+            case LineKind::CommandNull:
+            case LineKind::CommandLong:
+            case LineKind::SNoSession:
+            case LineKind::SNoBuffer: return "refused";
+            case LineKind::OpenFail:
+            case LineKind::SOpenFail: return "no device";
+            case LineKind::CfgFail:
+            case LineKind::SCfgFail: return "not a terminal";
+            case LineKind::SBusy: return "port busy";
+            case LineKind::SOpen: return "opened";
+            case LineKind::SClose: return "closed";
+            case LineKind::SHungUp: return "hung up";
+            default: break;
+        }
+    }
+    return "";
+}
+
 std::string describe(const CapturedOp& op, int index) {
     char head[96];
     snprintf(head, sizeof head, "#%d lines %zu-%zu", index, op.first_line, op.last_line);
@@ -232,6 +289,8 @@ std::string describe(const CapturedOp& op, int index) {
             s += part;
         }
     }
+    std::string came_to = outcome(op);
+    if (!came_to.empty()) s += "  -> " + came_to;
     if (op.gap_us >= 0) {
         char gap[48];
         snprintf(gap, sizeof gap, "  (%.0f ms after the previous)",
@@ -370,81 +429,175 @@ void print_difference(const CapturedOp& op, int index, const Difference& d) {
 
 struct Tally {
     int ops = 0;
+    int matched = 0;
     int retried = 0;
+    int differed = 0;
+    int not_replayed = 0;  // after the first difference, without --keep-going
     int cut = 0;
+    int abandoned = 0;
     int damaged = 0;
-    bool differ = false;
+};
+
+struct Options {
+    bool list = false;
+    bool keep_going = false;
+    const char* path = nullptr;
 };
 
 void print_note(const CaptureNote& n, Tally* t) {
-    printf("skipped lines %zu-%zu (%zu of the scanner's): %s\n", n.first_line, n.last_line, n.lines,
-           n.reason.c_str());
-    if (n.damage) ++t->damaged;
-    else ++t->cut;
+    const char* what = n.kind == NoteKind::Abandoned ? "abandoned" : n.kind == NoteKind::Cut ? "cut" : "unusable";
+    printf("%s: lines %zu-%zu (%zu of the scanner's", what, n.first_line, n.last_line, n.lines);
+    if (n.pid >= 0) printf("; pid %d", n.pid);
+    if (n.tid >= 0) printf(" tid %d", n.tid);
+    printf("): %s\n", n.reason.c_str());
+    int* count = n.kind == NoteKind::Abandoned ? &t->abandoned : n.kind == NoteKind::Cut ? &t->cut : &t->damaged;
+    ++*count;
 }
 
-// Returns false once an operation differs.
-bool handle(Bench* b, bool list, const CaptureEvent& ev, Tally* t) {
+void handle(Bench* b, const Options& o, const CaptureEvent& ev, Tally* t) {
     if (!ev.is_op) {
         print_note(ev.note, t);
-        return true;
+        return;
     }
     int index = ++t->ops;
-    if (list) {
-        printf("%s\n", describe(ev.op, index).c_str());
-        return true;
+    const CapturedOp& op = ev.op;
+    if (o.list) {
+        printf("%s\n", describe(op, index).c_str());
+        return;
     }
-    bool session = ev.op.sig == ScanSig::Session;
-    int runs = session ? session_runs(ev.op) : kTries;
+    if (t->differed > 0 && !o.keep_going) {
+        ++t->not_replayed;
+        return;
+    }
+    if (!op.timing.empty()) {
+        // The capture's own times show what today's library cannot do.
+        printf("#%d differs: %s, capture lines %zu-%zu\n  capture line %zu: %s\n", index,
+               capture_op_call(op).c_str(), op.first_line, op.last_line, op.timing_line, op.timing.c_str());
+        ++t->differed;
+        return;
+    }
+    bool session = op.sig == ScanSig::Session;
+    int runs = session ? session_runs(op) : kTries;
     Difference d, first;
     for (int attempt = 1; attempt <= runs; ++attempt) {
-        if (session ? run_session_call(b, ev.op, &d) : run_once(b, ev.op, &d)) {
-            printf("%s  match", describe(ev.op, index).c_str());
+        if (session ? run_session_call(b, op, &d) : run_once(b, op, &d)) {
+            printf("%s  match", describe(op, index).c_str());
             if (attempt > 1) {
                 ++t->retried;
                 printf(" on run %d (run 1 differed at capture line %zu)", attempt,
-                       first.have_capture ? ev.op.lines[first.index].line : ev.op.last_line);
+                       first.have_capture ? op.lines[first.index].line : op.last_line);
             }
             printf("\n");
             fflush(stdout);
-            return true;
+            ++t->matched;
+            return;
         }
         if (attempt == 1) first = d;
     }
-    print_difference(ev.op, index, d);
-    t->differ = true;
-    return false;
+    print_difference(op, index, d);
+    ++t->differed;
 }
 
-int verdict(const Tally& t, bool list, bool saw_scanner, size_t lines) {
+const char kFormats[] =
+    "logcat's brief, time, threadtime and long formats, with -v uid, epoch, monotonic,\n"
+    "usec, nsec, year, zone, UTC, color or printable; Android Studio's saved Logcat\n"
+    "window; UTF-8 or UTF-16 files";
+const char kCaptureCommand[] = "adb logcat -v threadtime -s SCANLIB_CORE SCANLIB_JNI > scanner.log";
+
+int verdict(const Tally& t, const Options& o, bool saw_scanner, size_t lines) {
     if (!saw_scanner) {
-        printf("scanctl: replay: no line of %s or %s in %zu lines: not a capture of this library\n",
-               kCoreTag, kBridgeTag, lines);
+        printf("scanctl: replay: no line of %s or %s in %zu lines: not a capture of this library,\n"
+               "or in a shape this tool does not read. It reads %s.\nTake a capture with:\n  %s\n",
+               kCoreTag, kBridgeTag, lines, kFormats, kCaptureCommand);
         return kReplayUnusable;
     }
-    if (t.ops == 0) {
+    if (t.ops == 0 && t.abandoned == 0) {
         printf("scanctl: replay: no complete operation in the capture\n");
         return kReplayUnusable;
     }
-    printf("%d operation(s) %s", t.ops, list ? "rebuilt" : "replayed, all match");
+    int replayed = t.matched + t.differed;
+    if (o.list) printf("%d operation(s) rebuilt", t.ops);
+    else if (t.differed == 0) printf("%d operation(s) replayed, all match", replayed);
+    else printf("%d operation(s) replayed: %d matched, %d differed", replayed, t.matched, t.differed);
     if (t.retried > 0) printf(" (%d on a later run)", t.retried);
+    if (t.not_replayed > 0) {
+        printf("; %d not replayed after the first difference (--keep-going replays them)", t.not_replayed);
+    }
+    if (t.abandoned > 0) printf("; %d abandoned (see above)", t.abandoned);
+    if (t.damaged > 0) printf("; %d part(s) of the capture not replayable (see above)", t.damaged);
     if (t.cut > 0) printf("; %d cut by the capture's start or end", t.cut);
-    if (t.damaged > 0) printf("; %d part(s) of the capture unusable (see above)", t.damaged);
     printf("\n");
+    if (t.differed > 0) return kReplayDiffer;
+    if (t.abandoned > 0) return kReplayAbandoned;
     return t.damaged > 0 ? kReplayUnusable : kReplayMatch;
+}
+
+// False (after a message) for arguments that are none of the command's.
+bool parse_args(int argc, char** argv, Options* o) {
+    for (int i = 0; i < argc; ++i) {
+        const char* a = argv[i];
+        if (strcmp(a, "--list") == 0) {
+            o->list = true;
+        } else if (strcmp(a, "--keep-going") == 0) {
+            o->keep_going = true;
+        } else if (a[0] == '-' && a[1] != '\0') {
+            fprintf(stderr, "scanctl: replay: unknown option %s (see scanctl replay --help)\n", a);
+            return false;
+        } else if (o->path != nullptr) {
+            fprintf(stderr, "scanctl: replay: one capture at a time (%s and %s)\n", o->path, a);
+            return false;
+        } else {
+            o->path = a;
+        }
+    }
+    if (o->path == nullptr) {
+        fprintf(stderr, "scanctl: replay: no capture named: scanctl replay [--list] [--keep-going] FILE "
+                        "(- for standard input)\n");
+        return false;
+    }
+    return true;
+}
+
+FILE* open_capture(const char* path) {
+    if (strcmp(path, "-") == 0) return stdin;
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        fprintf(stderr, "scanctl: replay: cannot read %s: %s\n", path, strerror(errno));
+        return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        fprintf(stderr, "scanctl: replay: %s is a directory; name a capture file in it\n", path);
+        return nullptr;
+    }
+    FILE* f = fopen(path, "rb");
+    if (f == nullptr) fprintf(stderr, "scanctl: replay: cannot read %s: %s\n", path, strerror(errno));
+    return f;
 }
 
 }  // namespace
 
 void replay_usage(FILE* out) {
     fprintf(out,
-            "usage: scanctl replay [--list] FILE\n"
-            "Rebuilds the scanner operations of a logcat capture (brief, time, threadtime\n"
-            "or long) and runs them again against a simulated engine that sends what the\n"
-            "capture shows, in a private mount namespace (root only); then compares the\n"
-            "library's new log with the capture's. --list prints the operations only.\n"
-            "exit status: 0 every operation matches; 1 one differs (the first difference\n"
-            "is printed); 2 the capture, or part of it, cannot be used.\n");
+            "usage: scanctl replay [--list] [--keep-going] FILE\n"
+            "Rebuilds the scanner operations of a logcat capture and runs each again\n"
+            "against a simulated engine that sends the bytes the capture shows, in a\n"
+            "private mount namespace (root only); then compares the library's new log\n"
+            "lines with the capture's. FILE - reads standard input.\n"
+            "  --list        print the operations only (no root needed)\n"
+            "  --keep-going  replay every operation, not only up to the first difference\n"
+            "Take a capture on the device with:\n"
+            "  adb logcat -c\n"
+            "  %s\n"
+            "It reads %s.\n"
+            "Each operation's line shows its capture lines, the call, what the engine sent,\n"
+            "what the call came to, and \"match\". A mismatch shows the capture's line and\n"
+            "the replay's line where they first part: the engine sent the same bytes, so\n"
+            "the library decided differently (another version, or a fault); a different\n"
+            "number of \"error\" lines means a reply or scan came in another 10 ms attempt.\n"
+            "exit status: 0 every operation matches; 1 an operation differs; 2 the capture,\n"
+            "or a part of it, cannot be used, or bad arguments; 3 an operation was\n"
+            "abandoned while the capture went on (a crash, a dead process, dropped lines).\n",
+            kCaptureCommand, kFormats);
 }
 
 int replay_command(int argc, char** argv) {
@@ -452,28 +605,21 @@ int replay_command(int argc, char** argv) {
         replay_usage(stdout);
         return kReplayMatch;
     }
-    bool list = argc == 2 && strcmp(argv[0], "--list") == 0;
-    if (argc != 1 + (list ? 1 : 0)) {
-        replay_usage(stderr);
-        return kReplayUnusable;
-    }
-    const char* path = argv[argc - 1];
+    Options o;
+    if (!parse_args(argc, argv, &o)) return kReplayUnusable;
     LineReader reader;
-    reader.f = fopen(path, "rb");
-    if (reader.f == nullptr) {
-        fprintf(stderr, "scanctl: replay: cannot read %s: %s\n", path, strerror(errno));
-        return kReplayUnusable;
-    }
+    reader.f = open_capture(o.path);
+    if (reader.f == nullptr) return kReplayUnusable;
     Bench bench;
-    if (!list) {
+    if (!o.list) {
         if (geteuid() != 0) {
             fprintf(stderr, "scanctl: replay must run as root: it puts the simulated engine at %s "
-                            "in a private mount namespace\n", kDevnsDevice);
-            fclose(reader.f);
+                            "in a private mount namespace (--list needs no root)\n", kDevnsDevice);
+            if (reader.f != stdin) fclose(reader.f);
             return kReplayUnusable;
         }
         if (!devns_enter()) {
-            fclose(reader.f);
+            if (reader.f != stdin) fclose(reader.f);
             return kReplayUnusable;
         }
         hostlog_set_echo(0);
@@ -485,8 +631,7 @@ int replay_command(int argc, char** argv) {
     size_t number = 0;
     LogEntry entry;
     CaptureEvent ev;
-    bool go_on = true;
-    while (go_on && next_line(&reader)) {
+    while (next_line(&reader)) {
         ++number;
         LogcatResult r = logcat_feed(&parser, reader.line.data(), reader.line.size(), number, &entry);
         if (reader.overlong && r == LogcatResult::Entry &&
@@ -495,19 +640,16 @@ int replay_command(int argc, char** argv) {
         }
         if (r == LogcatResult::Entry) capture_feed(&builder, entry);
         if (r == LogcatResult::Damaged) capture_damaged_line(&builder, number);
-        while (go_on && capture_next(&builder, &ev)) go_on = handle(&bench, list, ev, &tally);
+        while (capture_next(&builder, &ev)) handle(&bench, o, ev, &tally);
     }
-    fclose(reader.f);
-    if (go_on) {
-        if (logcat_finish(&parser, &entry) == LogcatResult::Entry) capture_feed(&builder, entry);
-        capture_finish(&builder);
-        while (go_on && capture_next(&builder, &ev)) go_on = handle(&bench, list, ev, &tally);
-    }
-    if (!list) {
+    if (reader.f != stdin) fclose(reader.f);
+    if (logcat_finish(&parser, &entry) == LogcatResult::Entry) capture_feed(&builder, entry);
+    capture_finish(&builder);
+    while (capture_next(&builder, &ev)) handle(&bench, o, ev, &tally);
+    if (!o.list) {
         release_session(&bench);
         drop_engine(&bench);
         devns_teardown();
     }
-    if (tally.differ) return kReplayDiffer;
-    return verdict(tally, list, builder.saw_scanner, number);
+    return verdict(tally, o, builder.saw_scanner, number);
 }
