@@ -3,11 +3,13 @@
 // at which the replay sends the engine's bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "capture.h"
 #include "logcat.h"
+#include "normalise.h"
 #include "scanlog.h"
 
 namespace {
@@ -486,3 +488,158 @@ TEST(ReplayCapture, EngineBytesAreTimedIntoTheCapturedAttempt) {
 }
 
 }  // namespace
+
+// The capture file's bytes: every encoding gives the same text, in one
+// block or one byte at a time.
+TEST(ReplayInput, EveryEncodingGivesTheSameText) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string text;
+    } cases[] = {
+        {"UTF-8", "D/X( 1): \xC3\xA9", "D/X( 1): \xC3\xA9"},
+        {"UTF-8, byte order mark", "\xEF\xBB\xBF" "D/X", "D/X"},
+        {"UTF-16LE, byte order mark", std::string("\xFF\xFE" "D\0/\0\xE9\0\n\0", 10), "D/\xC3\xA9\n"},
+        {"UTF-16BE, byte order mark", std::string("\xFE\xFF\0D\0/\0\n", 8), "D/\n"},
+        {"UTF-16LE, none", std::string("D\0/\0", 4), "D/"},
+        {"UTF-16LE, a pair of surrogates", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "\xF0\x9F\x98\x80"},
+        {"UTF-16LE, a lone surrogate and half a unit", std::string("\xFF\xFE\x3D\xD8" "A\0B", 7),
+         "\xEF\xBF\xBD" "A\xEF\xBF\xBD"},
+        {"shorter than a byte order mark", "D", "D"},
+    };
+    for (const Case& c : cases) {
+        for (size_t block : {c.bytes.size(), static_cast<size_t>(1)}) {
+            Normaliser n;
+            std::string text;
+            const uint8_t* p = reinterpret_cast<const uint8_t*>(c.bytes.data());
+            for (size_t at = 0; at < c.bytes.size(); at += block) {
+                normalise_bytes(&n, p + at, std::min(block, c.bytes.size() - at), &text);
+            }
+            normalise_end(&n, &text);
+            EXPECT_EQ(text, c.text) << c.what << ", blocks of " << block;
+        }
+    }
+    struct Line {
+        std::string in, out;
+    } lines[] = {
+        {"\x1b[38;5;75mD/X( 1): a\x1b[0m\r", "D/X( 1): a"},
+        {"\xEF\xBB\xBF" "D/X", "D/X"},
+        {"a\x1b]0;title\x07" "b\x1b" "c", "ab"},
+        {"cut\x1b[38;5", "cut"},
+    };
+    for (Line l : lines) {
+        normalise_line(&l.in);
+        EXPECT_EQ(l.in, l.out);
+    }
+}
+
+// The shapes of a line that logcat's options and Android Studio write.
+TEST(ReplayLogcat, EveryShapeGivesTheSameEntry) {
+    const std::string text = "bool scan_type_check(int), 31";
+    struct Case {
+        std::string line;
+        int tid;
+        bool timed;
+    } cases[] = {
+        {"D/SCANLIB_CORE( root: 1234): " + text + " ", -1, false},
+        {"12-08 01:31:12.335  root  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"12-08 01:31:12.335 10123  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"1765000272.335  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"  5472.335123  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"12-08 01:31:12.335 +0100  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"12-08 01:31:12.335 UTC  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"12-08 01:31:12.335\t1234\t1240\tD\tSCANLIB_CORE:\t" + text + " ", 1240, true},
+        {"12-08 01:31:12.335 D/SCANLIB_CORE( 1234): " + text + " \\r", -1, true},
+        {"2026-12-08 01:31:12.335 1234-1240/com.morvek.demo D/SCANLIB_CORE: " + text + " ", 1240, true},
+        {"2026-12-08 01:31:12.335  1234-1240  SCANLIB_CORE   com.morvek.demo   D  " + text + " ", 1240, true},
+        {"2026-12-08 01:31:12.335  1234-1240  SCANLIB_CORE   D  " + text + " ", 1240, true},
+    };
+    for (const Case& c : cases) {
+        LogcatParser p;
+        LogEntry e;
+        ASSERT_EQ(logcat_feed(&p, c.line.data(), c.line.size(), 1, &e), LogcatResult::Entry) << c.line;
+        EXPECT_EQ(e.prio, 'D') << c.line;
+        EXPECT_EQ(e.tag, "SCANLIB_CORE") << c.line;
+        EXPECT_EQ(e.pid, 1234) << c.line;
+        EXPECT_EQ(e.tid, c.tid) << c.line;
+        EXPECT_EQ(e.time_us >= 0, c.timed) << c.line;
+        EXPECT_EQ(e.message, text) << c.line;
+    }
+    // In the long format, what follows a blank line in another app's
+    // message is that message's, whatever it mentions.
+    LogcatParser p;
+    LogEntry e;
+    const char* block[] = {"[ 12-08 01:31:12.344  541:  560 I/Other ]", "first", "", "SCANLIB_JNI here", ""};
+    for (size_t i = 0; i < 5; ++i) {
+        LogcatResult r = logcat_feed(&p, block[i], strlen(block[i]), i + 1, &e);
+        EXPECT_NE(r, LogcatResult::Damaged) << block[i];
+    }
+}
+
+// Operations that stop while the capture goes on are abandoned; only the
+// capture's own ends cut one.
+TEST(ReplayCapture, StoppedOperationsAreAbandoned) {
+    std::vector<std::string> check = {timed(0, 'D', kCheck, "type = 3"), timed(0, 'D', kUart, "Standard baud"),
+                                      timed(0, 'D', kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"),
+                                      timed(1, 'D', kCheck, "write check successful! ret = 11")};
+    auto with = [&check](std::vector<std::string> more) {
+        std::vector<std::string> l = check;
+        add(&l, more);
+        return l;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        NoteKind kind;
+        size_t at;  // the line the note's reason names
+    } cases[] = {
+        {"the capture ends soon after", with({timed(900, 'I', "x", "y", "Other")}), NoteKind::Cut, 1},
+        {"the capture goes on", with({timed(9000, 'I', "x", "y", "Other")}), NoteKind::Abandoned, 4},
+        {"the process crashed", with({timed(5, 'F', "Fatal signal 11 (SIGSEGV)", "", "libc")}), NoteKind::Abandoned, 5},
+        {"the thread calls again", with({timed(20, 'D', kCheck, "type = 4")}), NoteKind::Abandoned, 5},
+    };
+    for (const Case& c : cases) {
+        std::vector<CaptureEvent> ev = rebuild(c.lines);
+        ASSERT_FALSE(ev.empty()) << c.what;
+        ASSERT_FALSE(ev[0].is_op) << c.what;
+        EXPECT_EQ(ev[0].note.kind, c.kind) << c.what;
+        std::string at = "line " + std::to_string(c.at) + ":";
+        EXPECT_EQ(ev[0].note.reason.compare(0, at.size(), at), 0) << c.what << ": " << ev[0].note.reason;
+    }
+}
+
+// A scan data read that drops a tail and then times out logs no last line:
+// it ends where the thread's next operation begins, or at the capture's end
+// once its window has gone by.
+TEST(ReplayCapture, AReadThatTimesOutAfterATailEnds) {
+    std::vector<std::string> read = {timed(0, 'D', kUart, "Standard baud"),
+                                     timed(0, 'D', kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"),
+                                     timed(5, 'D', kRead, "41 "), timed(5, 'D', kRead, "42 "),
+                                     timed(5, 'D', kRead, "dropped 2 bytes: tail of an earlier message"),
+                                     timed(20, 'E', kRead, "read data error! ret = -1")};
+    std::vector<std::string> then_more = read;
+    then_more.push_back(timed(1100, 'D', kCheck, "type = 3"));
+    std::vector<std::string> then_end = read;
+    then_end.push_back(timed(1100, 'I', "x", "y", "Other"));
+    for (const auto& lines : {then_more, then_end}) {
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_FALSE(ev.empty());
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.lines.size(), 6u);
+        EXPECT_TRUE(ev[0].op.chunks[0].tail);
+    }
+}
+
+// A session question's "no answer" before its budget ran out is what the
+// library does not do; at the budget it is.
+TEST(ReplayCapture, ASessionQuestionKeepsItsBudget) {
+    for (int ms : {30, 100}) {
+        std::vector<std::string> lines = {timed(0, 'D', kSCheck, "write 11 bytes"),
+                                          timed(0, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E"),
+                                          timed(ms, 'E', kSCheck, "no answer")};
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_EQ(ev.size(), 1u);
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.timing.empty(), ms == 100) << ms << ": " << ev[0].op.timing;
+    }
+}

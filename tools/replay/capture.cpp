@@ -73,6 +73,10 @@ std::string quoted(const std::string& text) {
     return q + "'";
 }
 
+std::string thread_name(const ThreadState& t) {
+    return t.tid >= 0 ? "thread " + std::to_string(t.tid) : "process " + std::to_string(t.pid);
+}
+
 std::string at_line(size_t line, const std::string& what) {
     return "line " + std::to_string(line) + ": " + what;
 }
@@ -301,11 +305,15 @@ bool frame_done(CaptureBuilder* b, ThreadState* t, size_t line) {
     return true;
 }
 
-void finish_question_without_reply(CaptureBuilder* b, ThreadState* t, size_t line) {
+// The question's lines are over: at its Java call's line (lines lost), or
+// where the thread's next operation begins (the question stopped).
+void finish_question_without_reply(CaptureBuilder* b, ThreadState* t, size_t line, NoteKind kind) {
     if (t->op.chunks.empty() && t->errors_total != kReplyAttempts) {
-        damage(b, t, line, "the question shows " + std::to_string(t->errors_total) +
-                               " failed reads where the library makes " +
-                               std::to_string(kReplyAttempts) + " (lines lost?)");
+        begin_skip(b, t, line,
+                   at_line(line, "the question on " + thread_name(*t) + " shows " + std::to_string(t->errors_total) +
+                                     " failed reads where the library makes " + std::to_string(kReplyAttempts) +
+                                     (kind == NoteKind::Abandoned ? ": it stopped" : " (lines lost?)")),
+                   kind);
         return;
     }
     t->phase = Phase::Done;
@@ -571,7 +579,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     t->continuation_left = 0;
     if (l.sig == ScanSig::Session) {
         // A per-call operation that may still take lines has ended.
-        if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
+        if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line, NoteKind::Abandoned);
         if (t->phase == Phase::ReadPoll && t->open_end && t->frame.empty()) t->phase = Phase::Done;
         if (t->phase == Phase::Done) emit_op(b, t);
     }
@@ -592,13 +600,13 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
             return;
         }
         if (t->phase == Phase::Poll) {
-            finish_question_without_reply(b, t, e.line);
+            finish_question_without_reply(b, t, e.line, NoteKind::Abandoned);
             if (t->phase == Phase::Done) emit_op(b, t);
         } else if (t->phase == Phase::ReadPoll && t->open_end && t->frame.empty()) {
             emit_op(b, t);
         } else {
             begin_skip(b, t, e.line,
-                       at_line(e.line, "a new operation begins on thread " + std::to_string(t->tid) +
+                       at_line(e.line, "a new operation begins on " + thread_name(*t) +
                                            " before its operation ended (its lines stopped)"),
                        NoteKind::Abandoned);
         }
@@ -618,7 +626,7 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     t->bridged = true;
     if (bl.method < 0 || bl.kind == BridgeKind::Other) return;
     if (t->phase == Phase::Session) end_session_call(b, t, t->op.last_line);
-    if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
+    if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line, NoteKind::Damaged);
     if (bl.fn != SessionFn::None) {
         // A ScanPortNative call: it names the session call just ended. One
         // with no session call before it did not reach the port (a closed
@@ -700,7 +708,7 @@ void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::st
         ours = true;
         if (!mid_op(t)) continue;
         stopped = true;
-        begin_skip(b, &t, e.line, reason + "; the operation on thread " + std::to_string(t.tid) + " stopped",
+        begin_skip(b, &t, e.line, reason + "; the operation on " + thread_name(t) + " stopped",
                    NoteKind::Abandoned);
     }
     if (!ours || stopped) return;
@@ -800,7 +808,7 @@ void capture_finish(CaptureBuilder* b) {
             snprintf(shown, sizeof shown, "%.1f s", static_cast<double>(after_us) / 1e6);
             drop_op(&t,
                     cut ? at_line(t.op.first_line, "the capture ends inside this operation")
-                        : at_line(t.op.last_line, "the operation on thread " + std::to_string(t.tid) +
+                        : at_line(t.op.last_line, "the operation on " + thread_name(t) +
                                                       " stopped here, and the capture goes on" +
                                                       (timed ? " for " + std::string(shown) : "")),
                     cut ? NoteKind::Cut : NoteKind::Abandoned);

@@ -11,6 +11,7 @@ namespace capture_steps {
 
 std::string quoted(const std::string& text);             // 'text', cut after 60 characters
 std::string at_line(size_t line, const std::string& what);  // "line N: what"
+std::string thread_name(const ThreadState& t);             // "thread T", or "process P" without thread ids
 std::string not_expected(const LogEntry& e);
 bool mid_op(const ThreadState& t);  // an operation is open on the thread
 void push_note(CaptureBuilder* b, const CaptureNote& n);

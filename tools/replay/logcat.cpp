@@ -130,8 +130,23 @@ bool time_at(Cur* c, int64_t* us) {
     return true;
 }
 
+// `-v printable` shows a '\r' as an escape.
+size_t escaped_cr(const char* p, const char* end) {
+    static const char* const kForms[] = {"\\r", "\\015", "\\15", "\\x0D", "\\x0d"};
+    for (const char* form : kForms) {
+        size_t n = std::strlen(form);
+        if (static_cast<size_t>(end - p) >= n && std::memcmp(end - n, form, n) == 0) return n;
+    }
+    return 0;
+}
+
 std::string trimmed(const char* p, const char* end) {
-    while (end > p && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r')) --end;
+    for (;;) {
+        while (end > p && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r')) --end;
+        size_t n = escaped_cr(p, end);
+        if (n == 0) break;
+        end -= n;
+    }
     return std::string(p, static_cast<size_t>(end - p));
 }
 

@@ -499,15 +499,16 @@ void handle(Bench* b, const Options& o, const CaptureEvent& ev, Tally* t) {
 }
 
 const char kFormats[] =
-    "logcat's brief, time, threadtime and long formats, with -v uid, epoch, monotonic,\n"
-    "usec, nsec, year, zone, UTC, color or printable; Android Studio's saved Logcat\n"
-    "window; UTF-8 or UTF-16 files";
+    "  logcat's brief, time, threadtime and long formats, also with -v uid, epoch,\n"
+    "  monotonic, usec, nsec, year, zone, UTC, color or printable, and tabs between\n"
+    "  the fields; Android Studio's saved Logcat window (either layout); in UTF-8\n"
+    "  or UTF-16, with or without a byte order mark\n";
 const char kCaptureCommand[] = "adb logcat -v threadtime -s SCANLIB_CORE SCANLIB_JNI > scanner.log";
 
 int verdict(const Tally& t, const Options& o, bool saw_scanner, size_t lines) {
     if (!saw_scanner) {
         printf("scanctl: replay: no line of %s or %s in %zu lines: not a capture of this library,\n"
-               "or in a shape this tool does not read. It reads %s.\nTake a capture with:\n  %s\n",
+               "or in a shape this tool does not read. It reads\n%sTake a capture with:\n  %s\n",
                kCoreTag, kBridgeTag, lines, kFormats, kCaptureCommand);
         return kReplayUnusable;
     }
@@ -588,7 +589,7 @@ void replay_usage(FILE* out) {
             "Take a capture on the device with:\n"
             "  adb logcat -c\n"
             "  %s\n"
-            "It reads %s.\n"
+            "It reads\n%s"
             "Each operation's line shows its capture lines, the call, what the engine sent,\n"
             "what the call came to, and \"match\". A mismatch shows the capture's line and\n"
             "the replay's line where they first part: the engine sent the same bytes, so\n"
