@@ -602,7 +602,9 @@ TEST(ReplayCapture, StoppedOperationsAreAbandoned) {
         NoteKind kind;
         size_t at;  // the line the note's reason names
     } cases[] = {
-        {"the capture ends soon after", with({timed(900, 'I', "x", "y", "Other")}), NoteKind::Cut, 1},
+        {"the capture ends soon after", with({timed(30, 'I', "x", "y", "Other")}), NoteKind::Cut, 1},
+        {"a question silent while others log (hung up)", with({timed(150, 'I', "x", "y", "Other")}),
+         NoteKind::Abandoned, 4},
         {"the capture goes on", with({timed(9000, 'I', "x", "y", "Other")}), NoteKind::Abandoned, 4},
         {"the process crashed", with({timed(5, 'F', "Fatal signal 11 (SIGSEGV)", "", "libc")}), NoteKind::Abandoned, 5},
         {"the thread calls again", with({timed(20, 'D', kCheck, "type = 4")}), NoteKind::Abandoned, 5},

@@ -55,6 +55,21 @@ session() {
         umount /dev/ttyMT1; rm /dev/ttyMT1; $scanctl check 3; $scanctl read" 2>&1 >/dev/null
 }
 
+# A scan data read that drops a tail of $1 bytes, logged $2 ms after its
+# configuration, then fails every attempt whose time is still to come.
+field_read() {
+    awk -v n="$1" -v drop="$2" '
+        function at(ms) { return sprintf("12-08 10:00:%02d.%03d  4242  4242 ", int(ms / 1000), ms % 1000) }
+        BEGIN {
+            sig = "char *scan_read_data(), "; uart = "int set_uart_parm(int, unsigned int, int, char, int),"
+            print at(0) "D SCANLIB_CORE: " uart " Standard baud"
+            print at(0) "D SCANLIB_CORE: " uart "nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"
+            for (i = 0; i < n; i++) print at(drop) "D SCANLIB_CORE: " sig "41 "
+            print at(drop) "D SCANLIB_CORE: " sig "dropped " n " bytes: tail of an earlier message"
+            for (ms = (int(drop / 10) + 1) * 10; ms <= 1000; ms += 10) print at(ms) "E SCANLIB_CORE: " sig "read data error! ret = -1"
+        }'
+}
+
 # Every stored capture replays to the same log.
 group_stored() {
     for f in "$captures"/*.log; do
@@ -88,6 +103,24 @@ group_round_trip() {
     replay "$work/cut.log"
     expect_rc 0 "capture cut at both ends"
     expect_has '^8 operation(s) replayed, all match.*; 2 cut by the capture' "capture cut at both ends"
+
+    # Field cases, written as the library logs them (threadtime, times in
+    # ms after the read's configuration): a read that drops a 600-byte tail
+    # and times out; a line that never goes quiet (a 12000-byte tail, longer
+    # than the read's second).
+    for case in "600 75" "12000 1065"; do
+        field_read $case > "$work/field.log"
+        replay "$work/field.log"
+        expect_rc 0 "a read that drops a tail: $case"
+        expect_has "scan_read_data()  tail ${case% *} bytes at +0.0 ms  -> .*match" "a read that drops a tail: $case"
+    done
+    # A question whose port hangs up, which the per-call log does not show:
+    # abandoned.
+    env -u HOSTLOG_QUIET HOSTLOG_FORMAT=threadtime $scansim --quiet-frames --fault hangup:5 -- \
+        sh -c "$scanctl check 3; $scanctl get-timeout" 2> "$work/hangup.log" >/dev/null
+    replay "$work/hangup.log"
+    expect_rc 3 "a question whose port hangs up"
+    expect_has 'abandoned: lines 1-4 .*stopped here, and the capture goes on' "a question whose port hangs up"
 
     # A held-port session, in the long format.
     env -u HOSTLOG_QUIET HOSTLOG_FORMAT=long $session_capture 2> "$work/held.log" >/dev/null

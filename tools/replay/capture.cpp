@@ -1,5 +1,6 @@
 #include "capture.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "capture_steps.h"
@@ -12,6 +13,7 @@ namespace {
 // messages (a byte takes 86.8 us at 115200 8N1).
 constexpr int64_t kChunkGapUs = 2000;
 constexpr int64_t kAttemptUs = kPollIntervalMs * 1000;
+constexpr int64_t kPollStopUs = 5 * kAttemptUs;
 // The scan data read logs its bytes once the line has been quiet this long.
 constexpr int64_t kScanQuietUs = kScanQuietGapMs * 1000;
 constexpr int kTimeoutPreBytes = 4 + static_cast<int>(kTimeoutFrameLen);
@@ -514,6 +516,8 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 c.bytes.swap(t->frame);
                 c.errors_before = t->errors;
                 c.tail = true;
+                // Logged once the line had been quiet after its last byte.
+                if (e.time_us >= 0 && t->ref_us >= 0) c.end_us = std::max<int64_t>(0, e.time_us - t->ref_us - kScanQuietUs);
                 op.chunks.push_back(std::move(c));
                 t->errors = 0;
                 // The attempts that went by while the tail was read log
@@ -794,15 +798,21 @@ void capture_finish(CaptureBuilder* b) {
         }
         bool timed = t.op.end_us >= 0 && b->end_time_us >= 0;
         int64_t after_us = timed ? b->end_time_us - t.op.end_us : 0;
-        if (t.phase == Phase::ReadPoll && t.open_end && t.frame.empty() &&
-            (!timed || after_us >= static_cast<int64_t>(kReadWindowMs) * 1000)) {
+        // A read after a dropped tail is over once its window has gone by.
+        bool window_over = !timed || t.ref_us < 0 ||
+                           b->end_time_us - t.ref_us >= static_cast<int64_t>(kReadWindowMs) * 1000 - kAttemptUs;
+        if (t.phase == Phase::ReadPoll && t.open_end && t.frame.empty() && window_over) {
             emit_op(b, &t);
         } else if (t.phase == Phase::Done) {
             emit_op(b, &t);
         } else if (mid_op(t)) {
             // Cut by the capture's last line, or stopped while the capture
             // went on for longer than any operation takes.
-            bool cut = timed ? after_us <= kCaptureLongestCallUs
+            // A question logs a line every attempt: one silent for
+            // several attempts while others log has stopped (a port that
+            // hung up ends it without a line).
+            bool polling = t.phase == Phase::Poll || t.phase == Phase::Answer;
+            bool cut = timed ? after_us <= (polling ? kPollStopUs : kCaptureLongestCallUs)
                              : b->last_scanner_line <= t.op.last_line + kCaptureBridgeWait;
             char shown[64];
             snprintf(shown, sizeof shown, "%.1f s", static_cast<double>(after_us) / 1e6);
@@ -943,7 +953,7 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
         if (target < lo) target = lo;
         if (target < free_us) target = free_us;
         size_t n = c.bytes.empty() ? 1 : c.bytes.size();
-        free_us = target + static_cast<int64_t>(line_time_us(n));
+        free_us = std::max(c.end_us, target + static_cast<int64_t>(line_time_us(n)));
         last_attempt = free_us / kAttemptUs;
         resume_us = c.tail ? free_us + kBatchUs + kScanQuietUs : -1;
         out.push_back(target);

@@ -72,6 +72,7 @@ struct InChunk {
     int errors_before = 0;   // failed-read lines since the previous chunk or the reference line
     int64_t offset_us = -1;  // first byte after the reference line, -1 where the capture has no times
     bool tail = false;       // the tail of an earlier message, dropped by a scan data read or a session's open
+    int64_t end_us = -1;     // a scan data read's tail: its last byte after the reference line, where the capture has times
     // A session's message: logged as a reply (else as a scan or a tail),
     // where, and how many of the call's lines come before its own; a
     // message that came on the line in one piece with the one before it

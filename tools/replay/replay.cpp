@@ -26,6 +26,16 @@ namespace replay_steps {
 
 namespace {
 
+constexpr long kNsPerUs = 1000;
+
+void sleep_until_us(int64_t t_us) {
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(t_us / 1000000);
+    ts.tv_nsec = static_cast<long>(t_us % 1000000) * kNsPerUs;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
 }  // namespace
 
 int prio_number(char letter) {
@@ -66,7 +76,7 @@ std::vector<NewLine> new_lines(size_t from) {
     return out;
 }
 
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most) {
+void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t rest_at_us) {
     // The tail of a message that began before the flush: its first
     // bytes are there at once, more than could have crossed the line
     // since; the rest follows at the line's pace.
@@ -79,6 +89,7 @@ void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most) {
                                    SimScanTrigger::AfterDelay, 0));
     sim_wait_output_idle(b->sim, kIdleWaitMs);
     sim_set_line(b->sim, paced);
+    if (rest_at_us > sim_now_us()) sleep_until_us(rest_at_us);
     if (burst < bytes.size()) {
         sim_send_scan(b->sim, sim_scan(std::vector<uint8_t>(bytes.begin() + burst, bytes.end()),
                                        SimScanTrigger::AfterDelay, 0));
@@ -124,8 +135,6 @@ constexpr size_t kReadBlock = 65536;
 constexpr size_t kMaxLine = 16384;
 constexpr int kTries = 3;              // runs of an operation before it counts as differing
 constexpr int64_t kUsPerMs = 1000;
-constexpr long kNsPerUs = 1000;
-
 // Reads the capture one line at a time, normalised (normalise.h), without
 // ever holding more than kMaxLine bytes of one line.
 struct LineReader {
@@ -227,7 +236,7 @@ std::string outcome(const CapturedOp& op) {
         ScanLine l;
         std::string text = capture_op_text(op, i);
         if (scan_classify_core(text, &l) != CoreClass::Ours) continue;
-        if (valued && i + 1 == op.lines.size() && l.kind != LineKind::ReplyError) return "answer '" + l.rest + "'";
+        if (valued && i + 1 == op.lines.size() && l.kind == LineKind::Other) return "answer '" + l.rest + "'";
         switch (l.kind) {
             case LineKind::Enable: return "answer enable=" + std::to_string(l.number);
             case LineKind::SAnswer: return "answer " + l.text;
@@ -325,14 +334,6 @@ bool is_reference(const CapturedOp& op, const std::string& text) {
     return l.sig == op.sig && (l.kind == LineKind::WriteOk || l.kind == LineKind::WriteFail);
 }
 
-void sleep_until_us(int64_t t_us) {
-    timespec ts;
-    ts.tv_sec = static_cast<time_t>(t_us / 1000000);
-    ts.tv_nsec = static_cast<long>(t_us % 1000000) * kNsPerUs;
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-    }
-}
-
 // A question's first reply bytes go out from the engine's own loop, timed
 // from the moment its frame arrives there, which is when the library's poll
 // begins: no thread in between to wake late. Returns the chunks it took.
@@ -381,7 +382,11 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
             sim_send_scan(b->sim, sim_scan(bytes, SimScanTrigger::AfterDelay, 0));
             continue;
         }
-        send_tail(b, bytes, kTailBurst);
+        // Its last byte where the capture shows it, the rest at the line's pace before.
+        const InChunk& c = op.chunks[i];
+        size_t paced = bytes.size() > kTailBurst ? bytes.size() - kTailBurst : 0;
+        send_tail(b, bytes, kTailBurst,
+                  c.end_us >= 0 ? ref_us + c.end_us - static_cast<int64_t>(line_time_us(paced)) : -1);
     }
 }
 
