@@ -654,3 +654,51 @@ TEST(ReplayCapture, ASessionQuestionKeepsItsBudget) {
         EXPECT_EQ(ev[0].op.timing.empty(), ms == 100) << ms << ": " << ev[0].op.timing;
     }
 }
+
+// The session with a reader thread of its own: what the reader logs while
+// a call of its process is in progress is what that call met; between
+// calls it is an operation of its own.
+TEST(ReplayCapture, TheSessionReadersLinesJoinTheCallInProgress) {
+    const std::string reader = "void *session_reader(void *)";
+    const std::string enable = "int scan_session_enable_type(ScanSession *, bool, int)";
+    auto at = [](int ms, char prio, const std::string& sig, const std::string& rest, int tid) {
+        char head[64];
+        snprintf(head, sizeof head, "12-08 01:40:00.%03d   100 %5d %c SCANLIB_CORE: ", ms, tid, prio);
+        return head + sig + ", " + rest;
+    };
+    const std::vector<std::string> lines = {
+        at(0, 'D', kUart, "Standard baud", 101),
+        at(0, 'D', kUart, "nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1", 101),
+        at(0, 'D', kSOpen, "open /dev/ttyMT1 fd = 5, 115200 8N1", 101),
+        at(9, 'D', reader, "dropped 3 bytes: tail of an earlier message", 102),
+        at(9, 'D', reader, "< 31 32 33", 102),
+        at(20, 'D', enable, "write 11 bytes", 101),
+        at(20, 'D', enable, "> FF 4D 0D 39 30 30 30 30 33 31 2E", 101),
+        at(60, 'D', reader, "scan 2 bytes", 102),
+        at(60, 'D', reader, "< 41 42", 102),
+        at(70, 'D', kSCheck, "write 11 bytes", 101),
+        at(70, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E", 101),
+        at(90, 'D', reader, "scan 2 bytes", 102),
+        at(90, 'D', reader, "< 43 44", 102),
+        at(92, 'D', kSCheck, "reply 9 bytes", 101),
+        at(92, 'D', kSCheck, "< 39 30 30 30 30 33 31 06 0D", 101),
+        at(92, 'D', kSCheck, "answer enabled", 101),
+        at(99, 'E', reader, "port hung up", 102),
+    };
+    std::vector<CaptureEvent> ev = rebuild(lines);
+    ASSERT_EQ(ev.size(), 5u);
+    for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
+    EXPECT_EQ(ev[0].op.fn, SessionFn::Open);
+    ASSERT_EQ(ev[0].op.chunks.size(), 1u);
+    EXPECT_TRUE(ev[0].op.chunks[0].tail);
+    EXPECT_EQ(ev[0].op.chunks[0].stage, SessionStage::AfterOpen);
+    EXPECT_EQ(ev[1].op.fn, SessionFn::EnableType);
+    EXPECT_EQ(ev[2].op.fn, SessionFn::Reader);
+    EXPECT_EQ(ev[2].op.chunks.at(0).bytes, (std::vector<uint8_t>{'A', 'B'}));
+    EXPECT_EQ(ev[3].op.fn, SessionFn::CheckType);
+    ASSERT_EQ(ev[3].op.chunks.size(), 2u);
+    EXPECT_EQ(ev[3].op.chunks[0].stage, SessionStage::AfterWrite);
+    EXPECT_EQ(ev[3].op.chunks[0].after_lines, 2u);
+    EXPECT_EQ(ev[3].op.lines.size(), 7u);
+    EXPECT_TRUE(ev[4].op.hangup);
+}

@@ -726,6 +726,24 @@ void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::st
     if (lost_lines || e.message.find("libscanjni.so") != std::string::npos) push_note(b, n);
 }
 
+// The session's reader logs what the line brought: while a call of its
+// process is in progress, as that call met it; else as its own.
+ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e) {
+    static const char kReader[] = SIG_S_READER;
+    if (e.message.compare(0, sizeof kReader - 1, kReader) != 0) return r;
+    ThreadState* to = r->routed ? find_thread(b, r->pid, r->route_tid) : nullptr;
+    if (to == nullptr || to->hex_left == 0) {
+        to = nullptr;
+        for (ThreadState& c : b->threads) {
+            if (&c != r && c.pid == r->pid && c.phase == Phase::Session && !c.call_ended) to = &c;
+        }
+    }
+    r->routed = to != nullptr;
+    if (to == nullptr) return r;
+    r->route_tid = to->tid;
+    return to;
+}
+
 }  // namespace
 
 void capture_feed(CaptureBuilder* b, const LogEntry& e) {
@@ -764,7 +782,7 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
         t->pid = e.pid;
         t->tid = e.tid;
     }
-    if (core) on_core(b, t, e);
+    if (core) on_core(b, reader_target(b, t, e), e);
     else on_bridge(b, t, e);
     if (e.time_us >= 0) b->last_time_us = e.time_us;
     // Complete operations whose bridge line has not come go out without it.

@@ -201,7 +201,10 @@ struct ThreadState {
     // logged (a scan's count, a tail) and when its latest message came;
     // why it cannot be replayed.
     int hex_left = 0;
+    SessionFn hex_fn = SessionFn::None;  // whose block: the call's, or the reader's routed here
     bool hex_out = false;
+    bool routed = false;                 // the session's reader: its block in progress goes to
+    int route_tid = -1;                  // this thread of its process
     LineKind block = LineKind::Other;
     CallEnd end_after_block = CallEnd::NotYet;
     SessionStage stage = SessionStage::BeforeCall;

@@ -76,7 +76,11 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
         *end = CallEnd::Here;
         return true;
     }
-    if (k == LineKind::SNoRoom) return fn != SessionFn::WaitScan && t.scan_logged > 0 && l.number == t.scan_logged;
+    // The reader drops the oldest scan queued, the requests of an earlier
+    // session the one they just kept.
+    if (k == LineKind::SNoRoom) {
+        return fn == SessionFn::Reader || (fn != SessionFn::WaitScan && t.scan_logged > 0 && l.number == t.scan_logged);
+    }
     switch (fn) {
         case SessionFn::Open:
             if (t.stage != SessionStage::AfterOpen) {
@@ -93,6 +97,12 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
             // A late reply, or a tail, and the wait goes on.
             *end = k == LineKind::SReply || k == LineKind::Dropped ? CallEnd::Maybe : CallEnd::Here;
             return lost(k) || k == LineKind::SScan || k == LineKind::SReply || k == LineKind::Dropped;
+        case SessionFn::Reader:
+            // The session's reader between calls: one message (a "no room"
+            // may follow it), or the loss of the line.
+            *end = lost(k) ? CallEnd::Here : CallEnd::Maybe;
+            return lost(k) || (t.op.chunks.empty() && (k == LineKind::SScan || k == LineKind::SReply ||
+                                                       k == LineKind::Dropped));
         default:  // the writes and the questions
             break;
     }
@@ -203,7 +213,7 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
             break;
         case LineKind::SNoRoom:
             ++op.no_room;
-            --op.kept;
+            if (l.fn != SessionFn::Reader) --op.kept;
             break;
         case LineKind::SNoSession: op.no_session = true; break;
         case LineKind::SNoBuffer: op.no_buffer = true; break;
@@ -223,6 +233,7 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
         return;
     }
     t->hex_left = l.number;
+    t->hex_fn = l.fn;
     t->hex_out = l.kind == LineKind::SWrite;
     t->block = l.kind;
     t->end_after_block = end;
@@ -243,14 +254,14 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
                    (c.reply && after_scan && t->stage == SessionStage::AfterWrite && e.time_us >= 0 &&
                     t->message_us >= 0 && e.time_us - t->message_us < kJoinedUs));
     c.after_lines = joined ? op.chunks.back().after_lines : before;
-    if (l.kind == LineKind::SScan && op.fn != SessionFn::WaitScan) ++op.kept;
+    if (l.kind == LineKind::SScan && op.fn != SessionFn::WaitScan && l.fn != SessionFn::Reader) ++op.kept;
     t->message_us = e.time_us;
     op.chunks.push_back(std::move(c));
 }
 
 void reset_call(ThreadState* t, SessionFn fn) {
     t->hex_left = 0;
-    t->stage = fn == SessionFn::WaitScan ? SessionStage::InCall : SessionStage::BeforeCall;
+    t->stage = fn == SessionFn::WaitScan || fn == SessionFn::Reader ? SessionStage::InCall : SessionStage::BeforeCall;
     t->call_lines = 0;
     t->call_ended = false;
     t->may_end = false;
@@ -341,7 +352,7 @@ bool args_from_frame(CapturedOp* op) {
 
 void hex_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
     CapturedOp& op = t->op;
-    if (l.sig != ScanSig::Session || l.fn != op.fn || l.kind != LineKind::SHex || l.flag != t->hex_out ||
+    if (l.sig != ScanSig::Session || l.fn != t->hex_fn || l.kind != LineKind::SHex || l.flag != t->hex_out ||
         static_cast<int>(l.nbytes) > t->hex_left) {
         damage(b, t, e.line, "a hex line of the session's log expected, " + std::to_string(t->hex_left) +
                                  " bytes still due: " + quoted(e.message));
@@ -429,7 +440,8 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
             return;
         }
         CallEnd end;
-        bool same = session && l.fn == t->op.fn;
+        // The reader's lines routed here tell what the call met.
+        bool same = session && (l.fn == t->op.fn || l.fn == SessionFn::Reader);
         if (same && fits(*t, l, &end)) {
             take(b, t, e, l, end);
             return;

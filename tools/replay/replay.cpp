@@ -106,22 +106,40 @@ bool same_but_descriptor(const std::string& a, const std::string& b) {
            x.kind == y.kind && x.text == y.text;
 }
 
-bool compare(const CapturedOp& op, const std::vector<NewLine>& got, Difference* d) {
-    size_t n = op.lines.size() > got.size() ? op.lines.size() : got.size();
-    for (size_t i = 0; i < n; ++i) {
-        bool have_c = i < op.lines.size(), have_r = i < got.size();
-        std::string text = have_c ? capture_normalize(capture_op_text(op, i)) : std::string();
-        if (have_c && have_r && prio_number(op.lines[i].prio) == got[i].prio &&
-            (text == got[i].text || same_but_descriptor(text, got[i].text))) {
+bool is_reader(const std::string& text) {
+    static const char kReader[] = SIG_S_READER;
+    return text.compare(0, sizeof kReader - 1, kReader) == 0;
+}
+
+// The lines of the session's reader, or the others: two threads, each in
+// its own order, whatever the order between them.
+bool compare_thread(const CapturedOp& op, const std::vector<NewLine>& got, bool reader, Difference* d) {
+    std::vector<size_t> mine, theirs;
+    for (size_t i = 0; i < op.lines.size(); ++i) {
+        if (is_reader(capture_op_text(op, i)) == reader) mine.push_back(i);
+    }
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (is_reader(got[i].text) == reader) theirs.push_back(i);
+    }
+    size_t n = mine.size() > theirs.size() ? mine.size() : theirs.size();
+    for (size_t k = 0; k < n; ++k) {
+        bool have_c = k < mine.size(), have_r = k < theirs.size();
+        std::string text = have_c ? capture_normalize(capture_op_text(op, mine[k])) : std::string();
+        if (have_c && have_r && prio_number(op.lines[mine[k]].prio) == got[theirs[k]].prio &&
+            (text == got[theirs[k]].text || same_but_descriptor(text, got[theirs[k]].text))) {
             continue;
         }
-        d->index = i;
+        d->index = have_c ? mine[k] : op.lines.size();
         d->have_capture = have_c;
         d->have_replay = have_r;
-        if (have_r) d->replay = got[i];
+        if (have_r) d->replay = got[theirs[k]];
         return false;
     }
     return true;
+}
+
+bool compare(const CapturedOp& op, const std::vector<NewLine>& got, Difference* d) {
+    return compare_thread(op, got, false, d) && compare_thread(op, got, true, d);
 }
 
 }  // namespace replay_steps
