@@ -702,3 +702,46 @@ TEST(ReplayCapture, TheSessionReadersLinesJoinTheCallInProgress) {
     EXPECT_EQ(ev[3].op.lines.size(), 7u);
     EXPECT_TRUE(ev[4].op.hangup);
 }
+
+// A per-call function while a session holds the port: another process's
+// makes it fail at once, its own process's runs it on the session.
+TEST(ReplayCapture, PerCallFunctionsOnAHeldPort) {
+    const std::string held = "port held by another process! errno = 11";
+    const std::string on = "on the held port";
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        PortShape shape;
+        size_t lines_of_op;
+    } cases[] = {
+        {"a check, held elsewhere", {core('D', kCheck, "type = 3"), core('E', kCheck, held)}, PortShape::HeldByOther, 2},
+        {"an open, held elsewhere", {core('E', kOpen, held)}, PortShape::HeldByOther, 1},
+        {"a read, held here", {core('E', kRead, "port held by this process's session: no scan taken")},
+         PortShape::HeldHere, 1},
+        {"a check, held here",
+         {core('D', kCheck, "type = 3"), core('D', kCheck, on), core('D', kCheck, "write check successful! ret = 11"),
+          core('D', kCheck, "31 "), core('D', kCheck, "06 "), core('D', kCheck, "0D "), core('D', kCheck, "[enable=1]")},
+         PortShape::HeldHere, 7},
+        {"a check, held here, no answer",
+         {core('D', kCheck, "type = 3"), core('D', kCheck, on), core('D', kCheck, "write check successful! ret = 11"),
+          core('E', kCheck, "no answer"), core('D', kCheck, "[enable=0]")},
+         PortShape::HeldHere, 5},
+        {"a check, held here, no answer and no result line",
+         {core('D', kCheck, "type = 3"), core('D', kCheck, on), core('D', kCheck, "write check successful! ret = 11"),
+          core('E', kCheck, "no answer")},
+         PortShape::HeldHere, 4},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> lines = c.lines;
+        lines.push_back(core('E', kOpen, "open device fail! Fd = -1"));  // the thread's next call
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_EQ(ev.size(), 2u) << c.what;
+        ASSERT_TRUE(ev[0].is_op) << c.what << ": " << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.shape, c.shape) << c.what;
+        EXPECT_EQ(ev[0].op.lines.size(), c.lines_of_op) << c.what;
+    }
+    std::vector<CaptureEvent> ev = rebuild({core('D', kOpen, "port in use by another call: waited 40 ms")});
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_FALSE(ev[0].is_op);
+    EXPECT_EQ(ev[0].note.kind, NoteKind::Damaged);
+}

@@ -54,6 +54,11 @@ bool is_start(const ScanLine& l) {
         case LineKind::OpenFail:
         case LineKind::CfgFail: return no_preparation(l.sig);
         case LineKind::NoMemory: return l.sig == ScanSig::GetTimeout || l.sig == ScanSig::ReadData;
+        case LineKind::HeldElsewhere:
+        case LineKind::OnHeldPort:
+        case LineKind::CallWaited:
+        case LineKind::CallBusy: return no_preparation(l.sig);
+        case LineKind::HeldNoScan: return l.sig == ScanSig::ReadData;
         default: return false;
     }
 }
@@ -196,6 +201,18 @@ void append_to_last(CapturedOp* op, const LogEntry& e) {
     op->last_line = e.line;
 }
 
+// A per-call function meets a held port where it would open it.
+void held_port(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    CapturedOp& op = t->op;
+    if (l.kind == LineKind::CallWaited || l.kind == LineKind::CallBusy) {
+        damage(b, t, e.line, "the call overlapped another one on the port; a replay makes one call at a time");
+        return;
+    }
+    op.shape = l.kind == LineKind::HeldElsewhere ? PortShape::HeldByOther : PortShape::HeldHere;
+    t->sig_known = true;
+    t->phase = l.kind == LineKind::OnHeldPort ? Phase::Ready : Phase::Done;
+}
+
 void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
     end_skip(b, t);
     t->started = true;
@@ -285,8 +302,11 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             op.shape = PortShape::NotTty;
             t->phase = Phase::Done;
             return;
-        default:  // NoMemory
+        case LineKind::NoMemory:
             damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
+            return;
+        default:
+            held_port(b, t, e, l);
             return;
     }
 }
@@ -418,6 +438,11 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
                 return true;
             }
+            if (l.kind == LineKind::HeldElsewhere || l.kind == LineKind::OnHeldPort || l.kind == LineKind::CallWaited ||
+                l.kind == LineKind::CallBusy) {
+                if (add_line(b, t, e)) held_port(b, t, e, l);
+                return true;
+            }
             return false;
         case Phase::Config:
             if (l.kind == LineKind::UartSummary) {
@@ -494,6 +519,13 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             }
             if (l.kind == LineKind::ReplyError) {
                 if (add_line(b, t, e)) poll_error(b, t, e.line);
+                return true;
+            }
+            // On a held port: its result line may follow.
+            if (l.kind == LineKind::SNoAnswer && op.shape == PortShape::HeldHere && t->phase == Phase::Poll) {
+                if (!add_line(b, t, e)) return true;
+                t->phase = Phase::Answer;
+                t->open_end = true;
                 return true;
             }
             return false;
@@ -584,7 +616,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     if (l.sig == ScanSig::Session) {
         // A per-call operation that may still take lines has ended.
         if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line, NoteKind::Abandoned);
-        if (t->phase == Phase::ReadPoll && t->open_end && t->frame.empty()) t->phase = Phase::Done;
+        if (t->open_end && t->frame.empty() && mid_op(*t)) t->phase = Phase::Done;
         if (t->phase == Phase::Done) emit_op(b, t);
     }
     if (l.sig == ScanSig::Session || t->phase == Phase::Session) {
@@ -606,7 +638,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
         if (t->phase == Phase::Poll) {
             finish_question_without_reply(b, t, e.line, NoteKind::Abandoned);
             if (t->phase == Phase::Done) emit_op(b, t);
-        } else if (t->phase == Phase::ReadPoll && t->open_end && t->frame.empty()) {
+        } else if (t->open_end && t->frame.empty()) {
             emit_op(b, t);
         } else {
             begin_skip(b, t, e.line,
@@ -631,6 +663,7 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     if (bl.method < 0 || bl.kind == BridgeKind::Other) return;
     if (t->phase == Phase::Session) end_session_call(b, t, t->op.last_line);
     if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line, NoteKind::Damaged);
+    if (t->open_end && t->frame.empty() && mid_op(*t)) t->phase = Phase::Done;
     if (bl.fn != SessionFn::None) {
         // A ScanPortNative call: it names the session call just ended. One
         // with no session call before it did not reach the port (a closed
@@ -819,7 +852,7 @@ void capture_finish(CaptureBuilder* b) {
         // A read after a dropped tail is over once its window has gone by.
         bool window_over = !timed || t.ref_us < 0 ||
                            b->end_time_us - t.ref_us >= static_cast<int64_t>(kReadWindowMs) * 1000 - kAttemptUs;
-        if (t.phase == Phase::ReadPoll && t.open_end && t.frame.empty() && window_over) {
+        if (t.open_end && t.frame.empty() && mid_op(t) && (t.phase != Phase::ReadPoll || window_over)) {
             emit_op(b, &t);
         } else if (t.phase == Phase::Done) {
             emit_op(b, &t);

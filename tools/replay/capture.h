@@ -47,6 +47,8 @@ enum class PortShape {
     Missing,       // the open failed
     NotTty,        // opened, but cannot be configured
     WriteBlocked,  // the frame could not be written
+    HeldHere,      // a session of the same process holds the port: the call runs on it
+    HeldByOther,   // a session of another process holds the port: the call fails at once
 };
 
 // One capture line of the operation; its text is in CapturedOp::texts.
@@ -187,7 +189,8 @@ struct ThreadState {
     bool chunk_open = false;
     int64_t last_byte_us = -1;
     int continuation_left = 0;  // lines a value text with line ends may still take
-    bool open_end = false;      // a scan data read after a dropped tail: it may end at any line
+    bool open_end = false;      // the operation may end at any line: a scan data read after a dropped
+                                // tail, a question on a held port after its "no answer"
     bool skipping = false;
     CaptureNote note;           // the skip in progress
     std::string pending_java;   // a "[str=" line: sendCommand logs before its core call

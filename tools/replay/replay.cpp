@@ -51,7 +51,7 @@ void drop_engine(Bench* b) {
 }
 
 bool set_shape(Bench* b, PortShape shape) {
-    bool want_pty = shape == PortShape::Pty || shape == PortShape::WriteBlocked;
+    bool want_pty = shape != PortShape::Missing && shape != PortShape::NotTty;
     if (want_pty && b->pty) return true;
     drop_engine(b);
     if (!want_pty) {
@@ -285,6 +285,8 @@ std::string outcome(const CapturedOp& op) {
             case LineKind::SOpen: return "opened";
             case LineKind::SClose: return "closed";
             case LineKind::SHungUp: return "hung up";
+            case LineKind::HeldElsewhere: return "refused: port held";
+            case LineKind::HeldNoScan: return "no scan taken";
             default: break;
         }
     }
@@ -300,6 +302,8 @@ std::string describe(const CapturedOp& op, int index) {
     if (op.shape == PortShape::Missing) s += "  device missing";
     if (op.shape == PortShape::NotTty) s += "  device not a terminal";
     if (op.shape == PortShape::WriteBlocked) s += "  write blocked";
+    if (op.shape == PortShape::HeldHere) s += "  on this process's session";
+    if (op.shape == PortShape::HeldByOther) s += "  port held by another process";
     for (const std::vector<uint8_t>& frame : op.written) {
         char part[48];
         snprintf(part, sizeof part, "  wrote %zu bytes", frame.size());
@@ -409,11 +413,15 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
 }
 
 bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
-    if (!set_shape(b, op.shape)) {
+    // The port as the call found it: held by a session of its own
+    // process, by another process, or by nobody.
+    if (op.shape == PortShape::HeldHere ? !hold_session(b, op.pid)
+                                        : (release_session(b), !set_shape(b, op.shape))) {
         fprintf(stderr, "scanctl: replay: cannot set up %s in the private namespace\n", kDevnsDevice);
         return false;
     }
     if (op.shape == PortShape::WriteBlocked) tcflow(devns_slave_fd(), TCOOFF);
+    int lock = op.shape == PortShape::HeldByOther ? lock_port() : -1;
     hostlog_capture(1);
     size_t armed = b->pty ? arm_reply(b, op) : 0;
     std::atomic<bool> done{false};
@@ -427,6 +435,7 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
     if (op.shape == PortShape::WriteBlocked) tcflow(devns_slave_fd(), TCOON);
     std::vector<NewLine> got = new_lines(0);
     hostlog_capture(0);
+    if (lock >= 0) close(lock);
     if (b->pty) {
         sim_wait_output_idle(b->sim, kIdleWaitMs);
         sim_cancel_scans(b->sim);

@@ -107,18 +107,6 @@ void fire(Bench* b, const Event& e) {
     }
 }
 
-// Holds a session for the capture process `pid`, opening one where needed.
-bool hold_for(Bench* b, int pid) {
-    if (b->hold.s != nullptr && b->hold.pid == pid) return true;
-    release_session(b);
-    if (!set_shape(b, PortShape::Pty)) return false;
-    int error = 0;
-    b->hold.s = scan_session_open(&error);
-    b->hold.pid = pid;
-    b->hold.pending = 0;
-    return b->hold.s != nullptr;
-}
-
 // Scans kept that the capture's process took with waits that logged
 // nothing before this call.
 int handed_out_before(const CapturedOp& op, int pending) {
@@ -132,7 +120,7 @@ int handed_out_before(const CapturedOp& op, int pending) {
 // namespace cannot give them.
 bool arrange(Bench* b, const CapturedOp& op) {
     if (op.fn == SessionFn::Open) {
-        if (op.busy_errno == kOtherSession) return hold_for(b, op.pid);
+        if (op.busy_errno == kOtherSession) return hold_session(b, op.pid);
         if (op.busy_errno != 0) {
             // Another process holds the port: the session held here is
             // another process's, or none is held and a lock stands in.
@@ -143,7 +131,7 @@ bool arrange(Bench* b, const CapturedOp& op) {
         return set_shape(b, op.shape);
     }
     if (op.no_session) return true;
-    if (!hold_for(b, op.pid)) return false;
+    if (!hold_session(b, op.pid)) return false;
     // The reader's queue was not full where the capture shows no scan
     // dropped for room: the app took the oldest.
     if (op.fn == SessionFn::Reader && op.no_room == 0 && !op.chunks.empty() && b->hold.pending >= kQueuedMost) {
@@ -284,11 +272,7 @@ std::vector<NewLine> open_in_child(ScanSession* held) {
 // An open refused because another process holds the port, with none held
 // here: a lock of the replay's own stands in for the other process.
 std::vector<NewLine> open_against_lock() {
-    int fd = open(kDevnsDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        fd = -1;
-    }
+    int fd = lock_port();
     hostlog_capture(1);
     int error = 0;
     scan_session_open(&error);
@@ -351,6 +335,26 @@ std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
 }
 
 }  // namespace
+
+int lock_port() {
+    int fd = open(kDevnsDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+bool hold_session(Bench* b, int pid) {
+    if (b->hold.s != nullptr && b->hold.pid == pid) return true;
+    release_session(b);
+    if (!set_shape(b, PortShape::Pty)) return false;
+    int error = 0;
+    b->hold.s = scan_session_open(&error);
+    b->hold.pid = pid;
+    b->hold.pending = 0;
+    return b->hold.s != nullptr;
+}
 
 void release_session(Bench* b) {
     if (b->hold.s != nullptr) scan_session_close(b->hold.s);

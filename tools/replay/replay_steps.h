@@ -79,5 +79,10 @@ bool run_session_call(Bench* b, const CapturedOp& op, Difference* d);
 int session_runs(const CapturedOp& op);
 // Closes the session held, without a trace in the record.
 void release_session(Bench* b);
+// Holds a session for the capture process `pid`, opening one where needed.
+bool hold_session(Bench* b, int pid);
+// Another process's hold on the port, stood in for by a lock of the
+// replay's own: its descriptor (to close), or -1.
+int lock_port();
 
 }  // namespace replay_steps
