@@ -676,6 +676,7 @@ TEST(ReplayCapture, TheSessionReadersLinesJoinTheCallInProgress) {
         at(20, 'D', enable, "> FF 4D 0D 39 30 30 30 30 33 31 2E", 101),
         at(60, 'D', reader, "scan 2 bytes", 102),
         at(60, 'D', reader, "< 41 42", 102),
+        at(61, 'E', reader, "dropped 5 bytes: no room for another scan", 102),
         at(70, 'D', kSCheck, "write 11 bytes", 101),
         at(70, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E", 101),
         at(90, 'D', reader, "scan 2 bytes", 102),
@@ -695,6 +696,7 @@ TEST(ReplayCapture, TheSessionReadersLinesJoinTheCallInProgress) {
     EXPECT_EQ(ev[1].op.fn, SessionFn::EnableType);
     EXPECT_EQ(ev[2].op.fn, SessionFn::Reader);
     EXPECT_EQ(ev[2].op.chunks.at(0).bytes, (std::vector<uint8_t>{'A', 'B'}));
+    EXPECT_EQ(ev[2].op.no_room, 1);
     EXPECT_EQ(ev[3].op.fn, SessionFn::CheckType);
     ASSERT_EQ(ev[3].op.chunks.size(), 2u);
     EXPECT_EQ(ev[3].op.chunks[0].stage, SessionStage::AfterWrite);

@@ -79,6 +79,7 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
     // The reader drops the oldest scan queued, the requests of an earlier
     // session the one they just kept.
     if (k == LineKind::SNoRoom) {
+        if (fn == SessionFn::Reader) *end = CallEnd::Maybe;
         return fn == SessionFn::Reader || (fn != SessionFn::WaitScan && t.scan_logged > 0 && l.number == t.scan_logged);
     }
     switch (fn) {
@@ -461,7 +462,7 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
         if (other.phase == Phase::Session && other.hex_left == 0 && other.may_end) {
             end_session_call(b, &other, other.op.last_line);
         }
-        if (other.phase == Phase::Done && other.op.sig == ScanSig::Session) emit_op(b, &other);
+        if (other.phase == Phase::Done) emit_op(b, &other);
     }
     // The open's line settings came first, as they do for an operation of
     // the per-call functions.
