@@ -124,9 +124,13 @@ group_round_trip() {
 
     # A held-port session, in the long format.
     env -u HOSTLOG_QUIET HOSTLOG_FORMAT=long $session_capture 2> "$work/held.log" >/dev/null
+    # As many operations replayed as rebuilt (how many depends on how the
+    # session logs: its calls, and its reader's lines where it has one).
+    replay --list "$work/held.log"
+    ops=$(printf '%s\n' "$out" | sed -n 's/^\([0-9]*\) operation(s) rebuilt$/\1/p')
     replay "$work/held.log"
     expect_rc 0 "held session round trip"
-    expect_has '^34 operation(s) replayed, all match' "held session round trip"
+    expect_has "^${ops:-none} operation(s) replayed, all match$" "held session round trip"
 }
 
 # Every capture shape that the tool reads, made from one fresh threadtime
@@ -164,11 +168,13 @@ LIST
     expect_rc 0 "UTF-16 from standard input, replayed"
     expect_has '^13 operation(s) replayed, all match$' "UTF-16 from standard input, replayed"
 
-    # No line read: one message naming the shapes read and the command.
-    printf 'x\0y\0\n' > "$work/none.log"
+    # No line read, in a shape that mentions the scanner: one message naming
+    # the shapes read and the command, not one per line.
+    sed 's/^\([^ ]* [^ ]*\) *\([0-9]*\) *\([0-9]*\) /\1 [\2|\3] /' "$work/tt.log" > "$work/none.log"
     replay "$work/none.log"
     expect_rc 2 "nothing readable"
     expect_has 'adb logcat -v threadtime -s SCANLIB_CORE SCANLIB_JNI' "nothing readable"
+    ! printf '%s\n' "$out" | grep -q 'damaged' || fail "nothing readable: a note per line"
 
     # The command's arguments.
     while IFS='|' read -r what args want message; do

@@ -468,6 +468,7 @@ struct Tally {
     int cut = 0;
     int abandoned = 0;
     int damaged = 0;
+    int unread = 0;  // lines that mention the scanner before any line of it could be read
 };
 
 struct Options {
@@ -486,7 +487,13 @@ void print_note(const CaptureNote& n, Tally* t) {
     ++*count;
 }
 
-void handle(Bench* b, const Options& o, const CaptureEvent& ev, Tally* t) {
+void handle(Bench* b, const Options& o, const CaptureEvent& ev, bool saw_scanner, Tally* t) {
+    if (!ev.is_op && !saw_scanner) {
+        // Before any line could be read: a shape the tool does not read,
+        // told once at the end rather than line by line.
+        ++t->unread;
+        return;
+    }
     if (!ev.is_op) {
         print_note(ev.note, t);
         return;
@@ -537,7 +544,11 @@ const char kFormats[] =
     "  or UTF-16, with or without a byte order mark\n";
 const char kCaptureCommand[] = "adb logcat -v threadtime -s SCANLIB_CORE SCANLIB_JNI > scanner.log";
 
-int verdict(const Tally& t, const Options& o, bool saw_scanner, size_t lines) {
+int verdict(Tally t, const Options& o, bool saw_scanner, size_t lines) {
+    if (t.unread > 0 && saw_scanner) {
+        printf("unusable: %d line(s) that mention the scanner's tags before its first readable line\n", t.unread);
+        ++t.damaged;
+    }
     if (!saw_scanner) {
         printf("scanctl: replay: no line of %s or %s in %zu lines: not a capture of this library,\n"
                "or in a shape this tool does not read. It reads\n%sTake a capture with:\n  %s\n",
@@ -673,12 +684,12 @@ int replay_command(int argc, char** argv) {
         }
         if (r == LogcatResult::Entry) capture_feed(&builder, entry);
         if (r == LogcatResult::Damaged) capture_damaged_line(&builder, number);
-        while (capture_next(&builder, &ev)) handle(&bench, o, ev, &tally);
+        while (capture_next(&builder, &ev)) handle(&bench, o, ev, builder.saw_scanner, &tally);
     }
     if (reader.f != stdin) fclose(reader.f);
     if (logcat_finish(&parser, &entry) == LogcatResult::Entry) capture_feed(&builder, entry);
     capture_finish(&builder);
-    while (capture_next(&builder, &ev)) handle(&bench, o, ev, &tally);
+    while (capture_next(&builder, &ev)) handle(&bench, o, ev, builder.saw_scanner, &tally);
     if (!o.list) {
         release_session(&bench);
         drop_engine(&bench);
