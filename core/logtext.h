@@ -143,6 +143,14 @@
 #define FMT_J_DONE "%s, done\n"
 #define FMT_J_SUCCESS "%s, success\n"
 #define FMT_J_ONLOAD "JNI_OnLoad"
+#define FMT_J_GETENV_FAIL "ERROR: GetEnv failed"
+#define FMT_J_NATIVES_FAIL "ERROR: registerNatives failed"
+#define FMT_J_PORT_NATIVES_FAIL "ERROR: registerPortNatives failed"
+#define FMT_J_NO_CLASS "Native registration unable to find class '%s'"
+#define FMT_J_REGISTER_FAIL "RegisterNatives failed for '%s'"
+#define SIG_J_REGISTER_METHODS "jint registerNativeMethods(JNIEnv *, const char *, JNINativeMethod *, int)"
+#define SIG_J_REGISTER_NATIVES "jint registerNatives(JNIEnv *)"
+#define SIG_J_REGISTER_PORT_NATIVES "jint registerPortNatives(JNIEnv *)"
 
 // Timing that the log's lines stand for: a scan data read makes this many
 // attempts of kPollIntervalMs; a question kReplyAttempts of them.
