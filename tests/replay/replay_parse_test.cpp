@@ -608,6 +608,10 @@ TEST(ReplayCapture, StoppedOperationsAreAbandoned) {
         {"the capture goes on", with({timed(9000, 'I', "x", "y", "Other")}), NoteKind::Abandoned, 4},
         {"the process crashed", with({timed(5, 'F', "Fatal signal 11 (SIGSEGV)", "", "libc")}), NoteKind::Abandoned, 5},
         {"the thread calls again", with({timed(20, 'D', kCheck, "type = 4")}), NoteKind::Abandoned, 5},
+        {"the capture starts inside", {timed(0, 'I', "x", "y", "Other"), timed(90, 'E', kCheck, "check type error! ret = -1")},
+         NoteKind::Cut, 2},
+        {"the first lines lost later on",
+         {timed(0, 'I', "x", "y", "Other"), timed(5000, 'E', kCheck, "check type error! ret = -1")}, NoteKind::Damaged, 2},
     };
     for (const Case& c : cases) {
         std::vector<CaptureEvent> ev = rebuild(c.lines);

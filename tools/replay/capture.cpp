@@ -140,6 +140,17 @@ void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::strin
     t->op = CapturedOp();
 }
 
+void skip_inside(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
+    bool timed = e.time_us >= 0 && b->first_time_us >= 0;
+    bool near = timed ? e.time_us - b->first_time_us <= kCaptureLongestCallUs
+                      : e.line <= b->first_scanner_line + kCaptureBridgeWait;
+    if (t->skipping || near) {
+        begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), NoteKind::Cut);
+    } else {
+        damage(b, t, e.line, "the first lines of this operation on " + thread_name(*t) + " are missing (lost?)");
+    }
+}
+
 void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason) {
     begin_skip(b, t, line, at_line(line, reason), NoteKind::Damaged);
 }
@@ -602,7 +613,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
             return;
         }
         if (t->skipping || !t->started) {
-            begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), NoteKind::Cut);
+            skip_inside(b, t, e);
             return;
         }
         damage(b, t, e.line, "not a line of this library's log (cut?): " + quoted(e.message));
@@ -650,7 +661,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     if (is_start(l)) {
         start_op(b, t, e, l);
     } else if (t->skipping || !t->started) {
-        begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), NoteKind::Cut);
+        skip_inside(b, t, e);
     } else {
         damage(b, t, e.line, not_expected(e));
     }
@@ -782,6 +793,7 @@ ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e)
 void capture_feed(CaptureBuilder* b, const LogEntry& e) {
     b->last_line = e.line;
     if (e.time_us >= 0) b->end_time_us = e.time_us;
+    if (b->first_time_us < 0) b->first_time_us = e.time_us;
     std::string why;
     int stopped = stop_notice(b, e, &why);
     if (stopped > 0) {
@@ -790,6 +802,7 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
     }
     bool core = e.tag == kCoreTag;
     if (!core && e.tag != kBridgeTag) return;
+    if (!b->saw_scanner) b->first_scanner_line = e.line;
     b->saw_scanner = true;
     b->last_scanner_line = e.line;
     ThreadState* t = find_thread(b, e.pid, e.tid);

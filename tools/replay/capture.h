@@ -236,6 +236,8 @@ struct CaptureBuilder {
     std::deque<CaptureEvent> events;
     int64_t last_time_us = -1;  // of the scanner's latest line
     int64_t end_time_us = -1;   // of the capture's latest line
+    int64_t first_time_us = -1; // of its first line
+    size_t first_scanner_line = 0;
     size_t last_line = 0;
     size_t last_scanner_line = 0;
     int crash_pid = -1;         // the process a crash report is about

@@ -383,7 +383,7 @@ void begin_call(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
     if (!fits(*t, l, &end)) {
         t->op = CapturedOp();
         if (t->skipping || !t->started) {
-            begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), NoteKind::Cut);
+            skip_inside(b, t, e);
         } else {
             damage(b, t, e.line, not_expected(e));
         }

@@ -23,6 +23,10 @@ void end_skip(CaptureBuilder* b, ThreadState* t);
 // In a part already skipped, its note grows.
 void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason, NoteKind kind);
 void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason);
+// The thread's first lines begin inside an operation: cut by the capture's
+// start where they come near it (in time, or in lines without times),
+// else lines lost.
+void skip_inside(CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 // Gives up the operation in progress with a note of its own lines, which
 // goes out when the thread's next operation goes out (the thread skips on
 // to that one's first line); in a part already skipped, the note grows.
