@@ -746,6 +746,15 @@ TEST(ReplayCapture, PerCallFunctionsOnAHeldPort) {
         EXPECT_EQ(ev[0].op.shape, c.shape) << c.what;
         EXPECT_EQ(ev[0].op.lines.size(), c.lines_of_op) << c.what;
     }
+    // A routed question's "no answer" before its budget ran out.
+    for (int ms : {30, 100}) {
+        std::vector<CaptureEvent> ev = rebuild({timed(0, 'D', kCheck, "type = 3"), timed(0, 'D', kCheck, on),
+                                                timed(0, 'D', kCheck, "write check successful! ret = 11"),
+                                                timed(ms, 'E', kCheck, "no answer"), timed(ms, 'D', kCheck, "[enable=0]")});
+        ASSERT_EQ(ev.size(), 1u);
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.timing.empty(), ms == 100) << ms;
+    }
     std::vector<CaptureEvent> ev = rebuild({core('D', kOpen, "port in use by another call: waited 40 ms")});
     ASSERT_EQ(ev.size(), 1u);
     EXPECT_FALSE(ev[0].is_op);

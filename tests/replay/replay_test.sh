@@ -108,7 +108,7 @@ group_round_trip() {
     # ms after the read's configuration): a read that drops a 600-byte tail
     # and times out; a line that never goes quiet (a 12000-byte tail, longer
     # than the read's second).
-    for case in "600 75" "12000 1065"; do
+    for case in "600 73" "12000 1065"; do
         field_read $case > "$work/field.log"
         replay "$work/field.log"
         expect_rc 0 "a read that drops a tail: $case"

@@ -198,6 +198,21 @@ bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
 
 std::string not_expected(const LogEntry& e) { return "line not expected here: " + quoted(e.message); }
 
+// Logcat's times have milliseconds; a loaded device logs a little late.
+constexpr int64_t kEarlyMarginUs = 2000;
+constexpr int64_t kLateMarginUs = 10000;
+
+void check_reply_time(CapturedOp* op, bool reply, bool answered, int64_t after_us, size_t write_line, size_t line) {
+    int64_t budget_us = static_cast<int64_t>(kReplyBudgetMs) * 1000;
+    bool early = !reply && !answered && after_us < budget_us - kEarlyMarginUs;
+    bool late = reply && after_us > budget_us + kLateMarginUs;
+    if ((!early && !late) || !op->timing.empty()) return;
+    op->timing = std::string(early ? "\"no answer\" " : "a reply ") + std::to_string(after_us / 1000) +
+                 " ms after the write at line " + std::to_string(write_line) + ", where the library waits " +
+                 std::to_string(kReplyBudgetMs) + " ms for a reply" + (late ? " and takes none later" : "");
+    op->timing_line = line;
+}
+
 }  // namespace capture_steps
 
 using namespace capture_steps;
@@ -495,6 +510,7 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             op.flag_known = op.sig == ScanSig::OpenDev || op.sig == ScanSig::EnableType;
             if (l.kind == LineKind::WriteFail) op.shape = PortShape::WriteBlocked;
             t->ref_us = e.time_us;
+            t->write_line = e.line;
             t->phase = is_question(op.sig) ? Phase::Poll : Phase::Done;
             return true;
         case Phase::Poll:
@@ -535,6 +551,9 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             // On a held port: its result line may follow.
             if (l.kind == LineKind::SNoAnswer && op.shape == PortShape::HeldHere && t->phase == Phase::Poll) {
                 if (!add_line(b, t, e)) return true;
+                if (e.time_us >= 0 && t->ref_us >= 0) {
+                    check_reply_time(&op, false, !op.chunks.empty(), e.time_us - t->ref_us, t->write_line, e.line);
+                }
                 t->phase = Phase::Answer;
                 t->open_end = true;
                 return true;

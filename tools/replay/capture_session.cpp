@@ -139,29 +139,13 @@ void expect_errno(ThreadState* t, const LogEntry& e, const ScanLine& l, int errn
                                           " cannot be brought about by a replay: " + quoted(e.message));
 }
 
-// A question waits kReplyBudgetMs for its reply after its write. Where the
-// capture has times, a "no answer" before the budget ran out with nothing
-// read in the exchange, or a reply
-// taken as the answer well after it, is what today's library does not do.
-// Logcat's times have milliseconds; a loaded device logs a little late.
-constexpr int64_t kEarlyMarginUs = 2000;
-constexpr int64_t kLateMarginUs = 10000;
-
 void check_budget(ThreadState* t, const LogEntry& e, const ScanLine& l) {
     if (t->stage != SessionStage::AfterWrite || e.time_us < 0 || t->write_us < 0) return;
-    int64_t after_us = e.time_us - t->write_us;
-    int64_t budget_us = static_cast<int64_t>(kReplyBudgetMs) * 1000;
     // A message in the exchange that answers the question (a refusal)
     // ends it before the budget.
     bool answered = std::any_of(t->op.chunks.begin(), t->op.chunks.end(),
                                 [](const InChunk& c) { return c.stage == SessionStage::AfterWrite; });
-    bool early = l.kind == LineKind::SNoAnswer && !answered && after_us < budget_us - kEarlyMarginUs;
-    bool late = l.kind == LineKind::SReply && after_us > budget_us + kLateMarginUs;
-    if ((!early && !late) || !t->op.timing.empty()) return;
-    t->op.timing = std::string(early ? "\"no answer\" " : "a reply ") + std::to_string(after_us / 1000) +
-                   " ms after the write at line " + std::to_string(t->write_line) + ", where the library waits " +
-                   std::to_string(kReplyBudgetMs) + " ms for a reply" + (late ? " and takes none later" : "");
-    t->op.timing_line = e.line;
+    check_reply_time(&t->op, l.kind == LineKind::SReply, answered, e.time_us - t->write_us, t->write_line, e.line);
 }
 
 // Adds a line that fits the call and takes what it says.

@@ -14,6 +14,11 @@ std::string at_line(size_t line, const std::string& what);  // "line N: what"
 std::string thread_name(const ThreadState& t);             // "thread T", or "process P" without thread ids
 std::string not_expected(const LogEntry& e);
 bool mid_op(const ThreadState& t);  // an operation is open on the thread
+// A question waits kReplyBudgetMs for its reply after its write. Where the
+// capture has times, a "no answer" before the budget ran out with nothing
+// read (answered: a refusal was), or a reply taken as the answer well
+// after it, is what today's library does not do: noted as the op's timing.
+void check_reply_time(CapturedOp* op, bool reply, bool answered, int64_t after_us, size_t write_line, size_t line);
 void push_note(CaptureBuilder* b, const CaptureNote& n);
 // The thread's operation goes out; the thread has none open after it.
 void emit_op(CaptureBuilder* b, ThreadState* t);
