@@ -739,16 +739,20 @@ int stop_notice(CaptureBuilder* b, const LogEntry& e, std::string* why) {
         *why = "liblog dropped messages";
         return e.pid;
     }
-    if (e.tag == "libc" && m.compare(0, 12, "Fatal signal") == 0) {
+    static const char kFatal[] = "Fatal signal";
+    if (e.tag == "libc" && m.compare(0, sizeof kFatal - 1, kFatal) == 0) {
         *why = "the process crashed";
         return e.pid;
     }
     if (e.tag == "DEBUG" || e.tag == "crash_dump" || e.tag == "tombstoned") {
         // A crash report: "pid: 1234, tid: 1240, name: ..." names the
         // process, a later frame the library.
-        size_t at = m.find("pid: ");
+        static const char kPid[] = "pid: ";
+        const size_t skip = sizeof kPid - 1;
+        size_t at = m.find(kPid);
+        size_t comma = at == std::string::npos ? at : m.find(',', at);
         int pid = 0;
-        if (at != std::string::npos && scan_parse_int(m.data() + at + 5, m.find(',', at) - at - 5, &pid)) {
+        if (comma != std::string::npos && scan_parse_int(m.data() + at + skip, comma - at - skip, &pid)) {
             b->crash_pid = pid;
         }
         *why = "a crash report names libscanjni.so";
