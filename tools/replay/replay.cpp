@@ -243,7 +243,6 @@ std::string session_parts(const CapturedOp& op) {
     }
     if (op.kept > 0) s += "  " + std::to_string(op.kept) + " kept";
     if (op.no_room > 0) s += "  " + std::to_string(op.no_room) + " dropped";
-    if (op.hangup) s += "  hung up";
     return s;
 }
 
