@@ -128,6 +128,7 @@ TEST(ReplayLogcat, OtherLinesAreToldApart) {
         {"ok: 3 bytes written", LogcatResult::Foreign},
         {"I/ActivityManager(  541): Start proc", LogcatResult::Entry},
         {"D/SCANLIB_CO", LogcatResult::Damaged},
+        {"    at com.other.Thing.run(SCANLIB_JNI.java:12)", LogcatResult::Foreign},
         {"12-08 01:31:12.335  1234 D SCANLIB_CORE: no thread id", LogcatResult::Damaged},
         {"13-08 01:31:12.335  1234  1240 D SCANLIB_CORE: month 13", LogcatResult::Damaged},
     };

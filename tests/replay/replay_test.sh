@@ -215,6 +215,7 @@ crash with a tombstone|session.threadtime.log|17,23d;16a 12-08 01:36:58.540   90
 fatal signal|session.threadtime.log|17,23d;16a 12-08 01:36:58.540 25689 25689 F libc    : Fatal signal 11 (SIGSEGV), code 1 in tid 25689 (scanctl), pid 25689 (scanctl)|3|abandoned: .*line 17: the process crashed
 process died|session.threadtime.log|17,23d;16a 12-08 01:36:58.541   541   560 I ActivityManager: Process com.morvek.demo (pid 25689) has died: fg TOP|3|abandoned: .*line 17: the process died
 lines stop, capture goes on|session.threadtime.log|17,23d;$a 12-08 01:37:09.000   541   541 I ActivityManager: still here|3|abandoned: lines 7-16 .*line 16: the operation on thread 25689 stopped here, and the capture goes on for [0-9.]* s
+foreign stack trace line|session.threadtime.log|15a \    at com.other.Thing.run(SCANLIB_JNI.java:12)|0|all match
 foreign message in long|scan.long.log|3i [ 12-08 01:37:04.270   541:  560 I/Other ]\nfirst line\n\nSCANLIB_JNI is mentioned here\n|0|all match
 LIST
 

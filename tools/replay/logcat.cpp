@@ -369,7 +369,11 @@ LogcatResult logcat_feed(LogcatParser* p, const char* text, size_t len, size_t l
         e.format = slash_form(c, &e) ? LogcatFormat::Brief : LogcatFormat::Long;
     }
     if (e.format == LogcatFormat::Long) {
-        return mentions_our_tags(text, len) ? LogcatResult::Damaged : LogcatResult::Foreign;
+        // Only a line that begins as a logcat line does can be one of ours
+        // cut; another's text that mentions our tags (a stack trace's
+        // line, Android Studio's next line of a message) is not.
+        bool header_like = len > 0 && (digit(text[0]) || text[0] == '[' || (len > 1 && prio_letter(text[0]) && text[1] == '/'));
+        return header_like && mentions_our_tags(text, len) ? LogcatResult::Damaged : LogcatResult::Foreign;
     }
     *out = std::move(e);
     return LogcatResult::Entry;
