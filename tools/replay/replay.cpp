@@ -413,9 +413,10 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
 
 bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
     // The port as the call found it: held by a session of its own
-    // process, by another process, or by nobody.
-    if (op.shape == PortShape::HeldHere ? !hold_session(b, op.pid)
-                                        : (release_session(b), !set_shape(b, op.shape))) {
+    // process, or by another process (a lock of the replay's own stands in
+    // for it, so the session the replay holds goes first).
+    if (op.shape == PortShape::HeldByOther) release_session(b);
+    if (op.shape == PortShape::HeldHere ? !hold_session(b, op.pid) : !set_shape(b, op.shape)) {
         fprintf(stderr, "scanctl: replay: cannot set up %s in the private namespace\n", kDevnsDevice);
         return false;
     }
