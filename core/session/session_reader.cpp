@@ -60,6 +60,13 @@ void log_read(const char *sig, const void *bytes, size_t n)
     log_hex_lines(sig, HEX_IN, bytes, n);
 }
 
+// A tail's bytes, a buffer at a time: how many, then which.
+void log_tail(const char *sig, const void *bytes, size_t n)
+{
+    CORE_LOG(PRIO_DEBUG, FMT_TAIL, sig, static_cast<int>(n));
+    log_read(sig, bytes, n);
+}
+
 void remember(ScanSession *s, const Armed &a)
 {
     RecentQuestion *r = &s->recent[s->recent_next];
@@ -296,10 +303,8 @@ bool read_message(Reader *r, const MessageWatch *watch)
             continue; // the bytes after an answer go on as a message
         }
         if (tail) {
-            size_t dropped = line_drop_tail(&r->line, m, m->first_us + kScanMessageMaxMs * 1000,
-                                            log_read, kSig, &end);
-            CORE_LOG(PRIO_DEBUG, FMT_TAIL, kSig,
-                     static_cast<int>(dropped));
+            line_drop_tail(&r->line, m, m->first_us + kScanMessageMaxMs * 1000, log_tail, kSig,
+                           &end);
             if (end == MessageEnd::Gone) {
                 lose_port(s, nullptr, 0);
                 return false;
