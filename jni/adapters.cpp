@@ -3,6 +3,7 @@
 // zero, a truth value passes through, a text becomes a new string (null
 // for no text).
 #include "bridge.h"
+#include "logtext.h"
 #include "jtext.h"
 #include "scanjni.h"
 
@@ -10,13 +11,13 @@ namespace {
 
 jboolean count_result(const char *sig, int count)
 {
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [ret=%d]\n", sig, count);
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_RET, sig, count);
     return count > 0 ? JNI_TRUE : JNI_FALSE;
 }
 
 jstring logged_text(JNIEnv *env, const char *sig, const char *text)
 {
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [data=%s]\n", sig, shown_text(text));
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_DATA, sig, shown_text(text));
     return new_java_text(env, text);
 }
 
@@ -24,12 +25,12 @@ jstring logged_text(JNIEnv *env, const char *sig, const char *text)
 
 jboolean openDev(JNIEnv *, jobject)
 {
-    return count_result("jboolean openDev(JNIEnv *, jobject)", scan_open_dev(true));
+    return count_result(SIG_J_OPEN_DEV, scan_open_dev(true));
 }
 
 jboolean closeDev(JNIEnv *, jobject)
 {
-    return count_result("jboolean closeDev(JNIEnv *, jobject)", scan_open_dev(false));
+    return count_result(SIG_J_CLOSE_DEV, scan_open_dev(false));
 }
 
 jstring readData(JNIEnv *env, jobject)
@@ -40,32 +41,32 @@ jstring readData(JNIEnv *env, jobject)
 jboolean checkType(JNIEnv *, jobject, jint type)
 {
     bool enable = scan_type_check(type);
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [enable=%d]\n",
-            "jboolean checkType(JNIEnv *, jobject, jint)", enable ? 1 : 0);
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_ENABLE,
+            SIG_J_CHECK_TYPE, enable ? 1 : 0);
     return enable ? JNI_TRUE : JNI_FALSE;
 }
 
 jboolean enableType(JNIEnv *, jobject, jint type)
 {
-    return count_result("jboolean enableType(JNIEnv *, jobject, jint)",
+    return count_result(SIG_J_ENABLE_TYPE,
                         scan_enable_type(true, type));
 }
 
 jboolean disableType(JNIEnv *, jobject, jint type)
 {
-    return count_result("jboolean disableType(JNIEnv *, jobject, jint)",
+    return count_result(SIG_J_DISABLE_TYPE,
                         scan_enable_type(false, type));
 }
 
 jboolean setTimeout(JNIEnv *, jobject, jint timeout)
 {
-    return count_result("jboolean setTimeout(JNIEnv *, jobject, jint)",
+    return count_result(SIG_J_SET_TIMEOUT,
                         scan_set_timeout(timeout));
 }
 
 jstring getTimeout(JNIEnv *env, jobject)
 {
-    return logged_text(env, "jstring getTimeout(JNIEnv *, jobject)", scan_get_timeout());
+    return logged_text(env, SIG_J_GET_TIMEOUT, scan_get_timeout());
 }
 
 // A null command gets no GetStringUTFChars call (the VM would reject it):
@@ -73,24 +74,24 @@ jstring getTimeout(JNIEnv *env, jobject)
 // VM cannot give, which leaves the VM's exception pending for the caller.
 jboolean sendCommand(JNIEnv *env, jobject, jstring command)
 {
-    static const char sig[] = "jboolean sendCommand(JNIEnv *, jobject, jstring)";
+    static const char sig[] = SIG_J_SEND_COMMAND;
     const char *chars = command != nullptr ? env->GetStringUTFChars(command, nullptr) : nullptr;
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [str=%s]", sig, shown_text(chars));
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_STR, sig, shown_text(chars));
     if (chars == nullptr)
         return JNI_FALSE;
     int count = scan_set_command(chars);
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [ret=%d]\n", sig, count);
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_RET, sig, count);
     env->ReleaseStringUTFChars(command, chars);
     return count > 0 ? JNI_TRUE : JNI_FALSE;
 }
 
 jstring queryData(JNIEnv *env, jobject, jint number)
 {
-    return logged_text(env, "jstring queryData(JNIEnv *, jobject, jint)",
+    return logged_text(env, SIG_J_QUERY_DATA,
                        scan_query_data(number));
 }
 
 jboolean profileScanType(JNIEnv *, jobject)
 {
-    return count_result("jboolean profileScanType(JNIEnv *, jobject)", profile_scan_type());
+    return count_result(SIG_J_PROFILE, profile_scan_type());
 }

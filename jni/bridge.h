@@ -7,11 +7,12 @@
 #define SCANJNI_JNI_BRIDGE_H
 
 #include "scanjni.h"
+#include "logtext.h"
 
 #include <android/log.h>
 #include <jni.h>
 
-#define JNI_TAG "SCANLIB_JNI"
+#define JNI_TAG LOG_TAG_JNI
 #define JNI_LOG(prio, ...) __android_log_print((prio), JNI_TAG, __VA_ARGS__)
 
 // Registration. Both return JNI_TRUE when the methods are registered and

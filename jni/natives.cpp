@@ -1,6 +1,7 @@
 // The native methods of com.morvek.scanner.ScanNative, bound to the
 // adapters in one registration.
 #include "bridge.h"
+#include "logtext.h"
 
 namespace {
 
@@ -30,6 +31,6 @@ jint registerNatives(JNIEnv *env)
 {
     jint registered = registerNativeMethods(env, kClassPath, gMethods,
                                             sizeof gMethods / sizeof gMethods[0]);
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, done\n", "jint registerNatives(JNIEnv *)");
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_DONE, SIG_J_REGISTER_NATIVES);
     return registered;
 }

@@ -1,6 +1,7 @@
 // The adapters of ScanPortNative: the handle check, one session call, one
 // log line (see port_bridge.h).
 #include "port_bridge.h"
+#include "logtext.h"
 #include "bridge.h"
 #include "scansession.h"
 
@@ -42,7 +43,7 @@ void release()
 
 jint logged(const char *sig, jint result)
 {
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [ret=%d]\n", sig, result);
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_RET, sig, result);
     return result;
 }
 
@@ -93,7 +94,7 @@ jlong portOpen(JNIEnv *, jclass)
         result = g_handle;
         pthread_mutex_unlock(&g_lock);
     }
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, [ret=%lld]\n", "jlong portOpen(JNIEnv *, jclass)",
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_RET_LONG, SIG_J_PORT_OPEN,
             static_cast<long long>(result));
     return result;
 }
@@ -115,7 +116,7 @@ void portClose(JNIEnv *, jclass, jlong handle)
     pthread_mutex_unlock(&g_lock);
     if (s != nullptr)
         scan_session_close(s);
-    logged("void portClose(JNIEnv *, jclass, jlong)", s != nullptr ? 0 : kPortClosed);
+    logged(SIG_J_PORT_CLOSE, s != nullptr ? 0 : kPortClosed);
 }
 
 void portWake(JNIEnv *, jclass, jlong handle)
@@ -128,13 +129,13 @@ void portWake(JNIEnv *, jclass, jlong handle)
 
 jint portWriteOpen(JNIEnv *, jclass, jlong handle, jboolean open)
 {
-    return on_session("jint portWriteOpen(JNIEnv *, jclass, jlong, jboolean)", handle,
+    return on_session(SIG_J_PORT_WRITE_OPEN, handle,
                       [=](ScanSession *s) { return scan_session_open_dev(s, open == JNI_TRUE); });
 }
 
 jint portEnableType(JNIEnv *, jclass, jlong handle, jboolean enable, jint type)
 {
-    return on_session("jint portEnableType(JNIEnv *, jclass, jlong, jboolean, jint)", handle,
+    return on_session(SIG_J_PORT_ENABLE_TYPE, handle,
                       [=](ScanSession *s) {
                           return scan_session_enable_type(s, enable == JNI_TRUE, type);
                       });
@@ -142,7 +143,7 @@ jint portEnableType(JNIEnv *, jclass, jlong handle, jboolean enable, jint type)
 
 jint portSetTimeout(JNIEnv *, jclass, jlong handle, jint timeout)
 {
-    return on_session("jint portSetTimeout(JNIEnv *, jclass, jlong, jint)", handle,
+    return on_session(SIG_J_PORT_SET_TIMEOUT, handle,
                       [=](ScanSession *s) { return scan_session_set_timeout(s, timeout); });
 }
 
@@ -151,7 +152,7 @@ jint portSetTimeout(JNIEnv *, jclass, jlong handle, jint timeout)
 // (its exception stays pending for the caller), send nothing.
 jint portSendCommand(JNIEnv *env, jclass, jlong handle, jstring command)
 {
-    return on_session("jint portSendCommand(JNIEnv *, jclass, jlong, jstring)", handle, command,
+    return on_session(SIG_J_PORT_SEND_COMMAND, handle, command,
                       [=](ScanSession *s) {
                           const char *chars = env->GetStringUTFChars(command, nullptr);
                           if (chars == nullptr)
@@ -164,19 +165,19 @@ jint portSendCommand(JNIEnv *env, jclass, jlong handle, jstring command)
 
 jint portProfile(JNIEnv *, jclass, jlong handle)
 {
-    return on_session("jint portProfile(JNIEnv *, jclass, jlong)", handle,
+    return on_session(SIG_J_PORT_PROFILE, handle,
                       [](ScanSession *s) { return scan_session_profile(s); });
 }
 
 jint portCheckType(JNIEnv *, jclass, jlong handle, jint type)
 {
-    return on_session("jint portCheckType(JNIEnv *, jclass, jlong, jint)", handle,
+    return on_session(SIG_J_PORT_CHECK_TYPE, handle,
                       [=](ScanSession *s) { return scan_session_check_type(s, type); });
 }
 
 jint portGetTimeout(JNIEnv *env, jclass, jlong handle, jbyteArray out)
 {
-    return on_session("jint portGetTimeout(JNIEnv *, jclass, jlong, jbyteArray)", handle, out,
+    return on_session(SIG_J_PORT_GET_TIMEOUT, handle, out,
                       [=](ScanSession *s) {
                           char value[kTimeoutLen];
                           return put_text(env, out, value, scan_session_get_timeout(s, value));
@@ -185,7 +186,7 @@ jint portGetTimeout(JNIEnv *env, jclass, jlong handle, jbyteArray out)
 
 jint portQuery(JNIEnv *env, jclass, jlong handle, jint number, jbyteArray out)
 {
-    return on_session("jint portQuery(JNIEnv *, jclass, jlong, jint, jbyteArray)", handle, out,
+    return on_session(SIG_J_PORT_QUERY, handle, out,
                       [=](ScanSession *s) {
                           char value[kValueLen];
                           return put_text(env, out, value, scan_session_query(s, number, value));
@@ -198,7 +199,7 @@ jint portQuery(JNIEnv *env, jclass, jlong handle, jint number, jbyteArray out)
 jint portWaitScan(JNIEnv *env, jclass, jlong handle, jint timeoutMs, jbyteArray buf,
                   jlongArray firstByteNanos)
 {
-    static const char sig[] = "jint portWaitScan(JNIEnv *, jclass, jlong, jint, jbyteArray, jlongArray)";
+    static const char sig[] = SIG_J_PORT_WAIT_SCAN;
     unsigned char scan[SCAN_SESSION_MAX_SCAN];
     size_t cap = 0;
     int64_t first_us = 0;

@@ -1,6 +1,7 @@
 // The native methods of com.morvek.scanner.ScanPortNative, bound to the
 // session's adapters in one registration, when the class is there.
 #include "port_bridge.h"
+#include "logtext.h"
 #include "bridge.h"
 
 namespace {
@@ -39,9 +40,9 @@ jint registerPortNatives(JNIEnv *env)
         return JNI_TRUE;
     }
     if (env->RegisterNatives(clazz, gPortMethods, sizeof gPortMethods / sizeof gPortMethods[0]) < 0) {
-        JNI_LOG(ANDROID_LOG_ERROR, "RegisterNatives failed for '%s'", kPortClassPath);
+        JNI_LOG(ANDROID_LOG_ERROR, FMT_J_REGISTER_FAIL, kPortClassPath);
         return JNI_FALSE;
     }
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, success\n", "jint registerPortNatives(JNIEnv *)");
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_SUCCESS, SIG_J_REGISTER_PORT_NATIVES);
     return JNI_TRUE;
 }

@@ -1,5 +1,6 @@
 // Registration of a native method table for a class found by its path.
 #include "bridge.h"
+#include "logtext.h"
 
 jint registerNativeMethods(JNIEnv *env, const char *className,
                            JNINativeMethod *methods, int numMethods)
@@ -13,14 +14,14 @@ jint registerNativeMethods(JNIEnv *env, const char *className,
         env->ExceptionClear();
     }
     if (clazz == nullptr) {
-        JNI_LOG(ANDROID_LOG_ERROR, "Native registration unable to find class '%s'", className);
+        JNI_LOG(ANDROID_LOG_ERROR, FMT_J_NO_CLASS, className);
         return JNI_FALSE;
     }
     if (env->RegisterNatives(clazz, methods, numMethods) < 0) {
-        JNI_LOG(ANDROID_LOG_ERROR, "RegisterNatives failed for '%s'", className);
+        JNI_LOG(ANDROID_LOG_ERROR, FMT_J_REGISTER_FAIL, className);
         return JNI_FALSE;
     }
-    JNI_LOG(ANDROID_LOG_DEBUG, "%s, success\n",
-            "jint registerNativeMethods(JNIEnv *, const char *, JNINativeMethod *, int)");
+    JNI_LOG(ANDROID_LOG_DEBUG, FMT_J_SUCCESS,
+            SIG_J_REGISTER_METHODS);
     return JNI_TRUE;
 }

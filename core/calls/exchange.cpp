@@ -1,4 +1,5 @@
 #include "exchange.h"
+#include "logtext.h"
 #include "clock.h"
 #include "frames.h"
 #include "line.h"
@@ -70,7 +71,7 @@ bool poll_reply(int fd, const char *sig, size_t min_len, size_t expect_len, Repl
         if (a == Attempt::Found)
             return true;
         if (a == Attempt::Nothing && last_read < 0)
-            CORE_LOG(PRIO_ERROR, "%s, check type error! ret = %d", sig,
+            CORE_LOG(PRIO_ERROR, FMT_REPLY_ERROR, sig,
                      static_cast<int>(last_read));
     }
     return false;
@@ -92,7 +93,7 @@ bool call_open(const char *sig, int cfg_fail_prio, CallPort *port)
 {
     port->session = session_enter();
     if (port->session != nullptr) {
-        CORE_LOG(PRIO_DEBUG, "%s, on the held port", sig);
+        CORE_LOG(PRIO_DEBUG, FMT_ON_HELD_PORT, sig);
         return true;
     }
     return port_open(sig, cfg_fail_prio, &port->cycle);
@@ -141,6 +142,6 @@ bool ask(CallPort *port, const char *sig, const char *what, const unsigned char 
         if (!answer.refused && reply_accepted(reply->text, reply->n, min_len))
             return true;
     }
-    CORE_LOG(PRIO_ERROR, "%s, no answer", sig);
+    CORE_LOG(PRIO_ERROR, FMT_S_NO_ANSWER, sig);
     return false;
 }

@@ -1,6 +1,7 @@
 // The three questions: write one question frame, poll for the reply,
 // take the answer out of it.
 #include "scanjni.h"
+#include "logtext.h"
 #include "arg_checks.h"
 #include "exchange.h"
 #include "frames.h"
@@ -12,11 +13,11 @@
 
 bool scan_type_check(int type)
 {
-    static const char sig[] = "bool scan_type_check(int)";
+    static const char sig[] = SIG_TYPE_CHECK;
     ReplyStream stream;
     Reply reply;
 
-    CORE_LOG(PRIO_DEBUG, "%s, type = %d", sig, type);
+    CORE_LOG(PRIO_DEBUG, FMT_TYPE_IS, sig, type);
     if (!type_accepted(sig, type))
         return false;
     CallPort port;
@@ -26,9 +27,9 @@ bool scan_type_check(int type)
     unsigned char frame[kTypeFrameLen];
     size_t len = type_frame(TYPE_CHECK, type, frame);
     bool enable = false;
-    if (ask(&port, sig, "write check", frame, len, kCheckReplyMin, &stream, &reply)) {
+    if (ask(&port, sig, WHAT_CHECK, frame, len, kCheckReplyMin, &stream, &reply)) {
         enable = check_reply_enabled(reply.text, reply.n);
-        CORE_LOG(PRIO_DEBUG, "%s, [enable=%d]\n", sig, enable ? 1 : 0);
+        CORE_LOG(PRIO_DEBUG, FMT_ENABLE, sig, enable ? 1 : 0);
     }
     call_close(&port);
     return enable;
@@ -36,7 +37,7 @@ bool scan_type_check(int type)
 
 char *scan_get_timeout()
 {
-    static const char sig[] = "char *scan_get_timeout()";
+    static const char sig[] = SIG_GET_TIMEOUT;
     ReplyStream stream;
     Reply reply;
 
@@ -49,10 +50,10 @@ char *scan_get_timeout()
         return nullptr;
 
     memset(result, 0, sizeof texts->timeout);
-    if (ask(&port, sig, "write", kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
+    if (ask(&port, sig, WHAT_GET_TIMEOUT, kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
             &stream, &reply)) {
         timeout_reply_value(reply.text, reply.n, result);
-        CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
+        CORE_LOG(PRIO_DEBUG, FMT_VALUE, sig, result);
     }
     call_close(&port);
     return result;
@@ -60,17 +61,17 @@ char *scan_get_timeout()
 
 char *scan_query_data(int number)
 {
-    static const char sig[] = "char *scan_query_data(int)";
+    static const char sig[] = SIG_QUERY_DATA;
     ReplyStream stream;
     Reply reply;
     char command[16];
     unsigned char frame[kQueryFrameMax];
 
     size_t command_len = query_text(number, command);
-    CORE_LOG(PRIO_DEBUG, "%s, commandlength = %d, commandArray = %s\n", sig,
+    CORE_LOG(PRIO_DEBUG, FMT_QUERY_COMMAND, sig,
              static_cast<int>(command_len), command);
     size_t write_len = query_frame(command, command_len, frame);
-    CORE_LOG(PRIO_DEBUG, "%s, writelength = %d", sig, static_cast<int>(write_len));
+    CORE_LOG(PRIO_DEBUG, FMT_QUERY_WRITE_LEN, sig, static_cast<int>(write_len));
     log_byte_lines(sig, frame, write_len);
 
     ThreadTexts *texts = thread_texts(sig);
@@ -82,9 +83,9 @@ char *scan_query_data(int number)
         return nullptr;
 
     memset(result, 0, sizeof texts->query);
-    if (ask(&port, sig, "write query", frame, write_len, kQueryReplyMin, &stream, &reply)) {
+    if (ask(&port, sig, WHAT_QUERY, frame, write_len, kQueryReplyMin, &stream, &reply)) {
         query_reply_value(reply.text, reply.n, command, command_len, result);
-        CORE_LOG(PRIO_DEBUG, "%s, %s", sig, result);
+        CORE_LOG(PRIO_DEBUG, FMT_VALUE, sig, result);
     }
     call_close(&port);
     return result;

@@ -11,7 +11,9 @@
 // A process that holds the port in a session gets its scans there: this
 // call takes none of them and returns no text.
 #include "scanjni.h"
+#include "logtext.h"
 #include "clock.h"
+#include "exchange.h"
 #include "line.h"
 #include "log.h"
 #include "port.h"
@@ -24,8 +26,6 @@
 
 namespace {
 
-const int kReadAttempts = 100;
-
 // True when this process's session holds the port: its scans are its own.
 bool held_here(const char *sig)
 {
@@ -33,7 +33,7 @@ bool held_here(const char *sig)
     if (s == nullptr)
         return false;
     session_leave(s);
-    CORE_LOG(PRIO_ERROR, "%s, port held by this process's session: no scan taken", sig);
+    CORE_LOG(PRIO_ERROR, FMT_HELD_NO_SCAN, sig);
     return true;
 }
 
@@ -41,7 +41,7 @@ bool held_here(const char *sig)
 
 char *scan_read_data()
 {
-    static const char sig[] = "char *scan_read_data()";
+    static const char sig[] = SIG_READ_DATA;
     ThreadTexts *texts = thread_texts(sig);
     if (texts == nullptr)
         return nullptr;
@@ -67,7 +67,7 @@ char *scan_read_data()
         PortArrival arrival = {0, -1};
         ssize_t got = line_read_by(fd, data, kScanBufLen, deadline_us, kBatchUs, &arrival);
         if (got < 0) {
-            CORE_LOG(PRIO_ERROR, "%s, read data error! ret = %d", sig, static_cast<int>(got));
+            CORE_LOG(PRIO_ERROR, FMT_READ_ERROR, sig, static_cast<int>(got));
             continue;
         }
         // Judged by what had arrived when the port turned readable: later,
@@ -85,12 +85,12 @@ char *scan_read_data()
         size_t have = m.len;
         if (tail) {
             size_t dropped = line_drop_tail(&reader, &m, window_end_us, log_byte_lines, sig, nullptr);
-            CORE_LOG(PRIO_DEBUG, "%s, dropped %d bytes: tail of an earlier message", sig,
+            CORE_LOG(PRIO_DEBUG, FMT_TAIL, sig,
                      static_cast<int>(dropped));
             continue;
         }
         size_t length = text_len(data, static_cast<long>(have));
-        CORE_LOG(PRIO_DEBUG, "%s, length = %d ", sig, static_cast<int>(length));
+        CORE_LOG(PRIO_DEBUG, FMT_SCAN_LENGTH, sig, static_cast<int>(length));
         log_byte_lines(sig, data, length);
         break;
     }

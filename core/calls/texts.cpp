@@ -1,4 +1,5 @@
 #include "texts.h"
+#include "logtext.h"
 #include "log.h"
 
 #include <pthread.h>
@@ -40,6 +41,6 @@ ThreadTexts *thread_texts(const char *sig)
     if (texts == nullptr && g_key_ready)
         texts = make_texts();
     if (texts == nullptr)
-        CORE_LOG(PRIO_ERROR, "%s, no memory for the result!", sig);
+        CORE_LOG(PRIO_ERROR, FMT_NO_MEMORY, sig);
     return static_cast<ThreadTexts *>(texts);
 }

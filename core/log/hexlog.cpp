@@ -1,6 +1,7 @@
 // The session's byte lines: frames and messages in hexadecimal, several
 // bytes a line, so that an 8192-byte scan takes 512 lines instead of 8192.
 #include "log.h"
+#include "logtext.h"
 
 namespace {
 
@@ -23,6 +24,6 @@ void log_hex_lines(const char *sig, const char *mark, const void *bytes, size_t 
             line[i * kHexCharsPerByte + 2] = ' ';
         }
         line[count * kHexCharsPerByte - 1] = '\0';
-        CORE_LOG(PRIO_DEBUG, "%s, %s %s", sig, mark, line);
+        CORE_LOG(PRIO_DEBUG, FMT_S_HEX, sig, mark, line);
     }
 }

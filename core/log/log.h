@@ -7,7 +7,7 @@
 #include <android/log.h>
 #include <stddef.h>
 
-#define CORE_TAG "SCANLIB_CORE"
+#define CORE_TAG LOG_TAG_CORE
 #define PRIO_DEBUG ANDROID_LOG_DEBUG  // 3: progress and byte lines
 #define PRIO_ERROR ANDROID_LOG_ERROR  // 6: failures
 

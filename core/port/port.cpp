@@ -1,4 +1,5 @@
 #include "port.h"
+#include "logtext.h"
 #include "clock.h"
 #include "log.h"
 #include "owner.h"
@@ -19,15 +20,15 @@ bool take_port(const char *sig, int fd)
     unsigned int waited_ms = 0;
     CycleLock lock = owner_lock_cycle(fd, &waited_ms);
     if (lock == CycleLock::SessionHeld) {
-        CORE_LOG(PRIO_ERROR, "%s, port held by another process! errno = %d", sig, errno);
+        CORE_LOG(PRIO_ERROR, FMT_HELD_ELSEWHERE, sig, errno);
         return false;
     }
     if (lock == CycleLock::CyclesAhead) {
-        CORE_LOG(PRIO_ERROR, "%s, port in use by another call! errno = %d", sig, errno);
+        CORE_LOG(PRIO_ERROR, FMT_CALL_BUSY, sig, errno);
         return false;
     }
     if (waited_ms > 0)
-        CORE_LOG(PRIO_DEBUG, "%s, port in use by another call: waited %u ms", sig, waited_ms);
+        CORE_LOG(PRIO_DEBUG, FMT_CALL_WAITED, sig, static_cast<int>(waited_ms));
     return true;
 }
 
@@ -42,7 +43,7 @@ bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
 {
     int fd = port_open_device(0);
     if (fd == -1) {
-        CORE_LOG(PRIO_ERROR, "%s, open device fail! Fd = %d", sig, -1);
+        CORE_LOG(PRIO_ERROR, FMT_OPEN_FAIL, sig, -1);
         return false;
     }
     if (!take_port(sig, fd)) {
@@ -50,7 +51,7 @@ bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
         return false;
     }
     if (uart_configure(fd, 115200, 8, 'N', 1, &cycle->flushed_us) == -1) {
-        CORE_LOG(cfg_fail_prio, "%s, set uart parm fail! ret = %d", sig, -1);
+        CORE_LOG(cfg_fail_prio, FMT_CFG_FAIL, sig, -1);
         owner_unlock_cycle();
         close(fd);
         return false;

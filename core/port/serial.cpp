@@ -1,5 +1,6 @@
 // set_uart_parm: every termios change the library makes, in one place.
 #include "scanjni.h"
+#include "logtext.h"
 #include "clock.h"
 #include "serial.h"
 #include "log.h"
@@ -8,7 +9,7 @@
 
 namespace {
 
-const char kSig[] = "int set_uart_parm(int, unsigned int, int, char, int)";
+const char kSig[] = SIG_UART;
 
 struct BaudRow {
     unsigned int speed;
@@ -101,9 +102,9 @@ int uart_configure(int fd, unsigned int nSpeed, int nBits, char nEvent, int nSto
     if (row) {
         cfsetospeed(&tio, row->code);
         cfsetispeed(&tio, row->code);
-        CORE_LOG(PRIO_DEBUG, "%s, Standard baud\r\n", kSig);
+        CORE_LOG(PRIO_DEBUG, FMT_STANDARD_BAUD, kSig);
     } else {
-        CORE_LOG(PRIO_DEBUG, "%s, Custom baud\r\n", kSig);
+        CORE_LOG(PRIO_DEBUG, FMT_CUSTOM_BAUD, kSig);
     }
     if (tcsetattr(fd, TCSANOW, &tio) == -1)
         return -1;
@@ -116,7 +117,7 @@ int uart_configure(int fd, unsigned int nSpeed, int nBits, char nEvent, int nSto
     if (flushed_us != nullptr)
         *flushed_us = port_now_us();
 
-    CORE_LOG(PRIO_DEBUG, "%s,nSpeed = %d,nBits = %d,nEvent = %c,nStop = %d\n", kSig,
+    CORE_LOG(PRIO_DEBUG, FMT_UART_SUMMARY, kSig,
              static_cast<int>(nSpeed), nBits, nEvent, nStop);
     return 0;
 }

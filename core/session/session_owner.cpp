@@ -10,6 +10,7 @@
 // none can write to a descriptor number that has been closed and given to
 // something else. Both sides use sequentially consistent atomics.
 #include "session_state.h"
+#include "logtext.h"
 #include "clock.h"
 #include "log.h"
 #include "owner.h"
@@ -26,7 +27,7 @@ namespace {
 
 ScanSession g_session = {}; // SESSION_FREE
 
-const char kOpenSig[] = "ScanSession *scan_session_open(int *)";
+const char kOpenSig[] = SIG_S_OPEN;
 
 // How often a close looks whether the users under way have left, and a
 // routed call whether an open under way has ended.
@@ -84,7 +85,7 @@ int hold_port(ScanSession *s)
     // after the session has closed.
     int fd = port_open_device(O_CLOEXEC);
     if (fd == -1) {
-        CORE_LOG(PRIO_ERROR, "%s, open device fail! errno = %d", kOpenSig, errno);
+        CORE_LOG(PRIO_ERROR, FMT_S_OPEN_FAIL, kOpenSig, errno);
         return SCAN_SESSION_NO_PORT;
     }
     // Locked before anything touches the line, so that the owner's line
@@ -93,20 +94,20 @@ int hold_port(ScanSession *s)
     if (err != 0) {
         close(fd);
         if (err == EWOULDBLOCK || err == EAGAIN || err == EACCES) {
-            CORE_LOG(PRIO_ERROR, "%s, port busy! errno = %d", kOpenSig, err);
+            CORE_LOG(PRIO_ERROR, FMT_S_BUSY, kOpenSig, err);
             return SCAN_SESSION_BUSY;
         }
-        CORE_LOG(PRIO_ERROR, "%s, open device fail! errno = %d", kOpenSig, err);
+        CORE_LOG(PRIO_ERROR, FMT_S_OPEN_FAIL, kOpenSig, err);
         return SCAN_SESSION_NO_PORT;
     }
     if (!make_events(s)) {
-        CORE_LOG(PRIO_ERROR, "%s, open device fail! errno = %d", kOpenSig, errno);
+        CORE_LOG(PRIO_ERROR, FMT_S_OPEN_FAIL, kOpenSig, errno);
         close(fd);
         return SCAN_SESSION_NO_PORT;
     }
     s->fd = fd;
     if (uart_configure(fd, 115200, 8, 'N', 1, &s->flushed_us) == -1) {
-        CORE_LOG(PRIO_ERROR, "%s, set uart parm fail! errno = %d", kOpenSig, errno);
+        CORE_LOG(PRIO_ERROR, FMT_S_CFG_FAIL, kOpenSig, errno);
         release_port(s);
         return SCAN_SESSION_NO_PORT;
     }
@@ -117,10 +118,10 @@ int hold_port(ScanSession *s)
     memset(s->recent, 0, sizeof s->recent);
     memset(&s->request, 0, sizeof s->request);
     queue_clear(&s->queue);
-    CORE_LOG(PRIO_DEBUG, "%s, open %s fd = %d, 115200 8N1", kOpenSig, SCANNER_PORT, fd);
+    CORE_LOG(PRIO_DEBUG, FMT_S_OPEN, kOpenSig, SCANNER_PORT, fd);
     err = pthread_create(&s->reader, nullptr, session_reader, s);
     if (err != 0) {
-        CORE_LOG(PRIO_ERROR, "%s, reader thread fail! errno = %d", kOpenSig, err);
+        CORE_LOG(PRIO_ERROR, FMT_S_OPEN_FAIL, kOpenSig, err);
         release_port(s);
         return SCAN_SESSION_NO_PORT;
     }
@@ -169,7 +170,7 @@ bool session_usable(ScanSession *s, const char *sig)
 {
     if (s == &g_session && load_state(s) == SESSION_OPEN)
         return true;
-    CORE_LOG(PRIO_ERROR, "%s, no open session!", sig);
+    CORE_LOG(PRIO_ERROR, FMT_S_NO_SESSION, sig);
     return false;
 }
 
@@ -203,7 +204,7 @@ extern "C" ScanSession *scan_session_open(int *error)
     pthread_once(&g_fork_once, watch_forks);
     int result = SCAN_SESSION_BUSY;
     if (!change_state(s, SESSION_FREE, SESSION_OPENING))
-        CORE_LOG(PRIO_ERROR, "%s, port busy! errno = %d", kOpenSig, EBUSY);
+        CORE_LOG(PRIO_ERROR, FMT_S_BUSY, kOpenSig, EBUSY);
     else if ((result = hold_port(s)) == 0 && change_state(s, SESSION_OPENING, SESSION_OPEN))
         return s;
     else
@@ -215,7 +216,7 @@ extern "C" ScanSession *scan_session_open(int *error)
 
 extern "C" void scan_session_close(ScanSession *s)
 {
-    static const char sig[] = "void scan_session_close(ScanSession *)";
+    static const char sig[] = SIG_S_CLOSE;
     if (s != &g_session || !change_state(s, SESSION_OPEN, SESSION_CLOSING))
         return;
     // The reader ends (failing a request under way), a wait in progress
@@ -228,7 +229,7 @@ extern "C" void scan_session_close(ScanSession *s)
         port_sleep_until(port_now_us() + kUserCheckUs);
     int fd = s->fd;
     release_port(s);
-    CORE_LOG(PRIO_DEBUG, "%s, close fd = %d", sig, fd);
+    CORE_LOG(PRIO_DEBUG, FMT_S_CLOSE, sig, fd);
     queue_clear(&s->queue);
     __atomic_store_n(&s->state, SESSION_FREE, __ATOMIC_SEQ_CST);
 }

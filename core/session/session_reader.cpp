@@ -16,6 +16,7 @@
 // ends in exactly that form, with the echo of a question asked within the
 // last second, cannot be told from an answer.
 #include "session_state.h"
+#include "logtext.h"
 #include "clock.h"
 #include "line.h"
 #include "log.h"
@@ -29,7 +30,7 @@
 
 namespace {
 
-const char kSig[] = "void *session_reader(void *)";
+const char kSig[] = SIG_S_READER;
 
 // Raised above an app's ordinary threads where the system allows it (an
 // app may raise its time-critical threads this far); it works without.
@@ -56,7 +57,14 @@ struct Reader {
 
 void log_read(const char *sig, const void *bytes, size_t n)
 {
-    log_hex_lines(sig, "<", bytes, n);
+    log_hex_lines(sig, HEX_IN, bytes, n);
+}
+
+// A tail's bytes, a buffer at a time: how many, then which.
+void log_tail(const char *sig, const void *bytes, size_t n)
+{
+    CORE_LOG(PRIO_DEBUG, FMT_TAIL, sig, static_cast<int>(n));
+    log_read(sig, bytes, n);
 }
 
 void remember(ScanSession *s, const Armed &a)
@@ -167,7 +175,7 @@ bool late_answer_at(ScanSession *s, const unsigned char *p, size_t n, size_t *le
 
 void log_reply(const unsigned char *p, size_t n)
 {
-    CORE_LOG(PRIO_DEBUG, "%s, reply %d bytes", kSig, static_cast<int>(n));
+    CORE_LOG(PRIO_DEBUG, FMT_S_REPLY, kSig, static_cast<int>(n));
     log_read(kSig, p, n);
 }
 
@@ -192,14 +200,14 @@ void end_message(ScanSession *s, const unsigned char *p, size_t n, int64_t first
     }
     if (n == 0)
         return;
-    CORE_LOG(PRIO_DEBUG, "%s, scan %d bytes", kSig, static_cast<int>(n));
+    CORE_LOG(PRIO_DEBUG, FMT_S_SCAN, kSig, static_cast<int>(n));
     log_read(kSig, p, n);
     size_t dropped_bytes = 0;
     pthread_mutex_lock(&s->lock);
     size_t dropped = queue_push(&s->queue, p, n, first_us, &dropped_bytes);
     pthread_mutex_unlock(&s->lock);
     if (dropped > 0)
-        CORE_LOG(PRIO_ERROR, "%s, dropped %d bytes: no room for another scan", kSig,
+        CORE_LOG(PRIO_ERROR, FMT_S_NO_ROOM, kSig,
                  static_cast<int>(dropped_bytes));
     session_poke(s->scan_fd);
 }
@@ -248,9 +256,9 @@ int64_t answer_hold_until(void *ctx, const LineMessage *m)
 void lose_port(ScanSession *s, const char *what, int err)
 {
     if (what == nullptr)
-        CORE_LOG(PRIO_ERROR, "%s, port hung up", kSig);
+        CORE_LOG(PRIO_ERROR, FMT_S_HUNG_UP, kSig);
     else
-        CORE_LOG(PRIO_ERROR, "%s, %s fail! errno = %d", kSig, what, err);
+        CORE_LOG(PRIO_ERROR, FMT_S_LOST, kSig, what, err);
     pthread_mutex_lock(&s->lock);
     s->lost = true;
     pthread_mutex_unlock(&s->lock);
@@ -295,10 +303,8 @@ bool read_message(Reader *r, const MessageWatch *watch)
             continue; // the bytes after an answer go on as a message
         }
         if (tail) {
-            size_t dropped = line_drop_tail(&r->line, m, m->first_us + kScanMessageMaxMs * 1000,
-                                            log_read, kSig, &end);
-            CORE_LOG(PRIO_DEBUG, "%s, dropped %d bytes: tail of an earlier message", kSig,
-                     static_cast<int>(dropped));
+            line_drop_tail(&r->line, m, m->first_us + kScanMessageMaxMs * 1000, log_tail, kSig,
+                           &end);
             if (end == MessageEnd::Gone) {
                 lose_port(s, nullptr, 0);
                 return false;
@@ -332,7 +338,7 @@ void *session_reader(void *arg)
             finish_question(&r, SCAN_SESSION_NO_ANSWER, nullptr, 0, false);
         LineInput in = line_wait(&r.line, r.armed.on ? r.armed.deadline_us : kNever);
         if (in == LineInput::Gone || in == LineInput::Failed) {
-            lose_port(s, in == LineInput::Gone ? nullptr : "poll", errno);
+            lose_port(s, in == LineInput::Gone ? nullptr : WHAT_POLL, errno);
             break;
         }
         if (in == LineInput::Ready && !read_message(&r, &watch))

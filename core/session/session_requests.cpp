@@ -5,6 +5,7 @@
 // that carries its echo. Scans that arrive meanwhile are the reader's:
 // they are queued for the next scan_session_wait_scan.
 #include "session_state.h"
+#include "logtext.h"
 #include "arg_checks.h"
 #include "clock.h"
 #include "frames.h"
@@ -121,11 +122,11 @@ int send_logged(ScanSession *s, const char *sig, const unsigned char *frame, siz
 {
     int r = session_send(s, frame, len);
     if (r == SCAN_SESSION_NOT_SENT)
-        CORE_LOG(PRIO_ERROR, "%s, write fail! errno = %d", sig, errno);
+        CORE_LOG(PRIO_ERROR, FMT_S_WRITE_FAIL, sig, errno);
     if (r < 0)
         return r;
-    CORE_LOG(PRIO_DEBUG, "%s, write %d bytes", sig, static_cast<int>(len));
-    log_hex_lines(sig, ">", frame, len);
+    CORE_LOG(PRIO_DEBUG, FMT_S_WRITE, sig, static_cast<int>(len));
+    log_hex_lines(sig, HEX_OUT, frame, len);
     return r;
 }
 
@@ -136,19 +137,19 @@ int ask_logged(ScanSession *s, const char *sig, const unsigned char *frame, size
 {
     int r = session_ask(s, frame, len, min_len, answer);
     if (r == SCAN_SESSION_NOT_SENT)
-        CORE_LOG(PRIO_ERROR, "%s, write fail! errno = %d", sig, errno);
+        CORE_LOG(PRIO_ERROR, FMT_S_WRITE_FAIL, sig, errno);
     if (r == SCAN_SESSION_NOT_SENT || r == SCAN_SESSION_PORT_LOST)
         return r;
-    CORE_LOG(PRIO_DEBUG, "%s, write %d bytes", sig, static_cast<int>(len));
-    log_hex_lines(sig, ">", frame, len);
+    CORE_LOG(PRIO_DEBUG, FMT_S_WRITE, sig, static_cast<int>(len));
+    log_hex_lines(sig, HEX_OUT, frame, len);
     if (r == 0) {
-        CORE_LOG(PRIO_DEBUG, "%s, reply %d bytes", sig, static_cast<int>(answer->len));
-        log_hex_lines(sig, "<", answer->bytes, answer->len);
+        CORE_LOG(PRIO_DEBUG, FMT_S_REPLY, sig, static_cast<int>(answer->len));
+        log_hex_lines(sig, HEX_IN, answer->bytes, answer->len);
         if (answer->refused)
             r = SCAN_SESSION_NO_ANSWER;
     }
     if (r == SCAN_SESSION_NO_ANSWER)
-        CORE_LOG(PRIO_ERROR, "%s, no answer", sig);
+        CORE_LOG(PRIO_ERROR, FMT_S_NO_ANSWER, sig);
     return r;
 }
 
@@ -158,7 +159,7 @@ bool usable_with_buffer(ScanSession *s, const char *sig, const void *buffer)
     if (!session_usable(s, sig))
         return false;
     if (buffer == nullptr) {
-        CORE_LOG(PRIO_ERROR, "%s, no buffer!", sig);
+        CORE_LOG(PRIO_ERROR, FMT_S_NO_BUFFER, sig);
         return false;
     }
     return true;
@@ -193,7 +194,7 @@ int session_ask(ScanSession *s, const unsigned char *frame, size_t len, size_t m
 
 extern "C" int scan_session_open_dev(ScanSession *s, bool open)
 {
-    static const char sig[] = "int scan_session_open_dev(ScanSession *, bool)";
+    static const char sig[] = SIG_S_OPEN_DEV;
     if (!session_usable(s, sig))
         return SCAN_SESSION_INVALID;
     Call call(s);
@@ -202,7 +203,7 @@ extern "C" int scan_session_open_dev(ScanSession *s, bool open)
 
 extern "C" int scan_session_enable_type(ScanSession *s, bool enable, int type)
 {
-    static const char sig[] = "int scan_session_enable_type(ScanSession *, bool, int)";
+    static const char sig[] = SIG_S_ENABLE_TYPE;
     if (!session_usable(s, sig) || !type_accepted(sig, type))
         return SCAN_SESSION_INVALID;
     Call call(s);
@@ -213,7 +214,7 @@ extern "C" int scan_session_enable_type(ScanSession *s, bool enable, int type)
 
 extern "C" int scan_session_set_timeout(ScanSession *s, int timeout)
 {
-    static const char sig[] = "int scan_session_set_timeout(ScanSession *, int)";
+    static const char sig[] = SIG_S_SET_TIMEOUT;
     if (!session_usable(s, sig))
         return SCAN_SESSION_INVALID;
     if (!timeout_accepted(sig, timeout))
@@ -228,7 +229,7 @@ extern "C" int scan_session_set_timeout(ScanSession *s, int timeout)
 
 extern "C" int scan_session_set_command(ScanSession *s, const char *command)
 {
-    static const char sig[] = "int scan_session_set_command(ScanSession *, const char *)";
+    static const char sig[] = SIG_S_SET_COMMAND;
     if (!session_usable(s, sig))
         return SCAN_SESSION_INVALID;
     size_t n = 0;
@@ -242,7 +243,7 @@ extern "C" int scan_session_set_command(ScanSession *s, const char *command)
 
 extern "C" int scan_session_profile(ScanSession *s)
 {
-    static const char sig[] = "int scan_session_profile(ScanSession *)";
+    static const char sig[] = SIG_S_PROFILE;
     if (!session_usable(s, sig))
         return SCAN_SESSION_INVALID;
     Call call(s);
@@ -251,7 +252,7 @@ extern "C" int scan_session_profile(ScanSession *s)
 
 extern "C" int scan_session_check_type(ScanSession *s, int type)
 {
-    static const char sig[] = "int scan_session_check_type(ScanSession *, int)";
+    static const char sig[] = SIG_S_CHECK_TYPE;
     if (!session_usable(s, sig) || !type_accepted(sig, type))
         return SCAN_SESSION_INVALID;
     Call call(s);
@@ -262,13 +263,13 @@ extern "C" int scan_session_check_type(ScanSession *s, int type)
     if (r < 0)
         return r;
     bool enabled = check_reply_enabled(answer.bytes, answer.len);
-    CORE_LOG(PRIO_DEBUG, "%s, answer %s", sig, enabled ? "enabled" : "disabled");
+    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, enabled ? ANSWER_ENABLED : ANSWER_DISABLED);
     return enabled ? 1 : 0;
 }
 
 extern "C" int scan_session_get_timeout(ScanSession *s, char value[5])
 {
-    static const char sig[] = "int scan_session_get_timeout(ScanSession *, char *)";
+    static const char sig[] = SIG_S_GET_TIMEOUT;
     if (!usable_with_buffer(s, sig, value))
         return SCAN_SESSION_INVALID;
     Call call(s);
@@ -278,13 +279,13 @@ extern "C" int scan_session_get_timeout(ScanSession *s, char value[5])
     if (r < 0)
         return r;
     timeout_reply_value(answer.bytes, answer.len, value);
-    CORE_LOG(PRIO_DEBUG, "%s, answer %s", sig, value);
+    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, value);
     return static_cast<int>(kTimeoutValueLen);
 }
 
 extern "C" int scan_session_query(ScanSession *s, int number, char value[16])
 {
-    static const char sig[] = "int scan_session_query(ScanSession *, int, char *)";
+    static const char sig[] = SIG_S_QUERY;
     if (!usable_with_buffer(s, sig, value))
         return SCAN_SESSION_INVALID;
     Call call(s);
@@ -297,19 +298,18 @@ extern "C" int scan_session_query(ScanSession *s, int number, char value[16])
     if (r < 0)
         return r;
     size_t n = query_reply_value(answer.bytes, answer.len, text, text_len, value);
-    CORE_LOG(PRIO_DEBUG, "%s, answer %s", sig, value);
+    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, value);
     return static_cast<int>(n);
 }
 
 extern "C" int scan_session_wait_scan(ScanSession *s, int timeout_ms, unsigned char *buf,
                                       size_t cap, int64_t *first_byte_us)
 {
-    static const char sig[] =
-        "int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)";
+    static const char sig[] = SIG_S_WAIT_SCAN;
     if (!usable_with_buffer(s, sig, buf))
         return SCAN_SESSION_INVALID;
     if (cap == 0) {
-        CORE_LOG(PRIO_ERROR, "%s, no buffer!", sig);
+        CORE_LOG(PRIO_ERROR, FMT_S_NO_BUFFER, sig);
         return SCAN_SESSION_INVALID;
     }
     Call call(s);

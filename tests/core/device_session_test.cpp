@@ -389,11 +389,11 @@ TEST_F(DeviceSession, OpenDropsAMessageInFlight)
     EXPECT_LE(dropped, 1700u);
     std::vector<LogLine> want;
     add_hex_lines(&want, kReaderSig, "<", first.substr(first.size() - dropped));
-    ASSERT_GE(dropped_at, want.size());
-    EXPECT_EQ(std::vector<LogLine>(lines.begin() + static_cast<long>(dropped_at - want.size()),
-                                   lines.begin() + static_cast<long>(dropped_at)),
+    ASSERT_GE(lines.size(), dropped_at + 1 + want.size());
+    EXPECT_EQ(std::vector<LogLine>(lines.begin() + static_cast<long>(dropped_at + 1),
+                                   lines.begin() + static_cast<long>(dropped_at + 1 + want.size())),
               want)
-        << "the tail's bytes, each once";
+        << "the tail's bytes, each once, after its count";
 
     sim_clear_records(sim);
     scan_now(next);

@@ -1,9 +1,11 @@
 // The capture parser (scanctl replay) on arbitrary bytes: the input is a
-// capture, split into lines at '\n', fed through the logcat line parser
-// and the operation builder as scanctl replay feeds them.
+// capture file, normalised, split into lines at '\n', fed through the
+// logcat line parser and the operation builder as scanctl replay feeds
+// them.
 //
-// Checked: every operation and note names lines that the input has, in
-// order; an operation's lines and texts stay within their bounds; the
+// Checked: the normaliser gives the same text whatever blocks the file
+// comes in, and lines without escapes or a '\r' at the end; every
+// operation and note names lines that the input has, in order; an operation's lines and texts stay within their bounds; the
 // engine's bytes are timed in order and never before the reference line;
 // no more threads are kept than the bound; comparing forms is stable.
 #include "fuzz_check.h"
@@ -15,6 +17,7 @@
 
 #include "capture.h"
 #include "logcat.h"
+#include "normalise.h"
 
 namespace {
 
@@ -56,20 +59,34 @@ void drain(CaptureBuilder* b, size_t lines_read) {
 
 }  // namespace
 
+// The file's text, read in two blocks split at `at`.
+std::string decoded(const uint8_t* data, size_t size, size_t at) {
+    Normaliser n;
+    std::string text;
+    normalise_bytes(&n, data, at, &text);
+    normalise_bytes(&n, data + at, size - at, &text);
+    normalise_end(&n, &text);
+    return text;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const char* text = reinterpret_cast<const char*>(data);
+    std::string text = decoded(data, size, size);
+    FUZZ_REQUIRE(text == decoded(data, size, size > 0 ? data[0] % size : 0));
     LogcatParser parser;
     CaptureBuilder builder;
     LogEntry entry;
     size_t number = 0;
-    for (size_t start = 0; start < size;) {
-        const void* nl = memchr(text + start, '\n', size - start);
-        size_t end = nl ? static_cast<size_t>(static_cast<const char*>(nl) - text) : size;
+    for (size_t start = 0; start < text.size();) {
+        size_t nl = text.find('\n', start);
+        size_t end = nl == std::string::npos ? text.size() : nl;
+        std::string clean = text.substr(start, end - start);
+        normalise_line(&clean);
+        FUZZ_REQUIRE(clean.find('\x1b') == std::string::npos && (clean.empty() || clean.back() != '\r'));
         // The line in a buffer of its exact size, so that a read past it is caught.
-        auto line = exact_buffer<char>(end - start);
-        if (end > start) memcpy(line.get(), text + start, end - start);
+        auto line = exact_buffer<char>(clean.size());
+        if (!clean.empty()) memcpy(line.get(), clean.data(), clean.size());
         ++number;
-        LogcatResult r = logcat_feed(&parser, line.get(), end - start, number, &entry);
+        LogcatResult r = logcat_feed(&parser, line.get(), clean.size(), number, &entry);
         if (r == LogcatResult::Entry) {
             FUZZ_REQUIRE(entry.line >= 1 && entry.line <= number);
             capture_feed(&builder, entry);

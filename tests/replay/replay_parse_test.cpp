@@ -3,11 +3,13 @@
 // at which the replay sends the engine's bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "capture.h"
 #include "logcat.h"
+#include "normalise.h"
 #include "scanlog.h"
 
 namespace {
@@ -126,6 +128,7 @@ TEST(ReplayLogcat, OtherLinesAreToldApart) {
         {"ok: 3 bytes written", LogcatResult::Foreign},
         {"I/ActivityManager(  541): Start proc", LogcatResult::Entry},
         {"D/SCANLIB_CO", LogcatResult::Damaged},
+        {"    at com.other.Thing.run(SCANLIB_JNI.java:12)", LogcatResult::Foreign},
         {"12-08 01:31:12.335  1234 D SCANLIB_CORE: no thread id", LogcatResult::Damaged},
         {"13-08 01:31:12.335  1234  1240 D SCANLIB_CORE: month 13", LogcatResult::Damaged},
     };
@@ -159,7 +162,15 @@ TEST(ReplayScanLog, LinesAreClassified) {
         {"int scan_set_command(const char *), command = a, length = 9, length = 1", CoreClass::Ours, LineKind::CommandIs, 1},
         {"char *scan_query_data(int),", CoreClass::Ours, LineKind::Other, 0},
         {"int set_uart_parm(int, unsigned int, int, char, int),nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1",
-         CoreClass::Ours, LineKind::UartSummary, 0},
+         CoreClass::Ours, LineKind::UartSummary, 1},
+        // A per-call function on a held port.
+        {"bool scan_type_check(int), port held by another process! errno = 11", CoreClass::Ours,
+         LineKind::HeldElsewhere, 11},
+        {"char *scan_read_data(), port held by this process's session: no scan taken", CoreClass::Ours,
+         LineKind::HeldNoScan, 0},
+        {"int scan_open_dev(bool), port in use by another call: waited 87 ms", CoreClass::Ours, LineKind::CallWaited,
+         87},
+        {"int scan_open_dev(bool), write enable successful! ret = 3", CoreClass::Ours, LineKind::Other, 0},
         {"int scan_frobnicate(int), 31", CoreClass::UnknownSig, LineKind::Other, 0},
         {"bool scan_type_ch", CoreClass::NotOurs, LineKind::Other, 0},
         // The held-port session's lines; a signature it does not have.
@@ -168,6 +179,7 @@ TEST(ReplayScanLog, LinesAreClassified) {
         {kSCheck + ", write 11 bytes", CoreClass::Ours, LineKind::SWrite, 11},
         {kSWait + ", scan 13 bytes", CoreClass::Ours, LineKind::SScan, 13},
         {kSWait + ", read fail! errno = 11", CoreClass::Ours, LineKind::SReadFail, 11},
+        {"void *session_reader(void *), poll fail! errno = 4", CoreClass::Ours, LineKind::SPollFail, 4},
         {kSWait + ", no buffer!", CoreClass::Ours, LineKind::SNoBuffer, 0},
         {kSProfile + ", dropped 6 bytes: no room for another scan", CoreClass::Ours, LineKind::SNoRoom, 6},
         {kSProfile + ", no open session!", CoreClass::Ours, LineKind::SNoSession, 0},
@@ -248,7 +260,7 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
         const char* what;
         std::vector<std::string> lines;
         size_t at;       // the line the note names
-        bool damage;
+        NoteKind kind;
     };
     const std::vector<std::string> whole = check_enabled();
     std::vector<std::string> cut_start(whole.begin() + 4, whole.end());
@@ -267,22 +279,22 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
     add(&silent, repeat(core('E', kCheck, "check type error! ret = -1"), 9));
     silent.push_back("D/SCANLIB_JNI(  100): jboolean checkType(JNIEnv *, jobject, jint), [enable=0]");
     const Case cases[] = {
-        {"capture starts inside", cut_start, 1, false},
-        {"capture ends inside", cut_end, 1, false},
-        {"byte line not hex", not_hex, 7, true},
-        {"log daemon dropped lines", dropped, 7, true},
-        {"unknown signature", unknown, 6, true},
-        {"cut line", cut_line, 6, true},
-        {"silent question with a failed read lost", silent, 14, true},
+        {"capture starts inside", cut_start, 1, NoteKind::Cut},
+        {"capture ends inside", cut_end, 1, NoteKind::Cut},
+        {"byte line not hex", not_hex, 7, NoteKind::Damaged},
+        {"log daemon dropped lines", dropped, 7, NoteKind::Abandoned},
+        {"unknown signature", unknown, 6, NoteKind::Damaged},
+        {"cut line", cut_line, 6, NoteKind::Damaged},
+        {"silent question with a failed read lost", silent, 14, NoteKind::Damaged},
     };
     for (const Case& c : cases) {
         std::vector<CaptureEvent> ev = rebuild(c.lines);
         bool found = false;
         for (const CaptureEvent& e : ev) {
-            ASSERT_FALSE(e.is_op && c.damage) << c.what << ": a damaged operation was rebuilt";
+            ASSERT_FALSE(e.is_op && c.kind != NoteKind::Cut) << c.what << ": a damaged operation was rebuilt";
             if (e.is_op) continue;
             found = true;
-            EXPECT_EQ(e.note.damage, c.damage) << c.what;
+            EXPECT_EQ(e.note.kind, c.kind) << c.what;
             std::string at = "line " + std::to_string(c.at) + ":";
             EXPECT_EQ(e.note.reason.compare(0, at.size(), at), 0) << c.what << ": " << e.note.reason;
         }
@@ -405,7 +417,7 @@ TEST(ReplayCapture, SessionCallsAreRebuilt) {
             noted = true;
             std::string at = "line " + std::to_string(c.at) + ":";
             EXPECT_EQ(e.note.reason.compare(0, at.size(), at), 0) << c.what << ": " << e.note.reason;
-            EXPECT_TRUE(e.note.damage) << c.what;
+            EXPECT_NE(e.note.kind, NoteKind::Cut) << c.what;
         }
         EXPECT_TRUE(noted) << c.what;
     }
@@ -442,7 +454,7 @@ TEST(ReplayCapture, MemoryStaysBoundedOnLongCaptures) {
     CaptureEvent ev;
     while (capture_next(&b, &ev)) {
         ops += ev.is_op;
-        gave_up |= !ev.is_op && ev.note.damage;
+        gave_up |= !ev.is_op && ev.note.kind != NoteKind::Cut;
     }
     EXPECT_TRUE(gave_up);
     EXPECT_EQ(ops, 2000u);
@@ -486,3 +498,266 @@ TEST(ReplayCapture, EngineBytesAreTimedIntoTheCapturedAttempt) {
 }
 
 }  // namespace
+
+// The capture file's bytes: every encoding gives the same text, in one
+// block or one byte at a time.
+TEST(ReplayInput, EveryEncodingGivesTheSameText) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string text;
+    } cases[] = {
+        {"UTF-8", "D/X( 1): \xC3\xA9", "D/X( 1): \xC3\xA9"},
+        {"UTF-8, byte order mark", "\xEF\xBB\xBF" "D/X", "D/X"},
+        {"UTF-16LE, byte order mark", std::string("\xFF\xFE" "D\0/\0\xE9\0\n\0", 10), "D/\xC3\xA9\n"},
+        {"UTF-16BE, byte order mark", std::string("\xFE\xFF\0D\0/\0\n", 8), "D/\n"},
+        {"UTF-16LE, none", std::string("D\0/\0", 4), "D/"},
+        {"UTF-16LE, a pair of surrogates", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "\xF0\x9F\x98\x80"},
+        {"UTF-16LE, a lone surrogate and half a unit", std::string("\xFF\xFE\x3D\xD8" "A\0B", 7),
+         "\xEF\xBF\xBD" "A\xEF\xBF\xBD"},
+        {"shorter than a byte order mark", "D", "D"},
+    };
+    for (const Case& c : cases) {
+        for (size_t block : {c.bytes.size(), static_cast<size_t>(1)}) {
+            Normaliser n;
+            std::string text;
+            const uint8_t* p = reinterpret_cast<const uint8_t*>(c.bytes.data());
+            for (size_t at = 0; at < c.bytes.size(); at += block) {
+                normalise_bytes(&n, p + at, std::min(block, c.bytes.size() - at), &text);
+            }
+            normalise_end(&n, &text);
+            EXPECT_EQ(text, c.text) << c.what << ", blocks of " << block;
+        }
+    }
+    struct Line {
+        std::string in, out;
+    } lines[] = {
+        {"\x1b[38;5;75mD/X( 1): a\x1b[0m\r", "D/X( 1): a"},
+        {"\xEF\xBB\xBF" "D/X", "D/X"},
+        {"a\x1b]0;title\x07" "b\x1b" "c", "ab"},
+        {"cut\x1b[38;5", "cut"},
+    };
+    for (Line l : lines) {
+        normalise_line(&l.in);
+        EXPECT_EQ(l.in, l.out);
+    }
+}
+
+// The shapes of a line that logcat's options and Android Studio write.
+TEST(ReplayLogcat, EveryShapeGivesTheSameEntry) {
+    const std::string text = "bool scan_type_check(int), 31";
+    struct Case {
+        std::string line;
+        int tid;
+        bool timed;
+    } cases[] = {
+        {"D/SCANLIB_CORE( root: 1234): " + text + " ", -1, false},
+        {"12-08 01:31:12.335  root  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"12-08 01:31:12.335 10123  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"1765000272.335  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"  5472.335123  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"12-08 01:31:12.335 +0100  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"12-08 01:31:12.335 UTC  1234  1240 D SCANLIB_CORE: " + text + " ", 1240, true},
+        {"12-08 01:31:12.335\t1234\t1240\tD\tSCANLIB_CORE:\t" + text + " ", 1240, true},
+        {"12-08 01:31:12.335 D/SCANLIB_CORE( 1234): " + text + " \\r", -1, true},
+        {"2026-12-08 01:31:12.335 1234-1240/com.morvek.demo D/SCANLIB_CORE: " + text + " ", 1240, true},
+        {"2026-12-08 01:31:12.335  1234-1240  SCANLIB_CORE   com.morvek.demo   D  " + text + " ", 1240, true},
+        {"2026-12-08 01:31:12.335  1234-1240  SCANLIB_CORE   D  " + text + " ", 1240, true},
+    };
+    for (const Case& c : cases) {
+        LogcatParser p;
+        LogEntry e;
+        ASSERT_EQ(logcat_feed(&p, c.line.data(), c.line.size(), 1, &e), LogcatResult::Entry) << c.line;
+        EXPECT_EQ(e.prio, 'D') << c.line;
+        EXPECT_EQ(e.tag, "SCANLIB_CORE") << c.line;
+        EXPECT_EQ(e.pid, 1234) << c.line;
+        EXPECT_EQ(e.tid, c.tid) << c.line;
+        EXPECT_EQ(e.time_us >= 0, c.timed) << c.line;
+        EXPECT_EQ(e.message, text) << c.line;
+    }
+    // In the long format, what follows a blank line in another app's
+    // message is that message's, whatever it mentions.
+    LogcatParser p;
+    LogEntry e;
+    const char* block[] = {"[ 12-08 01:31:12.344  541:  560 I/Other ]", "first", "", "SCANLIB_JNI here", ""};
+    for (size_t i = 0; i < 5; ++i) {
+        LogcatResult r = logcat_feed(&p, block[i], strlen(block[i]), i + 1, &e);
+        EXPECT_NE(r, LogcatResult::Damaged) << block[i];
+    }
+}
+
+// Operations that stop while the capture goes on are abandoned; only the
+// capture's own ends cut one.
+TEST(ReplayCapture, StoppedOperationsAreAbandoned) {
+    std::vector<std::string> check = {timed(0, 'D', kCheck, "type = 3"), timed(0, 'D', kUart, "Standard baud"),
+                                      timed(0, 'D', kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"),
+                                      timed(1, 'D', kCheck, "write check successful! ret = 11")};
+    auto with = [&check](std::vector<std::string> more) {
+        std::vector<std::string> l = check;
+        add(&l, more);
+        return l;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        NoteKind kind;
+        size_t at;  // the line the note's reason names
+    } cases[] = {
+        {"the capture ends soon after", with({timed(30, 'I', "x", "y", "Other")}), NoteKind::Cut, 1},
+        {"a question silent while others log (hung up)", with({timed(150, 'I', "x", "y", "Other")}),
+         NoteKind::Abandoned, 4},
+        {"the capture goes on", with({timed(9000, 'I', "x", "y", "Other")}), NoteKind::Abandoned, 4},
+        {"the process crashed", with({timed(5, 'F', "Fatal signal 11 (SIGSEGV)", "", "libc")}), NoteKind::Abandoned, 5},
+        {"the thread calls again", with({timed(20, 'D', kCheck, "type = 4")}), NoteKind::Abandoned, 5},
+        {"the capture starts inside", {timed(0, 'I', "x", "y", "Other"), timed(90, 'E', kCheck, "check type error! ret = -1")},
+         NoteKind::Cut, 2},
+        {"the first lines lost later on",
+         {timed(0, 'I', "x", "y", "Other"), timed(5000, 'E', kCheck, "check type error! ret = -1")}, NoteKind::Damaged, 2},
+    };
+    for (const Case& c : cases) {
+        std::vector<CaptureEvent> ev = rebuild(c.lines);
+        ASSERT_FALSE(ev.empty()) << c.what;
+        ASSERT_FALSE(ev[0].is_op) << c.what;
+        EXPECT_EQ(ev[0].note.kind, c.kind) << c.what;
+        std::string at = "line " + std::to_string(c.at) + ":";
+        EXPECT_EQ(ev[0].note.reason.compare(0, at.size(), at), 0) << c.what << ": " << ev[0].note.reason;
+    }
+}
+
+// A scan data read that drops a tail and then times out logs no last line:
+// it ends where the thread's next operation begins, or at the capture's end
+// once its window has gone by.
+TEST(ReplayCapture, AReadThatTimesOutAfterATailEnds) {
+    std::vector<std::string> read = {timed(0, 'D', kUart, "Standard baud"),
+                                     timed(0, 'D', kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"),
+                                     timed(5, 'D', kRead, "41 "), timed(5, 'D', kRead, "42 "),
+                                     timed(5, 'D', kRead, "dropped 2 bytes: tail of an earlier message"),
+                                     timed(20, 'E', kRead, "read data error! ret = -1")};
+    std::vector<std::string> then_more = read;
+    then_more.push_back(timed(1100, 'D', kCheck, "type = 3"));
+    std::vector<std::string> then_end = read;
+    then_end.push_back(timed(1100, 'I', "x", "y", "Other"));
+    for (const auto& lines : {then_more, then_end}) {
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_FALSE(ev.empty());
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.lines.size(), 6u);
+        EXPECT_TRUE(ev[0].op.chunks[0].tail);
+    }
+}
+
+// A session question's "no answer" before its budget ran out is what the
+// library does not do; at the budget it is.
+TEST(ReplayCapture, ASessionQuestionKeepsItsBudget) {
+    for (int ms : {30, 100}) {
+        std::vector<std::string> lines = {timed(0, 'D', kSCheck, "write 11 bytes"),
+                                          timed(0, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E"),
+                                          timed(ms, 'E', kSCheck, "no answer")};
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_EQ(ev.size(), 1u);
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.timing.empty(), ms == 100) << ms << ": " << ev[0].op.timing;
+    }
+}
+
+// The session with a reader thread of its own: what the reader logs while
+// a call of its process is in progress is what that call met; between
+// calls it is an operation of its own.
+TEST(ReplayCapture, TheSessionReadersLinesJoinTheCallInProgress) {
+    const std::string reader = "void *session_reader(void *)";
+    const std::string enable = "int scan_session_enable_type(ScanSession *, bool, int)";
+    auto at = [](int ms, char prio, const std::string& sig, const std::string& rest, int tid) {
+        char head[64];
+        snprintf(head, sizeof head, "12-08 01:40:00.%03d   100 %5d %c SCANLIB_CORE: ", ms, tid, prio);
+        return head + sig + ", " + rest;
+    };
+    const std::vector<std::string> lines = {
+        at(0, 'D', kUart, "Standard baud", 101),
+        at(0, 'D', kUart, "nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1", 101),
+        at(0, 'D', kSOpen, "open /dev/ttyMT1 fd = 5, 115200 8N1", 101),
+        at(9, 'D', reader, "dropped 3 bytes: tail of an earlier message", 102),
+        at(9, 'D', reader, "< 31 32 33", 102),
+        at(20, 'D', enable, "write 11 bytes", 101),
+        at(20, 'D', enable, "> FF 4D 0D 39 30 30 30 30 33 31 2E", 101),
+        at(60, 'D', reader, "scan 2 bytes", 102),
+        at(60, 'D', reader, "< 41 42", 102),
+        at(61, 'E', reader, "dropped 5 bytes: no room for another scan", 102),
+        at(70, 'D', kSCheck, "write 11 bytes", 101),
+        at(70, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E", 101),
+        at(90, 'D', reader, "scan 2 bytes", 102),
+        at(90, 'D', reader, "< 43 44", 102),
+        at(92, 'D', kSCheck, "reply 9 bytes", 101),
+        at(92, 'D', kSCheck, "< 39 30 30 30 30 33 31 06 0D", 101),
+        at(92, 'D', kSCheck, "answer enabled", 101),
+        at(99, 'E', reader, "port hung up", 102),
+    };
+    std::vector<CaptureEvent> ev = rebuild(lines);
+    ASSERT_EQ(ev.size(), 5u);
+    for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
+    EXPECT_EQ(ev[0].op.fn, SessionFn::Open);
+    ASSERT_EQ(ev[0].op.chunks.size(), 1u);
+    EXPECT_TRUE(ev[0].op.chunks[0].tail);
+    EXPECT_EQ(ev[0].op.chunks[0].stage, SessionStage::AfterOpen);
+    EXPECT_EQ(ev[1].op.fn, SessionFn::EnableType);
+    EXPECT_EQ(ev[2].op.fn, SessionFn::Reader);
+    EXPECT_EQ(ev[2].op.chunks.at(0).bytes, (std::vector<uint8_t>{'A', 'B'}));
+    EXPECT_EQ(ev[2].op.no_room, 1);
+    EXPECT_EQ(ev[3].op.fn, SessionFn::CheckType);
+    ASSERT_EQ(ev[3].op.chunks.size(), 2u);
+    EXPECT_EQ(ev[3].op.chunks[0].stage, SessionStage::AfterWrite);
+    EXPECT_EQ(ev[3].op.chunks[0].after_lines, 2u);
+    EXPECT_EQ(ev[3].op.lines.size(), 7u);
+    EXPECT_TRUE(ev[4].op.hangup);
+}
+
+// A per-call function while a session holds the port: another process's
+// makes it fail at once, its own process's runs it on the session.
+TEST(ReplayCapture, PerCallFunctionsOnAHeldPort) {
+    const std::string held = "port held by another process! errno = 11";
+    const std::string on = "on the held port";
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        PortShape shape;
+        size_t lines_of_op;
+    } cases[] = {
+        {"a check, held elsewhere", {core('D', kCheck, "type = 3"), core('E', kCheck, held)}, PortShape::HeldByOther, 2},
+        {"an open, held elsewhere", {core('E', kOpen, held)}, PortShape::HeldByOther, 1},
+        {"a read, held here", {core('E', kRead, "port held by this process's session: no scan taken")},
+         PortShape::HeldHere, 1},
+        {"a check, held here",
+         {core('D', kCheck, "type = 3"), core('D', kCheck, on), core('D', kCheck, "write check successful! ret = 11"),
+          core('D', kCheck, "31 "), core('D', kCheck, "06 "), core('D', kCheck, "0D "), core('D', kCheck, "[enable=1]")},
+         PortShape::HeldHere, 7},
+        {"a check, held here, no answer",
+         {core('D', kCheck, "type = 3"), core('D', kCheck, on), core('D', kCheck, "write check successful! ret = 11"),
+          core('E', kCheck, "no answer"), core('D', kCheck, "[enable=0]")},
+         PortShape::HeldHere, 5},
+        {"a check, held here, no answer and no result line",
+         {core('D', kCheck, "type = 3"), core('D', kCheck, on), core('D', kCheck, "write check successful! ret = 11"),
+          core('E', kCheck, "no answer")},
+         PortShape::HeldHere, 4},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> lines = c.lines;
+        lines.push_back(core('E', kOpen, "open device fail! Fd = -1"));  // the thread's next call
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_EQ(ev.size(), 2u) << c.what;
+        ASSERT_TRUE(ev[0].is_op) << c.what << ": " << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.shape, c.shape) << c.what;
+        EXPECT_EQ(ev[0].op.lines.size(), c.lines_of_op) << c.what;
+    }
+    // A routed question's "no answer" before its budget ran out.
+    for (int ms : {30, 100}) {
+        std::vector<CaptureEvent> ev = rebuild({timed(0, 'D', kCheck, "type = 3"), timed(0, 'D', kCheck, on),
+                                                timed(0, 'D', kCheck, "write check successful! ret = 11"),
+                                                timed(ms, 'E', kCheck, "no answer"), timed(ms, 'D', kCheck, "[enable=0]")});
+        ASSERT_EQ(ev.size(), 1u);
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.timing.empty(), ms == 100) << ms;
+    }
+    std::vector<CaptureEvent> ev = rebuild({core('D', kOpen, "port in use by another call: waited 40 ms")});
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_FALSE(ev[0].is_op);
+    EXPECT_EQ(ev[0].note.kind, NoteKind::Damaged);
+}

@@ -1,5 +1,6 @@
 #include "capture.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "capture_steps.h"
@@ -8,14 +9,13 @@
 
 namespace {
 
-constexpr int kReplyAttempts = 10;   // attempts of the reply poll
-constexpr int kReadAttempts = 100;   // attempts of the scan data read
 // A pause between byte lines longer than this means the bytes came in two
 // messages (a byte takes 86.8 us at 115200 8N1).
 constexpr int64_t kChunkGapUs = 2000;
-constexpr int64_t kAttemptUs = 10000;  // one attempt of a poll
+constexpr int64_t kAttemptUs = kPollIntervalMs * 1000;
+constexpr int64_t kPollStopUs = 5 * kAttemptUs;
 // The scan data read logs its bytes once the line has been quiet this long.
-constexpr int64_t kScanQuietUs = 20000;
+constexpr int64_t kScanQuietUs = kScanQuietGapMs * 1000;
 constexpr int kTimeoutPreBytes = 4 + static_cast<int>(kTimeoutFrameLen);
 constexpr int kCommandHeaderLen = 3;
 // Lines that a text holding line ends may take.
@@ -54,6 +54,11 @@ bool is_start(const ScanLine& l) {
         case LineKind::OpenFail:
         case LineKind::CfgFail: return no_preparation(l.sig);
         case LineKind::NoMemory: return l.sig == ScanSig::GetTimeout || l.sig == ScanSig::ReadData;
+        case LineKind::HeldElsewhere:
+        case LineKind::OnHeldPort:
+        case LineKind::CallWaited:
+        case LineKind::CallBusy: return no_preparation(l.sig);
+        case LineKind::HeldNoScan: return l.sig == ScanSig::ReadData;
         default: return false;
     }
 }
@@ -73,6 +78,10 @@ std::string quoted(const std::string& text) {
     std::string q = "'";
     q += text.size() > kQuotedMax ? text.substr(0, kQuotedMax) + "..." : text;
     return q + "'";
+}
+
+std::string thread_name(const ThreadState& t) {
+    return t.tid >= 0 ? "thread " + std::to_string(t.tid) : "process " + std::to_string(t.pid);
 }
 
 std::string at_line(size_t line, const std::string& what) {
@@ -107,7 +116,7 @@ void end_skip(CaptureBuilder* b, ThreadState* t) {
 // Gives up the operation in progress (if any) and skips the thread's
 // lines up to the next operation's first line.
 void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason,
-                bool damage) {
+                NoteKind kind) {
     if (t->skipping) {
         // Still in the part skipped: a session call begun there is part of it.
         t->note.last_line = line;
@@ -122,7 +131,7 @@ void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::strin
     n.last_line = line;
     n.lines = (mid_op(*t) ? t->op.lines.size() : 0) + 1;
     n.reason = reason;
-    n.damage = damage;
+    n.kind = kind;
     n.pid = t->pid;
     n.tid = t->tid;
     t->note = n;
@@ -131,11 +140,22 @@ void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::strin
     t->op = CapturedOp();
 }
 
-void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason) {
-    begin_skip(b, t, line, at_line(line, reason), true);
+void skip_inside(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
+    bool timed = e.time_us >= 0 && b->first_time_us >= 0;
+    bool near = timed ? e.time_us - b->first_time_us <= kCaptureLongestCallUs
+                      : e.line <= b->first_scanner_line + kCaptureBridgeWait;
+    if (t->skipping || near) {
+        begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), NoteKind::Cut);
+    } else {
+        damage(b, t, e.line, "the first lines of this operation on " + thread_name(*t) + " are missing (lost?)");
+    }
 }
 
-void drop_op(ThreadState* t, const std::string& reason, bool damage) {
+void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason) {
+    begin_skip(b, t, line, at_line(line, reason), NoteKind::Damaged);
+}
+
+void drop_op(ThreadState* t, const std::string& reason, NoteKind kind) {
     CaptureNote& n = t->note;
     if (t->skipping) {
         n.last_line = t->op.last_line;
@@ -149,7 +169,7 @@ void drop_op(ThreadState* t, const std::string& reason, bool damage) {
     n.last_line = t->op.last_line;
     n.lines = t->op.lines.size();
     n.reason = reason;
-    n.damage = damage;
+    n.kind = kind;
     n.pid = t->pid;
     n.tid = t->tid;
     t->skipping = true;
@@ -178,6 +198,21 @@ bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
 
 std::string not_expected(const LogEntry& e) { return "line not expected here: " + quoted(e.message); }
 
+// Logcat's times have milliseconds; a loaded device logs a little late.
+constexpr int64_t kEarlyMarginUs = 2000;
+constexpr int64_t kLateMarginUs = 10000;
+
+void check_reply_time(CapturedOp* op, bool reply, bool answered, int64_t after_us, size_t write_line, size_t line) {
+    int64_t budget_us = static_cast<int64_t>(kReplyBudgetMs) * 1000;
+    bool early = !reply && !answered && after_us < budget_us - kEarlyMarginUs;
+    bool late = reply && after_us > budget_us + kLateMarginUs;
+    if ((!early && !late) || !op->timing.empty()) return;
+    op->timing = std::string(early ? "\"no answer\" " : "a reply ") + std::to_string(after_us / 1000) +
+                 " ms after the write at line " + std::to_string(write_line) + ", where the library waits " +
+                 std::to_string(kReplyBudgetMs) + " ms for a reply" + (late ? " and takes none later" : "");
+    op->timing_line = line;
+}
+
 }  // namespace capture_steps
 
 using namespace capture_steps;
@@ -190,6 +225,18 @@ void append_to_last(CapturedOp* op, const LogEntry& e) {
     op->texts += e.message;
     op->lines.back().len += static_cast<uint32_t>(e.message.size() + 1);
     op->last_line = e.line;
+}
+
+// A per-call function meets a held port where it would open it.
+void held_port(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    CapturedOp& op = t->op;
+    if (l.kind == LineKind::CallWaited || l.kind == LineKind::CallBusy) {
+        damage(b, t, e.line, "the call overlapped another one on the port; a replay makes one call at a time");
+        return;
+    }
+    op.shape = l.kind == LineKind::HeldElsewhere ? PortShape::HeldByOther : PortShape::HeldHere;
+    t->sig_known = true;
+    t->phase = l.kind == LineKind::OnHeldPort ? Phase::Ready : Phase::Done;
 }
 
 void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
@@ -214,6 +261,7 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
     t->ref_us = -1;
     t->chunk_open = false;
     t->continuation_left = 0;
+    t->open_end = false;
     if (!add_line(b, t, e)) return;
 
     switch (l.kind) {
@@ -280,8 +328,11 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             op.shape = PortShape::NotTty;
             t->phase = Phase::Done;
             return;
-        default:  // NoMemory
+        case LineKind::NoMemory:
             damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
+            return;
+        default:
+            held_port(b, t, e, l);
             return;
     }
 }
@@ -302,11 +353,15 @@ bool frame_done(CaptureBuilder* b, ThreadState* t, size_t line) {
     return true;
 }
 
-void finish_question_without_reply(CaptureBuilder* b, ThreadState* t, size_t line) {
+// The question's lines are over: at its Java call's line (lines lost), or
+// where the thread's next operation begins (the question stopped).
+void finish_question_without_reply(CaptureBuilder* b, ThreadState* t, size_t line, NoteKind kind) {
     if (t->op.chunks.empty() && t->errors_total != kReplyAttempts) {
-        damage(b, t, line, "the question shows " + std::to_string(t->errors_total) +
-                               " failed reads where the library makes " +
-                               std::to_string(kReplyAttempts) + " (lines lost?)");
+        begin_skip(b, t, line,
+                   at_line(line, "the question on " + thread_name(*t) + " shows " + std::to_string(t->errors_total) +
+                                     " failed reads where the library makes " + std::to_string(kReplyAttempts) +
+                                     (kind == NoteKind::Abandoned ? ": it stopped" : " (lines lost?)")),
+                   kind);
         return;
     }
     t->phase = Phase::Done;
@@ -409,6 +464,11 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
                 return true;
             }
+            if (l.kind == LineKind::HeldElsewhere || l.kind == LineKind::OnHeldPort || l.kind == LineKind::CallWaited ||
+                l.kind == LineKind::CallBusy) {
+                if (add_line(b, t, e)) held_port(b, t, e, l);
+                return true;
+            }
             return false;
         case Phase::Config:
             if (l.kind == LineKind::UartSummary) {
@@ -450,6 +510,7 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             op.flag_known = op.sig == ScanSig::OpenDev || op.sig == ScanSig::EnableType;
             if (l.kind == LineKind::WriteFail) op.shape = PortShape::WriteBlocked;
             t->ref_us = e.time_us;
+            t->write_line = e.line;
             t->phase = is_question(op.sig) ? Phase::Poll : Phase::Done;
             return true;
         case Phase::Poll:
@@ -474,8 +535,27 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 if (add_line(b, t, e)) poll_byte(t, e, l);
                 return true;
             }
+            // An answer line where the capture's bytes hold no reply that
+            // today's library takes (an ACK turned NAK): the replay shows
+            // the difference.
+            if (t->phase == Phase::Poll && !op.chunks.empty() &&
+                ((op.sig == ScanSig::TypeCheck && l.kind == LineKind::Enable) ||
+                 (op.sig != ScanSig::TypeCheck && l.kind == LineKind::Other))) {
+                if (add_line(b, t, e)) t->phase = Phase::Done;
+                return true;
+            }
             if (l.kind == LineKind::ReplyError) {
                 if (add_line(b, t, e)) poll_error(b, t, e.line);
+                return true;
+            }
+            // On a held port: its result line may follow.
+            if (l.kind == LineKind::SNoAnswer && op.shape == PortShape::HeldHere && t->phase == Phase::Poll) {
+                if (!add_line(b, t, e)) return true;
+                if (e.time_us >= 0 && t->ref_us >= 0) {
+                    check_reply_time(&op, false, !op.chunks.empty(), e.time_us - t->ref_us, t->write_line, e.line);
+                }
+                t->phase = Phase::Answer;
+                t->open_end = true;
                 return true;
             }
             return false;
@@ -498,8 +578,13 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 c.bytes.swap(t->frame);
                 c.errors_before = t->errors;
                 c.tail = true;
+                // Logged once the line had been quiet after its last byte.
+                if (e.time_us >= 0 && t->ref_us >= 0) c.end_us = std::max<int64_t>(0, e.time_us - t->ref_us - kScanQuietUs);
                 op.chunks.push_back(std::move(c));
                 t->errors = 0;
+                // The attempts that went by while the tail was read log
+                // nothing: the log does not show where the read ends.
+                t->open_end = true;
                 return true;
             }
             if (l.kind == LineKind::Length) {
@@ -547,7 +632,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
             return;
         }
         if (t->skipping || !t->started) {
-            begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+            skip_inside(b, t, e);
             return;
         }
         damage(b, t, e.line, "not a line of this library's log (cut?): " + quoted(e.message));
@@ -560,7 +645,8 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     t->continuation_left = 0;
     if (l.sig == ScanSig::Session) {
         // A per-call operation that may still take lines has ended.
-        if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
+        if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line, NoteKind::Abandoned);
+        if (t->open_end && t->frame.empty() && mid_op(*t)) t->phase = Phase::Done;
         if (t->phase == Phase::Done) emit_op(b, t);
     }
     if (l.sig == ScanSig::Session || t->phase == Phase::Session) {
@@ -580,16 +666,21 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
             return;
         }
         if (t->phase == Phase::Poll) {
-            finish_question_without_reply(b, t, e.line);
+            finish_question_without_reply(b, t, e.line, NoteKind::Abandoned);
             if (t->phase == Phase::Done) emit_op(b, t);
+        } else if (t->open_end && t->frame.empty()) {
+            emit_op(b, t);
         } else {
-            damage(b, t, e.line, "a new operation begins before this one ended");
+            begin_skip(b, t, e.line,
+                       at_line(e.line, "a new operation begins on " + thread_name(*t) +
+                                           " before its operation ended (its lines stopped)"),
+                       NoteKind::Abandoned);
         }
     }
     if (is_start(l)) {
         start_op(b, t, e, l);
     } else if (t->skipping || !t->started) {
-        begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+        skip_inside(b, t, e);
     } else {
         damage(b, t, e.line, not_expected(e));
     }
@@ -601,7 +692,8 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     t->bridged = true;
     if (bl.method < 0 || bl.kind == BridgeKind::Other) return;
     if (t->phase == Phase::Session) end_session_call(b, t, t->op.last_line);
-    if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line);
+    if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line, NoteKind::Damaged);
+    if (t->open_end && t->frame.empty() && mid_op(*t)) t->phase = Phase::Done;
     if (bl.fn != SessionFn::None) {
         // A ScanPortNative call: it names the session call just ended. One
         // with no session call before it did not reach the port (a closed
@@ -635,39 +727,107 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     t->pending_java.clear();
 }
 
-bool is_drop_notice(const LogEntry& e) {
-    return e.tag == "chatty" && (e.message.find(" identical ") != std::string::npos ||
-                                 e.message.find(" expire ") != std::string::npos);
+// A line of the system saying that a process's log or the process itself
+// stopped: which process (0: none), and why.
+int stop_notice(CaptureBuilder* b, const LogEntry& e, std::string* why) {
+    const std::string& m = e.message;
+    if (e.tag == "chatty" && (m.find(" identical ") != std::string::npos || m.find(" expire ") != std::string::npos)) {
+        *why = "the log daemon dropped lines";
+        return e.pid;
+    }
+    if (e.tag == "liblog") {
+        *why = "liblog dropped messages";
+        return e.pid;
+    }
+    static const char kFatal[] = "Fatal signal";
+    if (e.tag == "libc" && m.compare(0, sizeof kFatal - 1, kFatal) == 0) {
+        *why = "the process crashed";
+        return e.pid;
+    }
+    if (e.tag == "DEBUG" || e.tag == "crash_dump" || e.tag == "tombstoned") {
+        // A crash report: "pid: 1234, tid: 1240, name: ..." names the
+        // process, a later frame the library.
+        static const char kPid[] = "pid: ";
+        const size_t skip = sizeof kPid - 1;
+        size_t at = m.find(kPid);
+        size_t comma = at == std::string::npos ? at : m.find(',', at);
+        int pid = 0;
+        if (comma != std::string::npos && scan_parse_int(m.data() + at + skip, comma - at - skip, &pid)) {
+            b->crash_pid = pid;
+        }
+        *why = "a crash report names libscanjni.so";
+        return m.find("libscanjni.so") != std::string::npos ? b->crash_pid : 0;
+    }
+    static const char kDied[] = "(pid ";
+    size_t at = m.find(kDied);
+    size_t end = at == std::string::npos ? at : m.find(") has died", at);
+    int pid = 0;
+    if (end != std::string::npos &&
+        scan_parse_int(m.data() + at + sizeof kDied - 1, end - at - (sizeof kDied - 1), &pid)) {
+        *why = "the process died";
+        return pid;
+    }
+    return 0;
 }
 
-void on_drop_notice(CaptureBuilder* b, const LogEntry& e) {
-    std::string reason = at_line(e.line, "the log daemon dropped lines: " + quoted(e.message));
-    bool ours = false;
+// The operations in progress in the process stopped here.
+void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::string& why) {
+    std::string reason = at_line(e.line, why + ": " + quoted(e.message));
+    bool ours = false, stopped = false;
     for (ThreadState& t : b->threads) {
-        if (t.pid != e.pid) continue;
+        if (t.pid != pid) continue;
         ours = true;
-        if (mid_op(t)) begin_skip(b, &t, e.line, reason, true);
+        if (!mid_op(t)) continue;
+        stopped = true;
+        begin_skip(b, &t, e.line, reason + "; the operation on " + thread_name(t) + " stopped",
+                   NoteKind::Abandoned);
     }
-    if (!ours) return;
+    if (!ours || stopped) return;
     CaptureNote n;
     n.first_line = n.last_line = e.line;
     n.lines = 1;
-    n.reason = reason + " (whole operations may be missing)";
-    n.pid = e.pid;
-    push_note(b, n);
+    n.pid = pid;
+    bool lost_lines = why.find("dropped") != std::string::npos;
+    n.reason = reason + (lost_lines ? " (whole operations may be missing)" : "");
+    n.kind = lost_lines ? NoteKind::Damaged : NoteKind::Abandoned;
+    if (lost_lines || e.message.find("libscanjni.so") != std::string::npos) push_note(b, n);
+}
+
+// The session's reader logs what the line brought: while a call of its
+// process is in progress, as that call met it; else as its own.
+ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e) {
+    static const char kReader[] = SIG_S_READER;
+    if (e.message.compare(0, sizeof kReader - 1, kReader) != 0) return r;
+    ThreadState* to = r->routed ? find_thread(b, r->pid, r->route_tid) : nullptr;
+    if (to == nullptr || to->hex_left == 0) {
+        to = nullptr;
+        for (ThreadState& c : b->threads) {
+            if (&c != r && c.pid == r->pid && c.phase == Phase::Session && !c.call_ended) to = &c;
+        }
+    }
+    r->routed = to != nullptr;
+    if (to == nullptr) return r;
+    r->route_tid = to->tid;
+    return to;
 }
 
 }  // namespace
 
 void capture_feed(CaptureBuilder* b, const LogEntry& e) {
     b->last_line = e.line;
-    if (is_drop_notice(e)) {
-        on_drop_notice(b, e);
+    if (e.time_us >= 0) b->end_time_us = e.time_us;
+    if (b->first_time_us < 0) b->first_time_us = e.time_us;
+    std::string why;
+    int stopped = stop_notice(b, e, &why);
+    if (stopped > 0) {
+        on_stop_notice(b, e, stopped, why);
         return;
     }
     bool core = e.tag == kCoreTag;
     if (!core && e.tag != kBridgeTag) return;
+    if (!b->saw_scanner) b->first_scanner_line = e.line;
     b->saw_scanner = true;
+    b->last_scanner_line = e.line;
     ThreadState* t = find_thread(b, e.pid, e.tid);
     if (t == nullptr) {
         // A thread with no operation open makes room: processes that made
@@ -691,7 +851,7 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
         t->pid = e.pid;
         t->tid = e.tid;
     }
-    if (core) on_core(b, t, e);
+    if (core) on_core(b, reader_target(b, t, e), e);
     else on_bridge(b, t, e);
     if (e.time_us >= 0) b->last_time_us = e.time_us;
     // Complete operations whose bridge line has not come go out without it.
@@ -707,7 +867,7 @@ void capture_damaged_line(CaptureBuilder* b, size_t line) {
     bool any = false;
     for (ThreadState& t : b->threads) {
         if (!mid_op(t)) continue;
-        begin_skip(b, &t, line, reason, true);
+        begin_skip(b, &t, line, reason, NoteKind::Damaged);
         any = true;
     }
     if (any) return;
@@ -723,10 +883,32 @@ void capture_finish(CaptureBuilder* b) {
         if (t.phase == Phase::Session && t.hex_left == 0 && (t.call_ended || t.may_end)) {
             end_session_call(b, &t, t.op.last_line);
         }
-        if (t.phase == Phase::Done) {
+        bool timed = t.op.end_us >= 0 && b->end_time_us >= 0;
+        int64_t after_us = timed ? b->end_time_us - t.op.end_us : 0;
+        // A read after a dropped tail is over once its window has gone by.
+        bool window_over = !timed || t.ref_us < 0 ||
+                           b->end_time_us - t.ref_us >= static_cast<int64_t>(kReadWindowMs) * 1000 - kAttemptUs;
+        if (t.open_end && t.frame.empty() && mid_op(t) && (t.phase != Phase::ReadPoll || window_over)) {
+            emit_op(b, &t);
+        } else if (t.phase == Phase::Done) {
             emit_op(b, &t);
         } else if (mid_op(t)) {
-            drop_op(&t, at_line(t.op.first_line, "the capture ends inside this operation"), false);
+            // Cut by the capture's last line, or stopped while the capture
+            // went on for longer than any operation takes.
+            // A question logs a line every attempt: one silent for
+            // several attempts while others log has stopped (a port that
+            // hung up ends it without a line).
+            bool polling = t.phase == Phase::Poll || t.phase == Phase::Answer;
+            bool cut = timed ? after_us <= (polling ? kPollStopUs : kCaptureLongestCallUs)
+                             : b->last_scanner_line <= t.op.last_line + kCaptureBridgeWait;
+            char shown[64];
+            snprintf(shown, sizeof shown, "%.1f s", static_cast<double>(after_us) / 1e6);
+            drop_op(&t,
+                    cut ? at_line(t.op.first_line, "the capture ends inside this operation")
+                        : at_line(t.op.last_line, "the operation on " + thread_name(t) +
+                                                      " stopped here, and the capture goes on" +
+                                                      (timed ? " for " + std::string(shown) : "")),
+                    cut ? NoteKind::Cut : NoteKind::Abandoned);
         }
         end_skip(b, &t);
     }
@@ -858,7 +1040,7 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
         if (target < lo) target = lo;
         if (target < free_us) target = free_us;
         size_t n = c.bytes.empty() ? 1 : c.bytes.size();
-        free_us = target + static_cast<int64_t>(line_time_us(n));
+        free_us = std::max(c.end_us, target + static_cast<int64_t>(line_time_us(n)));
         last_attempt = free_us / kAttemptUs;
         resume_us = c.tail ? free_us + kBatchUs + kScanQuietUs : -1;
         out.push_back(target);

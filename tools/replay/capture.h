@@ -25,12 +25,21 @@
 #include <vector>
 
 #include "logcat.h"
+#include "exchange.h"
+#include "line.h"
+#include "logtext.h"
 #include "reply.h"
 #include "scanlog.h"
 
 constexpr size_t kCaptureMaxThreads = 32;
-// A scan data read of a full buffer, 100 failed reads and the rest.
-constexpr size_t kCaptureMaxOpLines = kScanBufLen + 256;
+// A scan data read that drops a line's bytes for its whole window and
+// the longest message after it, one line a byte, and the rest.
+constexpr size_t kCaptureMaxOpLines =
+    (kReadWindowMs + kScanMessageMaxMs) * 1000u / (kByteTimeNs / 1000u) + 256;
+// The longest an operation of the library takes: an operation that the
+// capture shows no end of, although its lines stopped longer ago than
+// this, was abandoned.
+constexpr int64_t kCaptureLongestCallUs = (kReadWindowMs + kScanMessageMaxMs + kScanQuietGapMs) * 1000;
 // Longest command text rebuilt from a "command longer than" line.
 constexpr int kCaptureMaxCommandText = 65536;
 
@@ -40,6 +49,8 @@ enum class PortShape {
     Missing,       // the open failed
     NotTty,        // opened, but cannot be configured
     WriteBlocked,  // the frame could not be written
+    HeldHere,      // a session of the same process holds the port: the call runs on it
+    HeldByOther,   // a session of another process holds the port: the call fails at once
 };
 
 // One capture line of the operation; its text is in CapturedOp::texts.
@@ -65,6 +76,7 @@ struct InChunk {
     int errors_before = 0;   // failed-read lines since the previous chunk or the reference line
     int64_t offset_us = -1;  // first byte after the reference line, -1 where the capture has no times
     bool tail = false;       // the tail of an earlier message, dropped by a scan data read or a session's open
+    int64_t end_us = -1;     // a scan data read's tail: its last byte after the reference line, where the capture has times
     // A session's message: logged as a reply (else as a scan or a tail),
     // where, and how many of the call's lines come before its own; a
     // message that came on the line in one piece with the one before it
@@ -110,18 +122,27 @@ struct CapturedOp {
     SessionStage hangup_stage = SessionStage::BeforeCall;
     int kept = 0;                // scans a request kept for later waits
     int no_room = 0;             // scans a request dropped: four were kept already
+    // Where the capture's own times show what the library cannot do (a
+    // "no answer" before its budget ran out), what and at which line.
+    std::string timing;
+    size_t timing_line = 0;
     std::string java;           // the Java method that made the call, "" when unknown
     std::string java_result;    // its log line's result, e.g. "[enable=1]"
 };
 
-// Lines that were not replayed. `damage` is false for an operation that
-// the capture cut at its start or its end, true for everything else.
+// Why lines were not replayed: an operation that the capture's own first
+// or last line cut; an operation that stopped while the capture went on
+// (its process died, lines were dropped, it never ended); lines that
+// cannot be used (damaged, unknown, out of order).
+enum class NoteKind { Cut, Abandoned, Damaged };
+
+// Lines that were not replayed.
 struct CaptureNote {
     size_t first_line = 0;
     size_t last_line = 0;
     size_t lines = 0;
     std::string reason;
-    bool damage = true;
+    NoteKind kind = NoteKind::Damaged;
     int pid = -1;
     int tid = -1;
 };
@@ -170,6 +191,8 @@ struct ThreadState {
     bool chunk_open = false;
     int64_t last_byte_us = -1;
     int continuation_left = 0;  // lines a value text with line ends may still take
+    bool open_end = false;      // the operation may end at any line: a scan data read after a dropped
+                                // tail, a question on a held port after its "no answer"
     bool skipping = false;
     CaptureNote note;           // the skip in progress
     std::string pending_java;   // a "[str=" line: sendCommand logs before its core call
@@ -183,7 +206,10 @@ struct ThreadState {
     // logged (a scan's count, a tail) and when its latest message came;
     // why it cannot be replayed.
     int hex_left = 0;
+    SessionFn hex_fn = SessionFn::None;  // whose block: the call's, or the reader's routed here
     bool hex_out = false;
+    bool routed = false;                 // the session's reader: its block in progress goes to
+    int route_tid = -1;                  // this thread of its process
     LineKind block = LineKind::Other;
     CallEnd end_after_block = CallEnd::NotYet;
     SessionStage stage = SessionStage::BeforeCall;
@@ -195,6 +221,7 @@ struct ThreadState {
     bool tail_logged = false;
     int64_t message_us = -1;
     size_t write_line = 0;
+    int64_t write_us = -1;
     std::string unreplayable;
 };
 
@@ -210,7 +237,12 @@ struct CaptureBuilder {
     std::vector<ThreadState> threads;
     std::deque<CaptureEvent> events;
     int64_t last_time_us = -1;  // of the scanner's latest line
+    int64_t end_time_us = -1;   // of the capture's latest line
+    int64_t first_time_us = -1; // of its first line
+    size_t first_scanner_line = 0;
     size_t last_line = 0;
+    size_t last_scanner_line = 0;
+    int crash_pid = -1;         // the process a crash report is about
     bool saw_scanner = false;  // any line of the scanner's tags
 };
 

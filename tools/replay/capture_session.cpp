@@ -76,7 +76,12 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
         *end = CallEnd::Here;
         return true;
     }
-    if (k == LineKind::SNoRoom) return fn != SessionFn::WaitScan && t.scan_logged > 0 && l.number == t.scan_logged;
+    // The reader drops the oldest scan queued, the requests of an earlier
+    // session the one they just kept.
+    if (k == LineKind::SNoRoom) {
+        if (fn == SessionFn::Reader) *end = CallEnd::Maybe;
+        return fn == SessionFn::Reader || (fn != SessionFn::WaitScan && t.scan_logged > 0 && l.number == t.scan_logged);
+    }
     switch (fn) {
         case SessionFn::Open:
             if (t.stage != SessionStage::AfterOpen) {
@@ -93,6 +98,12 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
             // A late reply, or a tail, and the wait goes on.
             *end = k == LineKind::SReply || k == LineKind::Dropped ? CallEnd::Maybe : CallEnd::Here;
             return lost(k) || k == LineKind::SScan || k == LineKind::SReply || k == LineKind::Dropped;
+        case SessionFn::Reader:
+            // The session's reader between calls: one message (a "no room"
+            // may follow it), or the loss of the line.
+            *end = lost(k) ? CallEnd::Here : CallEnd::Maybe;
+            return lost(k) || (t.op.chunks.empty() && (k == LineKind::SScan || k == LineKind::SReply ||
+                                                       k == LineKind::Dropped));
         default:  // the writes and the questions
             break;
     }
@@ -126,6 +137,15 @@ void expect_errno(ThreadState* t, const LogEntry& e, const ScanLine& l, int errn
     if (l.number == errno_value) return;
     t->unreplayable = at_line(e.line, "errno " + std::to_string(l.number) +
                                           " cannot be brought about by a replay: " + quoted(e.message));
+}
+
+void check_budget(ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    if (t->stage != SessionStage::AfterWrite || e.time_us < 0 || t->write_us < 0) return;
+    // A message in the exchange that answers the question (a refusal)
+    // ends it before the budget.
+    bool answered = std::any_of(t->op.chunks.begin(), t->op.chunks.end(),
+                                [](const InChunk& c) { return c.stage == SessionStage::AfterWrite; });
+    check_reply_time(&t->op, l.kind == LineKind::SReply, answered, e.time_us - t->write_us, t->write_line, e.line);
 }
 
 // Adds a line that fits the call and takes what it says.
@@ -178,7 +198,7 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
             break;
         case LineKind::SNoRoom:
             ++op.no_room;
-            --op.kept;
+            if (l.fn != SessionFn::Reader) --op.kept;
             break;
         case LineKind::SNoSession: op.no_session = true; break;
         case LineKind::SNoBuffer: op.no_buffer = true; break;
@@ -189,6 +209,8 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
             break;
         case LineKind::CommandNull: op.null_text = true; break;
         case LineKind::CommandLong: op.text.assign(static_cast<size_t>(l.number), 'x'); break;
+        case LineKind::SNoAnswer:
+        case LineKind::SReply: check_budget(t, e, l); break;
         default: break;
     }
     if (!block) {
@@ -196,12 +218,14 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
         return;
     }
     t->hex_left = l.number;
+    t->hex_fn = l.fn;
     t->hex_out = l.kind == LineKind::SWrite;
     t->block = l.kind;
     t->end_after_block = end;
     if (t->hex_out) {
         op.written.emplace_back();
         t->write_line = e.line;
+        t->write_us = e.time_us;
         if (scan_session_question(op.fn)) t->stage = SessionStage::AfterWrite;
         return;
     }
@@ -215,14 +239,14 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
                    (c.reply && after_scan && t->stage == SessionStage::AfterWrite && e.time_us >= 0 &&
                     t->message_us >= 0 && e.time_us - t->message_us < kJoinedUs));
     c.after_lines = joined ? op.chunks.back().after_lines : before;
-    if (l.kind == LineKind::SScan && op.fn != SessionFn::WaitScan) ++op.kept;
+    if (l.kind == LineKind::SScan && op.fn != SessionFn::WaitScan && l.fn != SessionFn::Reader) ++op.kept;
     t->message_us = e.time_us;
     op.chunks.push_back(std::move(c));
 }
 
 void reset_call(ThreadState* t, SessionFn fn) {
     t->hex_left = 0;
-    t->stage = fn == SessionFn::WaitScan ? SessionStage::InCall : SessionStage::BeforeCall;
+    t->stage = fn == SessionFn::WaitScan || fn == SessionFn::Reader ? SessionStage::InCall : SessionStage::BeforeCall;
     t->call_lines = 0;
     t->call_ended = false;
     t->may_end = false;
@@ -230,6 +254,7 @@ void reset_call(ThreadState* t, SessionFn fn) {
     t->tail_logged = false;
     t->message_us = -1;
     t->write_line = 0;
+    t->write_us = -1;
     t->unreplayable.clear();
 }
 
@@ -312,7 +337,7 @@ bool args_from_frame(CapturedOp* op) {
 
 void hex_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
     CapturedOp& op = t->op;
-    if (l.sig != ScanSig::Session || l.fn != op.fn || l.kind != LineKind::SHex || l.flag != t->hex_out ||
+    if (l.sig != ScanSig::Session || l.fn != t->hex_fn || l.kind != LineKind::SHex || l.flag != t->hex_out ||
         static_cast<int>(l.nbytes) > t->hex_left) {
         damage(b, t, e.line, "a hex line of the session's log expected, " + std::to_string(t->hex_left) +
                                  " bytes still due: " + quoted(e.message));
@@ -328,7 +353,7 @@ void hex_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
     if (t->hex_out && !args_from_frame(&op)) {
         drop_op(t, at_line(t->write_line, "the frame written is none that " +
                                                 std::string(scan_session_call(op.fn)) + " writes"),
-                  true);
+                NoteKind::Damaged);
         return;
     }
     end_or_not(b, t, t->end_after_block, e.line);
@@ -342,7 +367,7 @@ void begin_call(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
     if (!fits(*t, l, &end)) {
         t->op = CapturedOp();
         if (t->skipping || !t->started) {
-            begin_skip(b, t, e.line, at_line(e.line, "the capture starts inside an operation"), false);
+            skip_inside(b, t, e);
         } else {
             damage(b, t, e.line, not_expected(e));
         }
@@ -369,12 +394,12 @@ void begin_call(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
 void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line) {
     CapturedOp& op = t->op;
     std::string reason;
-    bool damaged = true;
+    NoteKind kind = NoteKind::Damaged;
     if (t->hex_left > 0) {
         reason = at_line(line, std::to_string(t->hex_left) + " announced bytes of the session's log are missing");
     } else if (!t->call_ended && !t->may_end) {
-        damaged = !t->first_call;
-        reason = damaged ? at_line(line, "the lines of " + capture_op_call(op) + " end before the call does")
+        kind = t->first_call ? NoteKind::Cut : NoteKind::Damaged;
+        reason = kind == NoteKind::Damaged ? at_line(line, "the lines of " + capture_op_call(op) + " end before the call does")
                          : at_line(op.first_line, "the capture starts inside this operation");
     } else if (!t->unreplayable.empty()) {
         reason = t->unreplayable;
@@ -389,7 +414,7 @@ void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line) {
         if (!bridged) emit_op(b, t);
         return;
     }
-    drop_op(t, reason, damaged);
+    drop_op(t, reason, kind);
 }
 
 void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
@@ -400,7 +425,8 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
             return;
         }
         CallEnd end;
-        bool same = session && l.fn == t->op.fn;
+        // The reader's lines routed here tell what the call met.
+        bool same = session && (l.fn == t->op.fn || l.fn == SessionFn::Reader);
         if (same && fits(*t, l, &end)) {
             take(b, t, e, l, end);
             return;
@@ -420,7 +446,7 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
         if (other.phase == Phase::Session && other.hex_left == 0 && other.may_end) {
             end_session_call(b, &other, other.op.last_line);
         }
-        if (other.phase == Phase::Done && other.op.sig == ScanSig::Session) emit_op(b, &other);
+        if (other.phase == Phase::Done) emit_op(b, &other);
     }
     // The open's line settings came first, as they do for an operation of
     // the per-call functions.

@@ -11,21 +11,31 @@ namespace capture_steps {
 
 std::string quoted(const std::string& text);             // 'text', cut after 60 characters
 std::string at_line(size_t line, const std::string& what);  // "line N: what"
+std::string thread_name(const ThreadState& t);             // "thread T", or "process P" without thread ids
 std::string not_expected(const LogEntry& e);
 bool mid_op(const ThreadState& t);  // an operation is open on the thread
+// A question waits kReplyBudgetMs for its reply after its write. Where the
+// capture has times, a "no answer" before the budget ran out with nothing
+// read (answered: a refusal was), or a reply taken as the answer well
+// after it, is what today's library does not do: noted as the op's timing.
+void check_reply_time(CapturedOp* op, bool reply, bool answered, int64_t after_us, size_t write_line, size_t line);
 void push_note(CaptureBuilder* b, const CaptureNote& n);
 // The thread's operation goes out; the thread has none open after it.
 void emit_op(CaptureBuilder* b, ThreadState* t);
 void end_skip(CaptureBuilder* b, ThreadState* t);
 // Gives up the operation in progress (if any) and skips the thread's
-// lines up to the next operation's first line; damage: see CaptureNote.
+// lines up to the next operation's first line.
 // In a part already skipped, its note grows.
-void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason, bool damage);
+void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason, NoteKind kind);
 void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason);
+// The thread's first lines begin inside an operation: cut by the capture's
+// start where they come near it (in time, or in lines without times),
+// else lines lost.
+void skip_inside(CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 // Gives up the operation in progress with a note of its own lines, which
 // goes out when the thread's next operation goes out (the thread skips on
 // to that one's first line); in a part already skipped, the note grows.
-void drop_op(ThreadState* t, const std::string& reason, bool damage);
+void drop_op(ThreadState* t, const std::string& reason, NoteKind kind);
 // Adds the entry to the operation; false (and skips) past kCaptureMaxOpLines.
 bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 

@@ -27,8 +27,14 @@ struct Cur {
         }
         return false;
     }
+    // Fields are separated by blanks or tabs.
     void blanks() {
-        while (p < end && *p == ' ') ++p;
+        while (p < end && (*p == ' ' || *p == '\t')) ++p;
+    }
+    bool sep() {
+        const char* from = p;
+        blanks();
+        return p > from;
     }
 };
 
@@ -68,23 +74,87 @@ bool id_number(Cur* c, int* value) {
 
 bool prio_letter(char c) { return c != '\0' && std::strchr("VDIWEFA", c) != nullptr; }
 
-bool time_at(Cur* c, int64_t* us) {
-    size_t used = 0;
-    if (!logcat_parse_time(c->p, static_cast<size_t>(c->end - c->p), &used, us)) return false;
-    c->p += used;
+bool name_char(char c) {
+    return digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+// `-v uid`: the user ("root", "u0_a123", "10123") before a pid, followed
+// by ':' or blanks and another number. Nothing is taken when none is there.
+void uid(Cur* c) {
+    Cur u = *c;
+    while (!u.at_end() && name_char(u.peek())) ++u.p;
+    if (u.p == c->p) return;
+    bool colon = u.eat(':');
+    bool blank = u.sep();
+    if ((colon || blank) && digit(u.peek())) *c = u;
+}
+
+// Seconds and 3, 6 or 9 decimals: `-v epoch` and `-v monotonic`.
+bool seconds_at(Cur* c, int64_t* us) {
+    Cur t = *c;
+    t.blanks();
+    int64_t secs = 0;
+    int n = 0;
+    for (; n < 12 && digit(t.peek()); ++n) secs = secs * 10 + (*t.p++ - '0');
+    if (n == 0 || !t.eat('.')) return false;
+    int64_t fraction_us = 0;
+    int decimals = 0;
+    for (; decimals < 9 && digit(t.peek()); ++decimals, ++t.p) {
+        if (decimals < 6) fraction_us = fraction_us * 10 + (*t.p - '0');
+    }
+    if (decimals != 3 && decimals != 6 && decimals != 9) return false;
+    for (int d = decimals; d < 6; ++d) fraction_us *= 10;
+    *us = secs * kUsPerSecond + fraction_us;
+    *c = t;
     return true;
 }
 
+// A time in any of logcat's forms, and `-v zone`'s zone after it.
+bool time_at(Cur* c, int64_t* us) {
+    size_t used = 0;
+    if (logcat_parse_time(c->p, static_cast<size_t>(c->end - c->p), &used, us)) {
+        c->p += used;
+    } else if (!seconds_at(c, us)) {
+        return false;
+    }
+    Cur z = *c;
+    z.blanks();
+    if (z.eat('+') || z.eat('-')) {
+        int hhmm = 0;
+        if (fixed_digits(&z, 4, &hhmm)) *c = z;
+    } else {
+        const char* from = z.p;
+        while (!z.at_end() && z.peek() >= 'A' && z.peek() <= 'Z') ++z.p;
+        if (z.p - from >= 3 && (z.at_end() || z.peek() == ' ' || z.peek() == '\t')) *c = z;
+    }
+    return true;
+}
+
+// `-v printable` shows a '\r' as an escape.
+size_t escaped_cr(const char* p, const char* end) {
+    static const char* const kForms[] = {"\\r", "\\015", "\\15", "\\x0D", "\\x0d"};
+    for (const char* form : kForms) {
+        size_t n = std::strlen(form);
+        if (static_cast<size_t>(end - p) >= n && std::memcmp(end - n, form, n) == 0) return n;
+    }
+    return 0;
+}
+
 std::string trimmed(const char* p, const char* end) {
-    while (end > p && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r')) --end;
+    for (;;) {
+        while (end > p && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r')) --end;
+        size_t n = escaped_cr(p, end);
+        if (n == 0) break;
+        end -= n;
+    }
     return std::string(p, static_cast<size_t>(end - p));
 }
 
 bool ends_in_blank(const char* p, const char* end) { return end > p && end[-1] == ' '; }
 
-// The message begins after the tag's ':' and one blank.
+// The message begins after the tag's ':' and one blank (or tab).
 void take_message(Cur* c, LogEntry* e) {
-    c->eat(' ');
+    if (!c->eat(' ')) c->eat('\t');
     e->trailing_blank = ends_in_blank(c->p, c->end);
     e->message = trimmed(c->p, c->end);
 }
@@ -99,6 +169,7 @@ bool slash_form(Cur c, LogEntry* e) {
         if (*q != '(') continue;
         Cur r = {q + 1, c.end};
         r.blanks();
+        uid(&r);  // never a pid: that is followed by ')'
         int pid = 0;
         if (!id_number(&r, &pid) || !r.eat(')') || !r.eat(':')) continue;
         e->tag = trimmed(tag, q);
@@ -109,16 +180,18 @@ bool slash_form(Cur c, LogEntry* e) {
     return false;
 }
 
-// "  PID  TID P TAG: text" after threadtime's date.
-bool threadtime_rest(Cur c, LogEntry* e) {
+// "  [UID]  PID  TID P TAG: text" after threadtime's date.
+bool threadtime_rest(Cur c, LogEntry* e, bool with_uid = false) {
     c.blanks();
-    if (!id_number(&c, &e->pid)) return false;
-    c.blanks();
-    if (!id_number(&c, &e->tid) || !c.eat(' ') || !prio_letter(c.peek())) return false;
+    if (with_uid) uid(&c);
+    if (!id_number(&c, &e->pid) || !c.sep() || !id_number(&c, &e->tid) || !c.sep() ||
+        !prio_letter(c.peek())) {
+        return false;
+    }
     e->prio = *c.p++;
-    if (!c.eat(' ')) return false;
+    if (!c.sep()) return false;
     const char* tag = c.p;
-    while (!c.at_end() && !(c.peek() == ':' && (c.p + 1 == c.end || c.p[1] == ' '))) ++c.p;
+    while (!c.at_end() && !(c.peek() == ':' && (c.p + 1 == c.end || c.p[1] == ' ' || c.p[1] == '\t'))) ++c.p;
     if (c.at_end()) return false;
     e->tag = trimmed(tag, c.p);
     ++c.p;
@@ -126,19 +199,62 @@ bool threadtime_rest(Cur c, LogEntry* e) {
     return !e->tag.empty();
 }
 
-// "[ DATE  PID: TID P/TAG ]", the header of a long-format block.
-bool long_header(Cur c, LogEntry* e) {
-    if (!c.eat('[') || !c.eat(' ')) return false;
+// A word up to the next blank.
+const char* word_end(const Cur& c) {
+    const char* q = c.p;
+    while (q < c.end && *q != ' ' && *q != '\t') ++q;
+    return q;
+}
+
+// Android Studio's saved Logcat window after its date, in either layout:
+//   "PID-TID/PACKAGE P/TAG: text"
+//   "PID-TID  TAG  [PACKAGE]  P  text"
+bool studio_rest(Cur c, LogEntry* e) {
     c.blanks();
+    if (!id_number(&c, &e->pid) || !c.eat('-') || !id_number(&c, &e->tid)) return false;
+    if (c.eat('/')) {
+        c.p = word_end(c);
+        if (!c.sep() || !prio_letter(c.peek())) return false;
+        e->prio = *c.p++;
+        if (!c.eat('/')) return false;
+        const char* tag = c.p;
+        while (!c.at_end() && !(c.peek() == ':' && (c.p + 1 == c.end || c.p[1] == ' '))) ++c.p;
+        if (c.at_end()) return false;
+        e->tag = trimmed(tag, c.p++);
+        take_message(&c, e);
+        return !e->tag.empty();
+    }
+    if (!c.sep()) return false;
+    const char* tag = c.p;
+    c.p = word_end(c);
+    e->tag.assign(tag, static_cast<size_t>(c.p - tag));
+    for (int word = 0; word < 2 && c.sep(); ++word) {
+        const char* end = word_end(c);
+        if (end == c.p + 1 && prio_letter(c.peek())) {
+            e->prio = *c.p++;
+            c.blanks();
+            e->trailing_blank = ends_in_blank(c.p, c.end);
+            e->message = trimmed(c.p, c.end);
+            return !e->tag.empty();
+        }
+        c.p = end;  // the package
+    }
+    return false;
+}
+
+// "[ DATE  PID: TID P/TAG ]", the header of a long-format block.
+bool long_header(Cur c, LogEntry* e, bool with_uid = false) {
+    if (!c.eat('[') || !c.sep()) return false;
     if (!time_at(&c, &e->time_us)) return false;
     c.blanks();
+    if (with_uid) uid(&c);
     if (!id_number(&c, &e->pid) || !c.eat(':')) return false;
     c.blanks();
-    if (!id_number(&c, &e->tid) || !c.eat(' ') || !prio_letter(c.peek())) return false;
+    if (!id_number(&c, &e->tid) || !c.sep() || !prio_letter(c.peek())) return false;
     e->prio = *c.p++;
     if (!c.eat('/')) return false;
     const char* close = c.end;
-    while (close > c.p && close[-1] == ' ') --close;
+    while (close > c.p && (close[-1] == ' ' || close[-1] == '\t')) --close;
     if (close == c.p || close[-1] != ']') return false;
     e->tag = trimmed(c.p, close - 1);
     return !e->tag.empty();
@@ -210,11 +326,12 @@ LogcatResult logcat_feed(LogcatParser* p, const char* text, size_t len, size_t l
     LogEntry e;
     e.line = line;
     Cur c = {text, text + len};
-    if (long_header(c, &e)) {
+    if (long_header(c, &e) || long_header(c, &e, true)) {
         LogcatResult r = p->in_block ? end_block(p, out) : LogcatResult::None;
         e.format = LogcatFormat::Long;
         p->block = std::move(e);
         p->in_block = true;
+        p->long_seen = true;
         p->block_lines = 0;
         return r;
     }
@@ -231,13 +348,18 @@ LogcatResult logcat_feed(LogcatParser* p, const char* text, size_t len, size_t l
         return LogcatResult::None;
     }
     if (len == 0 || is_banner(text, len)) return LogcatResult::None;
+    // In the long format a message's text may hold blank lines: what
+    // follows one, up to the next header, is still that message's (another
+    // app's, or the tail of ours, already ended).
+    if (p->long_seen) return LogcatResult::Foreign;
 
     Cur after_time = c;
     if (time_at(&after_time, &e.time_us)) {
         Cur brief = after_time;
-        if (brief.eat(' ') && slash_form(brief, &e)) {
+        if (brief.sep() && slash_form(brief, &e)) {
             e.format = LogcatFormat::Time;
-        } else if (threadtime_rest(after_time, &e)) {
+        } else if (threadtime_rest(after_time, &e) || threadtime_rest(after_time, &e, true) ||
+                   studio_rest(after_time, &e)) {
             e.format = LogcatFormat::Threadtime;
         } else {
             e.format = LogcatFormat::Long;  // marks "not parsed" below
@@ -247,7 +369,11 @@ LogcatResult logcat_feed(LogcatParser* p, const char* text, size_t len, size_t l
         e.format = slash_form(c, &e) ? LogcatFormat::Brief : LogcatFormat::Long;
     }
     if (e.format == LogcatFormat::Long) {
-        return mentions_our_tags(text, len) ? LogcatResult::Damaged : LogcatResult::Foreign;
+        // Only a line that begins as a logcat line does can be one of ours
+        // cut; another's text that mentions our tags (a stack trace's
+        // line, Android Studio's next line of a message) is not.
+        bool header_like = len > 0 && (digit(text[0]) || text[0] == '[' || (len > 1 && prio_letter(text[0]) && text[1] == '/'));
+        return header_like && mentions_our_tags(text, len) ? LogcatResult::Damaged : LogcatResult::Foreign;
     }
     *out = std::move(e);
     return LogcatResult::Entry;

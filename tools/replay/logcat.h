@@ -1,6 +1,6 @@
-// Reading a logcat capture, free of any I/O: one physical line at a time,
-// in logcat's brief, time, threadtime or long output, with Windows line
-// ends, banners and other apps' lines mixed in.
+// Reading a logcat capture, free of any I/O: one physical line at a time
+// (as normalise.h leaves it), in logcat's brief, time, threadtime or long
+// output, with banners and other apps' lines mixed in.
 //
 //   brief       D/SCANLIB_CORE( 1234): text
 //   time        01-02 03:04:05.678 D/SCANLIB_CORE( 1234): text
@@ -8,9 +8,14 @@
 //   long        [ 01-02 03:04:05.678  1234: 1240 D/SCANLIB_CORE ]
 //               text
 //               (blank line)
+//   Android Studio's saved Logcat window, either layout:
+//               2024-01-02 03:04:05.678 1234-1240/com.app D/SCANLIB_CORE: text
+//               2024-01-02 03:04:05.678  1234-1240  SCANLIB_CORE  com.app  D  text
 //
-// A date may carry a year ("2024-01-02") and the seconds 3, 6 or 9
-// decimals. Usage:
+// A date may carry a year ("2024-01-02"), the seconds 3, 6 or 9 decimals;
+// the time may be seconds (`-v epoch`, `-v monotonic`) and be followed by
+// a zone (`-v zone`); a user may come before the pid (`-v uid`); fields
+// may be separated by tabs. Usage:
 //   LogcatParser p;
 //   LogEntry e;
 //   for each line (without its '\n'), numbered from 1:
@@ -49,6 +54,7 @@ enum class LogcatResult {
 
 struct LogcatParser {
     bool in_block = false;       // inside a long-format block
+    bool long_seen = false;      // the capture is in the long format
     bool block_damaged = false;  // its message grew past kLogcatMaxMessage
     size_t block_lines = 0;
     LogEntry block;

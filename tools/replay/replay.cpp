@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "normalise.h"
 #include "replay_steps.h"
 #include "devns.h"
 #include "hostlog.h"
@@ -23,6 +25,16 @@
 namespace replay_steps {
 
 namespace {
+
+constexpr long kNsPerUs = 1000;
+
+void sleep_until_us(int64_t t_us) {
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(t_us / 1000000);
+    ts.tv_nsec = static_cast<long>(t_us % 1000000) * kNsPerUs;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
 
 }  // namespace
 
@@ -39,7 +51,7 @@ void drop_engine(Bench* b) {
 }
 
 bool set_shape(Bench* b, PortShape shape) {
-    bool want_pty = shape == PortShape::Pty || shape == PortShape::WriteBlocked;
+    bool want_pty = shape != PortShape::Missing && shape != PortShape::NotTty;
     if (want_pty && b->pty) return true;
     drop_engine(b);
     if (!want_pty) {
@@ -64,7 +76,7 @@ std::vector<NewLine> new_lines(size_t from) {
     return out;
 }
 
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most) {
+void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t rest_at_us) {
     // The tail of a message that began before the flush: its first
     // bytes are there at once, more than could have crossed the line
     // since; the rest follows at the line's pace.
@@ -77,6 +89,7 @@ void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most) {
                                    SimScanTrigger::AfterDelay, 0));
     sim_wait_output_idle(b->sim, kIdleWaitMs);
     sim_set_line(b->sim, paced);
+    if (rest_at_us > sim_now_us()) sleep_until_us(rest_at_us);
     if (burst < bytes.size()) {
         sim_send_scan(b->sim, sim_scan(std::vector<uint8_t>(bytes.begin() + burst, bytes.end()),
                                        SimScanTrigger::AfterDelay, 0));
@@ -93,22 +106,40 @@ bool same_but_descriptor(const std::string& a, const std::string& b) {
            x.kind == y.kind && x.text == y.text;
 }
 
-bool compare(const CapturedOp& op, const std::vector<NewLine>& got, Difference* d) {
-    size_t n = op.lines.size() > got.size() ? op.lines.size() : got.size();
-    for (size_t i = 0; i < n; ++i) {
-        bool have_c = i < op.lines.size(), have_r = i < got.size();
-        std::string text = have_c ? capture_normalize(capture_op_text(op, i)) : std::string();
-        if (have_c && have_r && prio_number(op.lines[i].prio) == got[i].prio &&
-            (text == got[i].text || same_but_descriptor(text, got[i].text))) {
+bool is_reader(const std::string& text) {
+    static const char kReader[] = SIG_S_READER;
+    return text.compare(0, sizeof kReader - 1, kReader) == 0;
+}
+
+// The lines of the session's reader, or the others: two threads, each in
+// its own order, whatever the order between them.
+bool compare_thread(const CapturedOp& op, const std::vector<NewLine>& got, bool reader, Difference* d) {
+    std::vector<size_t> mine, theirs;
+    for (size_t i = 0; i < op.lines.size(); ++i) {
+        if (is_reader(capture_op_text(op, i)) == reader) mine.push_back(i);
+    }
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (is_reader(got[i].text) == reader) theirs.push_back(i);
+    }
+    size_t n = mine.size() > theirs.size() ? mine.size() : theirs.size();
+    for (size_t k = 0; k < n; ++k) {
+        bool have_c = k < mine.size(), have_r = k < theirs.size();
+        std::string text = have_c ? capture_normalize(capture_op_text(op, mine[k])) : std::string();
+        if (have_c && have_r && prio_number(op.lines[mine[k]].prio) == got[theirs[k]].prio &&
+            (text == got[theirs[k]].text || same_but_descriptor(text, got[theirs[k]].text))) {
             continue;
         }
-        d->index = i;
+        d->index = have_c ? mine[k] : op.lines.size();
         d->have_capture = have_c;
         d->have_replay = have_r;
-        if (have_r) d->replay = got[i];
+        if (have_r) d->replay = got[theirs[k]];
         return false;
     }
     return true;
+}
+
+bool compare(const CapturedOp& op, const std::vector<NewLine>& got, Difference* d) {
+    return compare_thread(op, got, false, d) && compare_thread(op, got, true, d);
 }
 
 }  // namespace replay_steps
@@ -122,15 +153,14 @@ constexpr size_t kReadBlock = 65536;
 constexpr size_t kMaxLine = 16384;
 constexpr int kTries = 3;              // runs of an operation before it counts as differing
 constexpr int64_t kUsPerMs = 1000;
-constexpr long kNsPerUs = 1000;
-
-// Reads the capture one line at a time, without ever holding more than
-// kMaxLine bytes of one line.
+// Reads the capture one line at a time, normalised (normalise.h), without
+// ever holding more than kMaxLine bytes of one line.
 struct LineReader {
     FILE* f = nullptr;
-    std::vector<char> block = std::vector<char>(kReadBlock);
+    std::vector<uint8_t> block = std::vector<uint8_t>(kReadBlock);
+    Normaliser norm;
+    std::string text;  // decoded, not yet split
     size_t pos = 0;
-    size_t len = 0;
     std::string line;
     bool overlong = false;
     bool eof = false;
@@ -139,24 +169,34 @@ struct LineReader {
 bool next_line(LineReader* r) {
     r->line.clear();
     r->overlong = false;
-    if (r->eof) return false;
     for (;;) {
-        if (r->pos == r->len) {
-            r->len = fread(r->block.data(), 1, r->block.size(), r->f);
-            r->pos = 0;
-            if (r->len == 0) {
-                r->eof = true;
+        if (r->pos == r->text.size()) {
+            if (r->eof) {
+                // The last line, without its '\n'.
+                normalise_line(&r->line);
                 return !r->line.empty() || r->overlong;
             }
+            r->text.clear();
+            r->pos = 0;
+            size_t n = fread(r->block.data(), 1, r->block.size(), r->f);
+            normalise_bytes(&r->norm, r->block.data(), n, &r->text);
+            if (n == 0) {
+                normalise_end(&r->norm, &r->text);
+                r->eof = true;
+            }
+            continue;
         }
-        const char* start = r->block.data() + r->pos;
-        const char* nl = static_cast<const char*>(memchr(start, '\n', r->len - r->pos));
-        size_t n = nl ? static_cast<size_t>(nl - start) : r->len - r->pos;
+        size_t nl = r->text.find('\n', r->pos);
+        size_t n = (nl == std::string::npos ? r->text.size() : nl) - r->pos;
         size_t room = kMaxLine - r->line.size();
         if (n > room) r->overlong = true;
-        r->line.append(start, n < room ? n : room);
-        r->pos += n + (nl ? 1 : 0);
-        if (nl) return true;
+        r->line.append(r->text, r->pos, n < room ? n : room);
+        r->pos += n;
+        if (nl != std::string::npos) {
+            ++r->pos;
+            normalise_line(&r->line);
+            return true;
+        }
     }
 }
 
@@ -203,8 +243,53 @@ std::string session_parts(const CapturedOp& op) {
     }
     if (op.kept > 0) s += "  " + std::to_string(op.kept) + " kept";
     if (op.no_room > 0) s += "  " + std::to_string(op.no_room) + " dropped";
-    if (op.hangup) s += "  hung up";
     return s;
+}
+
+// What the call came to, from its last telling line.
+std::string outcome(const CapturedOp& op) {
+    bool valued = op.sig == ScanSig::GetTimeout || op.sig == ScanSig::QueryData;
+    for (size_t i = op.lines.size(); i-- > 0;) {
+        ScanLine l;
+        std::string text = capture_op_text(op, i);
+        if (scan_classify_core(text, &l) != CoreClass::Ours) continue;
+        if (valued && i + 1 == op.lines.size() && l.kind == LineKind::Other) return "answer '" + l.rest + "'";
+        switch (l.kind) {
+            case LineKind::Enable: return "answer enable=" + std::to_string(l.number);
+            case LineKind::SAnswer: return "answer " + l.text;
+            case LineKind::SNoAnswer:
+            case LineKind::ReplyError: return "no answer";
+            case LineKind::ReadError: return "no scan";
+            case LineKind::Dropped: return op.sig == ScanSig::ReadData ? "tail dropped, no scan" : "tail dropped";
+            case LineKind::Length:
+                if (op.sig != ScanSig::ReadData) break;
+                return l.number > 0 ? "scan " + std::to_string(l.number) + " bytes" : "no scan";
+            case LineKind::WriteOk:
+            case LineKind::SWrite: return "wrote " + std::to_string(l.number) + " bytes";
+            case LineKind::WriteFail:
+            case LineKind::SWriteFail: return "write failed";
+            case LineKind::SScan: return "scan " + std::to_string(l.number) + " bytes";
+            case LineKind::SReply: return "late reply " + std::to_string(l.number) + " bytes";
+            case LineKind::InvalidType:
+            case LineKind::TimeoutRange:
+            case LineKind::CommandNull:
+            case LineKind::CommandLong:
+            case LineKind::SNoSession:
+            case LineKind::SNoBuffer: return "refused";
+            case LineKind::OpenFail:
+            case LineKind::SOpenFail: return "no device";
+            case LineKind::CfgFail:
+            case LineKind::SCfgFail: return "not a terminal";
+            case LineKind::SBusy: return "port busy";
+            case LineKind::SOpen: return "opened";
+            case LineKind::SClose: return "closed";
+            case LineKind::SHungUp: return "hung up";
+            case LineKind::HeldElsewhere: return "refused: port held";
+            case LineKind::HeldNoScan: return "no scan taken";
+            default: break;
+        }
+    }
+    return "";
 }
 
 std::string describe(const CapturedOp& op, int index) {
@@ -216,6 +301,8 @@ std::string describe(const CapturedOp& op, int index) {
     if (op.shape == PortShape::Missing) s += "  device missing";
     if (op.shape == PortShape::NotTty) s += "  device not a terminal";
     if (op.shape == PortShape::WriteBlocked) s += "  write blocked";
+    if (op.shape == PortShape::HeldHere) s += "  on this process's session";
+    if (op.shape == PortShape::HeldByOther) s += "  port held by another process";
     for (const std::vector<uint8_t>& frame : op.written) {
         char part[48];
         snprintf(part, sizeof part, "  wrote %zu bytes", frame.size());
@@ -232,6 +319,8 @@ std::string describe(const CapturedOp& op, int index) {
             s += part;
         }
     }
+    std::string came_to = outcome(op);
+    if (!came_to.empty()) s += "  -> " + came_to;
     if (op.gap_us >= 0) {
         char gap[48];
         snprintf(gap, sizeof gap, "  (%.0f ms after the previous)",
@@ -264,14 +353,6 @@ bool is_reference(const CapturedOp& op, const std::string& text) {
     if (scan_classify_core(text, &l) != CoreClass::Ours) return false;
     if (op.sig == ScanSig::ReadData) return l.kind == LineKind::UartSummary;
     return l.sig == op.sig && (l.kind == LineKind::WriteOk || l.kind == LineKind::WriteFail);
-}
-
-void sleep_until_us(int64_t t_us) {
-    timespec ts;
-    ts.tv_sec = static_cast<time_t>(t_us / 1000000);
-    ts.tv_nsec = static_cast<long>(t_us % 1000000) * kNsPerUs;
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-    }
 }
 
 // A question's first reply bytes go out from the engine's own loop, timed
@@ -322,16 +403,25 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
             sim_send_scan(b->sim, sim_scan(bytes, SimScanTrigger::AfterDelay, 0));
             continue;
         }
-        send_tail(b, bytes, kTailBurst);
+        // Its last byte where the capture shows it, the rest at the line's pace before.
+        const InChunk& c = op.chunks[i];
+        size_t paced = bytes.size() > kTailBurst ? bytes.size() - kTailBurst : 0;
+        send_tail(b, bytes, kTailBurst,
+                  c.end_us >= 0 ? ref_us + c.end_us - static_cast<int64_t>(line_time_us(paced)) : -1);
     }
 }
 
 bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
-    if (!set_shape(b, op.shape)) {
+    // The port as the call found it: held by a session of its own
+    // process, or by another process (a lock of the replay's own stands in
+    // for it, so the session the replay holds goes first).
+    if (op.shape == PortShape::HeldByOther) release_session(b);
+    if (op.shape == PortShape::HeldHere ? !hold_session(b, op.pid) : !set_shape(b, op.shape)) {
         fprintf(stderr, "scanctl: replay: cannot set up %s in the private namespace\n", kDevnsDevice);
         return false;
     }
     if (op.shape == PortShape::WriteBlocked) tcflow(devns_slave_fd(), TCOOFF);
+    int lock = op.shape == PortShape::HeldByOther ? lock_port() : -1;
     hostlog_capture(1);
     size_t armed = b->pty ? arm_reply(b, op) : 0;
     std::atomic<bool> done{false};
@@ -345,6 +435,7 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
     if (op.shape == PortShape::WriteBlocked) tcflow(devns_slave_fd(), TCOON);
     std::vector<NewLine> got = new_lines(0);
     hostlog_capture(0);
+    if (lock >= 0) close(lock);
     if (b->pty) {
         sim_wait_output_idle(b->sim, kIdleWaitMs);
         sim_cancel_scans(b->sim);
@@ -370,81 +461,187 @@ void print_difference(const CapturedOp& op, int index, const Difference& d) {
 
 struct Tally {
     int ops = 0;
+    int matched = 0;
     int retried = 0;
+    int differed = 0;
+    int not_replayed = 0;  // after the first difference, without --keep-going
     int cut = 0;
+    int abandoned = 0;
     int damaged = 0;
-    bool differ = false;
+    int unread = 0;  // lines that mention the scanner before any line of it could be read
+};
+
+struct Options {
+    bool list = false;
+    bool keep_going = false;
+    const char* path = nullptr;
 };
 
 void print_note(const CaptureNote& n, Tally* t) {
-    printf("skipped lines %zu-%zu (%zu of the scanner's): %s\n", n.first_line, n.last_line, n.lines,
-           n.reason.c_str());
-    if (n.damage) ++t->damaged;
-    else ++t->cut;
+    const char* what = n.kind == NoteKind::Abandoned ? "abandoned" : n.kind == NoteKind::Cut ? "cut" : "unusable";
+    printf("%s: lines %zu-%zu (%zu of the scanner's", what, n.first_line, n.last_line, n.lines);
+    if (n.pid >= 0) printf("; pid %d", n.pid);
+    if (n.tid >= 0) printf(" tid %d", n.tid);
+    printf("): %s\n", n.reason.c_str());
+    int* count = n.kind == NoteKind::Abandoned ? &t->abandoned : n.kind == NoteKind::Cut ? &t->cut : &t->damaged;
+    ++*count;
 }
 
-// Returns false once an operation differs.
-bool handle(Bench* b, bool list, const CaptureEvent& ev, Tally* t) {
+void handle(Bench* b, const Options& o, const CaptureEvent& ev, bool saw_scanner, Tally* t) {
+    if (!ev.is_op && !saw_scanner) {
+        // Before any line could be read: a shape the tool does not read,
+        // told once at the end rather than line by line.
+        ++t->unread;
+        return;
+    }
     if (!ev.is_op) {
         print_note(ev.note, t);
-        return true;
+        return;
     }
     int index = ++t->ops;
-    if (list) {
-        printf("%s\n", describe(ev.op, index).c_str());
-        return true;
+    const CapturedOp& op = ev.op;
+    if (o.list) {
+        printf("%s\n", describe(op, index).c_str());
+        return;
     }
-    bool session = ev.op.sig == ScanSig::Session;
-    int runs = session ? session_runs(ev.op) : kTries;
+    if (t->differed > 0 && !o.keep_going) {
+        ++t->not_replayed;
+        return;
+    }
+    if (!op.timing.empty()) {
+        // The capture's own times show what today's library cannot do.
+        printf("#%d differs: %s, capture lines %zu-%zu\n  capture line %zu: %s\n", index,
+               capture_op_call(op).c_str(), op.first_line, op.last_line, op.timing_line, op.timing.c_str());
+        ++t->differed;
+        return;
+    }
+    bool session = op.sig == ScanSig::Session;
+    int runs = session ? session_runs(op) : kTries;
     Difference d, first;
     for (int attempt = 1; attempt <= runs; ++attempt) {
-        if (session ? run_session_call(b, ev.op, &d) : run_once(b, ev.op, &d)) {
-            printf("%s  match", describe(ev.op, index).c_str());
+        if (session ? run_session_call(b, op, &d) : run_once(b, op, &d)) {
+            printf("%s  match", describe(op, index).c_str());
             if (attempt > 1) {
                 ++t->retried;
                 printf(" on run %d (run 1 differed at capture line %zu)", attempt,
-                       first.have_capture ? ev.op.lines[first.index].line : ev.op.last_line);
+                       first.have_capture ? op.lines[first.index].line : op.last_line);
             }
             printf("\n");
             fflush(stdout);
-            return true;
+            ++t->matched;
+            return;
         }
         if (attempt == 1) first = d;
     }
-    print_difference(ev.op, index, d);
-    t->differ = true;
-    return false;
+    print_difference(op, index, d);
+    ++t->differed;
 }
 
-int verdict(const Tally& t, bool list, bool saw_scanner, size_t lines) {
+const char kFormats[] =
+    "  logcat's brief, time, threadtime and long formats, also with -v uid, epoch,\n"
+    "  monotonic, usec, nsec, year, zone, UTC, color or printable, and tabs between\n"
+    "  the fields; Android Studio's saved Logcat window (either layout); in UTF-8\n"
+    "  or UTF-16, with or without a byte order mark\n";
+const char kCaptureCommand[] = "adb logcat -v threadtime -s SCANLIB_CORE SCANLIB_JNI > scanner.log";
+
+int verdict(Tally t, const Options& o, bool saw_scanner, size_t lines) {
+    if (t.unread > 0 && saw_scanner) {
+        printf("unusable: %d line(s) that mention the scanner's tags before its first readable line\n", t.unread);
+        ++t.damaged;
+    }
     if (!saw_scanner) {
-        printf("scanctl: replay: no line of %s or %s in %zu lines: not a capture of this library\n",
-               kCoreTag, kBridgeTag, lines);
+        printf("scanctl: replay: no line of %s or %s in %zu lines: not a capture of this library,\n"
+               "or in a shape this tool does not read. It reads\n%sTake a capture with:\n  %s\n",
+               kCoreTag, kBridgeTag, lines, kFormats, kCaptureCommand);
         return kReplayUnusable;
     }
-    if (t.ops == 0) {
+    if (t.ops == 0 && t.abandoned == 0) {
         printf("scanctl: replay: no complete operation in the capture\n");
         return kReplayUnusable;
     }
-    printf("%d operation(s) %s", t.ops, list ? "rebuilt" : "replayed, all match");
+    int replayed = t.matched + t.differed;
+    if (o.list) printf("%d operation(s) rebuilt", t.ops);
+    else if (t.differed == 0) printf("%d operation(s) replayed, all match", replayed);
+    else printf("%d operation(s) replayed: %d matched, %d differed", replayed, t.matched, t.differed);
     if (t.retried > 0) printf(" (%d on a later run)", t.retried);
+    if (t.not_replayed > 0) {
+        printf("; %d not replayed after the first difference (--keep-going replays them)", t.not_replayed);
+    }
+    if (t.abandoned > 0) printf("; %d abandoned (see above)", t.abandoned);
+    if (t.damaged > 0) printf("; %d part(s) of the capture not replayable (see above)", t.damaged);
     if (t.cut > 0) printf("; %d cut by the capture's start or end", t.cut);
-    if (t.damaged > 0) printf("; %d part(s) of the capture unusable (see above)", t.damaged);
     printf("\n");
+    if (t.differed > 0) return kReplayDiffer;
+    if (t.abandoned > 0) return kReplayAbandoned;
     return t.damaged > 0 ? kReplayUnusable : kReplayMatch;
+}
+
+// False (after a message) for arguments that are none of the command's.
+bool parse_args(int argc, char** argv, Options* o) {
+    for (int i = 0; i < argc; ++i) {
+        const char* a = argv[i];
+        if (strcmp(a, "--list") == 0) {
+            o->list = true;
+        } else if (strcmp(a, "--keep-going") == 0) {
+            o->keep_going = true;
+        } else if (a[0] == '-' && a[1] != '\0') {
+            fprintf(stderr, "scanctl: replay: unknown option %s (see scanctl replay --help)\n", a);
+            return false;
+        } else if (o->path != nullptr) {
+            fprintf(stderr, "scanctl: replay: one capture at a time (%s and %s)\n", o->path, a);
+            return false;
+        } else {
+            o->path = a;
+        }
+    }
+    if (o->path == nullptr) {
+        fprintf(stderr, "scanctl: replay: no capture named: scanctl replay [--list] [--keep-going] FILE "
+                        "(- for standard input)\n");
+        return false;
+    }
+    return true;
+}
+
+FILE* open_capture(const char* path) {
+    if (strcmp(path, "-") == 0) return stdin;
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        fprintf(stderr, "scanctl: replay: cannot read %s: %s\n", path, strerror(errno));
+        return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        fprintf(stderr, "scanctl: replay: %s is a directory; name a capture file in it\n", path);
+        return nullptr;
+    }
+    FILE* f = fopen(path, "rb");
+    if (f == nullptr) fprintf(stderr, "scanctl: replay: cannot read %s: %s\n", path, strerror(errno));
+    return f;
 }
 
 }  // namespace
 
 void replay_usage(FILE* out) {
     fprintf(out,
-            "usage: scanctl replay [--list] FILE\n"
-            "Rebuilds the scanner operations of a logcat capture (brief, time, threadtime\n"
-            "or long) and runs them again against a simulated engine that sends what the\n"
-            "capture shows, in a private mount namespace (root only); then compares the\n"
-            "library's new log with the capture's. --list prints the operations only.\n"
-            "exit status: 0 every operation matches; 1 one differs (the first difference\n"
-            "is printed); 2 the capture, or part of it, cannot be used.\n");
+            "usage: scanctl replay [--list] [--keep-going] FILE\n"
+            "Rebuilds the scanner operations of a logcat capture and runs each again\n"
+            "against a simulated engine that sends the bytes the capture shows, in a\n"
+            "private mount namespace (root only); then compares the library's new log\n"
+            "lines with the capture's. FILE - reads standard input.\n"
+            "  --list        print the operations only (no root needed)\n"
+            "  --keep-going  replay every operation, not only up to the first difference\n"
+            "Take a capture on the device with:\n"
+            "  adb logcat -c\n"
+            "  %s\n"
+            "It reads\n%s"
+            "Each operation's line shows its capture lines, the call, what the engine sent,\n"
+            "what the call came to, and \"match\". A mismatch shows the capture's line and\n"
+            "the replay's line where they first part: the engine sent the same bytes, so\n"
+            "the library decided differently (another version, or a fault); a different\n"
+            "number of \"error\" lines means a reply or scan came in another 10 ms attempt.\n"
+            "exit status: 0 every operation matches; 1 an operation differs; 2 the capture,\n"
+            "or a part of it, cannot be used, or bad arguments; 3 an operation was\n"
+            "abandoned while the capture went on (a crash, a dead process, dropped lines).\n",
+            kCaptureCommand, kFormats);
 }
 
 int replay_command(int argc, char** argv) {
@@ -452,28 +649,21 @@ int replay_command(int argc, char** argv) {
         replay_usage(stdout);
         return kReplayMatch;
     }
-    bool list = argc == 2 && strcmp(argv[0], "--list") == 0;
-    if (argc != 1 + (list ? 1 : 0)) {
-        replay_usage(stderr);
-        return kReplayUnusable;
-    }
-    const char* path = argv[argc - 1];
+    Options o;
+    if (!parse_args(argc, argv, &o)) return kReplayUnusable;
     LineReader reader;
-    reader.f = fopen(path, "rb");
-    if (reader.f == nullptr) {
-        fprintf(stderr, "scanctl: replay: cannot read %s: %s\n", path, strerror(errno));
-        return kReplayUnusable;
-    }
+    reader.f = open_capture(o.path);
+    if (reader.f == nullptr) return kReplayUnusable;
     Bench bench;
-    if (!list) {
+    if (!o.list) {
         if (geteuid() != 0) {
             fprintf(stderr, "scanctl: replay must run as root: it puts the simulated engine at %s "
-                            "in a private mount namespace\n", kDevnsDevice);
-            fclose(reader.f);
+                            "in a private mount namespace (--list needs no root)\n", kDevnsDevice);
+            if (reader.f != stdin) fclose(reader.f);
             return kReplayUnusable;
         }
         if (!devns_enter()) {
-            fclose(reader.f);
+            if (reader.f != stdin) fclose(reader.f);
             return kReplayUnusable;
         }
         hostlog_set_echo(0);
@@ -485,8 +675,7 @@ int replay_command(int argc, char** argv) {
     size_t number = 0;
     LogEntry entry;
     CaptureEvent ev;
-    bool go_on = true;
-    while (go_on && next_line(&reader)) {
+    while (next_line(&reader)) {
         ++number;
         LogcatResult r = logcat_feed(&parser, reader.line.data(), reader.line.size(), number, &entry);
         if (reader.overlong && r == LogcatResult::Entry &&
@@ -495,19 +684,16 @@ int replay_command(int argc, char** argv) {
         }
         if (r == LogcatResult::Entry) capture_feed(&builder, entry);
         if (r == LogcatResult::Damaged) capture_damaged_line(&builder, number);
-        while (go_on && capture_next(&builder, &ev)) go_on = handle(&bench, list, ev, &tally);
+        while (capture_next(&builder, &ev)) handle(&bench, o, ev, builder.saw_scanner, &tally);
     }
-    fclose(reader.f);
-    if (go_on) {
-        if (logcat_finish(&parser, &entry) == LogcatResult::Entry) capture_feed(&builder, entry);
-        capture_finish(&builder);
-        while (go_on && capture_next(&builder, &ev)) go_on = handle(&bench, list, ev, &tally);
-    }
-    if (!list) {
+    if (reader.f != stdin) fclose(reader.f);
+    if (logcat_finish(&parser, &entry) == LogcatResult::Entry) capture_feed(&builder, entry);
+    capture_finish(&builder);
+    while (capture_next(&builder, &ev)) handle(&bench, o, ev, builder.saw_scanner, &tally);
+    if (!o.list) {
         release_session(&bench);
         drop_engine(&bench);
         devns_teardown();
     }
-    if (tally.differ) return kReplayDiffer;
-    return verdict(tally, list, builder.saw_scanner, number);
+    return verdict(tally, o, builder.saw_scanner, number);
 }

@@ -7,15 +7,17 @@
 
 #include <cstdio>
 
-// Exit status: 0 every operation matched; 1 an operation differs (the
-// first difference is printed); 2 the capture cannot be used, or parts of
-// it could not (each with its line number), or bad arguments.
+// Exit status: 0 every operation matched; 1 an operation differs; 2 the
+// capture cannot be used, or parts of it could not (each with its line
+// number), or bad arguments; 3 an operation was abandoned while the
+// capture went on (its process died, its lines were dropped).
 constexpr int kReplayMatch = 0;
 constexpr int kReplayDiffer = 1;
 constexpr int kReplayUnusable = 2;
+constexpr int kReplayAbandoned = 3;
 
-// args: [--list] FILE. --list prints the operations and replays nothing
-// (no root needed).
+// args: [--list] [--keep-going] FILE (- for standard input). --list
+// prints the operations and replays nothing (no root needed).
 int replay_command(int argc, char** argv);
 
 void replay_usage(FILE* out);

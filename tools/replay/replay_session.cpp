@@ -35,6 +35,7 @@
 #include <thread>
 
 #include "devns.h"
+#include "scan_queue.h"
 #include "hostlog.h"
 #include "replay_steps.h"
 #include "scansession.h"
@@ -43,7 +44,9 @@ namespace replay_steps {
 
 namespace {
 
-constexpr int kKeptMost = 4;            // scans a session keeps
+constexpr int kKeptMost = 4;            // scans a session without a reader keeps
+constexpr int kQueuedMost = static_cast<int>(kQueueScans); // scans the session's reader queues
+constexpr int kReaderLogsMs = 3000;     // for the reader to log what it read
 constexpr int kWaitForScanMs = 10000;   // a wait that ends with a scan (or a lost line)
 constexpr int kWaitPastReplyMs = 500;   // a wait that read a late reply or a tail, then timed out
 constexpr long kPortTakesMostNs = 1000000000;  // for sent bytes to reach the port
@@ -105,18 +108,6 @@ void fire(Bench* b, const Event& e) {
     }
 }
 
-// Holds a session for the capture process `pid`, opening one where needed.
-bool hold_for(Bench* b, int pid) {
-    if (b->hold.s != nullptr && b->hold.pid == pid) return true;
-    release_session(b);
-    if (!set_shape(b, PortShape::Pty)) return false;
-    int error = 0;
-    b->hold.s = scan_session_open(&error);
-    b->hold.pid = pid;
-    b->hold.pending = 0;
-    return b->hold.s != nullptr;
-}
-
 // Scans kept that the capture's process took with waits that logged
 // nothing before this call.
 int handed_out_before(const CapturedOp& op, int pending) {
@@ -130,7 +121,7 @@ int handed_out_before(const CapturedOp& op, int pending) {
 // namespace cannot give them.
 bool arrange(Bench* b, const CapturedOp& op) {
     if (op.fn == SessionFn::Open) {
-        if (op.busy_errno == kOtherSession) return hold_for(b, op.pid);
+        if (op.busy_errno == kOtherSession) return hold_session(b, op.pid);
         if (op.busy_errno != 0) {
             // Another process holds the port: the session held here is
             // another process's, or none is held and a lock stands in.
@@ -141,7 +132,13 @@ bool arrange(Bench* b, const CapturedOp& op) {
         return set_shape(b, op.shape);
     }
     if (op.no_session) return true;
-    if (!hold_for(b, op.pid)) return false;
+    if (!hold_session(b, op.pid)) return false;
+    // The reader's queue was not full where the capture shows no scan
+    // dropped for room: the app took the oldest.
+    if (op.fn == SessionFn::Reader && op.no_room == 0 && !op.chunks.empty() && b->hold.pending >= kQueuedMost) {
+        scan_session_wait_scan(b->hold.s, 0, g_scan, sizeof g_scan, nullptr);
+        --b->hold.pending;
+    }
     for (int n = handed_out_before(op, b->hold.pending); n > 0; --n) {
         scan_session_wait_scan(b->hold.s, 0, g_scan, sizeof g_scan, nullptr);
         --b->hold.pending;
@@ -276,11 +273,7 @@ std::vector<NewLine> open_in_child(ScanSession* held) {
 // An open refused because another process holds the port, with none held
 // here: a lock of the replay's own stands in for the other process.
 std::vector<NewLine> open_against_lock() {
-    int fd = open(kDevnsDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        fd = -1;
-    }
+    int fd = lock_port();
     hostlog_capture(1);
     int error = 0;
     scan_session_open(&error);
@@ -325,6 +318,12 @@ std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
     });
     feed(b, events, done);
     worker.join();
+    // Nobody calls for what the reader logs: it comes when it comes.
+    for (int waited = 0; op.fn == SessionFn::Reader && new_lines(0).size() < op.lines.size() &&
+                         waited < kReaderLogsMs * 1000;
+         waited += kRefPollNs / 1000) {
+        pause_ns(kRefPollNs);
+    }
     std::vector<NewLine> got = new_lines(0);
     hostlog_capture(0);
     if (blocked) tcflow(devns_slave_fd(), TCOON);
@@ -337,6 +336,26 @@ std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
 }
 
 }  // namespace
+
+int lock_port() {
+    int fd = open(kDevnsDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+bool hold_session(Bench* b, int pid) {
+    if (b->hold.s != nullptr && b->hold.pid == pid) return true;
+    release_session(b);
+    if (!set_shape(b, PortShape::Pty)) return false;
+    int error = 0;
+    b->hold.s = scan_session_open(&error);
+    b->hold.pid = pid;
+    b->hold.pending = 0;
+    return b->hold.s != nullptr;
+}
 
 void release_session(Bench* b) {
     if (b->hold.s != nullptr) scan_session_close(b->hold.s);
@@ -360,7 +379,9 @@ bool run_session_call(Bench* b, const CapturedOp& op, Difference* d) {
         got = run_call(b, op);
     }
     if (op.fn == SessionFn::Close && !op.no_session) b->hold = SessionHold();
-    if (b->hold.s != nullptr && op.fn != SessionFn::Open) {
+    if (b->hold.s != nullptr && op.fn == SessionFn::Reader) {
+        b->hold.pending = std::min(kQueuedMost, b->hold.pending + static_cast<int>(op.chunks.size()) - op.no_room);
+    } else if (b->hold.s != nullptr && op.fn != SessionFn::Open) {
         b->hold.pending = std::min(kKeptMost, b->hold.pending + op.kept);
     }
     if (b->pty) {

@@ -53,8 +53,9 @@ constexpr size_t kTailBurst = 64;
 constexpr size_t kLateTailBurst = 4096;
 
 // Sends a message that began before the port's flush: up to burst_most
-// of its first bytes at once, the rest at the line's pace.
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most);
+// of its first bytes at once, the rest at the line's pace, from
+// rest_at_us on (sim_now_us's clock) or at once when that has passed.
+void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t rest_at_us = -1);
 
 struct Difference {
     size_t index = 0;  // line of the operation
@@ -78,5 +79,10 @@ bool run_session_call(Bench* b, const CapturedOp& op, Difference* d);
 int session_runs(const CapturedOp& op);
 // Closes the session held, without a trace in the record.
 void release_session(Bench* b);
+// Holds a session for the capture process `pid`, opening one where needed.
+bool hold_session(Bench* b, int pid);
+// Another process's hold on the port, stood in for by a lock of the
+// replay's own: its descriptor (to close), or -1.
+int lock_port();
 
 }  // namespace replay_steps

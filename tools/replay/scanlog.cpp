@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstring>
 
+#include "logtext.h"
+
 namespace {
 
 struct SigRow {
@@ -12,16 +14,16 @@ struct SigRow {
 };
 
 const SigRow kSigs[] = {
-    {ScanSig::OpenDev, "int scan_open_dev(bool)", "scan_open_dev"},
-    {ScanSig::EnableType, "int scan_enable_type(bool, int)", "scan_enable_type"},
-    {ScanSig::SetTimeout, "int scan_set_timeout(int)", "scan_set_timeout"},
-    {ScanSig::SetCommand, "int scan_set_command(const char *)", "scan_set_command"},
-    {ScanSig::Profile, "int profile_scan_type()", "profile_scan_type"},
-    {ScanSig::TypeCheck, "bool scan_type_check(int)", "scan_type_check"},
-    {ScanSig::GetTimeout, "char *scan_get_timeout()", "scan_get_timeout"},
-    {ScanSig::QueryData, "char *scan_query_data(int)", "scan_query_data"},
-    {ScanSig::ReadData, "char *scan_read_data()", "scan_read_data"},
-    {ScanSig::Uart, "int set_uart_parm(int, unsigned int, int, char, int)", "set_uart_parm"},
+    {ScanSig::OpenDev, SIG_OPEN_DEV, "scan_open_dev"},
+    {ScanSig::EnableType, SIG_ENABLE_TYPE, "scan_enable_type"},
+    {ScanSig::SetTimeout, SIG_SET_TIMEOUT, "scan_set_timeout"},
+    {ScanSig::SetCommand, SIG_SET_COMMAND, "scan_set_command"},
+    {ScanSig::Profile, SIG_PROFILE, "profile_scan_type"},
+    {ScanSig::TypeCheck, SIG_TYPE_CHECK, "scan_type_check"},
+    {ScanSig::GetTimeout, SIG_GET_TIMEOUT, "scan_get_timeout"},
+    {ScanSig::QueryData, SIG_QUERY_DATA, "scan_query_data"},
+    {ScanSig::ReadData, SIG_READ_DATA, "scan_read_data"},
+    {ScanSig::Uart, SIG_UART, "set_uart_parm"},
 };
 
 struct SessionRow {
@@ -31,24 +33,22 @@ struct SessionRow {
 };
 
 const SessionRow kSessionSigs[] = {
-    {SessionFn::Open, "ScanSession *scan_session_open(int *)", "scan_session_open"},
-    {SessionFn::Close, "void scan_session_close(ScanSession *)", "scan_session_close"},
-    {SessionFn::OpenDev, "int scan_session_open_dev(ScanSession *, bool)", "scan_session_open_dev"},
-    {SessionFn::EnableType, "int scan_session_enable_type(ScanSession *, bool, int)",
-     "scan_session_enable_type"},
-    {SessionFn::SetTimeout, "int scan_session_set_timeout(ScanSession *, int)", "scan_session_set_timeout"},
-    {SessionFn::SetCommand, "int scan_session_set_command(ScanSession *, const char *)",
-     "scan_session_set_command"},
-    {SessionFn::Profile, "int scan_session_profile(ScanSession *)", "scan_session_profile"},
-    {SessionFn::CheckType, "int scan_session_check_type(ScanSession *, int)", "scan_session_check_type"},
-    {SessionFn::GetTimeout, "int scan_session_get_timeout(ScanSession *, char *)", "scan_session_get_timeout"},
-    {SessionFn::Query, "int scan_session_query(ScanSession *, int, char *)", "scan_session_query"},
-    {SessionFn::WaitScan, "int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)",
-     "scan_session_wait_scan"},
+    {SessionFn::Open, SIG_S_OPEN, "scan_session_open"},
+    {SessionFn::Close, SIG_S_CLOSE, "scan_session_close"},
+    {SessionFn::OpenDev, SIG_S_OPEN_DEV, "scan_session_open_dev"},
+    {SessionFn::EnableType, SIG_S_ENABLE_TYPE, "scan_session_enable_type"},
+    {SessionFn::SetTimeout, SIG_S_SET_TIMEOUT, "scan_session_set_timeout"},
+    {SessionFn::SetCommand, SIG_S_SET_COMMAND, "scan_session_set_command"},
+    {SessionFn::Profile, SIG_S_PROFILE, "scan_session_profile"},
+    {SessionFn::CheckType, SIG_S_CHECK_TYPE, "scan_session_check_type"},
+    {SessionFn::GetTimeout, SIG_S_GET_TIMEOUT, "scan_session_get_timeout"},
+    {SessionFn::Query, SIG_S_QUERY, "scan_session_query"},
+    {SessionFn::WaitScan, SIG_S_WAIT_SCAN, "scan_session_wait_scan"},
+    {SessionFn::Reader, SIG_S_READER, "session_reader"},
 };
 
-// The "<what>" of each write operation's "<what> successful!/fail! ret"
-// line; flag is the operation's bool argument where the word tells it.
+// The "%s" of each write operation's result line; flag is the
+// operation's bool argument where the word tells it.
 struct WriteWhat {
     ScanSig sig;
     const char* what;
@@ -56,11 +56,11 @@ struct WriteWhat {
 };
 
 const WriteWhat kWrites[] = {
-    {ScanSig::OpenDev, "open", true},          {ScanSig::OpenDev, "close", false},
-    {ScanSig::EnableType, "write enable", true}, {ScanSig::EnableType, "write disable", false},
-    {ScanSig::SetTimeout, "write timeout", false}, {ScanSig::SetCommand, "write command", false},
-    {ScanSig::Profile, "profile_cmd", false},  {ScanSig::TypeCheck, "write check", false},
-    {ScanSig::GetTimeout, "write", false},     {ScanSig::QueryData, "write query", false},
+    {ScanSig::OpenDev, WHAT_OPEN, true},        {ScanSig::OpenDev, WHAT_CLOSE, false},
+    {ScanSig::EnableType, WHAT_ENABLE, true},   {ScanSig::EnableType, WHAT_DISABLE, false},
+    {ScanSig::SetTimeout, WHAT_TIMEOUT, false}, {ScanSig::SetCommand, WHAT_COMMAND, false},
+    {ScanSig::Profile, WHAT_PROFILE, false},    {ScanSig::TypeCheck, WHAT_CHECK, false},
+    {ScanSig::GetTimeout, WHAT_GET_TIMEOUT, false}, {ScanSig::QueryData, WHAT_QUERY, false},
 };
 
 struct BridgeRow {
@@ -68,88 +68,163 @@ struct BridgeRow {
     const char* method;
     ScanSig core;
     bool flag;
+    SessionFn fn;  // a ScanPortNative adapter's session function
 };
 
 const BridgeRow kBridge[] = {
-    {"jboolean openDev(JNIEnv *, jobject)", "openDev", ScanSig::OpenDev, true},
-    {"jboolean closeDev(JNIEnv *, jobject)", "closeDev", ScanSig::OpenDev, false},
-    {"jboolean checkType(JNIEnv *, jobject, jint)", "checkType", ScanSig::TypeCheck, false},
-    {"jboolean enableType(JNIEnv *, jobject, jint)", "enableType", ScanSig::EnableType, true},
-    {"jboolean disableType(JNIEnv *, jobject, jint)", "disableType", ScanSig::EnableType, false},
-    {"jboolean setTimeout(JNIEnv *, jobject, jint)", "setTimeout", ScanSig::SetTimeout, false},
-    {"jstring getTimeout(JNIEnv *, jobject)", "getTimeout", ScanSig::GetTimeout, false},
-    {"jboolean sendCommand(JNIEnv *, jobject, jstring)", "sendCommand", ScanSig::SetCommand, false},
-    {"jstring queryData(JNIEnv *, jobject, jint)", "queryData", ScanSig::QueryData, false},
-    {"jboolean profileScanType(JNIEnv *, jobject)", "profileScanType", ScanSig::Profile, false},
+    {SIG_J_OPEN_DEV, "openDev", ScanSig::OpenDev, true, SessionFn::None},
+    {SIG_J_CLOSE_DEV, "closeDev", ScanSig::OpenDev, false, SessionFn::None},
+    {SIG_J_CHECK_TYPE, "checkType", ScanSig::TypeCheck, false, SessionFn::None},
+    {SIG_J_ENABLE_TYPE, "enableType", ScanSig::EnableType, true, SessionFn::None},
+    {SIG_J_DISABLE_TYPE, "disableType", ScanSig::EnableType, false, SessionFn::None},
+    {SIG_J_SET_TIMEOUT, "setTimeout", ScanSig::SetTimeout, false, SessionFn::None},
+    {SIG_J_GET_TIMEOUT, "getTimeout", ScanSig::GetTimeout, false, SessionFn::None},
+    {SIG_J_SEND_COMMAND, "sendCommand", ScanSig::SetCommand, false, SessionFn::None},
+    {SIG_J_QUERY_DATA, "queryData", ScanSig::QueryData, false, SessionFn::None},
+    {SIG_J_PROFILE, "profileScanType", ScanSig::Profile, false, SessionFn::None},
+    {SIG_J_PORT_OPEN, "ScanPortNative.open", ScanSig::Uart, false, SessionFn::Open},
+    {SIG_J_PORT_CLOSE, "ScanPortNative.close", ScanSig::Uart, false, SessionFn::Close},
+    {SIG_J_PORT_WRITE_OPEN, "ScanPortNative.writeOpen", ScanSig::Uart, false, SessionFn::OpenDev},
+    {SIG_J_PORT_ENABLE_TYPE, "ScanPortNative.enableType", ScanSig::Uart, false, SessionFn::EnableType},
+    {SIG_J_PORT_SET_TIMEOUT, "ScanPortNative.setTimeout", ScanSig::Uart, false, SessionFn::SetTimeout},
+    {SIG_J_PORT_SEND_COMMAND, "ScanPortNative.sendCommand", ScanSig::Uart, false, SessionFn::SetCommand},
+    {SIG_J_PORT_PROFILE, "ScanPortNative.profile", ScanSig::Uart, false, SessionFn::Profile},
+    {SIG_J_PORT_CHECK_TYPE, "ScanPortNative.checkType", ScanSig::Uart, false, SessionFn::CheckType},
+    {SIG_J_PORT_GET_TIMEOUT, "ScanPortNative.getTimeout", ScanSig::Uart, false, SessionFn::GetTimeout},
+    {SIG_J_PORT_QUERY, "ScanPortNative.query", ScanSig::Uart, false, SessionFn::Query},
+    {SIG_J_PORT_WAIT_SCAN, "ScanPortNative.waitScan", ScanSig::Uart, false, SessionFn::WaitScan},
 };
 constexpr int kBridgeCount = static_cast<int>(sizeof kBridge / sizeof kBridge[0]);
 
-struct PortBridgeRow {
-    const char* text;
-    const char* method;
-    SessionFn fn;
-};
-
-const PortBridgeRow kPortBridge[] = {
-    {"jlong portOpen(JNIEnv *, jclass)", "ScanPortNative.open", SessionFn::Open},
-    {"void portClose(JNIEnv *, jclass, jlong)", "ScanPortNative.close", SessionFn::Close},
-    {"jint portWriteOpen(JNIEnv *, jclass, jlong, jboolean)", "ScanPortNative.writeOpen", SessionFn::OpenDev},
-    {"jint portEnableType(JNIEnv *, jclass, jlong, jboolean, jint)", "ScanPortNative.enableType",
-     SessionFn::EnableType},
-    {"jint portSetTimeout(JNIEnv *, jclass, jlong, jint)", "ScanPortNative.setTimeout", SessionFn::SetTimeout},
-    {"jint portSendCommand(JNIEnv *, jclass, jlong, jstring)", "ScanPortNative.sendCommand",
-     SessionFn::SetCommand},
-    {"jint portProfile(JNIEnv *, jclass, jlong)", "ScanPortNative.profile", SessionFn::Profile},
-    {"jint portCheckType(JNIEnv *, jclass, jlong, jint)", "ScanPortNative.checkType", SessionFn::CheckType},
-    {"jint portGetTimeout(JNIEnv *, jclass, jlong, jbyteArray)", "ScanPortNative.getTimeout",
-     SessionFn::GetTimeout},
-    {"jint portQuery(JNIEnv *, jclass, jlong, jint, jbyteArray)", "ScanPortNative.query", SessionFn::Query},
-    {"jint portWaitScan(JNIEnv *, jclass, jlong, jint, jbyteArray, jlongArray)", "ScanPortNative.waitScan",
-     SessionFn::WaitScan},
-};
-constexpr int kPortBridgeCount = static_cast<int>(sizeof kPortBridge / sizeof kPortBridge[0]);
-
-// "signature, rest": the rest, or false.
-bool after_sig(const std::string& message, const char* sig, std::string* rest) {
-    size_t n = std::strlen(sig);
-    if (message.size() < n + 2 || message.compare(0, n, sig) != 0 || message.compare(n, 2, ", ") != 0) {
-        return false;
-    }
-    *rest = message.substr(n + 2);
-    return true;
-}
-
-// A line that is a fixed text around one int.
-struct Simple {
-    const char* prefix;
-    const char* suffix;
+// A line's form: its kind and its format.
+struct Form {
     LineKind kind;
+    const char* fmt;
 };
 
-bool starts(const std::string& s, const char* prefix) {
-    return s.compare(0, std::strlen(prefix), prefix) == 0;
-}
+// The lines of each group of functions, tried in order.
+const Form kPerCall[] = {
+    {LineKind::Byte, FMT_BYTE},
+    {LineKind::OpenFail, FMT_OPEN_FAIL},
+    {LineKind::CfgFail, FMT_CFG_FAIL},
+    {LineKind::ReplyError, FMT_REPLY_ERROR},
+    {LineKind::ReadError, FMT_READ_ERROR},
+    {LineKind::Length, FMT_SCAN_LENGTH},
+    {LineKind::TypeIs, FMT_TYPE_IS},
+    {LineKind::Enable, FMT_ENABLE},
+    {LineKind::QueryWriteLen, FMT_QUERY_WRITE_LEN},
+    {LineKind::Dropped, FMT_TAIL},
+    {LineKind::NoMemory, FMT_NO_MEMORY},
+    {LineKind::TimeIs, FMT_TIME_IS},
+    {LineKind::QueryCommand, FMT_QUERY_COMMAND},
+    {LineKind::CommandIs, FMT_COMMAND_IS},
+    {LineKind::HeldElsewhere, FMT_HELD_ELSEWHERE},
+    {LineKind::OnHeldPort, FMT_ON_HELD_PORT},
+    {LineKind::HeldNoScan, FMT_HELD_NO_SCAN},
+    {LineKind::CallWaited, FMT_CALL_WAITED},
+    {LineKind::CallBusy, FMT_CALL_BUSY},
+    {LineKind::SNoAnswer, FMT_S_NO_ANSWER},
+};
 
-bool ends(const std::string& s, const char* suffix) {
-    size_t n = std::strlen(suffix);
-    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
-}
+const Form kRefusals[] = {
+    {LineKind::InvalidType, FMT_INVALID_TYPE},
+    {LineKind::TimeoutRange, FMT_TIMEOUT_RANGE},
+    {LineKind::CommandNull, FMT_COMMAND_NULL},
+    {LineKind::CommandLong, FMT_COMMAND_LONG},
+};
 
-// prefix, an int, then suffix and nothing more.
-bool int_between(const std::string& s, const char* prefix, const char* suffix, int* out) {
-    size_t a = std::strlen(prefix), b = std::strlen(suffix);
-    if (s.size() < a + b || !starts(s, prefix) || !ends(s, suffix)) return false;
-    return scan_parse_int(s.data() + a, s.size() - a - b, out);
-}
+const Form kUartForms[] = {
+    {LineKind::UartBaud, FMT_STANDARD_BAUD},
+    {LineKind::UartBaud, FMT_CUSTOM_BAUD},
+    {LineKind::UartSummary, FMT_UART_SUMMARY},
+};
 
-bool simple_line(const Simple* rows, size_t count, ScanLine* l) {
-    for (size_t i = 0; i < count; ++i) {
-        if (int_between(l->rest, rows[i].prefix, rows[i].suffix, &l->number)) {
-            l->kind = rows[i].kind;
-            return true;
+const Form kSessionForms[] = {
+    {LineKind::SOpenFail, FMT_S_OPEN_FAIL},
+    {LineKind::SBusy, FMT_S_BUSY},
+    {LineKind::SCfgFail, FMT_S_CFG_FAIL},
+    {LineKind::Dropped, FMT_S_TAIL},
+    {LineKind::SNoRoom, FMT_S_NO_ROOM},
+    {LineKind::SWriteFail, FMT_S_WRITE_FAIL},
+    {LineKind::SWrite, FMT_S_WRITE},
+    {LineKind::SReply, FMT_S_REPLY},
+    {LineKind::SScan, FMT_S_SCAN},
+    {LineKind::SClose, FMT_S_CLOSE},
+    {LineKind::SNoAnswer, FMT_S_NO_ANSWER},
+    {LineKind::SNoSession, FMT_S_NO_SESSION},
+    {LineKind::SNoBuffer, FMT_S_NO_BUFFER},
+    {LineKind::SHungUp, FMT_S_HUNG_UP},
+    {LineKind::SOpen, FMT_S_OPEN},
+    {LineKind::SAnswer, FMT_S_ANSWER},
+    {LineKind::SLost, FMT_S_LOST},
+};
+
+bool is_conversion_end(char c) { return std::strchr("dsciuxX", c) != nullptr; }
+
+// The message's rest (after "signature, ") against a format of logtext.h
+// after its "%s," and blank: literal text, %d (or %zu, %lld) an int, %s
+// text (as much as leaves the rest matching, so that a text holding the
+// format's next words is taken whole), %c one character, %.2X two hex
+// digits. A format's final blanks and line end are not in the message.
+bool matches(const char* fmt, const char* s, const char* end, ScanLine* l) {
+    for (;;) {
+        if (*fmt == '\0' || std::strspn(fmt, " \r\n") == std::strlen(fmt)) return s == end;
+        if (*fmt != '%') {
+            if (s == end || *s != *fmt) return false;
+            ++fmt;
+            ++s;
+            continue;
         }
+        const char* conv = fmt + 1;
+        while (*conv != '\0' && !is_conversion_end(*conv)) ++conv;
+        if (*conv == '\0') return false;
+        const char* next = conv + 1;
+        if (*conv == 's') {
+            for (const char* stop = end;; --stop) {
+                ScanLine attempt = *l;
+                if (matches(next, stop, end, &attempt)) {
+                    *l = attempt;
+                    l->text.assign(s, static_cast<size_t>(stop - s));
+                    return true;
+                }
+                if (stop == s) return false;
+            }
+        }
+        if (*conv == 'c') {
+            if (s == end) return false;
+            ++s;
+        } else if (*conv == 'X' || *conv == 'x') {
+            if (end - s < 2 || !std::isxdigit(static_cast<unsigned char>(s[0])) ||
+                !std::isxdigit(static_cast<unsigned char>(s[1]))) {
+                return false;
+            }
+            s += 2;
+        } else {
+            const char* from = s;
+            if (s < end && *s == '-') ++s;
+            while (s < end && *s >= '0' && *s <= '9') ++s;
+            if (!scan_parse_int(from, static_cast<size_t>(s - from), &l->number)) return false;
+        }
+        fmt = next;
+    }
+}
+
+bool classify_by(const Form* forms, size_t n, ScanLine* l) {
+    for (size_t i = 0; i < n; ++i) {
+        const char* fmt = forms[i].fmt + 3;  // after "%s,"
+        if (*fmt == ' ') ++fmt;
+        ScanLine attempt = *l;
+        if (!matches(fmt, attempt.rest.data(), attempt.rest.data() + attempt.rest.size(), &attempt)) continue;
+        *l = attempt;
+        l->kind = forms[i].kind;
+        return true;
     }
     return false;
+}
+
+template <size_t N>
+bool classify(const Form (&forms)[N], ScanLine* l) {
+    return classify_by(forms, N, l);
 }
 
 int hex_value(char c) {
@@ -159,166 +234,69 @@ int hex_value(char c) {
     return -1;
 }
 
-bool hex_pair(const char* p, uint8_t* out) {
-    int hi = hex_value(p[0]), lo = hex_value(p[1]);
-    if (hi < 0 || lo < 0) return false;
-    *out = static_cast<uint8_t>(hi * 16 + lo);
-    return true;
-}
-
 // "XX XX ..." with one blank between pairs, 1 to kHexLineMax bytes.
 bool hex_list(const char* p, size_t n, ScanLine* out) {
     out->nbytes = 0;
     for (size_t i = 0; i < n; i += 3) {
         if (i + 2 > n || out->nbytes == kHexLineMax) return false;
-        if (!hex_pair(p + i, &out->bytes[out->nbytes])) return false;
-        ++out->nbytes;
-        if (i + 2 < n && p[i + 2] != ' ') return false;
+        int hi = hex_value(p[i]), lo = hex_value(p[i + 1]);
+        if (hi < 0 || lo < 0 || (i + 2 < n && p[i + 2] != ' ')) return false;
+        out->bytes[out->nbytes++] = static_cast<uint8_t>(hi * 16 + lo);
     }
     return out->nbytes > 0;
 }
 
-// "<what> successful! ret = %d" or "<what> fail! ret = %d".
+// "<what> successful! ret = %d" or "<what> fail! ret = %d" of the
+// operation's own "<what>".
 bool write_result(ScanLine* l) {
-    static const char kOk[] = " successful! ret = ";
-    static const char kFail[] = " fail! ret = ";
+    static const Form kResults[] = {{LineKind::WriteOk, FMT_WRITE_OK}, {LineKind::WriteFail, FMT_WRITE_FAIL}};
+    ScanLine result = *l;
+    if (!classify(kResults, &result)) return false;
     for (const WriteWhat& w : kWrites) {
-        if (w.sig != l->sig || !starts(l->rest, w.what)) continue;
-        std::string tail = l->rest.substr(std::strlen(w.what));
-        int n = 0;
-        if (int_between(tail, kOk, "", &n)) {
-            l->kind = LineKind::WriteOk;
-        } else if (int_between(tail, kFail, "", &n)) {
-            l->kind = LineKind::WriteFail;
-        } else {
-            continue;
-        }
-        l->number = n;
+        if (w.sig != l->sig || result.text != w.what) continue;
+        *l = result;
         l->flag = w.flag;
-        return true;
-    }
-    return false;
-}
-
-// The refusals of an argument that no engine takes, with the same texts
-// in the per-call functions and the session's.
-bool argument_refusal(ScanLine* l) {
-    static const Simple kSimple[] = {
-        {"invalid type index! type = ", "", LineKind::InvalidType},
-        {"timeout out of range -999..9999! time = ", "", LineKind::TimeoutRange},
-    };
-    if (simple_line(kSimple, sizeof kSimple / sizeof kSimple[0], l)) return true;
-    const std::string& r = l->rest;
-    if (r == "command is null!") {
-        l->kind = LineKind::CommandNull;
-        return true;
-    }
-    static const char kLength[] = "! length = ";
-    size_t at = r.rfind(kLength);
-    size_t from = at + sizeof kLength - 1;
-    if (starts(r, "command longer than ") && at != std::string::npos &&
-        scan_parse_int(r.data() + from, r.size() - from, &l->number)) {
-        l->kind = LineKind::CommandLong;
+        l->text.clear();
         return true;
     }
     return false;
 }
 
 void classify_per_call(ScanLine* l) {
-    const std::string& r = l->rest;
-    if (r.size() == 2 && hex_pair(r.data(), &l->bytes[0])) {
-        l->kind = LineKind::Byte;
-        l->nbytes = 1;
+    if (classify(kRefusals, l) || write_result(l)) return;
+    if (classify(kPerCall, l)) {
+        if (l->kind == LineKind::Byte) {
+            l->nbytes = hex_list(l->rest.data(), l->rest.size(), l) ? 1 : 0;
+            if (l->nbytes == 0) l->kind = LineKind::Other;
+        }
+        // The command's whole line: its ", length" end was seen.
+        l->flag = l->kind == LineKind::CommandIs;
         return;
     }
-    static const Simple kSimple[] = {
-        {"open device fail! Fd = ", "", LineKind::OpenFail},
-        {"set uart parm fail! ret = ", "", LineKind::CfgFail},
-        {"check type error! ret = ", "", LineKind::ReplyError},
-        {"read data error! ret = ", "", LineKind::ReadError},
-        {"length = ", "", LineKind::Length},
-        {"type = ", "", LineKind::TypeIs},
-        {"[enable=", "]", LineKind::Enable},
-        {"writelength = ", "", LineKind::QueryWriteLen},
-        {"dropped ", " bytes: tail of an earlier message", LineKind::Dropped},
-    };
-    if (simple_line(kSimple, sizeof kSimple / sizeof kSimple[0], l) || argument_refusal(l)) return;
-    if (r == "no memory for the result!") {
-        l->kind = LineKind::NoMemory;
-    } else if (starts(r, "time = ")) {
-        size_t comma = r.find(", timeArray = ");
-        if (comma != std::string::npos && scan_parse_int(r.data() + 7, comma - 7, &l->number)) {
-            l->kind = LineKind::TimeIs;
-            l->text = r.substr(comma + 14);
-        }
-    } else if (starts(r, "commandlength = ")) {
-        size_t comma = r.find(", commandArray = ");
-        if (comma != std::string::npos &&
-            scan_parse_int(r.data() + 16, comma - 16, &l->number)) {
-            l->kind = LineKind::QueryCommand;
-            l->text = r.substr(comma + 17);
-        }
-    } else if (starts(r, "command = ")) {
-        // The text may hold line ends: then the ", length = %d" end comes
-        // on a later line.
+    // A command text that holds a line end: the ", length = %d" end comes
+    // on a later line.
+    static const char kCommandIs[] = "command = ";
+    if (l->rest.compare(0, sizeof kCommandIs - 1, kCommandIs) == 0) {
         l->kind = LineKind::CommandIs;
-        size_t at = r.rfind(", length = ");
-        l->flag = at != std::string::npos && at >= 10 &&
-                  scan_parse_int(r.data() + at + 11, r.size() - at - 11, &l->number);
-        l->text = l->flag ? r.substr(10, at - 10) : r.substr(10);
-    } else if (!write_result(l)) {
-        l->kind = LineKind::Other;
+        l->text = l->rest.substr(sizeof kCommandIs - 1);
+        return;
     }
-}
-
-void classify_uart(ScanLine* l) {
-    const std::string& r = l->rest;
-    if (r == "Standard baud" || r == "Custom baud") {
-        l->kind = LineKind::UartBaud;
-    } else if (starts(r, "nSpeed = ")) {
-        l->kind = LineKind::UartSummary;
-    }
+    l->kind = LineKind::Other;
 }
 
 void classify_session(ScanLine* l) {
     const std::string& r = l->rest;
-    static const Simple kSimple[] = {
-        {"open device fail! errno = ", "", LineKind::SOpenFail},
-        {"port busy! errno = ", "", LineKind::SBusy},
-        {"set uart parm fail! errno = ", "", LineKind::SCfgFail},
-        {"dropped ", " bytes: tail of an earlier message", LineKind::Dropped},
-        {"write ", " bytes", LineKind::SWrite},
-        {"write fail! errno = ", "", LineKind::SWriteFail},
-        {"reply ", " bytes", LineKind::SReply},
-        {"scan ", " bytes", LineKind::SScan},
-        {"read fail! errno = ", "", LineKind::SReadFail},
-        {"poll fail! errno = ", "", LineKind::SPollFail},
-        {"close fd = ", "", LineKind::SClose},
-        {"dropped ", " bytes: no room for another scan", LineKind::SNoRoom},
-    };
-    if (simple_line(kSimple, sizeof kSimple / sizeof kSimple[0], l) || argument_refusal(l)) return;
-    if (r == "no answer") {
-        l->kind = LineKind::SNoAnswer;
-    } else if (r == "no open session!") {
-        l->kind = LineKind::SNoSession;
-    } else if (r == "no buffer!") {
-        l->kind = LineKind::SNoBuffer;
-    } else if (r == "port hung up") {
-        l->kind = LineKind::SHungUp;
-    } else if (starts(r, "answer ")) {
-        l->kind = LineKind::SAnswer;
-        l->text = r.substr(7);
-    } else if ((starts(r, "> ") || starts(r, "< ")) && hex_list(r.data() + 2, r.size() - 2, l)) {
+    if ((r.compare(0, 2, HEX_OUT " ") == 0 || r.compare(0, 2, HEX_IN " ") == 0) &&
+        hex_list(r.data() + 2, r.size() - 2, l)) {
         l->kind = LineKind::SHex;
-        l->flag = r[0] == '>';
-    } else if (starts(r, "open ") && ends(r, ", 115200 8N1")) {
-        size_t at = r.rfind(" fd = ");
-        if (at != std::string::npos &&
-            scan_parse_int(r.data() + at + 6, r.size() - at - 6 - 12, &l->number)) {
-            l->kind = LineKind::SOpen;
-            l->text = r.substr(5, at - 5);
-        }
+        l->flag = r[0] == HEX_OUT[0];
+        return;
     }
+    if (classify(kRefusals, l) || classify(kSessionForms, l)) {
+        if (l->kind == LineKind::SLost) l->kind = l->text == "read" ? LineKind::SReadFail : LineKind::SPollFail;
+        return;
+    }
+    l->kind = LineKind::Other;
 }
 
 }  // namespace
@@ -372,8 +350,11 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
     // A signature ends at its first ')' followed by ','.
     size_t close = message.find("),");
     if (close == std::string::npos) {
-        if (ends(message, ")") && message.find('(') != std::string::npos) close = message.size() - 1;
-        else return CoreClass::NotOurs;
+        if (message.size() > 1 && message.back() == ')' && message.find('(') != std::string::npos) {
+            close = message.size() - 1;
+        } else {
+            return CoreClass::NotOurs;
+        }
     }
     out->sig_text = message.substr(0, close + 1);
     size_t at = close + 2;
@@ -381,20 +362,18 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
     out->rest = at < message.size() ? message.substr(at) : std::string();
 
     for (const SigRow& s : kSigs) {
-        if (out->sig_text == s.text) {
-            out->sig = s.sig;
-            if (s.sig == ScanSig::Uart) classify_uart(out);
-            else classify_per_call(out);
-            return CoreClass::Ours;
-        }
+        if (out->sig_text != s.text) continue;
+        out->sig = s.sig;
+        if (s.sig != ScanSig::Uart) classify_per_call(out);
+        else if (!classify(kUartForms, out)) out->kind = LineKind::Other;
+        return CoreClass::Ours;
     }
     for (const SessionRow& s : kSessionSigs) {
-        if (out->sig_text == s.text) {
-            out->sig = ScanSig::Session;
-            out->fn = s.fn;
-            classify_session(out);
-            return CoreClass::Ours;
-        }
+        if (out->sig_text != s.text) continue;
+        out->sig = ScanSig::Session;
+        out->fn = s.fn;
+        classify_session(out);
+        return CoreClass::Ours;
     }
     size_t open = out->sig_text.find('(');
     return open != std::string::npos && open > 0 ? CoreClass::UnknownSig : CoreClass::NotOurs;
@@ -402,28 +381,31 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
 
 void scan_classify_bridge(const std::string& message, BridgeLine* out) {
     *out = BridgeLine();
-    for (int i = 0; i < kBridgeCount + kPortBridgeCount && out->method < 0; ++i) {
-        bool port = i >= kBridgeCount;
-        if (!after_sig(message, port ? kPortBridge[i - kBridgeCount].text : kBridge[i].text, &out->rest)) continue;
+    for (int i = 0; i < kBridgeCount; ++i) {
+        size_t n = std::strlen(kBridge[i].text);
+        if (message.compare(0, n, kBridge[i].text) != 0 || message.compare(n, 2, ", ") != 0) continue;
         out->method = i;
-        if (port) out->fn = kPortBridge[i - kBridgeCount].fn;
+        out->fn = kBridge[i].fn;
+        out->rest = message.substr(n + 2);
+        break;
     }
     if (out->method < 0) return;
-    if (starts(out->rest, "[ret=")) out->kind = BridgeKind::Ret;
-    else if (starts(out->rest, "[enable=")) out->kind = BridgeKind::Enable;
-    else if (starts(out->rest, "[data=")) out->kind = BridgeKind::Data;
-    else if (starts(out->rest, "[str=")) out->kind = BridgeKind::Str;
+    static const struct {
+        const char* start;
+        BridgeKind kind;
+    } kKinds[] = {{"[ret=", BridgeKind::Ret}, {"[enable=", BridgeKind::Enable}, {"[data=", BridgeKind::Data},
+                  {"[str=", BridgeKind::Str}};
+    for (const auto& k : kKinds) {
+        if (out->rest.compare(0, std::strlen(k.start), k.start) == 0) out->kind = k.kind;
+    }
 }
 
 const char* scan_bridge_method(int method) {
-    if (method >= kBridgeCount && method < kBridgeCount + kPortBridgeCount) {
-        return kPortBridge[method - kBridgeCount].method;
-    }
     return method >= 0 && method < kBridgeCount ? kBridge[method].method : "";
 }
 
 ScanSig scan_bridge_core(int method, bool* flag) {
-    if (method < 0 || method >= kBridgeCount) return ScanSig::Uart;
+    if (method < 0 || method >= kBridgeCount || kBridge[method].fn != SessionFn::None) return ScanSig::Uart;
     *flag = kBridge[method].flag;
     return kBridge[method].core;
 }

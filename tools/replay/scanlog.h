@@ -17,8 +17,10 @@
 #include <cstdint>
 #include <string>
 
-constexpr char kCoreTag[] = "SCANLIB_CORE";
-constexpr char kBridgeTag[] = "SCANLIB_JNI";
+#include "logtext.h"
+
+constexpr char kCoreTag[] = LOG_TAG_CORE;
+constexpr char kBridgeTag[] = LOG_TAG_JNI;
 
 // The functions that log under SCANLIB_CORE.
 enum class ScanSig {
@@ -50,6 +52,7 @@ enum class SessionFn {
     GetTimeout,  // int scan_session_get_timeout(ScanSession *, char *)
     Query,       // int scan_session_query(ScanSession *, int, char *)
     WaitScan,    // int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)
+    Reader,      // void *session_reader(void *): the session's own thread
 };
 
 const char* scan_sig_text(ScanSig sig);  // not for Session
@@ -82,6 +85,12 @@ enum class LineKind {
     Dropped,       // "dropped %d bytes: tail of an earlier message" (also a session's open)
     UartBaud,      // "Standard baud" / "Custom baud"
     UartSummary,   // "nSpeed = %d,nBits = %d,nEvent = %c,nStop = %d"
+    // A per-call function while the port is held.
+    HeldElsewhere, // "port held by another process! errno = %d"
+    OnHeldPort,    // "on the held port"
+    HeldNoScan,    // "port held by this process's session: no scan taken"
+    CallWaited,    // "port in use by another call: waited %d ms"
+    CallBusy,      // "port in use by another call! errno = %d"
     // The held-port session's lines.
     SOpen,         // "open %s fd = %d, 115200 8N1"; number: fd
     SOpenFail,     // "open device fail! errno = %d"
@@ -93,6 +102,7 @@ enum class LineKind {
     SScan,         // "scan %d bytes"
     SNoAnswer,     // "no answer"
     SAnswer,       // "answer %s"; text
+    SLost,         // "%s fail! errno = %d" before it is told apart:
     SReadFail,     // "read fail! errno = %d"
     SPollFail,     // "poll fail! errno = %d"
     SHungUp,       // "port hung up"
@@ -126,7 +136,8 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out);
 // The Java bridge's adapters: ScanNative's in the order of its native
 // method table (readData logs nothing and has no entry), then
 // ScanPortNative's, which log "[ret=N]" after their session call (wake,
-// and a wait that returned 0, log nothing).
+// and a wait that returned 0, log nothing). All formats and signature
+// texts come from logtext.h.
 enum class BridgeKind { Ret, Enable, Data, Str, Other };
 
 struct BridgeLine {
