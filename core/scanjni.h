@@ -4,9 +4,11 @@
 // the device, configures the line (115200 8N1, raw), writes at most one
 // frame, polls for the engine's reply or for scan data where it has to,
 // and closes the device again before it returns. Nothing is kept between
-// calls and nothing is serialised: calls that overlap on several threads
-// each open their own descriptor, and a reply may then reach the wrong
-// caller. Every step is written to the Android log under "SCANLIB_CORE".
+// calls. Calls that overlap (threads or processes) take turns on the line,
+// so each gets its own reply. While a session (scansession.h) holds the
+// port, a call of the same process runs on the session and a call of
+// another process fails at once with its failure result. Every step is
+// written to the Android log under "SCANLIB_CORE".
 //
 // Returned texts live in per-thread storage owned by the function that
 // returns them: they stay valid until the same thread calls the same

@@ -10,7 +10,7 @@ packages=(
     g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user lld
     clang libclang-rt-14-dev
     valgrind
-    libxml2-utils
+    libxml2-utils python3
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,8 @@
 // The texts that scan_query_data, scan_get_timeout and scan_read_data
 // return belong to the calling thread: a call on another thread leaves
-// them as they were. The library serialises nothing, so the threads take
-// turns for their exchanges with the engine; only then do they look at
-// their texts again, after every other thread has made the same calls.
+// them as they were. The threads take turns for their exchanges with the
+// engine; only then do they look at their texts again, after every other
+// thread has made the same calls.
 #include "device_env.h"
 
 #include <condition_variable>

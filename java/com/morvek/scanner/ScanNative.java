@@ -12,10 +12,11 @@ package com.morvek.scanner;
  * the calling thread for the time given in its description, so call them
  * off the UI thread.
  *
- * <p>The library serialises nothing: it takes no lock and starts no
- * thread. Calls that overlap on one device each open their own descriptor
- * and can receive each other's replies. Callers that use the scanner from
- * several threads must serialise the calls themselves.
+ * <p>Calls that overlap, from several threads or processes, take turns on
+ * the line, so each gets its own reply. While a {@link BarcodeScanner} (or
+ * native code) of this process holds the port, these calls run on its held
+ * port ({@link #readData()} returns {@code null} then: the scans are the
+ * holder's); while another app holds it, they fail at once.
  *
  * <p>No method throws. A failure reaches the caller as {@code false} or
  * {@code null}; the cause is written to the Android log under the tags
