@@ -84,7 +84,8 @@ void finish_question(Reader *r, int result, const unsigned char *answer, size_t 
     pthread_mutex_lock(&s->lock);
     if (s->request.state == REQUEST_GO || s->request.state == REQUEST_SENT) {
         s->request.result = result;
-        memcpy(s->request.answer.bytes, answer, len);
+        if (len > 0)
+            memcpy(s->request.answer.bytes, answer, len);
         s->request.answer.len = len;
         s->request.answer.refused = refused;
         s->request.state = REQUEST_DONE;
