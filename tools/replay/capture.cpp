@@ -793,16 +793,23 @@ void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::st
     if (lost_lines || e.message.find("libscanjni.so") != std::string::npos) push_note(b, n);
 }
 
-// The session's reader logs what the line brought: while a call of its
-// process is in progress, as that call met it; else as its own.
+// The session's reader logs what the line brought as its own, except the
+// tail of the first message after an open (or the line's loss while it
+// drops one): that belongs to the open, which the replay must make send it.
 ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e) {
     static const char kReader[] = SIG_S_READER;
     if (e.message.compare(0, sizeof kReader - 1, kReader) != 0) return r;
     ThreadState* to = r->routed ? find_thread(b, r->pid, r->route_tid) : nullptr;
     if (to == nullptr || to->hex_left == 0) {
         to = nullptr;
+        ScanLine l;
+        scan_classify_core(e.message, &l);
+        bool tail = l.kind == LineKind::Dropped || l.kind == LineKind::SHungUp;
         for (ThreadState& c : b->threads) {
-            if (&c != r && c.pid == r->pid && c.phase == Phase::Session && !c.call_ended) to = &c;
+            if (tail && &c != r && c.pid == r->pid && c.phase == Phase::Session && !c.call_ended &&
+                c.op.fn == SessionFn::Open && c.stage == SessionStage::AfterOpen) {
+                to = &c;
+            }
         }
     }
     r->routed = to != nullptr;
