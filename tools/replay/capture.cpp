@@ -696,9 +696,8 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     if (t->open_end && t->frame.empty() && mid_op(*t)) t->phase = Phase::Done;
     if (bl.fn != SessionFn::None) {
         // A ScanPortNative call: it names the session call just ended. One
-        // with no session call before it did not reach the port (a closed
-        // handle, a null array) or handed out a scan kept earlier, which
-        // the replay does before the next call that needs it.
+        // with no session call before it logged nothing of its own (a
+        // wait, a closed handle, a null array) and is not replayed.
         if (t->phase == Phase::Done && t->op.sig == ScanSig::Session && t->op.fn == bl.fn) {
             t->op.java = scan_bridge_method(bl.method);
             t->op.java_result = bl.rest;

@@ -376,7 +376,7 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
             return;
         }
         CallEnd end;
-        // The reader's lines routed here tell what the call met.
+        // The reader's lines routed here are the open's tail.
         bool same = session && (l.fn == t->op.fn || l.fn == SessionFn::Reader);
         if (same && fits(*t, l, &end)) {
             take(b, t, e, l, end);
