@@ -310,119 +310,6 @@ std::string timed(int ms, char prio, const std::string& sig, const std::string& 
     return head + sig + (rest[0] == ',' ? "" : ", ") + rest;
 }
 
-// The held-port session's lines: one operation per call, its messages
-// with where it read them, its arguments from its frame.
-TEST(ReplayCapture, SessionCallsAreRebuilt) {
-    const std::string check_frame = "> FF 4D 0D 39 30 30 30 30 33 3F 2E";
-    std::vector<std::string> lines = {
-        // A Java app: its calls wait for their bridge lines.
-        timed(0, 'D', "jint registerPortNatives(JNIEnv *)", "success", "SCANLIB_JNI"),
-        timed(0, 'D', kUart, "Standard baud"),
-        timed(0, 'D', kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"),
-        timed(0, 'D', kSOpen, "open /dev/ttyMT1 fd = 5, 115200 8N1"),
-        timed(9, 'D', kSOpen, "dropped 3 bytes: tail of an earlier message"),
-        timed(9, 'D', kSOpen, "< 31 32 33"),
-        timed(12, 'D', kSProfile, "scan 2 bytes"),
-        timed(12, 'D', kSProfile, "< 41 42"),
-        timed(12, 'E', kSProfile, "dropped 2 bytes: no room for another scan"),
-        timed(12, 'D', kSProfile, "write 20 bytes"),
-        timed(12, 'D', kSProfile, "> FF 4D 0D 38 38 39 30 30 33 2C 30 30 32 39 39 35"),
-        timed(12, 'D', kSProfile, "> 43 38 30 2E"),
-        timed(20, 'D', kSCheck, "write 11 bytes"),
-        timed(20, 'D', kSCheck, check_frame),
-        timed(41, 'D', kSCheck, "scan 2 bytes"),
-        timed(41, 'D', kSCheck, "< 43 44"),
-        timed(41, 'D', kSCheck, "reply 9 bytes"),
-        timed(41, 'D', kSCheck, "< 39 30 30 30 30 33 31 06 0D"),
-        timed(41, 'D', kSCheck, "answer enabled"),
-        // The bridge names the call; a wait that handed out a kept scan
-        // logs only its bridge line.
-        timed(41, 'D', "jint portCheckType(JNIEnv *, jclass, jlong, jint)", "[ret=1]", "SCANLIB_JNI"),
-        timed(45, 'D', "jint portWaitScan(JNIEnv *, jclass, jlong, jint, jbyteArray, jlongArray)", "[ret=2]",
-              "SCANLIB_JNI"),
-        timed(50, 'D', kSCheck, "write 11 bytes"),
-        timed(50, 'D', kSCheck, check_frame),
-        timed(75, 'D', kSCheck, "reply 8 bytes"),
-        timed(75, 'D', kSCheck, "< 39 30 30 30 30 33 15 0D"),
-        timed(75, 'E', kSCheck, "no answer"),
-        timed(200, 'D', kSWait, "reply 9 bytes"),
-        timed(200, 'D', kSWait, "< 39 30 30 30 30 33 31 06 0D"),
-        timed(260, 'D', kSWait, "scan 2 bytes"),
-        timed(260, 'D', kSWait, "< 45 46"),
-        timed(270, 'E', kSCheck, "invalid type index! type = 35"),
-        timed(270, 'E', kSOpen, "port busy! errno = 16"),
-        timed(300, 'D', kSCheck, "write 11 bytes"),
-        timed(300, 'D', kSCheck, check_frame),
-        timed(305, 'E', kSCheck, "port hung up"),
-        timed(305, 'D', "void scan_session_close(ScanSession *)", "close fd = 5"),
-    };
-    std::vector<CaptureEvent> ev = rebuild(lines);
-    ASSERT_EQ(ev.size(), 9u);
-    for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
-    struct Message {
-        size_t op;
-        size_t chunk;
-        SessionStage stage;
-        size_t after;
-        bool reply;
-    } const messages[] = {
-        {0, 0, SessionStage::AfterOpen, 3, false},  // after the line settings and the open
-        {1, 0, SessionStage::BeforeCall, 0, false},
-        {2, 0, SessionStage::AfterWrite, 2, false},
-        {2, 1, SessionStage::AfterWrite, 2, true},  // read in one piece with the scan ahead of it
-        {3, 0, SessionStage::AfterWrite, 2, true},  // the engine's refusal
-        {4, 0, SessionStage::InCall, 0, true},      // a late reply, then the wait's scan
-        {4, 1, SessionStage::InCall, 2, false},
-    };
-    for (const Message& m : messages) {
-        SCOPED_TRACE("op " + std::to_string(m.op) + " chunk " + std::to_string(m.chunk));
-        ASSERT_LT(m.chunk, ev[m.op].op.chunks.size());
-        const InChunk& c = ev[m.op].op.chunks[m.chunk];
-        EXPECT_EQ(c.stage, m.stage);
-        EXPECT_EQ(c.after_lines, m.after);
-        EXPECT_EQ(c.reply, m.reply);
-    }
-    EXPECT_EQ(ev[0].op.lines.size(), 5u);
-    EXPECT_TRUE(ev[0].op.chunks[0].tail);
-    EXPECT_EQ(ev[1].op.kept, 0);
-    EXPECT_EQ(ev[1].op.no_room, 1);
-    EXPECT_EQ(capture_op_call(ev[2].op), "scan_session_check_type(3)");
-    EXPECT_EQ(ev[2].op.java, "ScanPortNative.checkType");
-    EXPECT_EQ(ev[3].op.java, "");
-    EXPECT_EQ(capture_op_call(ev[5].op), "scan_session_check_type(35)");
-    EXPECT_EQ(ev[6].op.busy_errno, 16);
-    EXPECT_TRUE(ev[7].op.hangup);
-    EXPECT_EQ(ev[7].op.hangup_after, 2u);
-    EXPECT_EQ(ev[8].op.fn, SessionFn::Close);
-
-    struct Case {
-        const char* what;
-        size_t line;
-        std::string text;
-        size_t at;
-    } cases[] = {
-        {"fewer bytes than announced", 17, timed(41, 'D', kSCheck, "< 39 30 30 30 30 33 31 06"), 19},
-        {"a written byte among the read ones", 17, timed(41, 'D', kSCheck, "> 39 30 30 30 30 33 31 06 0D"), 18},
-        {"a count past any message", 16, timed(41, 'D', kSCheck, "reply 9000 bytes"), 17},
-        {"a line out of its place", 9, timed(12, 'D', kSProfile, "answer enabled"), 10},
-        {"a frame the function does not write", 13, timed(20, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2F"), 13},
-        {"a signature the session does not have", 26, timed(200, 'D', "int scan_session_read(ScanSession *)", "reply 9 bytes"), 27},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> bad = lines;
-        bad[c.line] = c.text;
-        bool noted = false;
-        for (const CaptureEvent& e : rebuild(bad)) {
-            if (e.is_op) continue;
-            noted = true;
-            std::string at = "line " + std::to_string(c.at) + ":";
-            EXPECT_EQ(e.note.reason.compare(0, at.size(), at), 0) << c.what << ": " << e.note.reason;
-            EXPECT_NE(e.note.kind, NoteKind::Cut) << c.what;
-        }
-        EXPECT_TRUE(noted) << c.what;
-    }
-}
-
 TEST(ReplayCapture, MemoryStaysBoundedOnLongCaptures) {
     LogcatParser p;
     CaptureBuilder b;
@@ -646,24 +533,11 @@ TEST(ReplayCapture, AReadThatTimesOutAfterATailEnds) {
     }
 }
 
-// A session question's "no answer" before its budget ran out is what the
-// library does not do; at the budget it is.
-TEST(ReplayCapture, ASessionQuestionKeepsItsBudget) {
-    for (int ms : {30, 100}) {
-        std::vector<std::string> lines = {timed(0, 'D', kSCheck, "write 11 bytes"),
-                                          timed(0, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E"),
-                                          timed(ms, 'E', kSCheck, "no answer")};
-        std::vector<CaptureEvent> ev = rebuild(lines);
-        ASSERT_EQ(ev.size(), 1u);
-        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
-        EXPECT_EQ(ev[0].op.timing.empty(), ms == 100) << ms << ": " << ev[0].op.timing;
-    }
-}
-
-// The session with a reader thread of its own: what the reader logs while
-// a call of its process is in progress is what that call met; between
-// calls it is an operation of its own.
-TEST(ReplayCapture, TheSessionReadersLinesJoinTheCallInProgress) {
+// The held-port session: one operation per call, its arguments from its
+// frame; the reader's tail of the first message belongs to the open, its
+// other messages (and the loss of the line) are operations of their own.
+// A question logs its frame only once it has its answer.
+TEST(ReplayCapture, SessionCallsAreRebuilt) {
     const std::string reader = "void *session_reader(void *)";
     const std::string enable = "int scan_session_enable_type(ScanSession *, bool, int)";
     auto at = [](int ms, char prio, const std::string& sig, const std::string& rest, int tid) {
@@ -682,32 +556,65 @@ TEST(ReplayCapture, TheSessionReadersLinesJoinTheCallInProgress) {
         at(60, 'D', reader, "scan 2 bytes", 102),
         at(60, 'D', reader, "< 41 42", 102),
         at(61, 'E', reader, "dropped 5 bytes: no room for another scan", 102),
-        at(70, 'D', kSCheck, "write 11 bytes", 101),
-        at(70, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E", 101),
         at(90, 'D', reader, "scan 2 bytes", 102),
         at(90, 'D', reader, "< 43 44", 102),
+        at(92, 'D', kSCheck, "write 11 bytes", 101),
+        at(92, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E", 101),
         at(92, 'D', kSCheck, "reply 9 bytes", 101),
         at(92, 'D', kSCheck, "< 39 30 30 30 30 33 31 06 0D", 101),
         at(92, 'D', kSCheck, "answer enabled", 101),
         at(99, 'E', reader, "port hung up", 102),
     };
     std::vector<CaptureEvent> ev = rebuild(lines);
-    ASSERT_EQ(ev.size(), 5u);
+    ASSERT_EQ(ev.size(), 6u);
     for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
     EXPECT_EQ(ev[0].op.fn, SessionFn::Open);
+    EXPECT_EQ(ev[0].op.lines.size(), 5u);
     ASSERT_EQ(ev[0].op.chunks.size(), 1u);
     EXPECT_TRUE(ev[0].op.chunks[0].tail);
     EXPECT_EQ(ev[0].op.chunks[0].stage, SessionStage::AfterOpen);
-    EXPECT_EQ(ev[1].op.fn, SessionFn::EnableType);
+    EXPECT_EQ(capture_op_call(ev[1].op), "scan_session_enable_type(true, 3)");
+    EXPECT_TRUE(ev[1].op.chunks.empty());
     EXPECT_EQ(ev[2].op.fn, SessionFn::Reader);
+    EXPECT_EQ(ev[2].op.tid, 102);
     EXPECT_EQ(ev[2].op.chunks.at(0).bytes, (std::vector<uint8_t>{'A', 'B'}));
     EXPECT_EQ(ev[2].op.no_room, 1);
-    EXPECT_EQ(ev[3].op.fn, SessionFn::CheckType);
-    ASSERT_EQ(ev[3].op.chunks.size(), 2u);
-    EXPECT_EQ(ev[3].op.chunks[0].stage, SessionStage::AfterWrite);
-    EXPECT_EQ(ev[3].op.chunks[0].after_lines, 2u);
-    EXPECT_EQ(ev[3].op.lines.size(), 7u);
-    EXPECT_TRUE(ev[4].op.hangup);
+    EXPECT_EQ(ev[3].op.fn, SessionFn::Reader);
+    EXPECT_EQ(ev[3].op.no_room, 0);
+    EXPECT_EQ(capture_op_call(ev[4].op), "scan_session_check_type(3)");
+    ASSERT_EQ(ev[4].op.chunks.size(), 1u);
+    EXPECT_TRUE(ev[4].op.chunks[0].reply);
+    EXPECT_EQ(ev[4].op.chunks[0].stage, SessionStage::AfterWrite);
+    EXPECT_EQ(ev[4].op.lines.size(), 5u);
+    EXPECT_EQ(ev[5].op.fn, SessionFn::Reader);
+    EXPECT_TRUE(ev[5].op.hangup);
+
+    struct Case {
+        const char* what;
+        size_t line;
+        std::string text;
+        size_t at;
+    } cases[] = {
+        {"fewer bytes than announced", 15, at(92, 'D', kSCheck, "< 39 30 30 30 30 33 31 06", 101), 17},
+        {"a written byte among the read ones", 15, at(92, 'D', kSCheck, "> 39 30 30 30 30 33 31 06 0D", 101), 16},
+        {"a count past any message", 14, at(92, 'D', kSCheck, "reply 9000 bytes", 101), 15},
+        {"a line out of its place", 5, at(20, 'D', enable, "answer enabled", 101), 6},
+        {"a frame the function does not write", 13, at(92, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2F", 101), 13},
+        {"a scan logged by a caller", 12, at(92, 'D', kSCheck, "scan 2 bytes", 101), 13},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> bad = lines;
+        bad[c.line] = c.text;
+        bool noted = false;
+        for (const CaptureEvent& e : rebuild(bad)) {
+            if (e.is_op || noted) continue;
+            noted = true;
+            std::string where = "line " + std::to_string(c.at) + ":";
+            EXPECT_EQ(e.note.reason.compare(0, where.size(), where), 0) << c.what << ": " << e.note.reason;
+            EXPECT_NE(e.note.kind, NoteKind::Cut) << c.what;
+        }
+        EXPECT_TRUE(noted) << c.what;
+    }
 }
 
 // A per-call function while a session holds the port: another process's

@@ -696,9 +696,8 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     if (t->open_end && t->frame.empty() && mid_op(*t)) t->phase = Phase::Done;
     if (bl.fn != SessionFn::None) {
         // A ScanPortNative call: it names the session call just ended. One
-        // with no session call before it did not reach the port (a closed
-        // handle, a null array) or handed out a scan kept earlier, which
-        // the replay does before the next call that needs it.
+        // with no session call before it logged nothing of its own (a
+        // wait, a closed handle, a null array) and is not replayed.
         if (t->phase == Phase::Done && t->op.sig == ScanSig::Session && t->op.fn == bl.fn) {
             t->op.java = scan_bridge_method(bl.method);
             t->op.java_result = bl.rest;
@@ -793,16 +792,23 @@ void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::st
     if (lost_lines || e.message.find("libscanjni.so") != std::string::npos) push_note(b, n);
 }
 
-// The session's reader logs what the line brought: while a call of its
-// process is in progress, as that call met it; else as its own.
+// The session's reader logs what the line brought as its own, except the
+// tail of the first message after an open (or the line's loss while it
+// drops one): that belongs to the open, which the replay must make send it.
 ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e) {
     static const char kReader[] = SIG_S_READER;
     if (e.message.compare(0, sizeof kReader - 1, kReader) != 0) return r;
     ThreadState* to = r->routed ? find_thread(b, r->pid, r->route_tid) : nullptr;
     if (to == nullptr || to->hex_left == 0) {
         to = nullptr;
+        ScanLine l;
+        scan_classify_core(e.message, &l);
+        bool tail = l.kind == LineKind::Dropped || l.kind == LineKind::SHungUp;
         for (ThreadState& c : b->threads) {
-            if (&c != r && c.pid == r->pid && c.phase == Phase::Session && !c.call_ended) to = &c;
+            if (tail && &c != r && c.pid == r->pid && c.phase == Phase::Session && !c.call_ended &&
+                c.op.fn == SessionFn::Open && c.stage == SessionStage::AfterOpen) {
+                to = &c;
+            }
         }
     }
     r->routed = to != nullptr;

@@ -61,13 +61,13 @@ struct ExpectedLine {
     uint32_t len;
 };
 
-// Where a session call logged one of the engine's messages, which tells
-// the replay when to send it.
+// Where a session call stands when the engine's message comes, which
+// tells the replay when to send it.
 enum class SessionStage {
-    BeforeCall,  // before the call's frame: it was in the port (or arriving) when the call began
+    BeforeCall,  // a write or a question before its frame: no message comes
     AfterOpen,   // the open's dropped tail: on the line when the port was flushed
-    AfterWrite,  // in a question's exchange, after its frame
-    InCall,      // read by a wait
+    AfterWrite,  // a question's answer, after its frame
+    InCall,      // the reader's message, whenever it comes
 };
 
 // Bytes that reached the library together.
@@ -78,12 +78,9 @@ struct InChunk {
     bool tail = false;       // the tail of an earlier message, dropped by a scan data read or a session's open
     int64_t end_us = -1;     // a scan data read's tail: its last byte after the reference line, where the capture has times
     // A session's message: logged as a reply (else as a scan or a tail),
-    // where, and how many of the call's lines come before its own; a
-    // message that came on the line in one piece with the one before it
-    // (a scan ahead of a reply, read together) has that one's count.
+    // and where.
     bool reply = false;
     SessionStage stage = SessionStage::BeforeCall;
-    size_t after_lines = 0;
 };
 
 struct CapturedOp {
@@ -117,11 +114,8 @@ struct CapturedOp {
     bool no_session = false;     // "no open session!": called without one
     bool no_buffer = false;      // "no buffer!"
     int busy_errno = 0;          // the open met another owner: 16 in this process, 11 in another
-    bool hangup = false;         // the line hung up, after `hangup_after` of the call's lines
-    size_t hangup_after = 0;
-    SessionStage hangup_stage = SessionStage::BeforeCall;
-    int kept = 0;                // scans a request kept for later waits
-    int no_room = 0;             // scans a request dropped: four were kept already
+    bool hangup = false;         // the line hung up, after the call's messages
+    int no_room = 0;             // the reader dropped the oldest scans queued
     // Where the capture's own times show what the library cannot do (a
     // "no answer" before its budget ran out), what and at which line.
     std::string timing;
@@ -201,27 +195,21 @@ struct ThreadState {
     size_t done_line = 0;       // the capture line at which the operation was complete
     // A session call: the bytes its hex lines still owe, their direction
     // and what the block's end means for the call's; where the call stands,
-    // whether it has ended (or may have: an open, a wait that read only a
-    // late reply), whether it is the thread's first; what it has just
-    // logged (a scan's count, a tail) and when its latest message came;
-    // why it cannot be replayed.
+    // whether it has ended (or may have: an open, the reader's message),
+    // whether it is the thread's first; its frame's line; why it cannot be
+    // replayed.
     int hex_left = 0;
     SessionFn hex_fn = SessionFn::None;  // whose block: the call's, or the reader's routed here
     bool hex_out = false;
     bool routed = false;                 // the session's reader: its block in progress goes to
     int route_tid = -1;                  // this thread of its process
-    LineKind block = LineKind::Other;
     CallEnd end_after_block = CallEnd::NotYet;
     SessionStage stage = SessionStage::BeforeCall;
     int call_lines = 0;
     bool call_ended = false;
     bool may_end = false;
     bool first_call = false;
-    int scan_logged = 0;
-    bool tail_logged = false;
-    int64_t message_us = -1;
     size_t write_line = 0;
-    int64_t write_us = -1;
     std::string unreplayable;
 };
 

@@ -7,19 +7,19 @@
 // A call's lines (the session's functions are told apart by their
 // signatures; a call of the same function ends where its last line
 // stands):
-//   open        [line settings] "open ... fd" [tails: "dropped" and "<"]
+//   open        [line settings] "open ... fd" [the reader's tail of the
+//               first message: "dropped" and "<", a buffer at a time]
 //               or "port busy!" / "open device fail!" / "set uart parm fail!"
-//   a write     [one message that waited] "write" and ">" lines, or "write fail!"
-//   a question  [one message that waited] "write" and ">" lines, then the
-//               messages of its exchange and "answer" or "no answer"
-//   a wait      [a late reply] a scan; a wait that timed out or was woken
-//               logs nothing
+//   a write     "write" and ">" lines, or "write fail!"
+//   a question  "write" and ">" lines, then its answer ("reply" and "<"
+//               lines, then "answer") or "no answer"; all logged once the
+//               question has ended
+//   a wait      nothing (a scan handed out, a time out, a wake)
 //   close       "close fd"
-// Any call but the close may end with the loss of the line; any call but
-// the open and the close may be refused ("no open session!", an argument).
-// The first message after the open is judged by the tail rule when its
-// first bytes arrive: a tail that the open's look missed is logged
-// ("dropped") by the call that meets it, as a message of that call.
+//   the reader  one message on its own thread: a scan (and "no room" for
+//               the oldest queued), a late reply; or the loss of the line
+// Any call but the open and the close may be refused ("no open session!",
+// an argument).
 #include <algorithm>
 #include <cerrno>
 
@@ -30,10 +30,6 @@ namespace capture_steps {
 
 namespace {
 
-// A reply logged within this long of the scan before it came on the line
-// in one piece with it (logcat times have milliseconds): the exchange's
-// read found the reply behind the scan's bytes.
-constexpr int64_t kJoinedUs = 1000;
 // Failures a replay brings about, by their errno: no device, a device that
 // is no terminal, a line that takes no bytes.
 constexpr int kNoDeviceErrno = ENOENT;
@@ -76,11 +72,10 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
         *end = CallEnd::Here;
         return true;
     }
-    // The reader drops the oldest scan queued, the requests of an earlier
-    // session the one they just kept.
+    // The reader drops the oldest scans queued to make room for its scan.
     if (k == LineKind::SNoRoom) {
-        if (fn == SessionFn::Reader) *end = CallEnd::Maybe;
-        return fn == SessionFn::Reader || (fn != SessionFn::WaitScan && t.scan_logged > 0 && l.number == t.scan_logged);
+        *end = CallEnd::Maybe;
+        return fn == SessionFn::Reader && !t.op.chunks.empty();
     }
     switch (fn) {
         case SessionFn::Open:
@@ -94,10 +89,7 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
         case SessionFn::Close:
             *end = CallEnd::Here;
             return fresh && k == LineKind::SClose;
-        case SessionFn::WaitScan:
-            // A late reply, or a tail, and the wait goes on.
-            *end = k == LineKind::SReply || k == LineKind::Dropped ? CallEnd::Maybe : CallEnd::Here;
-            return lost(k) || k == LineKind::SScan || k == LineKind::SReply || k == LineKind::Dropped;
+        case SessionFn::WaitScan: return false;  // only a refusal
         case SessionFn::Reader:
             // The session's reader between calls: one message (a "no room"
             // may follow it), or the loss of the line.
@@ -107,19 +99,17 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
         default:  // the writes and the questions
             break;
     }
-    if (lost(k) || k == LineKind::SWriteFail || k == LineKind::SAnswer || k == LineKind::SNoAnswer) {
+    if (k == LineKind::SWriteFail || k == LineKind::SAnswer || k == LineKind::SNoAnswer) {
         *end = CallEnd::Here;
         if (k == LineKind::SWriteFail) return t.stage == SessionStage::BeforeCall;
-        return lost(k) || t.stage == SessionStage::AfterWrite;
+        return t.stage == SessionStage::AfterWrite;
     }
     if (k == LineKind::SWrite) {
         *end = scan_session_question(fn) ? CallEnd::NotYet : CallEnd::Here;
         return t.stage == SessionStage::BeforeCall;
     }
-    // What waited in the port is one message (a tail that fills the
-    // buffer goes on); an exchange may read several.
-    bool message = k == LineKind::SScan || k == LineKind::SReply || k == LineKind::Dropped;
-    return message && (t.stage == SessionStage::AfterWrite || t.op.chunks.empty() || t.tail_logged);
+    // A question's answer, the one message it logs.
+    return k == LineKind::SReply && t.stage == SessionStage::AfterWrite && t.op.chunks.empty();
 }
 
 void end_or_not(CaptureBuilder* b, ThreadState* t, CallEnd end, size_t line) {
@@ -139,15 +129,6 @@ void expect_errno(ThreadState* t, const LogEntry& e, const ScanLine& l, int errn
                                           " cannot be brought about by a replay: " + quoted(e.message));
 }
 
-void check_budget(ThreadState* t, const LogEntry& e, const ScanLine& l) {
-    if (t->stage != SessionStage::AfterWrite || e.time_us < 0 || t->write_us < 0) return;
-    // A message in the exchange that answers the question (a refusal)
-    // ends it before the budget.
-    bool answered = std::any_of(t->op.chunks.begin(), t->op.chunks.end(),
-                                [](const InChunk& c) { return c.stage == SessionStage::AfterWrite; });
-    check_reply_time(&t->op, l.kind == LineKind::SReply, answered, e.time_us - t->write_us, t->write_line, e.line);
-}
-
 // Adds a line that fits the call and takes what it says.
 void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l, CallEnd end) {
     CapturedOp& op = t->op;
@@ -161,13 +142,8 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
         damage(b, t, e.line, "a command length of " + std::to_string(l.number) + " is past what this tool rebuilds");
         return;
     }
-    size_t before = op.lines.size();
-    bool after_scan = t->scan_logged > 0;
-    bool after_tail = t->tail_logged;
     if (!add_line(b, t, e)) return;
     ++t->call_lines;
-    t->scan_logged = 0;
-    t->tail_logged = false;
     switch (l.kind) {
         case LineKind::SOpen:
             op.number = l.number;
@@ -191,15 +167,8 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
         case LineKind::SPollFail:
             t->unreplayable = at_line(e.line, "a replay cannot make a read or a poll fail: " + quoted(e.message));
             break;
-        case LineKind::SHungUp:
-            op.hangup = true;
-            op.hangup_after = before;
-            op.hangup_stage = t->stage;
-            break;
-        case LineKind::SNoRoom:
-            ++op.no_room;
-            if (l.fn != SessionFn::Reader) --op.kept;
-            break;
+        case LineKind::SHungUp: op.hangup = true; break;
+        case LineKind::SNoRoom: ++op.no_room; break;
         case LineKind::SNoSession: op.no_session = true; break;
         case LineKind::SNoBuffer: op.no_buffer = true; break;
         case LineKind::InvalidType:
@@ -209,8 +178,6 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
             break;
         case LineKind::CommandNull: op.null_text = true; break;
         case LineKind::CommandLong: op.text.assign(static_cast<size_t>(l.number), 'x'); break;
-        case LineKind::SNoAnswer:
-        case LineKind::SReply: check_budget(t, e, l); break;
         default: break;
     }
     if (!block) {
@@ -220,12 +187,10 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
     t->hex_left = l.number;
     t->hex_fn = l.fn;
     t->hex_out = l.kind == LineKind::SWrite;
-    t->block = l.kind;
     t->end_after_block = end;
     if (t->hex_out) {
         op.written.emplace_back();
         t->write_line = e.line;
-        t->write_us = e.time_us;
         if (scan_session_question(op.fn)) t->stage = SessionStage::AfterWrite;
         return;
     }
@@ -233,14 +198,6 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
     c.reply = l.kind == LineKind::SReply;
     c.tail = l.kind == LineKind::Dropped;
     c.stage = t->stage;
-    c.offset_us = e.time_us >= 0 && op.start_us >= 0 ? e.time_us - op.start_us : -1;
-    bool joined = !op.chunks.empty() &&
-                  ((c.tail && after_tail) ||
-                   (c.reply && after_scan && t->stage == SessionStage::AfterWrite && e.time_us >= 0 &&
-                    t->message_us >= 0 && e.time_us - t->message_us < kJoinedUs));
-    c.after_lines = joined ? op.chunks.back().after_lines : before;
-    if (l.kind == LineKind::SScan && op.fn != SessionFn::WaitScan && l.fn != SessionFn::Reader) ++op.kept;
-    t->message_us = e.time_us;
     op.chunks.push_back(std::move(c));
 }
 
@@ -250,11 +207,7 @@ void reset_call(ThreadState* t, SessionFn fn) {
     t->call_lines = 0;
     t->call_ended = false;
     t->may_end = false;
-    t->scan_logged = 0;
-    t->tail_logged = false;
-    t->message_us = -1;
     t->write_line = 0;
-    t->write_us = -1;
     t->unreplayable.clear();
 }
 
@@ -348,8 +301,6 @@ void hex_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
     to.insert(to.end(), l.bytes, l.bytes + l.nbytes);
     t->hex_left -= static_cast<int>(l.nbytes);
     if (t->hex_left > 0) return;
-    if (t->block == LineKind::SScan) t->scan_logged = static_cast<int>(to.size());
-    t->tail_logged = t->block == LineKind::Dropped;
     if (t->hex_out && !args_from_frame(&op)) {
         drop_op(t, at_line(t->write_line, "the frame written is none that " +
                                                 std::string(scan_session_call(op.fn)) + " writes"),
@@ -425,7 +376,7 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
             return;
         }
         CallEnd end;
-        // The reader's lines routed here tell what the call met.
+        // The reader's lines routed here are the open's tail.
         bool same = session && (l.fn == t->op.fn || l.fn == SessionFn::Reader);
         if (same && fits(*t, l, &end)) {
             take(b, t, e, l, end);

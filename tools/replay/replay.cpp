@@ -234,14 +234,9 @@ std::string session_parts(const CapturedOp& op) {
     if (op.no_session) s += "  no session";
     if (op.no_buffer) s += "  no buffer";
     for (const InChunk& c : op.chunks) {
-        const char* where = c.stage == SessionStage::BeforeCall   ? " waiting"
-                            : c.stage == SessionStage::AfterWrite ? " in the exchange"
-                                                                  : "";
-        snprintf(part, sizeof part, "  %s %zu bytes%s", c.tail ? "tail" : c.reply ? "reply" : "scan", c.bytes.size(),
-                 where);
+        snprintf(part, sizeof part, "  %s %zu bytes", c.tail ? "tail" : c.reply ? "reply" : "scan", c.bytes.size());
         s += part;
     }
-    if (op.kept > 0) s += "  " + std::to_string(op.kept) + " kept";
     if (op.no_room > 0) s += "  " + std::to_string(op.no_room) + " dropped";
     return s;
 }

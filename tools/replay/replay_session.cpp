@@ -3,39 +3,35 @@
 // whose calls it runs; a call whose session the capture does not show
 // opening runs on one that the replay opens first, unrecorded.
 //
-// The engine sends each message a call read when the call's log says it
-// came: one that waited in the port before the call, before the call
-// begins; a dropped tail, once the open has logged its line settings and
-// flushed the port (its first bytes at once; a tail that a later call met,
-// as much of it at once as the port holds); a message of a question's
-// exchange or of a wait, once the replay's library has logged as many of
-// the call's lines as the capture shows before that message, so that it
-// comes after the frame and after the message before it has ended. A hung
-// up line is the engine's end, at the same point. Times between calls are
-// not kept: what a call logs does not depend on them.
+// The engine sends each message when the call's log says it came: the
+// tail that the session's reader dropped, once the open has logged its
+// line settings and so flushed the port (its first bytes at once, before
+// the open's wait after the flush is over, so that the reader judges it a
+// tail); a question's answer, once its frame has reached the engine (the
+// question logs its frame only after the answer); a message of the reader
+// at once. A hung up line is the engine's end, after the call's messages.
+// Each call's record is taken once the reader has logged as many lines as
+// the capture shows, or a while. Times between calls are not kept: what a
+// call logs does not depend on them.
 //
-// Not in the log, and so not replayed: a wait that timed out or was woken
-// (a message it had begun is logged whole by the call that read it on, and
-// is sent whole before that call), and a wait that handed out a scan kept
-// earlier; the replay hands those out unrecorded before a call that the
-// capture shows finding fewer of them kept.
+// Not in the log, and so not replayed: a wait (one that hands out a scan,
+// times out or is woken logs nothing). The replay empties its session's
+// queue before a message of the reader that the capture shows finding
+// room, since the capture's process may have taken any of its scans.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
 
 #include "devns.h"
-#include "scan_queue.h"
 #include "hostlog.h"
 #include "replay_steps.h"
 #include "scansession.h"
@@ -44,12 +40,7 @@ namespace replay_steps {
 
 namespace {
 
-constexpr int kKeptMost = 4;            // scans a session without a reader keeps
-constexpr int kQueuedMost = static_cast<int>(kQueueScans); // scans the session's reader queues
 constexpr int kReaderLogsMs = 3000;     // for the reader to log what it read
-constexpr int kWaitForScanMs = 10000;   // a wait that ends with a scan (or a lost line)
-constexpr int kWaitPastReplyMs = 500;   // a wait that read a late reply or a tail, then timed out
-constexpr long kPortTakesMostNs = 1000000000;  // for sent bytes to reach the port
 constexpr int kOpenRuns = 3;            // an open, whose tail a late replay can miss
 constexpr size_t kLineMost = 16384;     // a line from the child, at most
 constexpr int kOtherSession = EBUSY;    // "port busy" within the process
@@ -57,11 +48,10 @@ constexpr size_t kValueLen = 16;        // the answer of a timeout question or a
 
 unsigned char g_scan[SCAN_SESSION_MAX_SCAN];
 
-// What the engine does during a call: a message (joined ones as one), or
-// the end of the line.
+// What the engine does during a call: a message (a tail logged a buffer
+// at a time as one), or the end of the line.
 struct Event {
     SessionStage stage;
-    size_t after;  // the call's lines logged first
     std::vector<uint8_t> bytes;
     bool tail = false;
     bool hangup = false;
@@ -70,22 +60,19 @@ struct Event {
 std::vector<Event> events_of(const CapturedOp& op) {
     std::vector<Event> out;
     for (const InChunk& c : op.chunks) {
-        if (!out.empty() && !out.back().hangup && out.back().after == c.after_lines &&
-            out.back().stage == c.stage) {
+        if (!out.empty() && out.back().tail && c.tail) {
             out.back().bytes.insert(out.back().bytes.end(), c.bytes.begin(), c.bytes.end());
             continue;
         }
         Event e;
         e.stage = c.stage;
-        e.after = c.after_lines;
         e.bytes = c.bytes;
         e.tail = c.tail;
         out.push_back(e);
     }
     if (op.hangup) {
         Event e;
-        e.stage = op.hangup_stage;
-        e.after = op.hangup_after;
+        e.stage = op.fn == SessionFn::Open ? SessionStage::AfterOpen : SessionStage::InCall;
         e.hangup = true;
         out.push_back(e);
     }
@@ -102,19 +89,10 @@ void fire(Bench* b, const Event& e) {
     if (e.hangup) {
         drop_engine(b);
     } else if (e.tail) {
-        send_tail(b, e.bytes, e.stage == SessionStage::AfterOpen ? kTailBurst : kLateTailBurst);
+        send_tail(b, e.bytes, kTailBurst);
     } else {
         sim_send_scan(b->sim, sim_scan(e.bytes, SimScanTrigger::AfterDelay, 0));
     }
-}
-
-// Scans kept that the capture's process took with waits that logged
-// nothing before this call.
-int handed_out_before(const CapturedOp& op, int pending) {
-    if (op.fn == SessionFn::WaitScan) return op.chunks.empty() && !op.hangup ? 0 : pending;
-    if (!scan_session_write(op.fn) && !scan_session_question(op.fn)) return 0;
-    int room = kKeptMost - op.kept;
-    return pending > room ? pending - room : 0;
 }
 
 // The port and the session as the call found them. False when the
@@ -133,23 +111,13 @@ bool arrange(Bench* b, const CapturedOp& op) {
     }
     if (op.no_session) return true;
     if (!hold_session(b, op.pid)) return false;
-    // The reader's queue was not full where the capture shows no scan
-    // dropped for room: the app took the oldest.
-    if (op.fn == SessionFn::Reader && op.no_room == 0 && !op.chunks.empty() && b->hold.pending >= kQueuedMost) {
-        scan_session_wait_scan(b->hold.s, 0, g_scan, sizeof g_scan, nullptr);
-        --b->hold.pending;
-    }
-    for (int n = handed_out_before(op, b->hold.pending); n > 0; --n) {
-        scan_session_wait_scan(b->hold.s, 0, g_scan, sizeof g_scan, nullptr);
-        --b->hold.pending;
+    // The reader's queue had room where the capture shows no scan dropped
+    // for it: the app's waits, which log nothing, may have taken any.
+    if (op.fn == SessionFn::Reader && op.no_room == 0 && !op.chunks.empty()) {
+        while (scan_session_wait_scan(b->hold.s, 0, g_scan, sizeof g_scan, nullptr) > 0) {
+        }
     }
     return true;
-}
-
-int wait_ms(const CapturedOp& op) {
-    if (op.no_buffer || op.no_session) return 0;
-    bool went_on = !op.hangup && !op.chunks.empty() && (op.chunks.back().reply || op.chunks.back().tail);
-    return went_on ? kWaitPastReplyMs : kWaitForScanMs;
 }
 
 // The call, as the capture's process made it; an open gives its session.
@@ -172,36 +140,41 @@ ScanSession* call(ScanSession* held, const CapturedOp& op) {
         case SessionFn::CheckType: scan_session_check_type(s, number); break;
         case SessionFn::GetTimeout: scan_session_get_timeout(s, op.no_buffer ? nullptr : value); break;
         case SessionFn::Query: scan_session_query(s, number, op.no_buffer ? nullptr : value); break;
-        case SessionFn::WaitScan:
-            scan_session_wait_scan(s, wait_ms(op), op.no_buffer ? nullptr : g_scan, sizeof g_scan, nullptr);
+        case SessionFn::WaitScan:  // one that was refused
+            scan_session_wait_scan(s, 0, op.no_buffer ? nullptr : g_scan, sizeof g_scan, nullptr);
             break;
         default: break;
     }
     return nullptr;
 }
 
-bool is_configured(const char* text) {
+bool is_configured(const std::string& text) {
     ScanLine l;
     return scan_classify_core(text, &l) == CoreClass::Ours && l.kind == LineKind::UartSummary;
 }
 
-// Sends each event once the library has logged the call's lines before it;
-// the open's tail as soon as the port's configuration has made its last
-// flush, which the tail rule counts from.
-void feed(Bench* b, const std::vector<Event>& events, const std::atomic<bool>& done) {
-    size_t seen = 0, logged = 0;
+// Whether the engine may send the event now: the open's tail as soon as
+// the port's configuration has made its last flush, which the tail rule
+// counts from; a question's answer once the frame is in.
+bool due(Bench* b, const Event& e, size_t frame_in, size_t* seen, bool* configured) {
+    hostlog_line l;
+    for (; hostlog_get(*seen, &l); ++*seen) {
+        if (strcmp(l.tag, kCoreTag) == 0) *configured = *configured || is_configured(capture_normalize(l.text));
+    }
+    switch (e.stage) {
+        case SessionStage::AfterOpen: return *configured;
+        case SessionStage::AfterWrite: return b->sim == nullptr || sim_received(b->sim).size() >= frame_in;
+        default: return true;
+    }
+}
+
+void feed(Bench* b, const std::vector<Event>& events, size_t frame_in, const std::atomic<bool>& done) {
+    size_t seen = 0;
     bool configured = false;
     for (const Event& e : events) {
-        if (e.stage == SessionStage::BeforeCall) continue;
         for (;;) {
             bool finished = done.load();
-            hostlog_line l;
-            for (; hostlog_get(seen, &l); ++seen) {
-                if (strcmp(l.tag, kCoreTag) != 0) continue;
-                ++logged;
-                configured = configured || is_configured(l.text);
-            }
-            if (logged >= e.after || (e.stage == SessionStage::AfterOpen && e.tail && configured)) break;
+            if (due(b, e, frame_in, &seen, &configured)) break;
             if (finished) return;
             pause_ns(kRefPollNs);
         }
@@ -283,29 +256,13 @@ std::vector<NewLine> open_against_lock() {
     return got;
 }
 
-// Until the port holds n bytes (the engine has sent them), or a while.
-void wait_in_port(size_t n) {
-    for (long waited = 0; waited < kPortTakesMostNs; waited += kRefPollNs) {
-        int have = 0;
-        if (ioctl(devns_slave_fd(), FIONREAD, &have) != 0 || static_cast<size_t>(have) >= n) return;
-        pause_ns(kRefPollNs);
-    }
-}
-
 // The call with the engine doing what the capture shows. Returns the new
 // log lines.
 std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
     std::vector<Event> events = events_of(op);
-    size_t waiting = 0;
-    for (const Event& e : events) {
-        if (e.stage != SessionStage::BeforeCall) continue;
-        fire(b, e);
-        waiting += e.bytes.size();
-    }
-    if (waiting > 0 && b->sim != nullptr) {
-        sim_wait_output_idle(b->sim, kIdleWaitMs);
-        wait_in_port(waiting);
-    }
+    // The bytes the engine has received once the call's frame is in.
+    size_t frame_in = op.written.empty() ? 0 : op.written.front().size();
+    if (b->sim != nullptr) frame_in += sim_received(b->sim).size();
     bool blocked = op.shape == PortShape::WriteBlocked && b->pty;
     if (blocked) tcflow(devns_slave_fd(), TCOOFF);
     hostlog_capture(1);
@@ -316,11 +273,10 @@ std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
         opened = call(held, op);
         done.store(true);
     });
-    feed(b, events, done);
+    feed(b, events, frame_in, done);
     worker.join();
-    // Nobody calls for what the reader logs: it comes when it comes.
-    for (int waited = 0; op.fn == SessionFn::Reader && new_lines(0).size() < op.lines.size() &&
-                         waited < kReaderLogsMs * 1000;
+    // What the reader logs comes when it comes, after the call returned.
+    for (int waited = 0; new_lines(0).size() < op.lines.size() && waited < kReaderLogsMs * 1000;
          waited += kRefPollNs / 1000) {
         pause_ns(kRefPollNs);
     }
@@ -330,7 +286,6 @@ std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
     if (opened != nullptr) {
         b->hold.s = opened;
         b->hold.pid = op.pid;
-        b->hold.pending = 0;
     }
     return got;
 }
@@ -353,7 +308,6 @@ bool hold_session(Bench* b, int pid) {
     int error = 0;
     b->hold.s = scan_session_open(&error);
     b->hold.pid = pid;
-    b->hold.pending = 0;
     return b->hold.s != nullptr;
 }
 
@@ -379,11 +333,6 @@ bool run_session_call(Bench* b, const CapturedOp& op, Difference* d) {
         got = run_call(b, op);
     }
     if (op.fn == SessionFn::Close && !op.no_session) b->hold = SessionHold();
-    if (b->hold.s != nullptr && op.fn == SessionFn::Reader) {
-        b->hold.pending = std::min(kQueuedMost, b->hold.pending + static_cast<int>(op.chunks.size()) - op.no_room);
-    } else if (b->hold.s != nullptr && op.fn != SessionFn::Open) {
-        b->hold.pending = std::min(kKeptMost, b->hold.pending + op.kept);
-    }
     if (b->pty) {
         sim_wait_output_idle(b->sim, kIdleWaitMs);
         sim_cancel_scans(b->sim);

@@ -21,7 +21,6 @@ constexpr long kRefPollNs = 50000;  // looking at the library's new log lines
 struct SessionHold {
     ScanSession* s = nullptr;
     int pid = -1;      // the capture's process
-    int pending = 0;   // scans kept and not handed out, as far as the capture tells
 };
 
 // The simulated engine, the shape of /dev/ttyMT1 and the session held.
@@ -48,9 +47,6 @@ std::vector<NewLine> new_lines(size_t from);
 // the replay may take to send them (64 bytes: 5.6 ms, where a loaded or
 // sanitized run has been seen to need more than 1 ms).
 constexpr size_t kTailBurst = 64;
-// A tail met by a call after the open, when the open has looked for one
-// for its 10 ms: as many bytes at once as the port holds.
-constexpr size_t kLateTailBurst = 4096;
 
 // Sends a message that began before the port's flush: up to burst_most
 // of its first bytes at once, the rest at the line's pace, from
