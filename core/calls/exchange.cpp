@@ -77,14 +77,20 @@ bool poll_reply(int fd, const char *sig, size_t min_len, size_t expect_len, Repl
     return false;
 }
 
-// Writes the frame where the operation runs: the write's result, or -1
-// when the held port did not take it.
-int write_frame(CallPort *port, const unsigned char *frame, size_t len)
+// A per-call write on the held port, logged with the operation's own
+// line the moment the frame has left (or could not).
+struct CallWrite {
+    const char *sig;
+    const char *what;
+    int fail_prio;
+    bool logged;
+};
+
+void log_call_write(void *ctx, int ret)
 {
-    if (port->session == nullptr)
-        return port_write_frame(port->cycle.fd, frame, len);
-    int r = session_send(port->session, frame, len);
-    return r < 0 ? -1 : r;
+    CallWrite *w = static_cast<CallWrite *>(ctx);
+    log_write_result(w->sig, w->what, ret, w->fail_prio);
+    w->logged = true;
 }
 
 } // namespace
@@ -112,8 +118,18 @@ int send_frame(const WriteOp &op, const void *frame, size_t len)
     CallPort port;
     if (!call_open(op.sig, op.cfg_fail_prio, &port))
         return op.fail_result;
-    int ret = write_frame(&port, static_cast<const unsigned char *>(frame), len);
-    log_write_result(op.sig, op.what, ret, op.write_fail_prio);
+    const unsigned char *bytes = static_cast<const unsigned char *>(frame);
+    int ret;
+    if (port.session == nullptr) {
+        ret = port_write_frame(port.cycle.fd, bytes, len);
+        log_write_result(op.sig, op.what, ret, op.write_fail_prio);
+    } else {
+        CallWrite w = {op.sig, op.what, op.write_fail_prio, false};
+        int r = session_send(port.session, bytes, len, WriteReport{log_call_write, &w});
+        ret = r < 0 ? -1 : r;
+        if (!w.logged) // the request never came to its write
+            log_write_result(op.sig, op.what, ret, op.write_fail_prio);
+    }
     if (op.settle)
         port_wait_ms(kSettleMs);
     call_close(&port);
@@ -130,9 +146,10 @@ bool ask(CallPort *port, const char *sig, const char *what, const unsigned char 
                           reply);
     }
     SessionAnswer answer;
-    int r = session_ask(port->session, frame, len, min_len, &answer);
-    bool sent = r == 0 || r == SCAN_SESSION_NO_ANSWER;
-    log_write_result(sig, what, sent ? static_cast<int>(len) : -1, PRIO_ERROR);
+    CallWrite w = {sig, what, PRIO_ERROR, false};
+    int r = session_ask(port->session, frame, len, min_len, &answer, WriteReport{log_call_write, &w});
+    if (!w.logged) // the request never came to its write
+        log_write_result(sig, what, -1, PRIO_ERROR);
     if (r == 0) {
         log_byte_lines(sig, answer.bytes, answer.len);
         memcpy(stream->bytes, answer.bytes, answer.len);

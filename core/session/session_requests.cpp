@@ -65,7 +65,7 @@ bool write_out(int fd, const unsigned char *frame, size_t len)
 // given) its answer. Returns 0 (len for a write alone) or a negative
 // ScanSessionError; errno tells why a frame was not sent.
 int request(ScanSession *s, const unsigned char *frame, size_t len, const char *echo,
-            size_t echo_len, size_t min_len, SessionAnswer *answer)
+            size_t echo_len, size_t min_len, SessionAnswer *answer, const WriteReport &report)
 {
     FineSlack fine;
     pthread_mutex_lock(&s->requests);
@@ -95,6 +95,8 @@ int request(ScanSession *s, const unsigned char *frame, size_t len, const char *
             }
             pthread_mutex_unlock(&s->lock);
             session_poke(s->ctl_fd);
+            errno = err;
+            report.written(report.ctx, sent ? static_cast<int>(len) : -1);
             if (!sent)
                 result = SCAN_SESSION_NOT_SENT;
             else if (echo == nullptr)
@@ -116,18 +118,29 @@ int request(ScanSession *s, const unsigned char *frame, size_t len, const char *
     return result;
 }
 
-// A session call's frame, logged as the session logs: the bytes written,
-// or why not.
+// Where a session call's write is logged, as the session logs it: the
+// bytes written, or why not.
+struct SessionWrite {
+    const char *sig;
+    const unsigned char *frame;
+    size_t len;
+};
+
+void log_session_write(void *ctx, int ret)
+{
+    const SessionWrite *w = static_cast<const SessionWrite *>(ctx);
+    if (ret < 0) {
+        CORE_LOG(PRIO_ERROR, FMT_S_WRITE_FAIL, w->sig, errno);
+        return;
+    }
+    CORE_LOG(PRIO_DEBUG, FMT_S_WRITE, w->sig, static_cast<int>(w->len));
+    log_hex_lines(w->sig, HEX_OUT, w->frame, w->len);
+}
+
 int send_logged(ScanSession *s, const char *sig, const unsigned char *frame, size_t len)
 {
-    int r = session_send(s, frame, len);
-    if (r == SCAN_SESSION_NOT_SENT)
-        CORE_LOG(PRIO_ERROR, FMT_S_WRITE_FAIL, sig, errno);
-    if (r < 0)
-        return r;
-    CORE_LOG(PRIO_DEBUG, FMT_S_WRITE, sig, static_cast<int>(len));
-    log_hex_lines(sig, HEX_OUT, frame, len);
-    return r;
+    SessionWrite w = {sig, frame, len};
+    return session_send(s, frame, len, WriteReport{log_session_write, &w});
 }
 
 // A session call's question: the frame and the answer, logged; 0 with the
@@ -135,13 +148,8 @@ int send_logged(ScanSession *s, const char *sig, const unsigned char *frame, siz
 int ask_logged(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
                size_t min_len, SessionAnswer *answer)
 {
-    int r = session_ask(s, frame, len, min_len, answer);
-    if (r == SCAN_SESSION_NOT_SENT)
-        CORE_LOG(PRIO_ERROR, FMT_S_WRITE_FAIL, sig, errno);
-    if (r == SCAN_SESSION_NOT_SENT || r == SCAN_SESSION_PORT_LOST)
-        return r;
-    CORE_LOG(PRIO_DEBUG, FMT_S_WRITE, sig, static_cast<int>(len));
-    log_hex_lines(sig, HEX_OUT, frame, len);
+    SessionWrite w = {sig, frame, len};
+    int r = session_ask(s, frame, len, min_len, answer, WriteReport{log_session_write, &w});
     if (r == 0) {
         CORE_LOG(PRIO_DEBUG, FMT_S_REPLY, sig, static_cast<int>(answer->len));
         log_hex_lines(sig, HEX_IN, answer->bytes, answer->len);
@@ -180,16 +188,16 @@ struct Call {
 
 } // namespace
 
-int session_send(ScanSession *s, const unsigned char *frame, size_t len)
+int session_send(ScanSession *s, const unsigned char *frame, size_t len, const WriteReport &report)
 {
-    return request(s, frame, len, nullptr, 0, 0, nullptr);
+    return request(s, frame, len, nullptr, 0, 0, nullptr, report);
 }
 
 int session_ask(ScanSession *s, const unsigned char *frame, size_t len, size_t min_len,
-                SessionAnswer *answer)
+                SessionAnswer *answer, const WriteReport &report)
 {
     const char *echo = reinterpret_cast<const char *>(frame + kQuestionHeaderLen);
-    return request(s, frame, len, echo, question_echo_len(len), min_len, answer);
+    return request(s, frame, len, echo, question_echo_len(len), min_len, answer, report);
 }
 
 extern "C" int scan_session_open_dev(ScanSession *s, bool open)

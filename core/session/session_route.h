@@ -16,10 +16,19 @@
 ScanSession *session_enter(void);
 void session_leave(ScanSession *s);
 
+// Told on the caller's thread the moment a request's frame has left the
+// port (ret = its length) or could not be written whole (ret = -1, errno
+// set), before any answer is waited for, so that the write is logged when
+// it happened. Not told when the request never came to its write.
+struct WriteReport {
+    void (*written)(void *ctx, int ret);
+    void *ctx;
+};
+
 // Writes the frame on the held port once no message is arriving, and
 // waits until it has left the port. Returns len, or a negative
 // ScanSessionError.
-int session_send(ScanSession *s, const unsigned char *frame, size_t len);
+int session_send(ScanSession *s, const unsigned char *frame, size_t len, const WriteReport &report);
 
 // The answer to a question, as the session's reader took it off the line.
 struct SessionAnswer {
@@ -33,6 +42,6 @@ struct SessionAnswer {
 // Returns 0 with *answer filled in (also a refusal), or a negative
 // ScanSessionError (SCAN_SESSION_NO_ANSWER when none came in time).
 int session_ask(ScanSession *s, const unsigned char *frame, size_t len, size_t min_len,
-                SessionAnswer *answer);
+                SessionAnswer *answer, const WriteReport &report);
 
 #endif
