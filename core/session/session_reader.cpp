@@ -53,6 +53,7 @@ struct Reader {
     LineReader line;
     LineMessage m;
     Armed armed;
+    bool request_waited; // the waiting request saw a message through
 };
 
 void log_read(const char *sig, const void *bytes, size_t n)
@@ -119,8 +120,14 @@ void follow_request(Reader *r)
     pthread_mutex_lock(&s->lock);
     SessionRequest *q = &s->request;
     // A request goes out only between messages: none being read, and no
-    // bytes of the next one waiting in the port.
-    if (q->state == REQUEST_WANT && r->m.len == 0 && line_waiting(s->fd) <= 0) {
+    // bytes of the next one waiting in the port, unless it has already
+    // waited for a message to end (a line that never goes quiet must not
+    // hold it longer than that).
+    if (q->state == REQUEST_WANT && r->m.len > 0)
+        r->request_waited = true;
+    if (q->state == REQUEST_WANT && r->m.len == 0 &&
+        (r->request_waited || line_waiting(s->fd) <= 0)) {
+        r->request_waited = false;
         // What comes after a frame of ours is no tail of the open's.
         s->first_message = false;
         q->state = REQUEST_GO;

@@ -23,7 +23,7 @@ namespace {
 // Longest a request waits for the reader: for a message in progress to
 // end, then for the answer's budget, with room to spare. The reader
 // always answers sooner; this only bounds a reader that cannot run.
-const unsigned int kRequestLongestMs = kScanMessageMaxMs + 4 * kAnswerBudgetMs;
+const unsigned int kRequestLongestMs = 2 * kScanMessageMaxMs + 4 * kAnswerBudgetMs;
 
 // Waits until the request has reached `until` (or is done). Returns its
 // state then, or REQUEST_DONE with a lost port when the reader never came.
