@@ -208,6 +208,8 @@ reordered lines|session.threadtime.log|10{h;d};13G|2|line 10: line not expected 
 changed answer|session.threadtime.log|23s/enable=1/enable=0/|1|^  replay:          D bool scan_type_check(int), \[enable=1\]
 ACK turned NAK, per call|session.threadtime.log|21s/), 06 $/), 15 /|1|^#3 differs: scan_type_check(3)
 ACK turned NAK, session|held.threadtime.log|42s/06 0D/15 0D/|1|differs: scan_session_query(777)
+no answer before the budget|held.threadtime.log|53s/19.007/18.937/|1|capture line 53: "no answer" 30 ms after the write at line 51
+reply after the budget|held.threadtime.log|41,43s/18.884/18.999/|1|capture line 41: a reply 117 ms after the write at line 39
 logd dropped lines|session.threadtime.log|16a 12-08 01:36:58.535 25689 25689 I chatty  : uid=0(root) scanctl expire 3 lines|3|abandoned: lines 7-.*pid 25689 tid 25689.*line 17: the log daemon dropped lines
 liblog dropped lines|session.threadtime.log|16a 12-08 01:36:58.535 25689 25689 W liblog  : 3|3|abandoned: .*line 17: liblog dropped messages
 crash with a tombstone|session.threadtime.log|17,23d;16a 12-08 01:36:58.540   901   901 F DEBUG   : pid: 25689, tid: 25689, name: scanctl  >>> scanctl <<<\n12-08 01:36:58.540   901   901 F DEBUG   :       #00 pc 000123ac  /data/app/lib/arm64/libscanjni.so|3|abandoned: lines 7-.*pid 25689 tid 25689.*line 18: a crash report names libscanjni.so

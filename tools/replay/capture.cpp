@@ -793,8 +793,7 @@ void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::st
 }
 
 // The session's reader logs what the line brought as its own, except the
-// tail of the first message after an open (or the line's loss while it
-// drops one): that belongs to the open, which the replay must make send it.
+// lines that belong to a call of its process in progress.
 ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e) {
     static const char kReader[] = SIG_S_READER;
     if (e.message.compare(0, sizeof kReader - 1, kReader) != 0) return r;
@@ -803,12 +802,8 @@ ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e)
         to = nullptr;
         ScanLine l;
         scan_classify_core(e.message, &l);
-        bool tail = l.kind == LineKind::Dropped || l.kind == LineKind::SHungUp;
         for (ThreadState& c : b->threads) {
-            if (tail && &c != r && c.pid == r->pid && c.phase == Phase::Session && !c.call_ended &&
-                c.op.fn == SessionFn::Open && c.stage == SessionStage::AfterOpen) {
-                to = &c;
-            }
+            if (&c != r && c.pid == r->pid && takes_reader_line(c, l)) to = &c;
         }
     }
     r->routed = to != nullptr;

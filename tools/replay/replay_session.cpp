@@ -7,9 +7,9 @@
 // tail that the session's reader dropped, once the open has logged its
 // line settings and so flushed the port (its first bytes at once, before
 // the open's wait after the flush is over, so that the reader judges it a
-// tail); a question's answer, once its frame has reached the engine (the
-// question logs its frame only after the answer); a message of the reader
-// at once. A hung up line is the engine's end, after the call's messages.
+// tail); a question's answer, once its frame has reached the engine; a
+// message of the reader at once. A hung up line is the engine's end, after
+// the call's messages (a question's, once its frame is in).
 // Each call's record is taken once the reader has logged as many lines as
 // the capture shows, or a while. Times between calls are not kept: what a
 // call logs does not depend on them.
@@ -72,7 +72,9 @@ std::vector<Event> events_of(const CapturedOp& op) {
     }
     if (op.hangup) {
         Event e;
-        e.stage = op.fn == SessionFn::Open ? SessionStage::AfterOpen : SessionStage::InCall;
+        e.stage = op.fn == SessionFn::Open           ? SessionStage::AfterOpen
+                  : scan_session_question(op.fn) ? SessionStage::AfterWrite
+                                                 : SessionStage::InCall;
         e.hangup = true;
         out.push_back(e);
     }
