@@ -615,6 +615,32 @@ TEST(ReplayCapture, SessionCallsAreRebuilt) {
         }
         EXPECT_TRUE(noted) << c.what;
     }
+
+    // A question's write is logged when its frame left: the reader's loss of
+    // the port after it is the question's end; a "no answer" before the
+    // budget ran out from the write line is what the library does not do.
+    const std::vector<std::string> asked = {
+        at(0, 'D', kSCheck, "write 11 bytes", 101),
+        at(0, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E", 101),
+    };
+    std::vector<std::string> lost = asked;
+    lost.push_back(at(5, 'E', reader, "port hung up", 102));
+    lost.push_back(at(6, 'D', "void scan_session_close(ScanSession *)", "close fd = 5", 101));
+    ev = rebuild(lost);
+    ASSERT_EQ(ev.size(), 2u);
+    ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+    EXPECT_EQ(capture_op_call(ev[0].op), "scan_session_check_type(3)");
+    EXPECT_TRUE(ev[0].op.hangup);
+    EXPECT_EQ(ev[0].op.lines.size(), 3u);
+    EXPECT_EQ(ev[1].op.fn, SessionFn::Close);
+    for (int ms : {30, 100}) {
+        std::vector<std::string> silent = asked;
+        silent.push_back(at(ms, 'E', kSCheck, "no answer", 101));
+        ev = rebuild(silent);
+        ASSERT_EQ(ev.size(), 1u);
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.timing.empty(), ms == 100) << ms;
+    }
 }
 
 // A per-call function while a session holds the port: another process's
