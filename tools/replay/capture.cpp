@@ -551,7 +551,10 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             // On a held port: its result line may follow.
             if (l.kind == LineKind::SNoAnswer && op.shape == PortShape::HeldHere && t->phase == Phase::Poll) {
                 if (!add_line(b, t, e)) return true;
-                if (e.time_us >= 0 && t->ref_us >= 0) {
+                // A port lost after the write ends the wait early.
+                bool lost = false;
+                for (const ThreadState& r : b->threads) lost = lost || (r.pid == t->pid && r.lost_line > t->write_line);
+                if (e.time_us >= 0 && t->ref_us >= 0 && !lost) {
                     check_reply_time(&op, false, !op.chunks.empty(), e.time_us - t->ref_us, t->write_line, e.line);
                 }
                 t->phase = Phase::Answer;

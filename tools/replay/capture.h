@@ -212,6 +212,7 @@ struct ThreadState {
     bool first_call = false;
     size_t write_line = 0;
     int64_t write_us = -1;
+    size_t lost_line = 0;  // the session's reader: where it logged the port's loss
     std::string unreplayable;
 };
 

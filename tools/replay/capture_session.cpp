@@ -174,7 +174,10 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
         case LineKind::SPollFail:
             t->unreplayable = at_line(e.line, "a replay cannot make a read or a poll fail: " + quoted(e.message));
             break;
-        case LineKind::SHungUp: op.hangup = true; break;
+        case LineKind::SHungUp:
+            op.hangup = true;
+            t->lost_line = e.line;
+            break;
         case LineKind::SNoRoom: ++op.no_room; break;
         case LineKind::SNoSession: op.no_session = true; break;
         case LineKind::SNoBuffer: op.no_buffer = true; break;
