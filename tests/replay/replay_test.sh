@@ -115,12 +115,13 @@ group_round_trip() {
         expect_has "scan_read_data()  tail ${case% *} bytes at +0.0 ms  -> .*match" "a read that drops a tail: $case"
     done
     # A question whose port hangs up, which the per-call log does not show:
-    # abandoned.
+    # abandoned (after its write, or after a few attempts on a loaded
+    # machine, where the engine hangs up late).
     env -u HOSTLOG_QUIET HOSTLOG_FORMAT=threadtime $scansim --quiet-frames --fault hangup:5 -- \
         sh -c "$scanctl check 3; $scanctl get-timeout" 2> "$work/hangup.log" >/dev/null
     replay "$work/hangup.log"
     expect_rc 3 "a question whose port hangs up"
-    expect_has 'abandoned: lines 1-4 .*stopped here, and the capture goes on' "a question whose port hangs up"
+    expect_has 'abandoned: lines 1-[0-9]* .*stopped here, and the capture goes on' "a question whose port hangs up"
 
     # A held-port session, in the long format.
     env -u HOSTLOG_QUIET HOSTLOG_FORMAT=long $session_capture 2> "$work/held.log" >/dev/null
