@@ -615,6 +615,32 @@ TEST(ReplayCapture, SessionCallsAreRebuilt) {
         }
         EXPECT_TRUE(noted) << c.what;
     }
+
+    // A question's write is logged when its frame left: the reader's loss of
+    // the port after it is the question's end; a "no answer" before the
+    // budget ran out from the write line is what the library does not do.
+    const std::vector<std::string> asked = {
+        at(0, 'D', kSCheck, "write 11 bytes", 101),
+        at(0, 'D', kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E", 101),
+    };
+    std::vector<std::string> lost = asked;
+    lost.push_back(at(5, 'E', reader, "port hung up", 102));
+    lost.push_back(at(6, 'D', "void scan_session_close(ScanSession *)", "close fd = 5", 101));
+    ev = rebuild(lost);
+    ASSERT_EQ(ev.size(), 2u);
+    ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+    EXPECT_EQ(capture_op_call(ev[0].op), "scan_session_check_type(3)");
+    EXPECT_TRUE(ev[0].op.hangup);
+    EXPECT_EQ(ev[0].op.lines.size(), 3u);
+    EXPECT_EQ(ev[1].op.fn, SessionFn::Close);
+    for (int ms : {30, 100}) {
+        std::vector<std::string> silent = asked;
+        silent.push_back(at(ms, 'E', kSCheck, "no answer", 101));
+        ev = rebuild(silent);
+        ASSERT_EQ(ev.size(), 1u);
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.timing.empty(), ms == 100) << ms;
+    }
 }
 
 // A per-call function while a session holds the port: another process's
@@ -655,15 +681,34 @@ TEST(ReplayCapture, PerCallFunctionsOnAHeldPort) {
         EXPECT_EQ(ev[0].op.lines.size(), c.lines_of_op) << c.what;
     }
     // A routed question's "no answer" before its budget ran out.
+    std::vector<CaptureEvent> ev;
     for (int ms : {30, 100}) {
-        std::vector<CaptureEvent> ev = rebuild({timed(0, 'D', kCheck, "type = 3"), timed(0, 'D', kCheck, on),
-                                                timed(0, 'D', kCheck, "write check successful! ret = 11"),
-                                                timed(ms, 'E', kCheck, "no answer"), timed(ms, 'D', kCheck, "[enable=0]")});
+        ev = rebuild({timed(0, 'D', kCheck, "type = 3"), timed(0, 'D', kCheck, on),
+                      timed(0, 'D', kCheck, "write check successful! ret = 11"), timed(ms, 'E', kCheck, "no answer"),
+                      timed(ms, 'D', kCheck, "[enable=0]")});
         ASSERT_EQ(ev.size(), 1u);
         ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
         EXPECT_EQ(ev[0].op.timing.empty(), ms == 100) << ms;
     }
-    std::vector<CaptureEvent> ev = rebuild({core('D', kOpen, "port in use by another call: waited 40 ms")});
+    // Its "no answer" early because the session's reader lost the port
+    // after the write (threads told apart).
+    auto at = [](int ms, const char* tid, char prio, const std::string& sig, const std::string& rest) {
+        return "12-08 01:40:00." + std::to_string(100 + ms) + "   100 " + tid + " " + prio + " SCANLIB_CORE: " + sig +
+               ", " + rest;
+    };
+    for (bool lost : {false, true}) {
+        std::vector<std::string> lines = {at(0, "101", 'D', kCheck, "type = 3"), at(0, "101", 'D', kCheck, on),
+                                          at(0, "101", 'D', kCheck, "write check successful! ret = 11")};
+        if (lost) lines.push_back(at(5, "102", 'E', "void *session_reader(void *)", "port hung up"));
+        add(&lines, {at(5, "101", 'E', kCheck, "no answer"), at(5, "101", 'D', kCheck, "[enable=0]")});
+        ev = rebuild(lines);
+        ASSERT_EQ(ev.size(), lost ? 2u : 1u);
+        for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
+        const CapturedOp& check = ev.back().op;  // the reader's loss ended first
+        EXPECT_EQ(check.sig, ScanSig::TypeCheck);
+        EXPECT_EQ(check.timing.empty(), lost) << lost;
+    }
+    ev = rebuild({core('D', kOpen, "port in use by another call: waited 40 ms")});
     ASSERT_EQ(ev.size(), 1u);
     EXPECT_FALSE(ev[0].is_op);
     EXPECT_EQ(ev[0].note.kind, NoteKind::Damaged);

@@ -115,12 +115,13 @@ group_round_trip() {
         expect_has "scan_read_data()  tail ${case% *} bytes at +0.0 ms  -> .*match" "a read that drops a tail: $case"
     done
     # A question whose port hangs up, which the per-call log does not show:
-    # abandoned.
+    # abandoned (after its write, or after a few attempts on a loaded
+    # machine, where the engine hangs up late).
     env -u HOSTLOG_QUIET HOSTLOG_FORMAT=threadtime $scansim --quiet-frames --fault hangup:5 -- \
         sh -c "$scanctl check 3; $scanctl get-timeout" 2> "$work/hangup.log" >/dev/null
     replay "$work/hangup.log"
     expect_rc 3 "a question whose port hangs up"
-    expect_has 'abandoned: lines 1-4 .*stopped here, and the capture goes on' "a question whose port hangs up"
+    expect_has 'abandoned: lines 1-[0-9]* .*stopped here, and the capture goes on' "a question whose port hangs up"
 
     # A held-port session, in the long format.
     env -u HOSTLOG_QUIET HOSTLOG_FORMAT=long $session_capture 2> "$work/held.log" >/dev/null
@@ -130,7 +131,8 @@ group_round_trip() {
     ops=$(printf '%s\n' "$out" | sed -n 's/^\([0-9]*\) operation(s) rebuilt$/\1/p')
     replay "$work/held.log"
     expect_rc 0 "held session round trip"
-    expect_has "^${ops:-none} operation(s) replayed, all match$" "held session round trip"
+    # (an open whose tail a loaded machine sent late may match on a later run)
+    expect_has "^${ops:-none} operation(s) replayed, all match\( ([0-9]* on a later run)\)\?$" "held session round trip"
 }
 
 # Every capture shape that the tool reads, made from one fresh threadtime
@@ -208,6 +210,8 @@ reordered lines|session.threadtime.log|10{h;d};13G|2|line 10: line not expected 
 changed answer|session.threadtime.log|23s/enable=1/enable=0/|1|^  replay:          D bool scan_type_check(int), \[enable=1\]
 ACK turned NAK, per call|session.threadtime.log|21s/), 06 $/), 15 /|1|^#3 differs: scan_type_check(3)
 ACK turned NAK, session|held.threadtime.log|42s/06 0D/15 0D/|1|differs: scan_session_query(777)
+no answer before the budget|held.threadtime.log|53s/19.007/18.937/|1|capture line 53: "no answer" 30 ms after the write at line 51
+reply after the budget|held.threadtime.log|41,43s/18.884/18.999/|1|capture line 41: a reply 117 ms after the write at line 39
 logd dropped lines|session.threadtime.log|16a 12-08 01:36:58.535 25689 25689 I chatty  : uid=0(root) scanctl expire 3 lines|3|abandoned: lines 7-.*pid 25689 tid 25689.*line 17: the log daemon dropped lines
 liblog dropped lines|session.threadtime.log|16a 12-08 01:36:58.535 25689 25689 W liblog  : 3|3|abandoned: .*line 17: liblog dropped messages
 crash with a tombstone|session.threadtime.log|17,23d;16a 12-08 01:36:58.540   901   901 F DEBUG   : pid: 25689, tid: 25689, name: scanctl  >>> scanctl <<<\n12-08 01:36:58.540   901   901 F DEBUG   :       #00 pc 000123ac  /data/app/lib/arm64/libscanjni.so|3|abandoned: lines 7-.*pid 25689 tid 25689.*line 18: a crash report names libscanjni.so

@@ -5,16 +5,20 @@
 //
 //   replay_session_capture 2> session.log
 //
-// The session: the tail of a scan in flight at the open; the five writes,
-// one of them after a scan waiting in the port; the three questions with a
-// reply, a scan kept ahead of a reply and one behind it, a refusal, no
-// answer and the late reply read by a wait; a wait woken in the middle of
-// a scan, which the next wait reads on; a wait that times out; five scans
-// kept while nobody waits (the fifth is dropped) and handed out; a write
-// the line does not take; refused arguments; a second owner in this
-// process and in another; the engine
-// hanging up; the close; then no device and a device that is no terminal;
-// a second session whose wait meets the tail that its open missed.
+// The session: the tail of a scan in flight at the open, which the
+// session's reader drops; the five writes, one of them after a scan that
+// the reader takes; the three questions with a reply, a reply 40 ms late
+// with a scan ahead of it and one with bytes behind it (both the reader's
+// scans), a refusal, and no answer in the 100 ms budget (the reader logs
+// the reply that comes later, then a scan); waits, one woken in the middle
+// of a scan and one that times out, which log nothing; five scans, each
+// followed by a write, taken by waits afterwards; a write the line does
+// not take; refused arguments; a second owner in this process and in
+// another; the engine hanging up 5 ms after a question's write (the reader
+// logs the loss, the question logs nothing more; the next question, on the
+// lost port, logs nothing); the close and a call without a session; then
+// no device and a device that is no terminal; a second session whose open
+// meets the tail of a message already on the line.
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,7 +48,7 @@ constexpr int kAheadDelayMs = 40;   // the reply, behind a scan in the exchange
 constexpr int kAheadScanMs = 3;
 constexpr int kShortWaitMs = 30;
 constexpr int kHangupMs = 5;
-constexpr int kKeptScans = 5;       // one more than the session keeps
+constexpr int kQueuedScans = 5;      // each followed by a write, taken later
 constexpr size_t kLateTail = 400;   // 35 ms of the line, there at once
 
 std::vector<uint8_t> bytes_of(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
@@ -124,8 +128,7 @@ int run(int, char**) {
     sim_push_fault(sim, sim_fault_bytes(SimFaultKind::ExtraBytes, bytes_of("BEHIND")));
     scan_session_query(s, 777, value);
     sim_wait_output_idle(sim, kIdleMs);
-    // The two scans kept so far go out unseen; the third wait reads the
-    // bytes that came behind the reply.
+    // Waits that take the reader's scans (a wait logs nothing).
     for (int i = 0; i < 3; ++i) wait_scan(s, kLongWaitMs);
     scan_session_query(s, 424242, value);
 
@@ -144,11 +147,11 @@ int run(int, char**) {
     wait_scan(s, kLongWaitMs);
     wait_scan(s, kShortWaitMs);
 
-    for (int i = 0; i < kKeptScans; ++i) {
+    for (int i = 0; i < kQueuedScans; ++i) {
         scan_waiting(sim, bytes_of("KEPT-" + std::to_string(i)));
         scan_session_profile(s);
     }
-    for (int i = 0; i < kKeptScans; ++i) wait_scan(s, kShortWaitMs);
+    for (int i = 0; i < kQueuedScans; ++i) wait_scan(s, kShortWaitMs);
 
     tcflow(devns_slave_fd(), TCOOFF);
     scan_session_profile(s);
@@ -173,7 +176,7 @@ int run(int, char**) {
 
     // A second session, on a quiet line: a message that comes at once,
     // more bytes than the line carries in the open's look, is the tail of
-    // one that was on the line, and the wait that meets it drops it.
+    // one that was on the line, and the reader drops it for the open.
     master = devns_install_pty();
     sim = master < 0 ? nullptr : sim_create(master);
     if (sim != nullptr && sim_start(sim) && (s = scan_session_open(&error)) != nullptr) {

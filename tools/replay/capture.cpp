@@ -551,7 +551,10 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             // On a held port: its result line may follow.
             if (l.kind == LineKind::SNoAnswer && op.shape == PortShape::HeldHere && t->phase == Phase::Poll) {
                 if (!add_line(b, t, e)) return true;
-                if (e.time_us >= 0 && t->ref_us >= 0) {
+                // A port lost after the write ends the wait early.
+                bool lost = false;
+                for (const ThreadState& r : b->threads) lost = lost || (r.pid == t->pid && r.lost_line > t->write_line);
+                if (e.time_us >= 0 && t->ref_us >= 0 && !lost) {
                     check_reply_time(&op, false, !op.chunks.empty(), e.time_us - t->ref_us, t->write_line, e.line);
                 }
                 t->phase = Phase::Answer;
@@ -793,8 +796,7 @@ void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::st
 }
 
 // The session's reader logs what the line brought as its own, except the
-// tail of the first message after an open (or the line's loss while it
-// drops one): that belongs to the open, which the replay must make send it.
+// lines that belong to a call of its process in progress.
 ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e) {
     static const char kReader[] = SIG_S_READER;
     if (e.message.compare(0, sizeof kReader - 1, kReader) != 0) return r;
@@ -803,12 +805,8 @@ ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e)
         to = nullptr;
         ScanLine l;
         scan_classify_core(e.message, &l);
-        bool tail = l.kind == LineKind::Dropped || l.kind == LineKind::SHungUp;
         for (ThreadState& c : b->threads) {
-            if (tail && &c != r && c.pid == r->pid && c.phase == Phase::Session && !c.call_ended &&
-                c.op.fn == SessionFn::Open && c.stage == SessionStage::AfterOpen) {
-                to = &c;
-            }
+            if (&c != r && c.pid == r->pid && takes_reader_line(c, l)) to = &c;
         }
     }
     r->routed = to != nullptr;

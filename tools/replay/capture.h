@@ -196,7 +196,8 @@ struct ThreadState {
     // A session call: the bytes its hex lines still owe, their direction
     // and what the block's end means for the call's; where the call stands,
     // whether it has ended (or may have: an open, the reader's message),
-    // whether it is the thread's first; its frame's line; why it cannot be
+    // whether it is the thread's first; its frame's line and time (the
+    // write is logged the moment the frame has left); why it cannot be
     // replayed.
     int hex_left = 0;
     SessionFn hex_fn = SessionFn::None;  // whose block: the call's, or the reader's routed here
@@ -210,6 +211,8 @@ struct ThreadState {
     bool may_end = false;
     bool first_call = false;
     size_t write_line = 0;
+    int64_t write_us = -1;
+    size_t lost_line = 0;  // the session's reader: where it logged the port's loss
     std::string unreplayable;
 };
 

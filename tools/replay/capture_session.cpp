@@ -11,9 +11,11 @@
 //               first message: "dropped" and "<", a buffer at a time]
 //               or "port busy!" / "open device fail!" / "set uart parm fail!"
 //   a write     "write" and ">" lines, or "write fail!"
-//   a question  "write" and ">" lines, then its answer ("reply" and "<"
-//               lines, then "answer") or "no answer"; all logged once the
-//               question has ended
+//   a question  "write" and ">" lines the moment its frame has left, then,
+//               once it has ended, its answer ("reply" and "<" lines,
+//               then "answer") or "no answer"; or nothing more when the
+//               port hung up after the write (the reader's "port hung up"
+//               is the question's end: it returns the port's loss)
 //   a wait      nothing (a scan handed out, a time out, a wake)
 //   close       "close fd"
 //   the reader  one message on its own thread: a scan (and "no room" for
@@ -108,6 +110,11 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
         *end = scan_session_question(fn) ? CallEnd::NotYet : CallEnd::Here;
         return t.stage == SessionStage::BeforeCall;
     }
+    // The port lost after the frame (the reader's line, routed here).
+    if (lost(k)) {
+        *end = CallEnd::Here;
+        return t.stage == SessionStage::AfterWrite && t.op.chunks.empty();
+    }
     // A question's answer, the one message it logs.
     return k == LineKind::SReply && t.stage == SessionStage::AfterWrite && t.op.chunks.empty();
 }
@@ -167,7 +174,10 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
         case LineKind::SPollFail:
             t->unreplayable = at_line(e.line, "a replay cannot make a read or a poll fail: " + quoted(e.message));
             break;
-        case LineKind::SHungUp: op.hangup = true; break;
+        case LineKind::SHungUp:
+            op.hangup = true;
+            t->lost_line = e.line;
+            break;
         case LineKind::SNoRoom: ++op.no_room; break;
         case LineKind::SNoSession: op.no_session = true; break;
         case LineKind::SNoBuffer: op.no_buffer = true; break;
@@ -178,6 +188,14 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
             break;
         case LineKind::CommandNull: op.null_text = true; break;
         case LineKind::CommandLong: op.text.assign(static_cast<size_t>(l.number), 'x'); break;
+        case LineKind::SNoAnswer:
+        case LineKind::SReply:
+            // The budget runs from the write, whose line has its time.
+            if (e.time_us >= 0 && t->write_us >= 0) {
+                check_reply_time(&op, l.kind == LineKind::SReply, !op.chunks.empty(), e.time_us - t->write_us,
+                                 t->write_line, e.line);
+            }
+            break;
         default: break;
     }
     if (!block) {
@@ -191,6 +209,7 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
     if (t->hex_out) {
         op.written.emplace_back();
         t->write_line = e.line;
+        t->write_us = e.time_us;
         if (scan_session_question(op.fn)) t->stage = SessionStage::AfterWrite;
         return;
     }
@@ -208,6 +227,7 @@ void reset_call(ThreadState* t, SessionFn fn) {
     t->call_ended = false;
     t->may_end = false;
     t->write_line = 0;
+    t->write_us = -1;
     t->unreplayable.clear();
 }
 
@@ -342,6 +362,15 @@ void begin_call(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
 
 }  // namespace
 
+bool takes_reader_line(const ThreadState& t, const ScanLine& l) {
+    if (t.phase != Phase::Session || t.call_ended) return false;
+    if (t.op.fn == SessionFn::Open) {
+        return t.stage == SessionStage::AfterOpen && (l.kind == LineKind::Dropped || l.kind == LineKind::SHungUp);
+    }
+    return scan_session_question(t.op.fn) && t.stage == SessionStage::AfterWrite && t.hex_left == 0 &&
+           t.op.chunks.empty() && lost(l.kind);
+}
+
 void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line) {
     CapturedOp& op = t->op;
     std::string reason;
@@ -376,7 +405,7 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
             return;
         }
         CallEnd end;
-        // The reader's lines routed here are the open's tail.
+        // The reader's lines routed here: the open's tail, a question's lost port.
         bool same = session && (l.fn == t->op.fn || l.fn == SessionFn::Reader);
         if (same && fits(*t, l, &end)) {
             take(b, t, e, l, end);

@@ -20,6 +20,11 @@ bool mid_op(const ThreadState& t);  // an operation is open on the thread
 // after it, is what today's library does not do: noted as the op's timing.
 void check_reply_time(CapturedOp* op, bool reply, bool answered, int64_t after_us, size_t write_line, size_t line);
 void push_note(CaptureBuilder* b, const CaptureNote& n);
+// Whether a line of the session's reader belongs to this thread's session
+// call: the tail of the first message after an open (or the line's loss
+// while it drops one), which the replay must make the open send; the
+// line's loss after a question's frame, which ends the question.
+bool takes_reader_line(const ThreadState& t, const ScanLine& l);
 // The thread's operation goes out; the thread has none open after it.
 void emit_op(CaptureBuilder* b, ThreadState* t);
 void end_skip(CaptureBuilder* b, ThreadState* t);

@@ -278,7 +278,7 @@ std::string outcome(const CapturedOp& op) {
             case LineKind::SBusy: return "port busy";
             case LineKind::SOpen: return "opened";
             case LineKind::SClose: return "closed";
-            case LineKind::SHungUp: return "hung up";
+            case LineKind::SHungUp: return scan_session_question(op.fn) ? "port lost" : "hung up";
             case LineKind::HeldElsewhere: return "refused: port held";
             case LineKind::HeldNoScan: return "no scan taken";
             default: break;

@@ -7,9 +7,9 @@
 // tail that the session's reader dropped, once the open has logged its
 // line settings and so flushed the port (its first bytes at once, before
 // the open's wait after the flush is over, so that the reader judges it a
-// tail); a question's answer, once its frame has reached the engine (the
-// question logs its frame only after the answer); a message of the reader
-// at once. A hung up line is the engine's end, after the call's messages.
+// tail); a question's answer, once its frame has reached the engine; a
+// message of the reader at once. A hung up line is the engine's end, after
+// the call's messages (a question's, once its frame is in).
 // Each call's record is taken once the reader has logged as many lines as
 // the capture shows, or a while. Times between calls are not kept: what a
 // call logs does not depend on them.
@@ -27,6 +27,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -72,7 +73,9 @@ std::vector<Event> events_of(const CapturedOp& op) {
     }
     if (op.hangup) {
         Event e;
-        e.stage = op.fn == SessionFn::Open ? SessionStage::AfterOpen : SessionStage::InCall;
+        e.stage = op.fn == SessionFn::Open           ? SessionStage::AfterOpen
+                  : scan_session_question(op.fn) ? SessionStage::AfterWrite
+                                                 : SessionStage::InCall;
         e.hangup = true;
         out.push_back(e);
     }
@@ -153,28 +156,43 @@ bool is_configured(const std::string& text) {
     return scan_classify_core(text, &l) == CoreClass::Ours && l.kind == LineKind::UartSummary;
 }
 
+// The question's frame and the bytes the engine had received before the
+// call (the previous call's frame may still be arriving then).
+struct Asked {
+    std::vector<uint8_t> frame;
+    size_t before = 0;
+};
+
+// Whether the engine has received the whole frame: the last bytes it
+// received, and past what it had.
+bool frame_in(Bench* b, const Asked& q) {
+    if (b->sim == nullptr) return true;
+    std::vector<uint8_t> got = sim_received(b->sim);
+    return got.size() >= q.before + q.frame.size() && std::equal(q.frame.rbegin(), q.frame.rend(), got.rbegin());
+}
+
 // Whether the engine may send the event now: the open's tail as soon as
 // the port's configuration has made its last flush, which the tail rule
-// counts from; a question's answer once the frame is in.
-bool due(Bench* b, const Event& e, size_t frame_in, size_t* seen, bool* configured) {
+// counts from; a question's answer (or the line's end) once its frame is in.
+bool due(Bench* b, const Event& e, const Asked& q, size_t* seen, bool* configured) {
     hostlog_line l;
     for (; hostlog_get(*seen, &l); ++*seen) {
         if (strcmp(l.tag, kCoreTag) == 0) *configured = *configured || is_configured(capture_normalize(l.text));
     }
     switch (e.stage) {
         case SessionStage::AfterOpen: return *configured;
-        case SessionStage::AfterWrite: return b->sim == nullptr || sim_received(b->sim).size() >= frame_in;
+        case SessionStage::AfterWrite: return frame_in(b, q);
         default: return true;
     }
 }
 
-void feed(Bench* b, const std::vector<Event>& events, size_t frame_in, const std::atomic<bool>& done) {
+void feed(Bench* b, const std::vector<Event>& events, const Asked& q, const std::atomic<bool>& done) {
     size_t seen = 0;
     bool configured = false;
     for (const Event& e : events) {
         for (;;) {
             bool finished = done.load();
-            if (due(b, e, frame_in, &seen, &configured)) break;
+            if (due(b, e, q, &seen, &configured)) break;
             if (finished) return;
             pause_ns(kRefPollNs);
         }
@@ -260,9 +278,9 @@ std::vector<NewLine> open_against_lock() {
 // log lines.
 std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
     std::vector<Event> events = events_of(op);
-    // The bytes the engine has received once the call's frame is in.
-    size_t frame_in = op.written.empty() ? 0 : op.written.front().size();
-    if (b->sim != nullptr) frame_in += sim_received(b->sim).size();
+    Asked q;
+    if (!op.written.empty()) q.frame = op.written.front();
+    if (b->sim != nullptr) q.before = sim_received(b->sim).size();
     bool blocked = op.shape == PortShape::WriteBlocked && b->pty;
     if (blocked) tcflow(devns_slave_fd(), TCOOFF);
     hostlog_capture(1);
@@ -273,7 +291,7 @@ std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
         opened = call(held, op);
         done.store(true);
     });
-    feed(b, events, frame_in, done);
+    feed(b, events, q, done);
     worker.join();
     // What the reader logs comes when it comes, after the call returned.
     for (int waited = 0; new_lines(0).size() < op.lines.size() && waited < kReaderLogsMs * 1000;
