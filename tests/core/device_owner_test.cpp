@@ -3,8 +3,7 @@
 // that a session holds (refused at once for another process, run on the
 // session in this process), overlapping port cycles take turns, and the
 // session's reader ends every message while the caller is away.
-#include "device_env.h"
-#include "scansession.h"
+#include "session_env.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -14,11 +13,6 @@
 #include <functional>
 
 namespace {
-
-std::vector<uint8_t> bytes_of(const std::string &s)
-{
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
 
 // Each per-call operation, its result as text, and its failure result.
 struct PerCall {
@@ -44,22 +38,7 @@ const PerCall kPerCalls[] = {
     {"char *scan_read_data()", [] { return shown(scan_read_data()); }, "null"},
 };
 
-class DeviceOwner : public DeviceTest {
-protected:
-    void SetUp() override
-    {
-        DeviceTest::SetUp();
-        known_engine(sim);
-    }
-
-    void TearDown() override
-    {
-        scan_session_close(session);
-        DeviceTest::TearDown();
-    }
-
-    ScanSession *session = nullptr;
-};
+class DeviceOwner : public SessionTest {};
 
 // A session held by another process (this one; the calls come from a
 // child): every per-call operation fails at once with its failure result,
@@ -67,9 +46,7 @@ protected:
 // arrives whole meanwhile.
 TEST_F(DeviceOwner, HeldByAnotherProcessRefusesAtOnce)
 {
-    int error = 0;
-    session = scan_session_open(&error);
-    ASSERT_NE(session, nullptr) << error;
+    ASSERT_NO_FATAL_FAILURE(open());
     ASSERT_TRUE(sim_wait_configures(sim, 1, 3000)) << "the engine never saw the session's settings";
     const std::string scan = "held-scan-0123456789";
     sim_clear_records(sim);
@@ -123,9 +100,7 @@ TEST_F(DeviceOwner, HeldByAnotherProcessRefusesAtOnce)
 // once, scan_read_data takes none of them.
 TEST_F(DeviceOwner, HeldHereRunsOnTheSessionAndCutsNoScan)
 {
-    int error = 0;
-    session = scan_session_open(&error);
-    ASSERT_NE(session, nullptr) << error;
+    ASSERT_NO_FATAL_FAILURE(open());
     const std::string scan = "ABCDEFGHIJKLM";
     const std::string want[] = {"3", "11", "14", "8", "20", "1", "\"1234\"", "\"115200\"", "null"};
     std::atomic<bool> done{false};
@@ -185,9 +160,7 @@ TEST_F(DeviceOwner, OverlappingCyclesTakeTurns)
 // per-call requests never reach the line.
 TEST_F(DeviceOwner, SecondProcessNeverCutsTheSessionsScans)
 {
-    int error = 0;
-    session = scan_session_open(&error);
-    ASSERT_NE(session, nullptr) << error;
+    ASSERT_NO_FATAL_FAILURE(open());
     const std::string scan(400, 'S'); // 35 ms on the line
     sim_clear_records(sim);
     sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::Every, 0, 100));
@@ -230,9 +203,7 @@ const std::string kCheckSig2 = "int scan_session_check_type(ScanSession *, int)"
 // each scan whole, and no reply is handed out as a scan.
 TEST_F(DeviceOwner, AnswersKnownByTheirForm)
 {
-    int error = 0;
-    session = scan_session_open(&error);
-    ASSERT_NE(session, nullptr) << error;
+    ASSERT_NO_FATAL_FAILURE(open());
     struct Case {
         const char *what;
         std::vector<std::pair<int, std::string>> chunks; // ms after the frame, bytes
@@ -280,9 +251,7 @@ TEST_F(DeviceOwner, AnswersKnownByTheirForm)
 // command, and a signal that interrupts a wait.
 TEST_F(DeviceOwner, LongestCommandAndASignalDuringAWait)
 {
-    int error = 0;
-    session = scan_session_open(&error);
-    ASSERT_NE(session, nullptr) << error;
+    ASSERT_NO_FATAL_FAILURE(open());
     EXPECT_EQ(scan_session_set_command(session, std::string(255, 'C').c_str()), 259);
 
     struct sigaction on_usr1 = {}, had = {};
@@ -318,9 +287,7 @@ void note_frame(const SimRecordedFrame &, void *)
 // quiet holds a request no longer than the longest message.
 TEST_F(DeviceOwner, ScansStayWholeAroundRequests)
 {
-    int error = 0;
-    session = scan_session_open(&error);
-    ASSERT_NE(session, nullptr) << error;
+    ASSERT_NO_FATAL_FAILURE(open());
     unsigned char buf[SCAN_SESSION_MAX_SCAN];
 
     const std::string scan(1500, 'L'); // 130 ms on the line
@@ -363,9 +330,7 @@ TEST_F(DeviceOwner, TailLongerThanTheBufferIsDroppedWhole)
 {
     sim_send_scan(sim, sim_scan(bytes_of(std::string(12000, 'T')), SimScanTrigger::AfterDelay, 0));
     ASSERT_TRUE(sim_wait_sent(sim, 500, 3000));
-    int error = 0;
-    session = scan_session_open(&error);
-    ASSERT_NE(session, nullptr) << error;
+    ASSERT_NO_FATAL_FAILURE(open());
     ASSERT_TRUE(sim_wait_output_idle(sim, 5000));
     unsigned char buf[64];
     EXPECT_EQ(scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr), 0);
@@ -388,9 +353,7 @@ namespace {
 TEST_F(DeviceOwner, CallsRoutedWhileTheSessionCloses)
 {
     for (int round = 0; round < 5; round++) {
-        int error = 0;
-        session = scan_session_open(&error);
-        ASSERT_NE(session, nullptr) << error;
+        ASSERT_NO_FATAL_FAILURE(open());
         std::atomic<int> odd{0};
         std::atomic<bool> stop{false};
         std::thread caller([&] {

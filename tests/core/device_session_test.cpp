@@ -3,8 +3,7 @@
 // descriptor, refused arguments, one owner per port, the loss of the port,
 // an idle wait that costs nothing, the tail of a message in flight at the
 // open, wakes, and scans wherever they fall around questions and writes.
-#include "device_env.h"
-#include "scansession.h"
+#include "session_env.h"
 
 #include <sched.h>
 #include <stdlib.h>
@@ -40,11 +39,6 @@ void add_hex_lines(std::vector<LogLine> *lines, const std::string &sig, const st
     }
 }
 
-std::vector<uint8_t> bytes_of(const std::string &s)
-{
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
-
 // Letters only: no byte of a scan can be taken for an ACK, an echo or the
 // end of a text.
 std::string letters(size_t n, unsigned seed)
@@ -62,27 +56,8 @@ struct Waited {
     int64_t first_us;
 };
 
-class DeviceSession : public DeviceTest {
+class DeviceSession : public SessionTest {
 protected:
-    void SetUp() override
-    {
-        DeviceTest::SetUp();
-        known_engine(sim);
-    }
-
-    void TearDown() override
-    {
-        scan_session_close(session);
-        DeviceTest::TearDown();
-    }
-
-    void open()
-    {
-        int error = 0;
-        session = scan_session_open(&error);
-        ASSERT_NE(session, nullptr) << "error " << error;
-    }
-
     Waited wait(int timeout_ms)
     {
         static unsigned char buf[SCAN_SESSION_MAX_SCAN];
@@ -95,8 +70,6 @@ protected:
     {
         sim_send_scan(sim, sim_scan(bytes_of(bytes), SimScanTrigger::AfterDelay, 0));
     }
-
-    ScanSession *session = nullptr;
 };
 
 // Every write and question on the held port: the frames of the per-call
