@@ -151,9 +151,9 @@ ScanSession* call(ScanSession* held, const CapturedOp& op) {
     return nullptr;
 }
 
-bool is_configured(const std::string& text) {
+bool is_kind(const std::string& text, LineKind kind) {
     ScanLine l;
-    return scan_classify_core(text, &l) == CoreClass::Ours && l.kind == LineKind::UartSummary;
+    return scan_classify_core(text, &l) == CoreClass::Ours && l.kind == kind;
 }
 
 // The question's frame and the bytes the engine had received before the
@@ -173,26 +173,36 @@ bool frame_in(Bench* b, const Asked& q) {
 
 // Whether the engine may send the event now: the open's tail as soon as
 // the port's configuration has made its last flush, which the tail rule
-// counts from; a question's answer (or the line's end) once its frame is in.
-bool due(Bench* b, const Event& e, const Asked& q, size_t* seen, bool* configured) {
+// counts from; a question's answer once its frame is in; the line's end
+// after a question once the library has also logged the frame as written
+// (a hang-up while the frame still drains fails the write instead).
+struct Seen {
+    size_t lines = 0;
+    bool configured = false;
+    bool written = false;
+};
+
+bool due(Bench* b, const Event& e, const Asked& q, Seen* seen) {
     hostlog_line l;
-    for (; hostlog_get(*seen, &l); ++*seen) {
-        if (strcmp(l.tag, kCoreTag) == 0) *configured = *configured || is_configured(capture_normalize(l.text));
+    for (; hostlog_get(seen->lines, &l); ++seen->lines) {
+        if (strcmp(l.tag, kCoreTag) != 0) continue;
+        std::string text = capture_normalize(l.text);
+        seen->configured = seen->configured || is_kind(text, LineKind::UartSummary);
+        seen->written = seen->written || is_kind(text, LineKind::SWrite);
     }
     switch (e.stage) {
-        case SessionStage::AfterOpen: return *configured;
-        case SessionStage::AfterWrite: return frame_in(b, q);
+        case SessionStage::AfterOpen: return seen->configured;
+        case SessionStage::AfterWrite: return frame_in(b, q) && (!e.hangup || seen->written);
         default: return true;
     }
 }
 
 void feed(Bench* b, const std::vector<Event>& events, const Asked& q, const std::atomic<bool>& done) {
-    size_t seen = 0;
-    bool configured = false;
+    Seen seen;
     for (const Event& e : events) {
         for (;;) {
             bool finished = done.load();
-            if (due(b, e, q, &seen, &configured)) break;
+            if (due(b, e, q, &seen)) break;
             if (finished) return;
             pause_ns(kRefPollNs);
         }
