@@ -386,6 +386,9 @@ void poll_byte(ThreadState* t, const LogEntry& e, const ScanLine& l) {
     reply_stream_append(&t->stream, l.bytes, 1);
     Reply r;
     t->phase = reply_find(&t->stream, reply_min(op.sig), &r) ? Phase::Answer : Phase::Poll;
+    // Bytes in the last attempt that make no reply: an attempt that read
+    // logs no error, so the question may be over with this line.
+    t->open_end = t->phase == Phase::Poll && t->errors_total + t->byte_attempts >= kReplyAttempts;
 }
 
 bool poll_error(CaptureBuilder* b, ThreadState* t, size_t line) {

@@ -45,7 +45,10 @@ constexpr int kReaderLogsMs = 3000;     // for the reader to log what it read
 constexpr int kOpenRuns = 3;            // an open, whose tail a late replay can miss
 constexpr size_t kLineMost = 16384;     // a line from the child, at most
 constexpr int kOtherSession = EBUSY;    // "port busy" within the process
-constexpr size_t kValueLen = 16;        // the answer of a timeout question or a query
+constexpr size_t kValueLen = 16;
+// The byte of the device that a session locks exclusively and every port
+// cycle shared (core/port/owner.h's "session byte").
+constexpr off_t kSessionLockByte = 0;        // the answer of a timeout question or a query
 
 unsigned char g_scan[SCAN_SESSION_MAX_SCAN];
 
@@ -321,8 +324,16 @@ std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
 }  // namespace
 
 int lock_port() {
+    // What the library looks for: an open-file-description lock, exclusive
+    // on the session byte (byte 0), as another process's session holds it.
+    // Linux keeps these apart from flock locks, so a flock would not do.
     int fd = open(kDevnsDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    struct flock held = {};
+    held.l_type = F_WRLCK;
+    held.l_whence = SEEK_SET;
+    held.l_start = kSessionLockByte;
+    held.l_len = 1;
+    if (fd >= 0 && fcntl(fd, F_OFD_SETLK, &held) != 0) {
         close(fd);
         fd = -1;
     }

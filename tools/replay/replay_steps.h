@@ -49,9 +49,8 @@ std::vector<NewLine> new_lines(size_t from);
 constexpr size_t kTailBurst = 64;
 
 // Sends a message that began before the port's flush: up to burst_most
-// of its first bytes at once, the rest at the line's pace, from
-// rest_at_us on (sim_now_us's clock) or at once when that has passed.
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t rest_at_us = -1);
+// of its first bytes at once, the rest at the line's pace right after.
+void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most);
 
 struct Difference {
     size_t index = 0;  // line of the operation

@@ -1,0 +1,44 @@
+#!/bin/sh
+# Makes a capture of one field scenario, run on today's library against
+# the simulated engine, in the logcat format FORMAT (the host log stand-in
+# writes it; every process appends its own lines whole).
+#   scenarios.sh SCENARIO FORMAT OUT   (needs SCANCTL, SCANSIM, SESSION, HOLD)
+# Scenarios:
+#   answered_late   a question answered in its tenth 10 ms attempt, then
+#                   the capture goes on
+#   never_quiet     a read on a line that never goes quiet
+#   held_session    a held-port session of every kind of call
+#   two_at_once     two processes calling at the same time
+#   held_elsewhere  per-call functions while another process holds a session
+#   busy            a session's open while another process holds one
+#   killed          a read whose process is killed mid-call; the capture goes on
+set -u
+scenario=$1
+format=$2
+out=$3
+: > "$out"
+run() { env -u HOSTLOG_QUIET HOSTLOG_FORMAT="$format" "$@" 2>>"$out" >/dev/null; }
+# Text of N bytes with no line end: a line that never goes quiet.
+stream() { head -c "$1" /dev/zero | tr '\0' 'S'; }
+
+case $scenario in
+answered_late)
+    run $SCANSIM --quiet-frames --fault delay:93 -- sh -c "$SCANCTL check 3; sleep 0.3; $SCANCTL get-timeout" ;;
+never_quiet)
+    run $SCANSIM --quiet-frames --scan "$(stream 30000)" -- $SCANCTL read ;;
+held_session)
+    run $SESSION ;;
+two_at_once)
+    run $SCANSIM --quiet-frames -- sh -c "$SCANCTL check 3 & $SCANCTL get-timeout & wait" ;;
+held_elsewhere)
+    run $SCANSIM --quiet-frames -- sh -c "
+        $HOLD 600 & sleep 0.2
+        $SCANCTL check 3; $SCANCTL enable 3; $SCANCTL read; wait" ;;
+busy)
+    run $SCANSIM --quiet-frames -- sh -c "$HOLD 400 & sleep 0.2; $HOLD 0; wait" ;;
+killed)
+    run $SCANSIM --quiet-frames -- sh -c "
+        $SCANCTL read & p=\$!; sleep 0.3; kill -9 \$p; wait; sleep 1.8; $SCANCTL check 3" ;;
+*)
+    echo "scenarios.sh: unknown scenario $scenario" >&2; exit 2 ;;
+esac
