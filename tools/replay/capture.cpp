@@ -81,6 +81,7 @@ std::string quoted(const std::string& text) {
 }
 
 std::string thread_name(const ThreadState& t) {
+    if (t.tid == kCaptureReaderNoTid) return "the session reader of process " + std::to_string(t.pid);
     return t.tid >= 0 ? "thread " + std::to_string(t.tid) : "process " + std::to_string(t.pid);
 }
 
@@ -801,8 +802,7 @@ void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::st
 // The session's reader logs what the line brought as its own, except the
 // lines that belong to a call of its process in progress.
 ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e) {
-    static const char kReader[] = SIG_S_READER;
-    if (e.message.compare(0, sizeof kReader - 1, kReader) != 0) return r;
+    if (!scan_is_reader(e.message)) return r;
     ThreadState* to = r->routed ? find_thread(b, r->pid, r->route_tid) : nullptr;
     if (to == nullptr || to->hex_left == 0) {
         to = nullptr;
@@ -835,7 +835,11 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
     if (!b->saw_scanner) b->first_scanner_line = e.line;
     b->saw_scanner = true;
     b->last_scanner_line = e.line;
-    ThreadState* t = find_thread(b, e.pid, e.tid);
+    // Without thread ids the session's reader is still a thread of its
+    // own, told by its signature: its scans come in the middle of a
+    // question's exchange.
+    int tid = e.tid < 0 && scan_is_reader(e.message) ? kCaptureReaderNoTid : e.tid;
+    ThreadState* t = find_thread(b, e.pid, tid);
     if (t == nullptr) {
         // A thread with no operation open makes room: processes that made
         // one call each come and go without end.
@@ -856,7 +860,7 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
         b->threads.emplace_back();
         t = &b->threads.back();
         t->pid = e.pid;
-        t->tid = e.tid;
+        t->tid = tid;
     }
     if (core) on_core(b, reader_target(b, t, e), e);
     else on_bridge(b, t, e);

@@ -32,6 +32,9 @@
 #include "scanlog.h"
 
 constexpr size_t kCaptureMaxThreads = 32;
+// The thread id given to the session reader's lines where the format has
+// none (other threads of the process share the process's -1).
+constexpr int kCaptureReaderNoTid = -2;
 // A scan data read that drops a line's bytes for its whole window and
 // the longest message after it, one line a byte, and the rest.
 constexpr size_t kCaptureMaxOpLines =

@@ -106,20 +106,15 @@ bool same_but_descriptor(const std::string& a, const std::string& b) {
            x.kind == y.kind && x.text == y.text;
 }
 
-bool is_reader(const std::string& text) {
-    static const char kReader[] = SIG_S_READER;
-    return text.compare(0, sizeof kReader - 1, kReader) == 0;
-}
-
 // The lines of the session's reader, or the others: two threads, each in
 // its own order, whatever the order between them.
 bool compare_thread(const CapturedOp& op, const std::vector<NewLine>& got, bool reader, Difference* d) {
     std::vector<size_t> mine, theirs;
     for (size_t i = 0; i < op.lines.size(); ++i) {
-        if (is_reader(capture_op_text(op, i)) == reader) mine.push_back(i);
+        if (scan_is_reader(capture_op_text(op, i)) == reader) mine.push_back(i);
     }
     for (size_t i = 0; i < got.size(); ++i) {
-        if (is_reader(got[i].text) == reader) theirs.push_back(i);
+        if (scan_is_reader(got[i].text) == reader) theirs.push_back(i);
     }
     size_t n = mine.size() > theirs.size() ? mine.size() : theirs.size();
     for (size_t k = 0; k < n; ++k) {

@@ -409,3 +409,8 @@ ScanSig scan_bridge_core(int method, bool* flag) {
     *flag = kBridge[method].flag;
     return kBridge[method].core;
 }
+
+bool scan_is_reader(const std::string& message) {
+    static const char kReader[] = SIG_S_READER;
+    return message.compare(0, sizeof kReader - 1, kReader) == 0;
+}

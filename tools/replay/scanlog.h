@@ -132,6 +132,8 @@ struct ScanLine {
 enum class CoreClass { Ours, UnknownSig, NotOurs };
 
 CoreClass scan_classify_core(const std::string& message, ScanLine* out);
+// A line of the session's reader thread (signature SIG_S_READER).
+bool scan_is_reader(const std::string& message);
 
 // The Java bridge's adapters: ScanNative's in the order of its native
 // method table (readData logs nothing and has no entry), then
