@@ -1051,7 +1051,10 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
         if (target < lo) target = lo;
         if (target < free_us) target = free_us;
         size_t n = c.bytes.empty() ? 1 : c.bytes.size();
-        free_us = std::max(c.end_us, target + static_cast<int64_t>(line_time_us(n)));
+        // A tail is replayed at the line's pace from the flush, however
+        // long the capture shows it took: the read waits again from where
+        // the replayed tail ends.
+        free_us = std::max(c.tail ? 0 : c.end_us, target + static_cast<int64_t>(line_time_us(n)));
         last_attempt = free_us / kAttemptUs;
         resume_us = c.tail ? free_us + kBatchUs + kScanQuietUs : -1;
         out.push_back(target);

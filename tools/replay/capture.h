@@ -43,6 +43,12 @@ constexpr size_t kCaptureMaxOpLines =
 // capture shows no end of, although its lines stopped longer ago than
 // this, was abandoned.
 constexpr int64_t kCaptureLongestCallUs = (kReadWindowMs + kScanMessageMaxMs + kScanQuietGapMs) * 1000;
+// Bytes of a dropped tail that the replay sends at once, as the bytes
+// waiting at a flush arrive: more than the line could carry since the flush
+// for as long as the replay may take to send them (64 bytes: 5.6 ms, where
+// a loaded or sanitized run has been seen to need more than 1 ms). The
+// rest follows at the line's pace.
+constexpr size_t kCaptureTailBurst = 64;
 // Longest command text rebuilt from a "command longer than" line.
 constexpr int kCaptureMaxCommandText = 65536;
 

@@ -79,9 +79,12 @@ std::vector<NewLine> new_lines(size_t from) {
 void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most) {
     // The tail of a message that began before the flush: its first
     // bytes are there at once, more than could have crossed the line
-    // since; the rest follows at the line's pace, right behind them: a
-    // pause the device never had would end the tail early.
+    // since; the rest follows at the line's pace once the first bytes'
+    // own time on the line has gone by, so that the whole tail takes what
+    // the line takes, and never later: a pause the device never had would
+    // end the tail early.
     size_t burst = bytes.size() < burst_most ? bytes.size() : burst_most;
+    int64_t rest_at_us = sim_now_us() + static_cast<int64_t>(line_time_us(burst));
     SimLine paced = sim_line(b->sim);
     SimLine at_once = paced;
     at_once.baud = 0;
@@ -90,6 +93,7 @@ void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most) {
                                    SimScanTrigger::AfterDelay, 0));
     sim_wait_output_idle(b->sim, kIdleWaitMs);
     sim_set_line(b->sim, paced);
+    sleep_until_us(rest_at_us);
     if (burst < bytes.size()) {
         sim_send_scan(b->sim, sim_scan(std::vector<uint8_t>(bytes.begin() + burst, bytes.end()),
                                        SimScanTrigger::AfterDelay, 0));
@@ -384,14 +388,8 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
             nanosleep(&pause, nullptr);
         }
     }
-    bool follows = false;  // the chunk goes out right behind the one before
     for (size_t i = first; ref_us >= 0 && i < op.chunks.size() && !done.load(); ++i) {
-        if (!follows) sleep_until_us(ref_us + times[i]);
-        // A tail that ran to the read's window end came on a line that never
-        // went quiet: what the read took next was on the line right behind it.
-        const InChunk& c = op.chunks[i];
-        follows = c.tail && c.end_us >= 0 &&
-                  c.end_us + kScanQuietGapMs * 1000 >= (kReadWindowMs - kPollIntervalMs) * 1000;
+        sleep_until_us(ref_us + times[i]);
         std::vector<uint8_t> bytes = op.chunks[i].bytes;
         // A read of nothing at all: the library saw a zero byte first.
         if (bytes.empty()) bytes.push_back(0);
@@ -399,7 +397,7 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
             sim_send_scan(b->sim, sim_scan(bytes, SimScanTrigger::AfterDelay, 0));
             continue;
         }
-        send_tail(b, bytes, kTailBurst);
+        send_tail(b, bytes, kCaptureTailBurst);
     }
 }
 

@@ -95,7 +95,7 @@ void fire(Bench* b, const Event& e) {
     if (e.hangup) {
         drop_engine(b);
     } else if (e.tail) {
-        send_tail(b, e.bytes, kTailBurst);
+        send_tail(b, e.bytes, kCaptureTailBurst);
     } else {
         sim_send_scan(b->sim, sim_scan(e.bytes, SimScanTrigger::AfterDelay, 0));
     }

@@ -42,12 +42,6 @@ struct NewLine {
 // The core's lines logged since the record was last cleared, from `from`.
 std::vector<NewLine> new_lines(size_t from);
 
-// Bytes of a dropped tail that arrive at once, as the bytes waiting at a
-// flush do: more than the line could carry since the flush for as long as
-// the replay may take to send them (64 bytes: 5.6 ms, where a loaded or
-// sanitized run has been seen to need more than 1 ms).
-constexpr size_t kTailBurst = 64;
-
 // Sends a message that began before the port's flush: up to burst_most
 // of its first bytes at once, the rest at the line's pace right after.
 void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most);
