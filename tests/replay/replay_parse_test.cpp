@@ -268,7 +268,7 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
     std::vector<std::string> not_hex = check_enabled();
     not_hex[6] = core('D', kCheck, "9G ");
     std::vector<std::string> dropped = check_enabled();
-    dropped.insert(dropped.begin() + 6, "I/chatty  (  100): uid=0(root) scanctl identical 4 lines");
+    dropped.insert(dropped.begin() + 6, "I/chatty  (  100): uid=0(root) scanctl expire 4 lines");
     std::vector<std::string> unknown = check_enabled();
     unknown[5] = core('D', "bool scan_type_check(long)", "39 ");
     std::vector<std::string> cut_line = check_enabled();
@@ -308,6 +308,25 @@ std::string timed(int ms, char prio, const std::string& sig, const std::string& 
     char head[64];
     snprintf(head, sizeof head, "12-08 01:40:%02d.%03d %c/%s(  100): ", ms / 1000, ms % 1000, prio, tag);
     return head + sig + (rest[0] == ',' ? "" : ", ") + rest;
+}
+
+// The log daemon prints a run of identical lines once and counts the rest:
+// the operation is rebuilt as if every line were there.
+TEST(ReplayCapture, IdenticalLinesOfTheLogDaemonAreExpanded) {
+    std::vector<std::string> whole = check_enabled();  // its reply holds "30 " four times
+    std::vector<std::string> marked = whole;
+    marked.erase(marked.begin() + 6, marked.begin() + 9);
+    marked.insert(marked.begin() + 6, "I/chatty  (  100): uid=0(root) scanctl identical 3 lines");
+    std::vector<CaptureEvent> want = rebuild(whole), got = rebuild(marked);
+    ASSERT_EQ(want.size(), 1u);
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_TRUE(got[0].is_op) << got[0].note.reason;
+    ASSERT_EQ(got[0].op.lines.size(), want[0].op.lines.size());
+    for (size_t i = 0; i < want[0].op.lines.size(); ++i) {
+        EXPECT_EQ(capture_op_text(got[0].op, i), capture_op_text(want[0].op, i)) << i;
+    }
+    EXPECT_EQ(got[0].op.chunks[0].bytes, want[0].op.chunks[0].bytes);
+    EXPECT_EQ(got[0].op.lines[7].line, 7u);  // the copies are the mark's line
 }
 
 TEST(ReplayCapture, MemoryStaysBoundedOnLongCaptures) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "capture_steps.h"
 #include "frames.h"
@@ -618,6 +619,14 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
 
 
 void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
+    // The device's log keeps kLogPayloadMax bytes of an entry: its
+    // priority, tag and text, each text ending in a zero byte.
+    size_t payload = 1 + e.tag.size() + 1 + e.message.size() + (e.trailing_blank ? 1 : 0) + 1;
+    if (payload >= kLogPayloadMax) {
+        damage(b, t, e.line, "the message is cut at the log's payload limit of " + std::to_string(kLogPayloadMax) +
+                                 " bytes: " + quoted(e.message));
+        return;
+    }
     ScanLine l;
     CoreClass cls = scan_classify_core(e.message, &l);
     if (cls == CoreClass::NotOurs) {
@@ -737,7 +746,7 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
 // stopped: which process (0: none), and why.
 int stop_notice(CaptureBuilder* b, const LogEntry& e, std::string* why) {
     const std::string& m = e.message;
-    if (e.tag == "chatty" && (m.find(" identical ") != std::string::npos || m.find(" expire ") != std::string::npos)) {
+    if (e.tag == "chatty" && m.find(" expire ") != std::string::npos) {
         *why = "the log daemon dropped lines";
         return e.pid;
     }
@@ -820,7 +829,42 @@ ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e)
 
 }  // namespace
 
-void capture_feed(CaptureBuilder* b, const LogEntry& e) {
+namespace {
+
+// The log daemon's "identical N lines": N more of the line before it from
+// the same thread (the daemon keeps the first and prints the count), at
+// times spread between that line and the mark; 0 for any other line.
+size_t identical_count(const LogEntry& e) {
+    static const char kIdentical[] = " identical ";
+    size_t at = e.tag == "chatty" ? e.message.find(kIdentical) : std::string::npos;
+    if (at == std::string::npos) return 0;
+    const char* p = e.message.c_str() + at + sizeof kIdentical - 1;
+    size_t digits = strspn(p, "0123456789");
+    int n = 0;
+    if (strncmp(p + digits, " line", 5) != 0 || !scan_parse_int(p, digits, &n) || n <= 0) return 0;
+    // Past an operation's most lines the copies only fill a skip.
+    return std::min(static_cast<size_t>(n), kCaptureMaxOpLines + 1);
+}
+
+void feed_one(CaptureBuilder* b, const LogEntry& e);
+
+void expand_identical(CaptureBuilder* b, const LogEntry& mark, size_t n) {
+    ThreadState* t = find_thread(b, mark.pid, mark.tid);
+    for (ThreadState& any : b->threads) {
+        if (t == nullptr && any.pid == mark.pid && any.last.line > 0) t = &any;
+    }
+    if (t == nullptr || t->last.line == 0) return;
+    LogEntry copy = t->last;
+    int64_t from_us = copy.time_us;
+    bool timed = from_us >= 0 && mark.time_us >= from_us;
+    for (size_t i = 1; i <= n; ++i) {
+        copy.line = mark.line;
+        if (timed) copy.time_us = from_us + (mark.time_us - from_us) * static_cast<int64_t>(i) / static_cast<int64_t>(n + 1);
+        feed_one(b, copy);
+    }
+}
+
+void feed_one(CaptureBuilder* b, const LogEntry& e) {
     b->last_line = e.line;
     if (e.time_us >= 0) b->end_time_us = e.time_us;
     if (b->first_time_us < 0) b->first_time_us = e.time_us;
@@ -862,6 +906,7 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
         t->pid = e.pid;
         t->tid = tid;
     }
+    t->last = e;
     if (core) on_core(b, reader_target(b, t, e), e);
     else on_bridge(b, t, e);
     if (e.time_us >= 0) b->last_time_us = e.time_us;
@@ -871,6 +916,17 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
         if (other.done_line == 0) other.done_line = e.line;
         if (other.done_line + kCaptureBridgeWait < e.line) emit_op(b, &other);
     }
+}
+
+}  // namespace
+
+void capture_feed(CaptureBuilder* b, const LogEntry& e) {
+    size_t identical = identical_count(e);
+    if (identical > 0) {
+        expand_identical(b, e, identical);
+        return;
+    }
+    feed_one(b, e);
 }
 
 void capture_damaged_line(CaptureBuilder* b, size_t line) {

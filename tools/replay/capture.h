@@ -49,6 +49,9 @@ constexpr int64_t kCaptureLongestCallUs = (kReadWindowMs + kScanMessageMaxMs + k
 // a loaded or sanitized run has been seen to need more than 1 ms). The
 // rest follows at the line's pace.
 constexpr size_t kCaptureTailBurst = 64;
+// Most bytes the device's log daemon keeps of one entry (priority, tag,
+// text and their ends); a longer message is cut.
+constexpr size_t kLogPayloadMax = 4068;
 // Longest command text rebuilt from a "command longer than" line.
 constexpr int kCaptureMaxCommandText = 65536;
 
@@ -223,6 +226,7 @@ struct ThreadState {
     int64_t write_us = -1;
     size_t lost_line = 0;  // the session's reader: where it logged the port's loss
     std::string unreplayable;
+    LogEntry last;  // the thread's latest line, which the log daemon may count again
 };
 
 // Most bytes one session log block may announce: a message ends at the

@@ -110,6 +110,35 @@ bool same_but_descriptor(const std::string& a, const std::string& b) {
            x.kind == y.kind && x.text == y.text;
 }
 
+// A signature the capture's library logged where today's logs another,
+// and on how many lines; at most kMostRenames kept.
+struct Rename {
+    std::string capture;
+    std::string today;
+    size_t lines;
+};
+constexpr size_t kMostRenames = 16;
+std::vector<Rename> g_renames;
+
+// Lines that differ only in the signature: the capture's library logged
+// the function under another signature. Counted for the summary.
+bool same_but_signature(const std::string& capture, const std::string& replay) {
+    ScanLine x, y;
+    if (scan_classify_core(capture, &x) != CoreClass::Ours || !x.renamed ||
+        scan_classify_core(replay, &y) != CoreClass::Ours) {
+        return false;
+    }
+    if (x.sig != y.sig || x.fn != y.fn || x.rest != y.rest) return false;
+    for (Rename& r : g_renames) {
+        if (r.capture == x.sig_text && r.today == y.sig_text) {
+            ++r.lines;
+            return true;
+        }
+    }
+    if (g_renames.size() < kMostRenames) g_renames.push_back({x.sig_text, y.sig_text, 1});
+    return true;
+}
+
 // The lines of the session's reader, or the others: two threads, each in
 // its own order, whatever the order between them.
 bool compare_thread(const CapturedOp& op, const std::vector<NewLine>& got, bool reader, Difference* d) {
@@ -125,7 +154,8 @@ bool compare_thread(const CapturedOp& op, const std::vector<NewLine>& got, bool 
         bool have_c = k < mine.size(), have_r = k < theirs.size();
         std::string text = have_c ? capture_normalize(capture_op_text(op, mine[k])) : std::string();
         if (have_c && have_r && prio_number(op.lines[mine[k]].prio) == got[theirs[k]].prio &&
-            (text == got[theirs[k]].text || same_but_descriptor(text, got[theirs[k]].text))) {
+            (text == got[theirs[k]].text || same_but_descriptor(text, got[theirs[k]].text) ||
+             same_but_signature(text, got[theirs[k]].text))) {
             continue;
         }
         d->index = have_c ? mine[k] : op.lines.size();
@@ -535,6 +565,10 @@ const char kFormats[] =
 const char kCaptureCommand[] = "adb logcat -v threadtime -s SCANLIB_CORE SCANLIB_JNI > scanner.log";
 
 int verdict(Tally t, const Options& o, bool saw_scanner, size_t lines) {
+    for (const Rename& r : g_renames) {
+        printf("another version of the library: the capture logs '%s' where today's logs '%s' "
+               "(%zu lines, otherwise the same)\n", r.capture.c_str(), r.today.c_str(), r.lines);
+    }
     if (t.unread > 0 && saw_scanner) {
         printf("unusable: %d line(s) that mention the scanner's tags before its first readable line\n", t.unread);
         ++t.damaged;

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "logtext.h"
 
@@ -345,6 +346,72 @@ bool scan_parse_int(const char* p, size_t n, int* out) {
     return true;
 }
 
+namespace {
+
+bool is_known_sig(const std::string& text) {
+    for (const SigRow& s : kSigs) {
+        if (text == s.text) return true;
+    }
+    for (const SessionRow& s : kSessionSigs) {
+        if (text == s.text) return true;
+    }
+    return false;
+}
+
+// "int scan_session_query(ScanSession *, int, char *)": the name
+// "scan_session_query" and the rest "int (ScanSession *, int, char *)".
+void split_sig(const std::string& text, std::string* name, std::string* rest) {
+    size_t open = text.find('(');
+    size_t start = text.find_last_of(" *", open);
+    start = start == std::string::npos ? 0 : start + 1;
+    *name = text.substr(start, open - start);
+    *rest = text.substr(0, start) + text.substr(open);
+}
+
+size_t common_prefix(const std::string& a, const std::string& b) {
+    size_t n = 0;
+    while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+    return n;
+}
+
+// Today's signature for one that an earlier or later library logged
+// under another name or other parameters: the one of the same name, else
+// the one of the same return type and parameters whose name shares the
+// longest start with it, where that is one alone.
+bool former_sig(const std::string& text, std::string* today) {
+    std::string name, rest;
+    split_sig(text, &name, &rest);
+    if (name.empty()) return false;
+    std::vector<const char*> all;
+    for (const SigRow& s : kSigs) all.push_back(s.text);
+    for (const SessionRow& s : kSessionSigs) all.push_back(s.text);
+    const char* best = nullptr;
+    size_t best_len = 0;
+    bool tie = false;
+    for (const char* k : all) {
+        std::string kname, krest;
+        split_sig(k, &kname, &krest);
+        if (kname == name) {
+            *today = k;
+            return true;
+        }
+        if (krest != rest) continue;
+        size_t len = common_prefix(kname, name);
+        if (len > best_len) {
+            best = k;
+            best_len = len;
+            tie = false;
+        } else if (len == best_len) {
+            tie = true;
+        }
+    }
+    if (best == nullptr || tie) return false;
+    *today = best;
+    return true;
+}
+
+}  // namespace
+
 CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
     *out = ScanLine();
     // A signature ends at its first ')' followed by ','.
@@ -361,15 +428,17 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
     if (at < message.size() && message[at] == ' ') ++at;
     out->rest = at < message.size() ? message.substr(at) : std::string();
 
+    std::string known = out->sig_text;
+    out->renamed = !is_known_sig(known) && former_sig(out->sig_text, &known);
     for (const SigRow& s : kSigs) {
-        if (out->sig_text != s.text) continue;
+        if (known != s.text) continue;
         out->sig = s.sig;
         if (s.sig != ScanSig::Uart) classify_per_call(out);
         else if (!classify(kUartForms, out)) out->kind = LineKind::Other;
         return CoreClass::Ours;
     }
     for (const SessionRow& s : kSessionSigs) {
-        if (out->sig_text != s.text) continue;
+        if (known != s.text) continue;
         out->sig = ScanSig::Session;
         out->fn = s.fn;
         classify_session(out);

@@ -120,6 +120,7 @@ struct ScanLine {
     ScanSig sig = ScanSig::Uart;
     SessionFn fn = SessionFn::None;  // for ScanSig::Session
     std::string sig_text;    // the signature as logged
+    bool renamed = false;    // logged under another signature than today's (another version)
     LineKind kind = LineKind::Other;
     std::string rest;        // the message after "signature, "
     int number = 0;
