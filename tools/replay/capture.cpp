@@ -230,14 +230,19 @@ void append_to_last(CapturedOp* op, const LogEntry& e) {
 }
 
 // A per-call function meets a held port where it would open it.
-void held_port(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
+void held_port(ThreadState* t, const ScanLine& l) {
     CapturedOp& op = t->op;
-    if (l.kind == LineKind::CallWaited || l.kind == LineKind::CallBusy) {
-        damage(b, t, e.line, "the call overlapped another one on the port; a replay makes one call at a time");
+    t->sig_known = true;
+    if (l.kind == LineKind::CallWaited) {
+        // Other calls went first; the port opens next.
+        op.shape = PortShape::CyclesAhead;
+        op.waited_ms = l.number;
+        t->phase = Phase::PreOpen;
         return;
     }
-    op.shape = l.kind == LineKind::HeldElsewhere ? PortShape::HeldByOther : PortShape::HeldHere;
-    t->sig_known = true;
+    op.shape = l.kind == LineKind::HeldElsewhere ? PortShape::HeldByOther
+             : l.kind == LineKind::CallBusy      ? PortShape::CyclesBusy
+                                                 : PortShape::HeldHere;
     t->phase = l.kind == LineKind::OnHeldPort ? Phase::Ready : Phase::Done;
 }
 
@@ -334,7 +339,7 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
             return;
         default:
-            held_port(b, t, e, l);
+            held_port(t, l);
             return;
     }
 }
@@ -471,7 +476,7 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             }
             if (l.kind == LineKind::HeldElsewhere || l.kind == LineKind::OnHeldPort || l.kind == LineKind::CallWaited ||
                 l.kind == LineKind::CallBusy) {
-                if (add_line(b, t, e)) held_port(b, t, e, l);
+                if (add_line(b, t, e)) held_port(t, l);
                 return true;
             }
             return false;

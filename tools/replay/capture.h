@@ -63,6 +63,8 @@ enum class PortShape {
     WriteBlocked,  // the frame could not be written
     HeldHere,      // a session of the same process holds the port: the call runs on it
     HeldByOther,   // a session of another process holds the port: the call fails at once
+    CyclesAhead,   // another process's calls held the line: the call waited `waited_ms`, then ran
+    CyclesBusy,    // another process's calls held the line past the wait: the call fails
 };
 
 // One capture line of the operation; its text is in CapturedOp::texts.
@@ -108,6 +110,7 @@ struct CapturedOp {
     bool null_text = false;
     bool number_known = false;  // the log shows the type index
     PortShape shape = PortShape::Pty;
+    int waited_ms = 0;          // CyclesAhead: how long
 
     std::vector<ExpectedLine> lines;
     std::string texts;

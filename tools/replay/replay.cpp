@@ -139,6 +139,14 @@ bool same_but_signature(const std::string& capture, const std::string& replay) {
     return true;
 }
 
+// Waits for another process's call: how long is that call's time, which
+// the replay only stands in for.
+bool same_wait(const std::string& a, const std::string& b) {
+    ScanLine x, y;
+    return scan_classify_core(a, &x) == CoreClass::Ours && scan_classify_core(b, &y) == CoreClass::Ours &&
+           x.kind == LineKind::CallWaited && y.kind == LineKind::CallWaited && x.sig == y.sig;
+}
+
 // The lines of the session's reader, or the others: two threads, each in
 // its own order, whatever the order between them.
 bool compare_thread(const CapturedOp& op, const std::vector<NewLine>& got, bool reader, Difference* d) {
@@ -155,7 +163,7 @@ bool compare_thread(const CapturedOp& op, const std::vector<NewLine>& got, bool 
         std::string text = have_c ? capture_normalize(capture_op_text(op, mine[k])) : std::string();
         if (have_c && have_r && prio_number(op.lines[mine[k]].prio) == got[theirs[k]].prio &&
             (text == got[theirs[k]].text || same_but_descriptor(text, got[theirs[k]].text) ||
-             same_but_signature(text, got[theirs[k]].text))) {
+             same_but_signature(text, got[theirs[k]].text) || same_wait(text, got[theirs[k]].text))) {
             continue;
         }
         d->index = have_c ? mine[k] : op.lines.size();
@@ -182,6 +190,10 @@ constexpr size_t kReadBlock = 65536;
 constexpr size_t kMaxLine = 16384;
 constexpr int kTries = 3;              // runs of an operation before it counts as differing
 constexpr int64_t kUsPerMs = 1000;
+// The stand-in for another call lets go this much before the capture's
+// wait is over: the library counts a wait up to whole ms and looks again
+// every ms.
+constexpr int64_t kWaitEarlyUs = 900;
 // Reads the capture one line at a time, normalised (normalise.h), without
 // ever holding more than kMaxLine bytes of one line.
 struct LineReader {
@@ -327,6 +339,8 @@ std::string describe(const CapturedOp& op, int index) {
     if (op.shape == PortShape::WriteBlocked) s += "  write blocked";
     if (op.shape == PortShape::HeldHere) s += "  on this process's session";
     if (op.shape == PortShape::HeldByOther) s += "  port held by another process";
+    if (op.shape == PortShape::CyclesAhead) s += "  after another call (" + std::to_string(op.waited_ms) + " ms)";
+    if (op.shape == PortShape::CyclesBusy) s += "  port in use by another call";
     for (const std::vector<uint8_t>& frame : op.written) {
         char part[48];
         snprintf(part, sizeof part, "  wrote %zu bytes", frame.size());
@@ -441,7 +455,11 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
         return false;
     }
     if (op.shape == PortShape::WriteBlocked) tcflow(devns_slave_fd(), TCOOFF);
-    int lock = op.shape == PortShape::HeldByOther ? lock_port() : -1;
+    int lock = op.shape == PortShape::HeldByOther ? lock_port(PortLock::Session) : -1;
+    // Another process's call under way: it lets go after the capture's wait.
+    bool cycles = op.shape == PortShape::CyclesAhead || op.shape == PortShape::CyclesBusy;
+    if (cycles) lock = lock_port(PortLock::Cycle);
+    int64_t let_go_us = op.shape == PortShape::CyclesAhead ? sim_now_us() + op.waited_ms * kUsPerMs - kWaitEarlyUs : -1;
     hostlog_capture(1);
     size_t armed = b->pty ? arm_reply(b, op) : 0;
     std::atomic<bool> done{false};
@@ -449,6 +467,11 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
         call_op(op);
         done.store(true);
     });
+    if (let_go_us >= 0) {
+        sleep_until_us(let_go_us);
+        close(lock);
+        lock = -1;
+    }
     if (b->pty && op.chunks.size() > armed) feed_engine(b, op, armed, done);
     worker.join();
     if (armed > 0) disarm_reply(b);

@@ -46,9 +46,11 @@ constexpr int kOpenRuns = 3;            // an open, whose tail a late replay can
 constexpr size_t kLineMost = 16384;     // a line from the child, at most
 constexpr int kOtherSession = EBUSY;    // "port busy" within the process
 constexpr size_t kValueLen = 16;
-// The byte of the device that a session locks exclusively and every port
-// cycle shared (core/port/owner.h's "session byte").
-constexpr off_t kSessionLockByte = 0;        // the answer of a timeout question or a query
+// The bytes of the device that the library locks (core/port/owner.h): a
+// session's, exclusive, which every port cycle takes shared.
+constexpr off_t kSessionLockByte = 0;
+// The byte that a per-call function's port cycle locks exclusively.
+constexpr off_t kCycleLockByte = 1;        // the answer of a timeout question or a query
 
 unsigned char g_scan[SCAN_SESSION_MAX_SCAN];
 
@@ -277,7 +279,7 @@ std::vector<NewLine> open_in_child(ScanSession* held) {
 // An open refused because another process holds the port, with none held
 // here: a lock of the replay's own stands in for the other process.
 std::vector<NewLine> open_against_lock() {
-    int fd = lock_port();
+    int fd = lock_port(PortLock::Session);
     hostlog_capture(1);
     int error = 0;
     scan_session_open(&error);
@@ -323,15 +325,16 @@ std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
 
 }  // namespace
 
-int lock_port() {
+int lock_port(PortLock which) {
     // What the library looks for: an open-file-description lock, exclusive
-    // on the session byte (byte 0), as another process's session holds it.
-    // Linux keeps these apart from flock locks, so a flock would not do.
+    // on the session byte as another process's session holds it, or on the
+    // cycle byte as another process's call does. Linux keeps these apart
+    // from flock locks, so a flock would not do.
     int fd = open(kDevnsDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     struct flock held = {};
     held.l_type = F_WRLCK;
     held.l_whence = SEEK_SET;
-    held.l_start = kSessionLockByte;
+    held.l_start = which == PortLock::Session ? kSessionLockByte : kCycleLockByte;
     held.l_len = 1;
     if (fd >= 0 && fcntl(fd, F_OFD_SETLK, &held) != 0) {
         close(fd);

@@ -71,7 +71,9 @@ void release_session(Bench* b);
 // Holds a session for the capture process `pid`, opening one where needed.
 bool hold_session(Bench* b, int pid);
 // Another process's hold on the port, stood in for by a lock of the
-// replay's own: its descriptor (to close), or -1.
-int lock_port();
+// replay's own: its session, or a call of its under way. Returns the
+// lock's descriptor (closing it lets go), or -1.
+enum class PortLock { Session, Cycle };
+int lock_port(PortLock which);
 
 }  // namespace replay_steps
