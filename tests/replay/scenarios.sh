@@ -4,14 +4,17 @@
 # writes it; every process appends its own lines whole).
 #   scenarios.sh SCENARIO FORMAT OUT   (needs SCANCTL, SCANSIM, SESSION, HOLD)
 # Scenarios:
-#   answered_late   a question answered in its tenth 10 ms attempt, then
-#                   the capture goes on
-#   never_quiet     a read on a line that never goes quiet
+#   answered_late   a question whose tenth 10 ms attempt reads bytes that
+#                   make no reply (it logs nothing more), then the capture
+#                   goes on
+#   never_quiet     a read that meets a message already streaming for
+#                   seconds: the line never goes quiet in its window
 #   held_session    a held-port session of every kind of call
 #   two_at_once     two processes calling at the same time
 #   held_elsewhere  per-call functions while another process holds a session
 #   busy            a session's open while another process holds one
-#   killed          a read whose process is killed mid-call; the capture goes on
+#   killed          a read whose process is killed mid-call; the capture goes
+#                   on longer than a read can take
 set -u
 scenario=$1
 format=$2
@@ -23,9 +26,10 @@ stream() { head -c "$1" /dev/zero | tr '\0' 'S'; }
 
 case $scenario in
 answered_late)
-    run $SCANSIM --quiet-frames --fault delay:93 -- sh -c "$SCANCTL check 3; sleep 0.3; $SCANCTL get-timeout" ;;
+    run $SCANSIM --quiet-frames --reply-delay 93 --fault garbage -- \
+        sh -c "$SCANCTL check 3; sleep 0.3; $SCANCTL get-timeout" ;;
 never_quiet)
-    run $SCANSIM --quiet-frames --scan "$(stream 30000)" -- $SCANCTL read ;;
+    run $SCANSIM --quiet-frames --scan "$(stream 40000)" -- sh -c "$SCANCTL profile; sleep 0.3; $SCANCTL read" ;;
 held_session)
     run $SESSION ;;
 two_at_once)
@@ -38,7 +42,7 @@ busy)
     run $SCANSIM --quiet-frames -- sh -c "$HOLD 400 & sleep 0.2; $HOLD 0; wait" ;;
 killed)
     run $SCANSIM --quiet-frames -- sh -c "
-        $SCANCTL read & p=\$!; sleep 0.3; kill -9 \$p; wait; sleep 1.8; $SCANCTL check 3" ;;
+        $SCANCTL read & p=\$!; sleep 0.3; kill -9 \$p; wait; sleep 2.5; $SCANCTL check 3" ;;
 *)
     echo "scenarios.sh: unknown scenario $scenario" >&2; exit 2 ;;
 esac

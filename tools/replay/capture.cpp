@@ -15,6 +15,9 @@ namespace {
 constexpr int64_t kChunkGapUs = 2000;
 constexpr int64_t kAttemptUs = kPollIntervalMs * 1000;
 constexpr int64_t kPollStopUs = 5 * kAttemptUs;
+// Longest a scan data read is silent: an attempt, then the longest message
+// and the quiet after it.
+constexpr int64_t kReadSilenceUs = kAttemptUs + (kScanMessageMaxMs + kScanQuietGapMs) * 1000;
 // The scan data read logs its bytes once the line has been quiet this long.
 constexpr int64_t kScanQuietUs = kScanQuietGapMs * 1000;
 constexpr int kTimeoutPreBytes = 4 + static_cast<int>(kTimeoutFrameLen);
@@ -970,8 +973,12 @@ void capture_finish(CaptureBuilder* b) {
             // A question logs a line every attempt: one silent for
             // several attempts while others log has stopped (a port that
             // hung up ends it without a line).
+            // A scan data read logs every attempt too, until a message
+            // comes, which it reads to its end before it logs again.
             bool polling = t.phase == Phase::Poll || t.phase == Phase::Answer;
-            bool cut = timed ? after_us <= (polling ? kPollStopUs : kCaptureLongestCallUs)
+            bool reading = t.phase == Phase::ReadPoll && !t.open_end;
+            int64_t longest = polling ? kPollStopUs : reading ? kReadSilenceUs : kCaptureLongestCallUs;
+            bool cut = timed ? after_us <= longest
                              : b->last_scanner_line <= t.op.last_line + kCaptureBridgeWait;
             char shown[64];
             snprintf(shown, sizeof shown, "%.1f s", static_cast<double>(after_us) / 1e6);
