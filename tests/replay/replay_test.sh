@@ -32,8 +32,8 @@ failures=0
 
 fail() {
     echo "FAIL: $1"
-    echo "--- output ---"
-    printf '%s\n' "$out" | tail -n 20
+    echo "--- output (lines that do not match, and the last) ---"
+    printf '%s\n' "$out" | grep -v ' match$' | tail -n 20
     echo "--------------"
     failures=$((failures + 1))
 }
@@ -208,7 +208,8 @@ group_damaged() {
     done <<'LIST'
 cut line|session.threadtime.log|10s/_check(int), write check successful! ret = 11/_ch/|2|line 10: not a line of this library's log (cut?): 'bool scan_type_ch'
 byte line not hex|session.threadtime.log|16s/), 30 $/), 3G /|2|line 16: a byte line that is not two hex digits: 'bool scan_type_check(int), 3G'
-unknown signature|session.threadtime.log|16s/bool scan_type_check(int)/bool scan_type_check(long)/|2|line 16: operation signature 'bool scan_type_check(long)' is not known
+unknown signature|session.threadtime.log|16s/bool scan_type_check(int)/bool scan_type_probe(long)/|2|line 16: operation signature 'bool scan_type_probe(long)' is not known
+other parameters, another version|session.threadtime.log|s/bool scan_type_check(int)/bool scan_type_check(long)/|0|^another version of the library: the capture logs 'bool scan_type_check(long)' where today's logs 'bool scan_type_check(int)'
 reordered lines|session.threadtime.log|10{h;d};13G|2|line 10: line not expected here
 changed answer|session.threadtime.log|23s/enable=1/enable=0/|1|^  replay:          D bool scan_type_check(int), \[enable=1\]
 ACK turned NAK, per call|session.threadtime.log|21s/), 06 $/), 15 /|1|^#3 differs: scan_type_check(3)
