@@ -265,6 +265,10 @@ LIST
 # replay must print.
 group_scenarios() {
     while IFS='|' read -r scenario formats want message; do
+        if [ "$scenario" = java_demo ] && { [ -n "$EMU" ] || [ ! -d "${JAVA_DEMO_DIR:-}/tools/scanner-demo" ]; }; then
+            echo "java_demo skipped: no demo built for this host"
+            continue
+        fi
         for format in $formats; do
             SCANCTL=$scanctl SCANSIM=$scansim SESSION=$session_capture HOLD=$hold_port \
                 sh "$here/scenarios.sh" "$scenario" "$format" "$work/$scenario.log"
@@ -279,6 +283,7 @@ held_session|threadtime brief long|0|operation(s) replayed, all match
 two_at_once|threadtime brief long|0|^2 operation(s) replayed, all match
 held_elsewhere|threadtime brief long|0|scan_type_check(3)  port held by another process  -> refused: port held.*match
 busy|threadtime brief long|0|scan_session_open()  port busy (errno 11)  -> port busy.*match
+java_demo|threadtime brief long|0|ScanPortNative.query  scan_session_query(100002) .*-> answer 9600 .*match
 killed|threadtime long|3|abandoned: lines 1-.*stopped here, and the capture goes on
 killed|brief|0|cut: lines 1-
 LIST

@@ -13,6 +13,9 @@
 #   two_at_once     two processes calling at the same time
 #   held_elsewhere  per-call functions while another process holds a session
 #   busy            a session's open while another process holds one
+#   java_demo       the Java demo (BarcodeScanner on a held port, scans every
+#                   400 ms, questions meanwhile); needs JAVA_DEMO_DIR, the
+#                   build directory with scanner.jar and the demo's classes
 #   killed          a read whose process is killed mid-call; the capture goes
 #                   on longer than a read can take
 set -u
@@ -40,6 +43,10 @@ held_elsewhere)
         $SCANCTL check 3; $SCANCTL enable 3; $SCANCTL read; wait" ;;
 busy)
     run $SCANSIM --quiet-frames -- sh -c "$HOLD 400 & sleep 0.2; $HOLD 0; wait" ;;
+java_demo)
+    run $SCANSIM --quiet-frames --scan 4006381333931 --every 400ms --delay 300 --setting 100002=9600 -- \
+        java -XX:-UsePerfData -Djava.library.path="$JAVA_DEMO_DIR" \
+        -cp "$JAVA_DEMO_DIR/scanner.jar:$JAVA_DEMO_DIR/tools/scanner-demo" scanjni.demo.ScannerDemo ;;
 killed)
     run $SCANSIM --quiet-frames -- sh -c "
         $SCANCTL read & p=\$!; sleep 0.3; kill -9 \$p; wait; sleep 2.5; $SCANCTL check 3" ;;

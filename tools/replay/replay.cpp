@@ -459,7 +459,7 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
     // Another process's call under way: it lets go after the capture's wait.
     bool cycles = op.shape == PortShape::CyclesAhead || op.shape == PortShape::CyclesBusy;
     if (cycles) lock = lock_port(PortLock::Cycle);
-    int64_t let_go_us = op.shape == PortShape::CyclesAhead ? sim_now_us() + op.waited_ms * kUsPerMs - kWaitEarlyUs : -1;
+
     hostlog_capture(1);
     size_t armed = b->pty ? arm_reply(b, op) : 0;
     std::atomic<bool> done{false};
@@ -467,8 +467,9 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
         call_op(op);
         done.store(true);
     });
-    if (let_go_us >= 0) {
-        sleep_until_us(let_go_us);
+    if (op.shape == PortShape::CyclesAhead) {
+        // The call waits from the moment it took its share of the port.
+        if (await_cycle(lock, kIdleWaitMs)) sleep_until_us(sim_now_us() + op.waited_ms * kUsPerMs - kWaitEarlyUs);
         close(lock);
         lock = -1;
     }

@@ -50,7 +50,17 @@ constexpr size_t kValueLen = 16;
 // session's, exclusive, which every port cycle takes shared.
 constexpr off_t kSessionLockByte = 0;
 // The byte that a per-call function's port cycle locks exclusively.
-constexpr off_t kCycleLockByte = 1;        // the answer of a timeout question or a query
+constexpr off_t kCycleLockByte = 1;
+
+// An exclusive lock on one byte of the device.
+struct flock byte_lock(off_t byte) {
+    struct flock l = {};
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    l.l_start = byte;
+    l.l_len = 1;
+    return l;
+}        // the answer of a timeout question or a query
 
 unsigned char g_scan[SCAN_SESSION_MAX_SCAN];
 
@@ -331,16 +341,21 @@ int lock_port(PortLock which) {
     // cycle byte as another process's call does. Linux keeps these apart
     // from flock locks, so a flock would not do.
     int fd = open(kDevnsDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    struct flock held = {};
-    held.l_type = F_WRLCK;
-    held.l_whence = SEEK_SET;
-    held.l_start = which == PortLock::Session ? kSessionLockByte : kCycleLockByte;
-    held.l_len = 1;
+    struct flock held = byte_lock(which == PortLock::Session ? kSessionLockByte : kCycleLockByte);
     if (fd >= 0 && fcntl(fd, F_OFD_SETLK, &held) != 0) {
         close(fd);
         fd = -1;
     }
     return fd;
+}
+
+bool await_cycle(int lock, int limit_ms) {
+    for (int waited_us = 0; waited_us < limit_ms * 1000; waited_us += kRefPollNs / 1000) {
+        struct flock q = byte_lock(kSessionLockByte);
+        if (fcntl(lock, F_OFD_GETLK, &q) == 0 && q.l_type == F_RDLCK) return true;
+        pause_ns(kRefPollNs);
+    }
+    return false;
 }
 
 bool hold_session(Bench* b, int pid) {

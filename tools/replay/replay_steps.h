@@ -75,5 +75,9 @@ bool hold_session(Bench* b, int pid);
 // lock's descriptor (closing it lets go), or -1.
 enum class PortLock { Session, Cycle };
 int lock_port(PortLock which);
+// Waits (at most limit_ms) until a call of the library has taken its
+// share of the port, which it does right before it waits for the cycle
+// lock held on `lock`. False when none came.
+bool await_cycle(int lock, int limit_ms);
 
 }  // namespace replay_steps
