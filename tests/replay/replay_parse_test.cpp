@@ -270,7 +270,7 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
     std::vector<std::string> dropped = check_enabled();
     dropped.insert(dropped.begin() + 6, "I/chatty  (  100): uid=0(root) scanctl expire 4 lines");
     std::vector<std::string> unknown = check_enabled();
-    unknown[5] = core('D', "bool scan_type_check(long)", "39 ");
+    unknown[5] = core('D', "bool scan_type_probe(long)", "39 ");
     std::vector<std::string> cut_line = check_enabled();
     cut_line[5] = "D/SCANLIB_CORE(  10";
     std::vector<std::string> silent = {core('D', kCheck, "type = 3")};
@@ -727,8 +727,47 @@ TEST(ReplayCapture, PerCallFunctionsOnAHeldPort) {
         EXPECT_EQ(check.sig, ScanSig::TypeCheck);
         EXPECT_EQ(check.timing.empty(), lost) << lost;
     }
-    ev = rebuild({core('D', kOpen, "port in use by another call: waited 40 ms")});
+    // Another process's call went first: the call waited, then ran.
+    std::vector<std::string> waited = {core('D', kOpen, "port in use by another call: waited 40 ms")};
+    add(&waited, configure());
+    waited.push_back(core('D', kOpen, "open successful! ret = 3"));
+    ev = rebuild(waited);
     ASSERT_EQ(ev.size(), 1u);
-    EXPECT_FALSE(ev[0].is_op);
-    EXPECT_EQ(ev[0].note.kind, NoteKind::Damaged);
+    ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+    EXPECT_EQ(ev[0].op.shape, PortShape::CyclesAhead);
+    EXPECT_EQ(ev[0].op.waited_ms, 40);
+    EXPECT_EQ(ev[0].op.lines.size(), 4u);
+}
+
+// A function that another version logs under another signature is today's
+// where its name or its parameters and the start of its name tell it.
+TEST(ReplayScanLog, AnotherVersionsSignatures) {
+    struct Case {
+        const char* message;
+        CoreClass cls;
+        const char* today;
+    };
+    const Case cases[] = {
+        {"bool scan_type_check(long), type = 3", CoreClass::Ours, kCheck},
+        {"int scan_session_check(ScanSession *, int), write 11 bytes", CoreClass::Ours,
+         "int scan_session_check_type(ScanSession *, int)"},
+        {"int scan_session_query_value(ScanSession *, int, char *), no answer", CoreClass::Ours,
+         "int scan_session_query(ScanSession *, int, char *)"},
+        // Only the stem of every session function: none is told.
+        {"int scan_session_read(ScanSession *), scan 13 bytes", CoreClass::UnknownSig, ""},
+        {"int scan_session_check_what(ScanSession *, bool), write 11 bytes", CoreClass::UnknownSig, ""},
+    };
+    for (const Case& c : cases) {
+        ScanLine l;
+        ASSERT_EQ(scan_classify_core(c.message, &l), c.cls) << c.message;
+        if (c.cls != CoreClass::Ours) continue;
+        EXPECT_TRUE(l.renamed) << c.message;
+        ScanLine want;
+        std::string rest = std::string(c.message).substr(std::string(c.message).find("), ") + 3);
+        ASSERT_EQ(scan_classify_core(std::string(c.today) + ", " + rest, &want), CoreClass::Ours) << c.today;
+        EXPECT_FALSE(want.renamed);
+        EXPECT_EQ(l.sig, want.sig) << c.message;
+        EXPECT_EQ(l.fn, want.fn) << c.message;
+        EXPECT_EQ(l.kind, want.kind) << c.message;
+    }
 }

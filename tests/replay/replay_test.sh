@@ -329,11 +329,11 @@ group_marks() {
     expect_has "cut at the log's payload limit of 4068 bytes" "a message cut at the payload limit"
 
     # Another version: the session's lines under another function name.
-    sed 's/int scan_session_query(ScanSession \*, int, char \*)/int scan_session_read_setting(ScanSession *, int, char *)/' \
+    sed 's/int scan_session_query(ScanSession \*, int, char \*)/int scan_session_query_value(ScanSession *, int, char *)/' \
         "$work/held.log" > "$work/version.log"
     replay "$work/version.log"
     expect_rc 0 "another version"
-    expect_has "^another version of the library: the capture logs 'int scan_session_read_setting(ScanSession \*, int, char \*)' where today's logs 'int scan_session_query(ScanSession \*, int, char \*)'" "another version"
+    expect_has "^another version of the library: the capture logs 'int scan_session_query_value(ScanSession \*, int, char \*)' where today's logs 'int scan_session_query(ScanSession \*, int, char \*)'" "another version"
     [ "$(printf '%s\n' "$out" | grep -c 'differs\|another version')" -eq 1 ] || fail "another version: more than one line about it"
 }
 

@@ -1,5 +1,6 @@
 #include "scanlog.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -374,10 +375,21 @@ size_t common_prefix(const std::string& a, const std::string& b) {
     return n;
 }
 
+// The longest start that today's function `name` shares with another of
+// today's functions ("scan_session_" for the session's).
+size_t shared_stem(const std::vector<std::string>& names, const std::string& name) {
+    size_t most = 0;
+    for (const std::string& other : names) {
+        if (other != name) most = std::max(most, common_prefix(other, name));
+    }
+    return most;
+}
+
 // Today's signature for one that an earlier or later library logged
 // under another name or other parameters: the one of the same name, else
-// the one of the same return type and parameters whose name shares the
-// longest start with it, where that is one alone.
+// the one alone of the same return type and parameters whose name starts
+// as the logged one does, further than it starts as any other of today's
+// (scan_session_check for scan_session_check_type).
 bool former_sig(const std::string& text, std::string* today) {
     std::string name, rest;
     split_sig(text, &name, &rest);
@@ -385,28 +397,22 @@ bool former_sig(const std::string& text, std::string* today) {
     std::vector<const char*> all;
     for (const SigRow& s : kSigs) all.push_back(s.text);
     for (const SessionRow& s : kSessionSigs) all.push_back(s.text);
-    const char* best = nullptr;
-    size_t best_len = 0;
-    bool tie = false;
-    for (const char* k : all) {
-        std::string kname, krest;
-        split_sig(k, &kname, &krest);
-        if (kname == name) {
-            *today = k;
+    std::vector<std::string> names(all.size()), rests(all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        split_sig(all[i], &names[i], &rests[i]);
+        if (names[i] == name) {
+            *today = all[i];
             return true;
         }
-        if (krest != rest) continue;
-        size_t len = common_prefix(kname, name);
-        if (len > best_len) {
-            best = k;
-            best_len = len;
-            tie = false;
-        } else if (len == best_len) {
-            tie = true;
-        }
     }
-    if (best == nullptr || tie) return false;
-    *today = best;
+    const char* found = nullptr;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (rests[i] != rest || common_prefix(names[i], name) <= shared_stem(names, names[i])) continue;
+        if (found != nullptr) return false;
+        found = all[i];
+    }
+    if (found == nullptr) return false;
+    *today = found;
     return true;
 }
 
