@@ -363,7 +363,11 @@ bool is_known_sig(const std::string& text) {
 // "scan_session_query" and the rest "int (ScanSession *, int, char *)".
 void split_sig(const std::string& text, std::string* name, std::string* rest) {
     size_t open = text.find('(');
-    size_t start = text.find_last_of(" *", open);
+    if (open == std::string::npos) {
+        name->clear();
+        return;
+    }
+    size_t start = open == 0 ? std::string::npos : text.find_last_of(" *", open - 1);
     start = start == std::string::npos ? 0 : start + 1;
     *name = text.substr(start, open - start);
     *rest = text.substr(0, start) + text.substr(open);
