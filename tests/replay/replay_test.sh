@@ -295,16 +295,19 @@ LIST
 group_marks() {
     SCANCTL=$scanctl SCANSIM=$scansim SESSION=$session_capture HOLD=$hold_port sh "$here/scenarios.sh" held_session threadtime "$work/held.log"
     session threadtime > "$work/tt.log"
-    # threadtime: "DATE TIME  PID  TID P TAG: text"; a run of the same
-    # thread's same line becomes its first line and a chatty count.
-    awk '{
-            key = $3 " " $4; line = $0; sub(/^[^ ]* [^ ]* +[0-9]+ +[0-9]+ /, "", line)
-            if (key == last_key && line == last_line) { run++; stamp = $1 " " $2; next }
-            if (run > 0) print stamp "  " last_key " I chatty  : uid=0(root) scanctl identical " run " lines"
-            print; run = 0; last_key = key; last_line = line; stamp = $1 " " $2
+    # threadtime: "DATE TIME  PID  TID P TAG: text". The daemon prints a
+    # run of the same thread's same line as its first line, a count of the
+    # lines it left out, and its last line.
+    awk 'function end_run() {
+            if (run > 1) print stamp "  " last_key " I chatty  : uid=0(root) scanctl identical " run - 1 " lines"
+            if (run > 0) print last
         }
-        END { if (run > 0) print stamp "  " last_key " I chatty  : uid=0(root) scanctl identical " run " lines" }' \
-        "$work/tt.log" > "$work/identical.log"
+        {
+            key = $3 " " $4; line = $0; sub(/^[^ ]* [^ ]* +[0-9]+ +[0-9]+ /, "", line)
+            if (key == last_key && line == last_line) { run++; stamp = $1 " " $2; last = $0; next }
+            end_run(); print; run = 0; last_key = key; last_line = line
+        }
+        END { end_run() }' "$work/tt.log" > "$work/identical.log"
     grep -q 'identical [0-9]* lines' "$work/identical.log" || fail "identical: the transform made no mark"
     replay "$work/identical.log"
     expect_rc 0 "identical lines"
