@@ -283,6 +283,8 @@ held_session|threadtime brief long|0|operation(s) replayed, all match
 two_at_once|threadtime brief long|0|^2 operation(s) replayed, all match
 held_elsewhere|threadtime brief long|0|scan_type_check(3)  port held by another process  -> refused: port held.*match
 busy|threadtime brief long|0|scan_session_open()  port busy (errno 11)  -> port busy.*match
+busy_call|threadtime long|3|scan_type_check(3)  port in use by another call  -> refused: port in use.*match
+busy_call|brief|0|scan_type_check(3)  port in use by another call  -> refused: port in use.*match
 java_demo|threadtime brief long|0|ScanPortNative.query  scan_session_query(100002) .*-> answer 9600 .*match
 killed|threadtime long|3|abandoned: lines 1-.*stopped here, and the capture goes on
 killed|brief|0|cut: lines 1-

@@ -13,6 +13,8 @@
 #   two_at_once     two processes calling at the same time
 #   held_elsewhere  per-call functions while another process holds a session
 #   busy            a session's open while another process holds one
+#   busy_call       a call while another process's call holds the line past
+#                   the wait (that process stopped, then killed)
 #   java_demo       the Java demo (BarcodeScanner on a held port, scans every
 #                   400 ms, questions meanwhile); needs JAVA_DEMO_DIR, the
 #                   build directory with scanner.jar and the demo's classes
@@ -43,6 +45,10 @@ held_elsewhere)
         $SCANCTL check 3; $SCANCTL enable 3; $SCANCTL read; wait" ;;
 busy)
     run $SCANSIM --quiet-frames -- sh -c "$HOLD 400 & sleep 0.2; $HOLD 0; wait" ;;
+busy_call)
+    run $SCANSIM --quiet-frames -- sh -c "
+        $SCANCTL read & p=\$!; sleep 0.2; kill -STOP \$p; $SCANCTL check 3; kill -KILL \$p
+        wait; sleep 2.5; $SCANCTL get-timeout" ;;
 java_demo)
     run $SCANSIM --quiet-frames --scan 4006381333931 --every 400ms --delay 300 --setting 100002=9600 -- \
         java -XX:-UsePerfData -Djava.library.path="$JAVA_DEMO_DIR" \

@@ -835,10 +835,6 @@ ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e)
     return to;
 }
 
-}  // namespace
-
-namespace {
-
 // The log daemon's "identical N lines": N more of the line before it from
 // the same thread (the daemon keeps the first and prints the count), at
 // times spread between that line and the mark; 0 for any other line.

@@ -321,6 +321,7 @@ std::string outcome(const CapturedOp& op) {
             case LineKind::SClose: return "closed";
             case LineKind::SHungUp: return scan_session_question(op.fn) ? "port lost" : "hung up";
             case LineKind::HeldElsewhere: return "refused: port held";
+            case LineKind::CallBusy: return "refused: port in use";
             case LineKind::HeldNoScan: return "no scan taken";
             default: break;
         }
@@ -456,10 +457,9 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
     }
     if (op.shape == PortShape::WriteBlocked) tcflow(devns_slave_fd(), TCOOFF);
     int lock = op.shape == PortShape::HeldByOther ? lock_port(PortLock::Session) : -1;
-    // Another process's call under way: it lets go after the capture's wait.
-    bool cycles = op.shape == PortShape::CyclesAhead || op.shape == PortShape::CyclesBusy;
-    if (cycles) lock = lock_port(PortLock::Cycle);
-
+    // Another process's call under way: it lets go after the capture's
+    // wait, or never.
+    if (op.shape == PortShape::CyclesAhead || op.shape == PortShape::CyclesBusy) lock = lock_port(PortLock::Cycle);
     hostlog_capture(1);
     size_t armed = b->pty ? arm_reply(b, op) : 0;
     std::atomic<bool> done{false};
