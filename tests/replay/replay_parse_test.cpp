@@ -329,6 +329,25 @@ TEST(ReplayCapture, IdenticalLinesOfTheLogDaemonAreExpanded) {
     EXPECT_EQ(got[0].op.lines[7].line, 7u);  // the copies are the mark's line
 }
 
+// A question whose last attempt read bytes that make no reply logs nothing
+// more: it is over, though the capture goes on; told by the attempts
+// counted, or by the bytes' time where a loaded machine's log shows one
+// failed read fewer.
+TEST(ReplayCapture, AQuestionWhoseLastAttemptReadsNoReplyIsOver) {
+    for (int errors : {9, 8}) {
+        std::vector<std::string> lines = {timed(0, 'D', kCheck, "type = 3"), timed(0, 'D', kUart, "Standard baud"),
+                                          timed(0, 'D', kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"),
+                                          timed(0, 'D', kCheck, "write check successful! ret = 11")};
+        for (int i = 1; i <= errors; ++i) lines.push_back(timed(10 * i, 'E', kCheck, "check type error! ret = -1"));
+        for (const char* b : {"15 ", "AA ", "55 "}) lines.push_back(timed(93, 'D', kCheck, b));
+        lines.push_back(timed(500, 'I', "ActivityManager", "still here", "Other"));
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_EQ(ev.size(), 1u) << errors;
+        ASSERT_TRUE(ev[0].is_op) << errors << ": " << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.chunks.size(), 1u);
+    }
+}
+
 TEST(ReplayCapture, MemoryStaysBoundedOnLongCaptures) {
     LogcatParser p;
     CaptureBuilder b;

@@ -269,6 +269,13 @@ group_scenarios() {
             echo "java_demo skipped: no demo built for this host"
             continue
         fi
+        # Under an emulator the replay cannot send a tail of thousands of
+        # bytes at the line's pace without a pause (the hand-written tails
+        # of group round_trip are replayed there).
+        if [ "$scenario" = never_quiet ] && [ -n "$EMU" ]; then
+            echo "never_quiet skipped under $EMU"
+            continue
+        fi
         for format in $formats; do
             SCANCTL=$scanctl SCANSIM=$scansim SESSION=$session_capture HOLD=$hold_port \
                 sh "$here/scenarios.sh" "$scenario" "$format" "$work/$scenario.log"
