@@ -856,9 +856,10 @@ size_t identical_count(const LogEntry& e) {
 void feed_one(CaptureBuilder* b, const LogEntry& e);
 
 void expand_identical(CaptureBuilder* b, const LogEntry& mark, size_t n) {
-    ThreadState* t = find_thread(b, mark.pid, mark.tid);
+    // Without thread ids: the process's thread that logged last.
+    ThreadState* t = mark.tid >= 0 ? find_thread(b, mark.pid, mark.tid) : nullptr;
     for (ThreadState& any : b->threads) {
-        if (t == nullptr && any.pid == mark.pid && any.last.line > 0) t = &any;
+        if (mark.tid < 0 && any.pid == mark.pid && (t == nullptr || any.last.line > t->last.line)) t = &any;
     }
     if (t == nullptr || t->last.line == 0) return;
     LogEntry copy = t->last;
