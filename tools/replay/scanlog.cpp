@@ -12,41 +12,39 @@ namespace {
 struct SigRow {
     ScanSig sig;
     const char* text;
-    const char* call;
 };
 
 const SigRow kSigs[] = {
-    {ScanSig::OpenDev, SIG_OPEN_DEV, "scan_open_dev"},
-    {ScanSig::EnableType, SIG_ENABLE_TYPE, "scan_enable_type"},
-    {ScanSig::SetTimeout, SIG_SET_TIMEOUT, "scan_set_timeout"},
-    {ScanSig::SetCommand, SIG_SET_COMMAND, "scan_set_command"},
-    {ScanSig::Profile, SIG_PROFILE, "profile_scan_type"},
-    {ScanSig::TypeCheck, SIG_TYPE_CHECK, "scan_type_check"},
-    {ScanSig::GetTimeout, SIG_GET_TIMEOUT, "scan_get_timeout"},
-    {ScanSig::QueryData, SIG_QUERY_DATA, "scan_query_data"},
-    {ScanSig::ReadData, SIG_READ_DATA, "scan_read_data"},
-    {ScanSig::Uart, SIG_UART, "set_uart_parm"},
+    {ScanSig::OpenDev, SIG_OPEN_DEV},
+    {ScanSig::EnableType, SIG_ENABLE_TYPE},
+    {ScanSig::SetTimeout, SIG_SET_TIMEOUT},
+    {ScanSig::SetCommand, SIG_SET_COMMAND},
+    {ScanSig::Profile, SIG_PROFILE},
+    {ScanSig::TypeCheck, SIG_TYPE_CHECK},
+    {ScanSig::GetTimeout, SIG_GET_TIMEOUT},
+    {ScanSig::QueryData, SIG_QUERY_DATA},
+    {ScanSig::ReadData, SIG_READ_DATA},
+    {ScanSig::Uart, SIG_UART},
 };
 
 struct SessionRow {
     SessionFn fn;
     const char* text;
-    const char* call;
 };
 
 const SessionRow kSessionSigs[] = {
-    {SessionFn::Open, SIG_S_OPEN, "scan_session_open"},
-    {SessionFn::Close, SIG_S_CLOSE, "scan_session_close"},
-    {SessionFn::OpenDev, SIG_S_OPEN_DEV, "scan_session_open_dev"},
-    {SessionFn::EnableType, SIG_S_ENABLE_TYPE, "scan_session_enable_type"},
-    {SessionFn::SetTimeout, SIG_S_SET_TIMEOUT, "scan_session_set_timeout"},
-    {SessionFn::SetCommand, SIG_S_SET_COMMAND, "scan_session_set_command"},
-    {SessionFn::Profile, SIG_S_PROFILE, "scan_session_profile"},
-    {SessionFn::CheckType, SIG_S_CHECK_TYPE, "scan_session_check_type"},
-    {SessionFn::GetTimeout, SIG_S_GET_TIMEOUT, "scan_session_get_timeout"},
-    {SessionFn::Query, SIG_S_QUERY, "scan_session_query"},
-    {SessionFn::WaitScan, SIG_S_WAIT_SCAN, "scan_session_wait_scan"},
-    {SessionFn::Reader, SIG_S_READER, "session_reader"},
+    {SessionFn::Open, SIG_S_OPEN},
+    {SessionFn::Close, SIG_S_CLOSE},
+    {SessionFn::OpenDev, SIG_S_OPEN_DEV},
+    {SessionFn::EnableType, SIG_S_ENABLE_TYPE},
+    {SessionFn::SetTimeout, SIG_S_SET_TIMEOUT},
+    {SessionFn::SetCommand, SIG_S_SET_COMMAND},
+    {SessionFn::Profile, SIG_S_PROFILE},
+    {SessionFn::CheckType, SIG_S_CHECK_TYPE},
+    {SessionFn::GetTimeout, SIG_S_GET_TIMEOUT},
+    {SessionFn::Query, SIG_S_QUERY},
+    {SessionFn::WaitScan, SIG_S_WAIT_SCAN},
+    {SessionFn::Reader, SIG_S_READER},
 };
 
 // The "%s" of each write operation's result line; flag is the
@@ -310,16 +308,33 @@ const char* scan_sig_text(ScanSig sig) {
     return "";
 }
 
+namespace {
+
+void split_sig(const std::string& text, std::string* name, std::string* rest);
+
+// The function's name, from its signature text: "scan_type_check".
+const char* call_name(const char* text, std::string* kept) {
+    if (kept->empty()) {
+        std::string rest;
+        split_sig(text, kept, &rest);
+    }
+    return kept->c_str();
+}
+
+}  // namespace
+
 const char* scan_sig_call(ScanSig sig) {
-    for (const SigRow& s : kSigs) {
-        if (s.sig == sig) return s.call;
+    static std::string names[sizeof kSigs / sizeof kSigs[0]];
+    for (size_t i = 0; i < sizeof kSigs / sizeof kSigs[0]; ++i) {
+        if (kSigs[i].sig == sig) return call_name(kSigs[i].text, &names[i]);
     }
     return "";
 }
 
 const char* scan_session_call(SessionFn fn) {
-    for (const SessionRow& s : kSessionSigs) {
-        if (s.fn == fn) return s.call;
+    static std::string names[sizeof kSessionSigs / sizeof kSessionSigs[0]];
+    for (size_t i = 0; i < sizeof kSessionSigs / sizeof kSessionSigs[0]; ++i) {
+        if (kSessionSigs[i].fn == fn) return call_name(kSessionSigs[i].text, &names[i]);
     }
     return "";
 }
