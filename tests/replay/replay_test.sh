@@ -280,6 +280,14 @@ group_scenarios() {
             SCANCTL=$scanctl SCANSIM=$scansim SESSION=$session_capture HOLD=$hold_port \
                 sh "$here/scenarios.sh" "$scenario" "$format" "$work/$scenario.log"
             replay --keep-going "$work/$scenario.log"
+            # A loaded machine can stall the simulated engine past a quiet
+            # gap of the line, which no capture shows: a difference is
+            # replayed once more before it counts.
+            if [ "$rc" -eq 1 ] && [ "$want" -ne 1 ]; then
+                echo "$scenario in $format differed once; replayed again"
+                printf '%s\n' "$out" | grep -v ' match$'
+                replay --keep-going "$work/$scenario.log"
+            fi
             expect_rc "$want" "$scenario in $format"
             expect_has "$message" "$scenario in $format"
         done
