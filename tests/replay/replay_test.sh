@@ -315,7 +315,7 @@ group_marks() {
     # threadtime: "DATE TIME  PID  TID P TAG: text". The daemon prints a
     # run of the same thread's same line as its first line, a count of the
     # lines it left out, and its last line.
-    awk 'function end_run() {
+    collapse() { awk 'function end_run() {
             if (run > 1) print stamp "  " last_key " I chatty  : uid=0(root) scanctl identical " run - 1 " lines"
             if (run > 0) print last
         }
@@ -324,11 +324,19 @@ group_marks() {
             if (key == last_key && line == last_line) { run++; stamp = $1 " " $2; last = $0; next }
             end_run(); print; run = 0; last_key = key; last_line = line
         }
-        END { end_run() }' "$work/tt.log" > "$work/identical.log"
+        END { end_run() }' "$1"; }
+    collapse "$work/tt.log" > "$work/identical.log"
     grep -q 'identical [0-9]* lines' "$work/identical.log" || fail "identical: the transform made no mark"
     replay "$work/identical.log"
     expect_rc 0 "identical lines"
     expect_has '^13 operation(s) replayed, all match$' "identical lines"
+    # A scan of "000000": one line a byte, all the same.
+    env -u HOSTLOG_QUIET HOSTLOG_FORMAT=threadtime $scansim --quiet-frames --scan 000000 --delay 30 -- \
+        $scanctl read 2> "$work/zeros.log" > /dev/null
+    collapse "$work/zeros.log" > "$work/identical.log"
+    replay "$work/identical.log"
+    expect_rc 0 "a scan of zeros, identical lines"
+    expect_has 'scan_read_data()  in 6 bytes .*-> scan 6 bytes  match' "a scan of zeros, identical lines"
 
     # Three byte lines of the get-timeout reply expired.
     first=$(grep -n 'scan_get_timeout(), 3[0-9] $' "$work/tt.log" | head -n 1 | cut -d: -f1)
