@@ -1082,7 +1082,7 @@ std::string capture_normalize(const std::string& text) {
     return out;
 }
 
-std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
+std::vector<int64_t> capture_chunk_times(const CapturedOp& op, int64_t resumed_us) {
     // Kept from an attempt's ends. The replay can only send late (it sees
     // the reference line after the library wrote it, and a loaded machine
     // wakes it later still), so more is kept from the end.
@@ -1124,7 +1124,7 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
         // the replayed tail ends.
         free_us = std::max(c.tail ? 0 : c.end_us, target + static_cast<int64_t>(line_time_us(n)));
         last_attempt = free_us / kAttemptUs;
-        resume_us = c.tail ? free_us + kBatchUs + kScanQuietUs : -1;
+        resume_us = c.tail ? (resumed_us >= 0 ? resumed_us : free_us + kBatchUs + kScanQuietUs) : -1;
         out.push_back(target);
     }
     return out;

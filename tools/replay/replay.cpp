@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -25,6 +26,10 @@
 namespace replay_steps {
 
 namespace {
+
+// Longest pause the replay puts in a tail so that it ends where the
+// capture shows it: a quarter of the line's quiet gap, which ends a tail.
+constexpr int64_t kTailPauseMostUs = kScanQuietGapMs * 1000 / 4;
 
 constexpr long kNsPerUs = 1000;
 
@@ -76,15 +81,21 @@ std::vector<NewLine> new_lines(size_t from) {
     return out;
 }
 
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most) {
+void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t end_at_us) {
     // The tail of a message that began before the flush: its first
     // bytes are there at once, more than could have crossed the line
     // since; the rest follows at the line's pace once the first bytes'
     // own time on the line has gone by, so that the whole tail takes what
-    // the line takes, and never later: a pause the device never had would
-    // end the tail early.
+    // the line takes. It ends where the capture shows it end where that
+    // takes a pause shorter than the line's quiet gap, which the library
+    // cannot see; never later: a pause the device never had would end the
+    // tail early.
     size_t burst = bytes.size() < burst_most ? bytes.size() : burst_most;
     int64_t rest_at_us = sim_now_us() + static_cast<int64_t>(line_time_us(burst));
+    if (end_at_us >= 0) {
+        int64_t on_time_us = end_at_us - static_cast<int64_t>(line_time_us(bytes.size() - burst));
+        rest_at_us = std::max(rest_at_us, std::min(on_time_us, rest_at_us + kTailPauseMostUs));
+    }
     SimLine paced = sim_line(b->sim);
     SimLine at_once = paced;
     at_once.baud = 0;
@@ -417,6 +428,26 @@ void disarm_reply(Bench* b) {
 
 // Sends the capture's chunks from `first` on at their times while the
 // call runs.
+// Waits for the library's next line of `kind` from the function `sig`
+// (record index *seen on), until the call is done; when it came
+// (sim_now_us's clock), or -1.
+int64_t await_line(ScanSig sig, LineKind kind, size_t* seen, const std::atomic<bool>& done) {
+    while (!done.load()) {
+        hostlog_line l;
+        for (; hostlog_get(*seen, &l); ++*seen) {
+            ScanLine s;
+            if (strcmp(l.tag, kCoreTag) == 0 && scan_classify_core(l.text, &s) == CoreClass::Ours && s.sig == sig &&
+                s.kind == kind) {
+                ++*seen;
+                return sim_now_us();
+            }
+        }
+        timespec pause = {0, kRefPollNs};
+        nanosleep(&pause, nullptr);
+    }
+    return -1;
+}
+
 void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic<bool>& done) {
     std::vector<int64_t> times = capture_chunk_times(op);
     size_t seen = 0;
@@ -442,7 +473,11 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
             sim_send_scan(b->sim, sim_scan(bytes, SimScanTrigger::AfterDelay, 0));
             continue;
         }
-        send_tail(b, bytes, kCaptureTailBurst);
+        send_tail(b, bytes, kCaptureTailBurst, op.chunks[i].end_us >= 0 ? ref_us + op.chunks[i].end_us : -1);
+        if (i + 1 < op.chunks.size()) {
+            int64_t dropped_us = await_line(op.sig, LineKind::Dropped, &seen, done);
+            if (dropped_us >= 0) times = capture_chunk_times(op, dropped_us - ref_us);
+        }
     }
 }
 
