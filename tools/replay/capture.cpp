@@ -1095,7 +1095,9 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op, int64_t resumed_u
     for (const InChunk& c : op.chunks) {
         int64_t lo, hi;
         if (c.tail) {
-            lo = hi = 0;
+            // At the flush; after the attempts that a loaded machine's
+            // first reads missed it in.
+            lo = hi = c.errors_before > 0 ? c.errors_before * kAttemptUs + kEarlyUs : 0;
         } else if (resume_us >= 0) {
             // The attempts whose time went by while the tail was read are
             // skipped; the first one that waits ends at the next deadline.

@@ -473,7 +473,9 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
             sim_send_scan(b->sim, sim_scan(bytes, SimScanTrigger::AfterDelay, 0));
             continue;
         }
-        send_tail(b, bytes, kCaptureTailBurst, op.chunks[i].end_us >= 0 ? ref_us + op.chunks[i].end_us : -1);
+        // A tail is more bytes at once than the line carried since the flush.
+        size_t burst = kCaptureTailBurst + static_cast<size_t>(times[i] * 1000 / kByteTimeNs);
+        send_tail(b, bytes, burst, op.chunks[i].end_us >= 0 ? ref_us + op.chunks[i].end_us : -1);
         if (i + 1 < op.chunks.size()) {
             int64_t dropped_us = await_line(op.sig, LineKind::Dropped, &seen, done);
             if (dropped_us >= 0) times = capture_chunk_times(op, dropped_us - ref_us);
