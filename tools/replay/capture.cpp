@@ -1121,12 +1121,14 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op, int64_t resumed_u
         if (target < lo) target = lo;
         if (target < free_us) target = free_us;
         size_t n = c.bytes.empty() ? 1 : c.bytes.size();
-        // A tail is replayed at the line's pace from the flush, however
-        // long the capture shows it took: the read waits again from where
-        // the replayed tail ends.
-        free_us = std::max(c.tail ? 0 : c.end_us, target + static_cast<int64_t>(line_time_us(n)));
+        free_us = std::max(c.end_us, target + static_cast<int64_t>(line_time_us(n)));
         last_attempt = free_us / kAttemptUs;
-        resume_us = c.tail ? (resumed_us >= 0 ? resumed_us : free_us + kBatchUs + kScanQuietUs) : -1;
+        // A tail that the replay could not stretch to the capture's end
+        // (it puts no long pause in it) ends earlier: the read waits again
+        // from there, as the replayed drop line shows.
+        resume_us = free_us + kBatchUs + kScanQuietUs;
+        if (resumed_us >= 0) resume_us = std::min(resume_us, resumed_us);
+        if (!c.tail) resume_us = -1;
         out.push_back(target);
     }
     return out;

@@ -274,7 +274,7 @@ std::string capture_normalize(const std::string& text);
 // see what they saw in the capture: each chunk in the 10 ms attempt that
 // its failed-read lines put it in, at the capture's own time where the
 // capture has times and that time fits, else in the middle of the attempt.
-// Where the replay saw the read wait again after a dropped tail (its
-// "dropped" line, resumed_us after the reference line), the chunks after
-// the tail are timed from there: a slow machine drops a tail late.
+// Where the replay saw the read wait again after a dropped tail earlier
+// than the capture shows (its "dropped" line, resumed_us after the
+// reference line), the chunks after the tail are timed from there.
 std::vector<int64_t> capture_chunk_times(const CapturedOp& op, int64_t resumed_us = -1);

@@ -84,14 +84,12 @@ std::vector<NewLine> new_lines(size_t from) {
 void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t end_at_us) {
     // The tail of a message that began before the flush: its first
     // bytes are there at once, more than could have crossed the line
-    // since; the rest follows at the line's pace once the first bytes'
-    // own time on the line has gone by, so that the whole tail takes what
-    // the line takes. It ends where the capture shows it end where that
-    // takes a pause shorter than the line's quiet gap, which the library
-    // cannot see; never later: a pause the device never had would end the
-    // tail early.
+    // since; the rest follows right behind them at the line's pace. It
+    // ends where the capture shows it end where that takes a pause well
+    // under the line's quiet gap, which the library cannot see; never
+    // later: a pause the device never had would end the tail early.
     size_t burst = bytes.size() < burst_most ? bytes.size() : burst_most;
-    int64_t rest_at_us = sim_now_us() + static_cast<int64_t>(line_time_us(burst));
+    int64_t rest_at_us = sim_now_us();
     if (end_at_us >= 0) {
         int64_t on_time_us = end_at_us - static_cast<int64_t>(line_time_us(bytes.size() - burst));
         rest_at_us = std::max(rest_at_us, std::min(on_time_us, rest_at_us + kTailPauseMostUs));
