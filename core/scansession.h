@@ -21,6 +21,13 @@
 // scan_session_wake and scan_session_close may be called from any thread.
 // No function allocates after scan_session_open.
 //
+// Handles: each open that succeeds returns a handle of its own, never
+// reused. Once its session is closed, every call through it is refused
+// (SCAN_SESSION_INVALID, one line "no open session!"; its close logs that
+// line, its wake does nothing), also when another session has opened
+// since: an old handle never reaches a newer session. A handle is no
+// address: it is only passed back to these functions.
+//
 // Replies are known by their form: a question's answer carries its echo
 // (the number text it asked about), value bytes, ACK or NAK and a final
 // byte. Such an answer is never handed out as a scan, also when it comes

@@ -10,6 +10,8 @@
 
 #include <stddef.h>
 
+struct Session;
+
 // A question's reply is looked for in this many attempts of
 // kPollIntervalMs each, and a scan data read waits this many for its scan.
 constexpr int kReplyAttempts = 10;
@@ -20,7 +22,7 @@ constexpr unsigned int kReadWindowMs = kReadAttempts * kPollIntervalMs;
 // Where a per-call operation runs.
 struct CallPort {
     PortCycle cycle;      // a port cycle of its own, when session is null
-    ScanSession *session; // this process's held session
+    Session *session; // this process's held session
 };
 
 // Takes the port for one operation: this process's session when it holds

@@ -29,7 +29,7 @@ namespace {
 // True when this process's session holds the port: its scans are its own.
 bool held_here(const char *sig)
 {
-    ScanSession *s = session_enter();
+    Session *s = session_enter();
     if (s == nullptr)
         return false;
     session_leave(s);

@@ -25,7 +25,7 @@
 
 namespace {
 
-ScanSession g_session = {}; // SESSION_FREE
+Session g_session = {}; // SESSION_FREE
 
 const char kOpenSig[] = SIG_S_OPEN;
 
@@ -33,24 +33,58 @@ const char kOpenSig[] = SIG_S_OPEN;
 // routed call whether an open under way has ended.
 const uint32_t kUserCheckUs = 100;
 
-int load_state(const ScanSession *s)
+int load_state(const Session *s)
 {
     return __atomic_load_n(&s->state, __ATOMIC_SEQ_CST);
 }
 
-bool change_state(ScanSession *s, int from, int to)
+bool change_state(Session *s, int from, int to)
 {
     return __atomic_compare_exchange_n(&s->state, &from, to, false, __ATOMIC_SEQ_CST,
                                        __ATOMIC_SEQ_CST);
 }
 
-void leave_call(ScanSession *s)
+void leave_call(Session *s)
 {
     __atomic_sub_fetch(&s->users, 1, __ATOMIC_SEQ_CST);
 }
 
+// Counts a call in on the open session, or false when it is not open.
+bool session_enter_call(Session *s)
+{
+    __atomic_add_fetch(&s->users, 1, __ATOMIC_SEQ_CST);
+    if (load_state(s) == SESSION_OPEN)
+        return true;
+    leave_call(s);
+    return false;
+}
+
+// The handle of the session of one open: an odd number made of the count
+// of opens, never the address of anything, never null, and never the
+// same for two opens (the count wraps after 2^31 opens).
+ScanSession *handle_of(unsigned int generation)
+{
+    return reinterpret_cast<ScanSession *>(static_cast<uintptr_t>(generation) * 2 + 1);
+}
+
+// The open session that handle names, counted in (until leave_call), or
+// null. Counted in before anything is looked at: a close that began
+// earlier waits for this call, and one that begins later finds it counted;
+// while it is counted in no other session can open, so the handle it
+// matched stays the open session's.
+Session *counted_in(ScanSession *handle)
+{
+    Session *s = &g_session;
+    if (handle == nullptr || !session_enter_call(s))
+        return nullptr;
+    if (handle == handle_of(__atomic_load_n(&s->generation, __ATOMIC_SEQ_CST)))
+        return s;
+    leave_call(s);
+    return nullptr;
+}
+
 // The eventfds, or false (all closed again, errno set).
-bool make_events(ScanSession *s)
+bool make_events(Session *s)
 {
     int *fds[] = {&s->wake_fd, &s->ctl_fd, &s->scan_fd, &s->done_fd};
     for (size_t i = 0; i < sizeof fds / sizeof fds[0]; i++) {
@@ -66,7 +100,7 @@ bool make_events(ScanSession *s)
     return true;
 }
 
-void release_port(ScanSession *s)
+void release_port(Session *s)
 {
     close(s->wake_fd);
     close(s->ctl_fd);
@@ -78,7 +112,7 @@ void release_port(ScanSession *s)
 
 // Opens, locks and configures the port and starts the reader. Returns 0
 // or the ScanSessionError, after its error line.
-int hold_port(ScanSession *s)
+int hold_port(Session *s)
 {
     FineSlack fine;
     // Close-on-exec: a child process must not keep the port, and its lock,
@@ -166,26 +200,17 @@ void session_drain(int fd)
     (void)got;
 }
 
-bool session_usable(ScanSession *s, const char *sig)
+Session *session_call_in(ScanSession *handle, const char *sig)
 {
-    if (s == &g_session && load_state(s) == SESSION_OPEN)
-        return true;
-    CORE_LOG(PRIO_ERROR, FMT_S_NO_SESSION, sig);
-    return false;
+    Session *s = counted_in(handle);
+    if (s == nullptr)
+        CORE_LOG(PRIO_ERROR, FMT_S_NO_SESSION, sig);
+    return s;
 }
 
-bool session_enter_call(ScanSession *s)
+Session *session_enter(void)
 {
-    __atomic_add_fetch(&s->users, 1, __ATOMIC_SEQ_CST);
-    if (load_state(s) == SESSION_OPEN)
-        return true;
-    leave_call(s);
-    return false;
-}
-
-ScanSession *session_enter(void)
-{
-    ScanSession *s = &g_session;
+    Session *s = &g_session;
     // An open under way in this process (it may be waiting for this very
     // kind of call to end elsewhere) is waited for; it ends in bounded time.
     while (load_state(s) == SESSION_OPENING)
@@ -193,53 +218,67 @@ ScanSession *session_enter(void)
     return session_enter_call(s) ? s : nullptr;
 }
 
-void session_leave(ScanSession *s)
+void session_leave(Session *s)
 {
     leave_call(s);
 }
 
 extern "C" ScanSession *scan_session_open(int *error)
 {
-    ScanSession *s = &g_session;
+    Session *s = &g_session;
     pthread_once(&g_fork_once, watch_forks);
     int result = SCAN_SESSION_BUSY;
-    if (!change_state(s, SESSION_FREE, SESSION_OPENING))
+    if (!change_state(s, SESSION_FREE, SESSION_OPENING)) {
         CORE_LOG(PRIO_ERROR, FMT_S_BUSY, kOpenSig, EBUSY);
-    else if ((result = hold_port(s)) == 0 && change_state(s, SESSION_OPENING, SESSION_OPEN))
-        return s;
-    else
+    } else if ((result = hold_port(s)) == 0) {
+        // The new handle is in place before the session can be seen open.
+        unsigned int generation = __atomic_add_fetch(&s->generation, 1, __ATOMIC_SEQ_CST);
+        __atomic_store_n(&s->state, SESSION_OPEN, __ATOMIC_SEQ_CST);
+        return handle_of(generation);
+    } else {
         __atomic_store_n(&s->state, SESSION_FREE, __ATOMIC_SEQ_CST);
+    }
     if (error != nullptr)
         *error = result;
     return nullptr;
 }
 
-extern "C" void scan_session_close(ScanSession *s)
+extern "C" void scan_session_close(ScanSession *handle)
 {
     static const char sig[] = SIG_S_CLOSE;
-    if (s != &g_session || !change_state(s, SESSION_OPEN, SESSION_CLOSING))
+    // Counted in, so that no other close ends this session and no other
+    // session opens before the state has changed.
+    Session *s = counted_in(handle);
+    if (s != nullptr && !change_state(s, SESSION_OPEN, SESSION_CLOSING)) {
+        leave_call(s); // closed by another thread meanwhile
+        s = nullptr;
+    }
+    if (s == nullptr) {
+        if (handle != nullptr)
+            CORE_LOG(PRIO_ERROR, FMT_S_NO_SESSION, sig);
         return;
+    }
     // The reader ends (failing a request under way), a wait in progress
     // is woken, and the calls under way leave before anything is closed.
     __atomic_store_n(&s->stopping, true, __ATOMIC_SEQ_CST);
     session_poke(s->ctl_fd);
     pthread_join(s->reader, nullptr);
     session_poke(s->wake_fd);
-    while (__atomic_load_n(&s->users, __ATOMIC_SEQ_CST) != 0)
+    while (__atomic_load_n(&s->users, __ATOMIC_SEQ_CST) != 1) // the close itself
         port_sleep_until(port_now_us() + kUserCheckUs);
     int fd = s->fd;
     release_port(s);
     CORE_LOG(PRIO_DEBUG, FMT_S_CLOSE, sig, fd);
     queue_clear(&s->queue);
+    leave_call(s);
     __atomic_store_n(&s->state, SESSION_FREE, __ATOMIC_SEQ_CST);
 }
 
-extern "C" void scan_session_wake(ScanSession *s)
+extern "C" void scan_session_wake(ScanSession *handle)
 {
-    if (s != &g_session)
-        return;
     int saved_errno = errno; // a signal handler's caller must not see it change
-    if (session_enter_call(s)) {
+    Session *s = counted_in(handle);
+    if (s != nullptr) {
         session_poke(s->wake_fd);
         leave_call(s);
     }

@@ -49,7 +49,7 @@ struct Armed {
 };
 
 struct Reader {
-    ScanSession *s;
+    Session *s;
     LineReader line;
     LineMessage m;
     Armed armed;
@@ -68,7 +68,7 @@ void log_tail(const char *sig, const void *bytes, size_t n)
     log_read(sig, bytes, n);
 }
 
-void remember(ScanSession *s, const Armed &a)
+void remember(Session *s, const Armed &a)
 {
     RecentQuestion *r = &s->recent[s->recent_next];
     memcpy(r->echo, a.echo, a.echo_len);
@@ -81,7 +81,7 @@ void remember(ScanSession *s, const Armed &a)
 // one), and tells the caller.
 void finish_question(Reader *r, int result, const unsigned char *answer, size_t len, bool refused)
 {
-    ScanSession *s = r->s;
+    Session *s = r->s;
     pthread_mutex_lock(&s->lock);
     if (s->request.state == REQUEST_GO || s->request.state == REQUEST_SENT) {
         s->request.result = result;
@@ -98,7 +98,7 @@ void finish_question(Reader *r, int result, const unsigned char *answer, size_t 
 }
 
 // Fails whatever request is under way: the port is gone or closing.
-void fail_request(ScanSession *s)
+void fail_request(Session *s)
 {
     pthread_mutex_lock(&s->lock);
     int st = s->request.state;
@@ -115,7 +115,7 @@ void fail_request(ScanSession *s)
 // has left.
 void follow_request(Reader *r)
 {
-    ScanSession *s = r->s;
+    Session *s = r->s;
     bool go = false;
     pthread_mutex_lock(&s->lock);
     SessionRequest *q = &s->request;
@@ -168,7 +168,7 @@ AnswerForm find_answer(const Armed &a, const LineMessage *m, size_t from, size_t
 }
 
 // The answer to an ended question at the start of p (length in *len).
-bool late_answer_at(ScanSession *s, const unsigned char *p, size_t n, size_t *len)
+bool late_answer_at(Session *s, const unsigned char *p, size_t n, size_t *len)
 {
     int64_t now_us = port_now_us();
     for (const RecentQuestion &q : s->recent) {
@@ -189,7 +189,7 @@ void log_reply(const unsigned char *p, size_t n)
 
 // A message has ended (or ends where an answer begins): late answers off
 // its start and its end are logged as replies, the rest is queued.
-void end_message(ScanSession *s, const unsigned char *p, size_t n, int64_t first_us)
+void end_message(Session *s, const unsigned char *p, size_t n, int64_t first_us)
 {
     size_t len = 0;
     while (n > 0 && late_answer_at(s, p, n, &len)) {
@@ -261,7 +261,7 @@ int64_t answer_hold_until(void *ctx, const LineMessage *m)
 
 // The port is gone: logged once, and everyone who waits is told.
 // what is the call that failed, with its errno; null for a hang-up.
-void lose_port(ScanSession *s, const char *what, int err)
+void lose_port(Session *s, const char *what, int err)
 {
     if (what == nullptr)
         CORE_LOG(PRIO_ERROR, FMT_S_HUNG_UP, kSig);
@@ -273,7 +273,7 @@ void lose_port(ScanSession *s, const char *what, int err)
     session_poke(s->scan_fd);
 }
 
-bool stopping(const ScanSession *s)
+bool stopping(const Session *s)
 {
     return __atomic_load_n(&s->stopping, __ATOMIC_SEQ_CST);
 }
@@ -282,7 +282,7 @@ bool stopping(const ScanSession *s)
 // reader must end (the port is gone, or the close).
 bool read_message(Reader *r, const MessageWatch *watch)
 {
-    ScanSession *s = r->s;
+    Session *s = r->s;
     LineMessage *m = &r->m;
     int64_t now_us = port_now_us();
     m->len = 0;
@@ -329,7 +329,7 @@ bool read_message(Reader *r, const MessageWatch *watch)
 
 void *session_reader(void *arg)
 {
-    ScanSession *s = static_cast<ScanSession *>(arg);
+    Session *s = static_cast<Session *>(arg);
     FineSlack fine;
     pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
     setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kReaderNice); // or stays as it was

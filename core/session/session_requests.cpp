@@ -27,7 +27,7 @@ const unsigned int kRequestLongestMs = 2 * kScanMessageMaxMs + 4 * kAnswerBudget
 
 // Waits until the request has reached `until` (or is done). Returns its
 // state then, or REQUEST_DONE with a lost port when the reader never came.
-int wait_request(ScanSession *s, int until)
+int wait_request(Session *s, int until)
 {
     int64_t give_up_us = port_now_us() + kRequestLongestMs * 1000;
     for (;;) {
@@ -64,7 +64,7 @@ bool write_out(int fd, const unsigned char *frame, size_t len)
 // One request on the held port: the frame, and for a question (echo
 // given) its answer. Returns 0 (len for a write alone) or a negative
 // ScanSessionError; errno tells why a frame was not sent.
-int request(ScanSession *s, const unsigned char *frame, size_t len, const char *echo,
+int request(Session *s, const unsigned char *frame, size_t len, const char *echo,
             size_t echo_len, size_t min_len, SessionAnswer *answer, const WriteReport &report)
 {
     FineSlack fine;
@@ -137,7 +137,7 @@ void log_session_write(void *ctx, int ret)
     log_hex_lines(w->sig, HEX_OUT, w->frame, w->len);
 }
 
-int send_logged(ScanSession *s, const char *sig, const unsigned char *frame, size_t len)
+int send_logged(Session *s, const char *sig, const unsigned char *frame, size_t len)
 {
     SessionWrite w = {sig, frame, len};
     return session_send(s, frame, len, WriteReport{log_session_write, &w});
@@ -145,7 +145,7 @@ int send_logged(ScanSession *s, const char *sig, const unsigned char *frame, siz
 
 // A session call's question: the frame and the answer, logged; 0 with the
 // answer in *answer, or a negative ScanSessionError.
-int ask_logged(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
+int ask_logged(Session *s, const char *sig, const unsigned char *frame, size_t len,
                size_t min_len, SessionAnswer *answer)
 {
     SessionWrite w = {sig, frame, len};
@@ -161,113 +161,105 @@ int ask_logged(ScanSession *s, const char *sig, const unsigned char *frame, size
     return r;
 }
 
-// A question that writes its answer into the caller's buffer needs one.
-bool usable_with_buffer(ScanSession *s, const char *sig, const void *buffer)
-{
-    if (!session_usable(s, sig))
-        return false;
-    if (buffer == nullptr) {
-        CORE_LOG(PRIO_ERROR, FMT_S_NO_BUFFER, sig);
-        return false;
-    }
-    return true;
-}
-
-// A session call counted in from entry to return, so that a close waits
-// for it; the call's own checks come first.
+// A session call, counted in from entry to return so that a close waits
+// for it: s is null, after one line, when the handle names no open session.
 struct Call {
-    ScanSession *s;
-    bool in;
-    explicit Call(ScanSession *session) : s(session), in(session_enter_call(session)) {}
+    Session *s;
+    Call(ScanSession *handle, const char *sig) : s(session_call_in(handle, sig)) {}
     ~Call()
     {
-        if (in)
+        if (s != nullptr)
             session_leave(s);
     }
 };
 
+// A question that writes its answer into the caller's buffer needs one.
+bool has_buffer(const char *sig, const void *buffer)
+{
+    if (buffer != nullptr)
+        return true;
+    CORE_LOG(PRIO_ERROR, FMT_S_NO_BUFFER, sig);
+    return false;
+}
+
 } // namespace
 
-int session_send(ScanSession *s, const unsigned char *frame, size_t len, const WriteReport &report)
+int session_send(Session *s, const unsigned char *frame, size_t len, const WriteReport &report)
 {
     return request(s, frame, len, nullptr, 0, 0, nullptr, report);
 }
 
-int session_ask(ScanSession *s, const unsigned char *frame, size_t len, size_t min_len,
+int session_ask(Session *s, const unsigned char *frame, size_t len, size_t min_len,
                 SessionAnswer *answer, const WriteReport &report)
 {
     const char *echo = reinterpret_cast<const char *>(frame + kQuestionHeaderLen);
     return request(s, frame, len, echo, question_echo_len(len), min_len, answer, report);
 }
 
-extern "C" int scan_session_open_dev(ScanSession *s, bool open)
+extern "C" int scan_session_open_dev(ScanSession *h, bool open)
 {
     static const char sig[] = SIG_S_OPEN_DEV;
-    if (!session_usable(s, sig))
+    Call call(h, sig);
+    if (call.s == nullptr)
         return SCAN_SESSION_INVALID;
-    Call call(s);
-    return send_logged(s, sig, open ? kOpenFrame : kCloseFrame, kControlFrameLen);
+    return send_logged(call.s, sig, open ? kOpenFrame : kCloseFrame, kControlFrameLen);
 }
 
-extern "C" int scan_session_enable_type(ScanSession *s, bool enable, int type)
+extern "C" int scan_session_enable_type(ScanSession *h, bool enable, int type)
 {
     static const char sig[] = SIG_S_ENABLE_TYPE;
-    if (!session_usable(s, sig) || !type_accepted(sig, type))
+    Call call(h, sig);
+    if (call.s == nullptr || !type_accepted(sig, type))
         return SCAN_SESSION_INVALID;
-    Call call(s);
     unsigned char frame[kTypeFrameLen];
     size_t len = type_frame(enable ? TYPE_ENABLE : TYPE_DISABLE, type, frame);
-    return send_logged(s, sig, frame, len);
+    return send_logged(call.s, sig, frame, len);
 }
 
-extern "C" int scan_session_set_timeout(ScanSession *s, int timeout)
+extern "C" int scan_session_set_timeout(ScanSession *h, int timeout)
 {
     static const char sig[] = SIG_S_SET_TIMEOUT;
-    if (!session_usable(s, sig))
+    Call call(h, sig);
+    if (call.s == nullptr || !timeout_accepted(sig, timeout))
         return SCAN_SESSION_INVALID;
-    if (!timeout_accepted(sig, timeout))
-        return SCAN_SESSION_INVALID;
-    Call call(s);
     char text[5];
     unsigned char frame[kTimeoutFrameLen];
     timeout_text(timeout, text);
     timeout_frame(text, frame);
-    return send_logged(s, sig, frame, kTimeoutFrameLen);
+    return send_logged(call.s, sig, frame, kTimeoutFrameLen);
 }
 
-extern "C" int scan_session_set_command(ScanSession *s, const char *command)
+extern "C" int scan_session_set_command(ScanSession *h, const char *command)
 {
     static const char sig[] = SIG_S_SET_COMMAND;
-    if (!session_usable(s, sig))
-        return SCAN_SESSION_INVALID;
+    Call call(h, sig);
     size_t n = 0;
-    if (!command_accepted(sig, command, &n))
+    if (call.s == nullptr || !command_accepted(sig, command, &n))
         return SCAN_SESSION_INVALID;
-    Call call(s);
     unsigned char frame[kCommandFrameMax];
     size_t len = command_frame(command, n, frame);
-    return send_logged(s, sig, frame, len);
+    return send_logged(call.s, sig, frame, len);
 }
 
-extern "C" int scan_session_profile(ScanSession *s)
+extern "C" int scan_session_profile(ScanSession *h)
 {
     static const char sig[] = SIG_S_PROFILE;
-    if (!session_usable(s, sig))
+    Call call(h, sig);
+    if (call.s == nullptr)
         return SCAN_SESSION_INVALID;
-    Call call(s);
-    return send_logged(s, sig, kProfileFrame, kProfileFrameLen);
+    return send_logged(call.s, sig, kProfileFrame, kProfileFrameLen);
 }
 
-extern "C" int scan_session_check_type(ScanSession *s, int type)
+extern "C" int scan_session_check_type(ScanSession *h, int type)
 {
     static const char sig[] = SIG_S_CHECK_TYPE;
-    if (!session_usable(s, sig) || !type_accepted(sig, type))
+    Call call(h, sig);
+    if (call.s == nullptr || !type_accepted(sig, type))
         return SCAN_SESSION_INVALID;
-    Call call(s);
     unsigned char frame[kTypeFrameLen];
     size_t len = type_frame(TYPE_CHECK, type, frame);
     SessionAnswer answer;
-    int r = ask_logged(s, sig, frame, len, kCheckReplyMin, &answer);
+    int r = ask_logged(call.s, sig, frame, len, kCheckReplyMin, &answer);
     if (r < 0)
         return r;
     bool enabled = check_reply_enabled(answer.bytes, answer.len);
@@ -275,14 +267,14 @@ extern "C" int scan_session_check_type(ScanSession *s, int type)
     return enabled ? 1 : 0;
 }
 
-extern "C" int scan_session_get_timeout(ScanSession *s, char value[5])
+extern "C" int scan_session_get_timeout(ScanSession *h, char value[5])
 {
     static const char sig[] = SIG_S_GET_TIMEOUT;
-    if (!usable_with_buffer(s, sig, value))
+    Call call(h, sig);
+    if (call.s == nullptr || !has_buffer(sig, value))
         return SCAN_SESSION_INVALID;
-    Call call(s);
     SessionAnswer answer;
-    int r = ask_logged(s, sig, kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
+    int r = ask_logged(call.s, sig, kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
                        &answer);
     if (r < 0)
         return r;
@@ -291,18 +283,18 @@ extern "C" int scan_session_get_timeout(ScanSession *s, char value[5])
     return static_cast<int>(kTimeoutValueLen);
 }
 
-extern "C" int scan_session_query(ScanSession *s, int number, char value[16])
+extern "C" int scan_session_query(ScanSession *h, int number, char value[16])
 {
     static const char sig[] = SIG_S_QUERY;
-    if (!usable_with_buffer(s, sig, value))
+    Call call(h, sig);
+    if (call.s == nullptr || !has_buffer(sig, value))
         return SCAN_SESSION_INVALID;
-    Call call(s);
     char text[16];
     unsigned char frame[kQueryFrameMax];
     size_t text_len = query_text(number, text);
     size_t len = query_frame(text, text_len, frame);
     SessionAnswer answer;
-    int r = ask_logged(s, sig, frame, len, kQueryReplyMin, &answer);
+    int r = ask_logged(call.s, sig, frame, len, kQueryReplyMin, &answer);
     if (r < 0)
         return r;
     size_t n = query_reply_value(answer.bytes, answer.len, text, text_len, value);
@@ -310,19 +302,14 @@ extern "C" int scan_session_query(ScanSession *s, int number, char value[16])
     return static_cast<int>(n);
 }
 
-extern "C" int scan_session_wait_scan(ScanSession *s, int timeout_ms, unsigned char *buf,
+extern "C" int scan_session_wait_scan(ScanSession *h, int timeout_ms, unsigned char *buf,
                                       size_t cap, int64_t *first_byte_us)
 {
     static const char sig[] = SIG_S_WAIT_SCAN;
-    if (!usable_with_buffer(s, sig, buf))
+    Call call(h, sig);
+    if (call.s == nullptr || !has_buffer(sig, cap > 0 ? buf : nullptr))
         return SCAN_SESSION_INVALID;
-    if (cap == 0) {
-        CORE_LOG(PRIO_ERROR, FMT_S_NO_BUFFER, sig);
-        return SCAN_SESSION_INVALID;
-    }
-    Call call(s);
-    if (!call.in)
-        return 0;
+    Session *s = call.s;
     int64_t wait_us = timeout_ms > 0 ? static_cast<int64_t>(timeout_ms) * 1000 : 0;
     int64_t deadline_us = port_now_us() + wait_us;
     for (;;) {

@@ -10,11 +10,13 @@
 
 #include <stddef.h>
 
+struct Session;
+
 // This process's open session, entered for one call (it is not closed
 // until session_leave), or null when the process holds no session. A
 // session being opened is waited for.
-ScanSession *session_enter(void);
-void session_leave(ScanSession *s);
+Session *session_enter(void);
+void session_leave(Session *s);
 
 // Told on the caller's thread the moment a request's frame has left the
 // port (ret = its length) or could not be written whole (ret = -1, errno
@@ -28,7 +30,7 @@ struct WriteReport {
 // Writes the frame on the held port once no message is arriving, and
 // waits until it has left the port. Returns len, or a negative
 // ScanSessionError.
-int session_send(ScanSession *s, const unsigned char *frame, size_t len, const WriteReport &report);
+int session_send(Session *s, const unsigned char *frame, size_t len, const WriteReport &report);
 
 // The answer to a question, as the session's reader took it off the line.
 struct SessionAnswer {
@@ -41,7 +43,7 @@ struct SessionAnswer {
 // waits, within the reply budget, for the answer that carries its echo.
 // Returns 0 with *answer filled in (also a refusal), or a negative
 // ScanSessionError (SCAN_SESSION_NO_ANSWER when none came in time).
-int session_ask(ScanSession *s, const unsigned char *frame, size_t len, size_t min_len,
+int session_ask(Session *s, const unsigned char *frame, size_t len, size_t min_len,
                 SessionAnswer *answer, const WriteReport &report);
 
 #endif
