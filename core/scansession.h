@@ -31,9 +31,27 @@
 // Replies are known by their form: a question's answer carries its echo
 // (the number text it asked about), value bytes, ACK or NAK and a final
 // byte. Such an answer is never handed out as a scan, also when it comes
-// late (within a second of its question's end) or right after a scan. A
-// frame is never written while a message is arriving: it waits for that
-// message's end.
+// late (within a second of its question's end) or right after a scan.
+//
+// The engine's answers carry no sequence number, so a late answer looks
+// like the answer to the next question with the same echo. A question
+// that ended without its answer (SCAN_SESSION_NO_ANSWER) is therefore
+// owed one for a second: a question with the same echo asked meanwhile is
+// held back, its frame unsent, until the owed answer has come (and been
+// dropped) or the second is over; its own budget starts when its frame
+// has left. So a question gets its own answer or an error, never an
+// earlier one's; after an unanswered question the next of its kind may
+// take up to a second longer. An engine that answers one question twice
+// is not guarded against.
+//
+// A question's budget runs from the moment its frame has left the port,
+// and it ends with SCAN_SESSION_NO_ANSWER within one 10 ms attempt of
+// that budget, also while a message is still streaming in; the message
+// is read on whole. Frames and messages: a frame goes out when the reader
+// saw no message arriving and no byte waiting a moment before, or once a
+// message it waited for has ended (a line that never goes quiet holds it
+// no longer); a scan that begins in between crosses the frame on the line,
+// which carries both directions at once, and is read whole as any other.
 //
 // Everything is logged under "SCANLIB_CORE", the frames and messages in
 // hexadecimal, nothing while the line is idle.
@@ -59,7 +77,7 @@ enum ScanSessionError {
     SCAN_SESSION_BUSY = -1,      // another session holds the port
     SCAN_SESSION_NO_PORT = -2,   // the port cannot be opened or configured
     SCAN_SESSION_PORT_LOST = -3, // hung up, or a read or poll failed: close the session
-    SCAN_SESSION_NO_ANSWER = -4, // no reply to a question within its budget (100 ms)
+    SCAN_SESSION_NO_ANSWER = -4, // no reply to a question within its budget (100 ms), or a refusal
     SCAN_SESSION_NOT_SENT = -5,  // a frame could not be written whole
     SCAN_SESSION_INVALID = -6,   // an argument no engine takes; nothing was sent
 };

@@ -107,13 +107,19 @@ MessageEnd line_read_message(const LineReader *r, LineMessage *m, const MessageW
             if (not_before_us > quiet_us)
                 quiet_us = not_before_us;
         }
-        LineInput in = line_wait(r, earlier_us(quiet_us, give_up_us));
+        int64_t look_us = earlier_us(quiet_us, give_up_us);
+        if (watch != nullptr && watch->look_by != nullptr)
+            look_us = earlier_us(look_us, watch->look_by(watch->ctx));
+        LineInput in = line_wait(r, look_us);
         if (in == LineInput::Woken)
             return MessageEnd::Woken;
         if (in == LineInput::Gone || in == LineInput::Failed)
             return MessageEnd::Gone;
+        now_us = port_now_us();
+        if (in == LineInput::Quiet && now_us < quiet_us && now_us < give_up_us)
+            continue; // the watch's look: a read, and after_read
         if (in == LineInput::Quiet)
-            return port_now_us() >= give_up_us ? MessageEnd::TooLong : MessageEnd::Quiet;
+            return now_us >= give_up_us ? MessageEnd::TooLong : MessageEnd::Quiet;
     }
     return MessageEnd::Full;
 }

@@ -60,12 +60,14 @@ struct LineMessage {
 };
 
 // What a reader of the message may add: a look after every read (true
-// ends the read at once, as when an awaited answer is complete), and a
-// time before which the quiet gap does not end it (an answer with a pause
-// inside it). Either may be null.
+// ends the read at once, as when an awaited answer is complete), a time
+// before which the quiet gap does not end it (an answer with a pause
+// inside it), and a time by which it looks again while the line pauses
+// (an answer's deadline). Any may be null.
 struct MessageWatch {
     bool (*after_read)(void *ctx, LineMessage *m, size_t from);
     int64_t (*quiet_not_before)(void *ctx, const LineMessage *m);
+    int64_t (*look_by)(void *ctx);
     void *ctx;
 };
 

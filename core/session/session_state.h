@@ -47,11 +47,15 @@ struct SessionRequest {
 };
 
 // A question that ended recently: an answer that carries its echo and
-// comes late, or twice, is still an answer, never a scan.
+// comes late, or twice, is still an answer, never a scan. One that ended
+// without its answer is owed one: a question with its echo is not sent
+// until that answer has come or the window is over, so that it cannot be
+// handed the earlier question's answer.
 struct RecentQuestion {
     char echo[kReplyBufLen];
     size_t echo_len;
     int64_t until_us;
+    bool owed;
 };
 constexpr size_t kRecentQuestions = 4;
 

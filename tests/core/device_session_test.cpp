@@ -597,14 +597,72 @@ TEST_F(SessionLineRate, RefusalsAndLateRepliesAreNoScans)
     char value[16];
     EXPECT_EQ(scan_session_query(session, 100099, value), SCAN_SESSION_NO_ANSWER);
     EXPECT_EQ(wait(200).result, 0) << "the refusal came as a scan";
-    sim_push_fault(sim, sim_fault(SimFaultKind::Delay, 150));
+    // Replies late by a little and by most of a second.
+    for (int late_ms : {150, 700}) {
+        SCOPED_TRACE(late_ms);
+        sim_push_fault(sim, sim_fault(SimFaultKind::Delay, late_ms));
+        EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_NO_ANSWER);
+        // The scan follows the late reply; the wait that reads the reply
+        // waits on for it.
+        const std::string scan = letters(20, 7);
+        sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, late_ms));
+        EXPECT_EQ(wait(2000).bytes, scan) << "the late reply came as a scan";
+        EXPECT_EQ(wait(0).result, 0);
+    }
+}
+
+// A question's budget holds while a message streams in: a scan that
+// begins at once after the question (here: instead of its answer, 8000
+// bytes, some 0.7 s on the line) does not hold off its "no answer", and
+// still comes whole.
+TEST_F(SessionLineRate, BudgetHoldsWhileAMessageStreams)
+{
+    open();
+    const std::string scan = letters(8000, 11);
+    sim_push_fault(sim, sim_fault_bytes(SimFaultKind::RawReply, bytes_of(scan)));
     EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_NO_ANSWER);
-    // The scan follows the late reply; the wait that reads the reply waits
-    // on for it.
-    const std::string scan = letters(20, 7);
-    sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, 150));
-    EXPECT_EQ(wait(1000).bytes, scan) << "the late reply came as a scan";
-    EXPECT_EQ(wait(0).result, 0);
+    EXPECT_LT(sim_sent(sim).size(), scan.size()) << "the question ended with the message";
+    EXPECT_EQ(wait(3000).bytes, scan);
+}
+
+// A question asked again after one of its kind went unanswered is never
+// handed the earlier one's late answer: the timeout asked, answered 150 ms
+// late, set anew and asked again gives the new value (or fails), never
+// the old one, whenever the second answer comes; also when the first
+// answer never comes.
+TEST_F(SessionLineRate, LateAnswerIsNeverTheNextQuestions)
+{
+    open();
+    struct Case {
+        const char *what;
+        SimFault first;  // the first question's answer
+        SimFault second; // the second question's
+    } const cases[] = {
+        {"second answered at once", sim_fault(SimFaultKind::Delay, 150), SimFault()},
+        {"second answered after the late one", sim_fault(SimFaultKind::Delay, 150),
+         sim_fault(SimFaultKind::Delay, 60)},
+        {"first never answered", sim_fault(SimFaultKind::Silence), SimFault()},
+    };
+    int timeout = 1000;
+    for (const Case &c : cases) {
+        for (int round = 0; round < (c.first.kind == SimFaultKind::Silence ? 1 : 3); round++) {
+            SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
+            ASSERT_EQ(scan_session_set_timeout(session, timeout), 14);
+            char value[5] = "";
+            sim_push_fault(sim, c.first);
+            EXPECT_EQ(scan_session_get_timeout(session, value), SCAN_SESSION_NO_ANSWER);
+            timeout += 111;
+            ASSERT_EQ(scan_session_set_timeout(session, timeout), 14);
+            sim_push_fault(sim, c.second);
+            int r = scan_session_get_timeout(session, value);
+            if (r == 4) {
+                EXPECT_EQ(atoi(value), timeout) << "an earlier question's answer";
+            } else {
+                EXPECT_EQ(r, SCAN_SESSION_NO_ANSWER);
+            }
+            EXPECT_EQ(wait(300).result, 0) << "a late answer came as a scan";
+        }
+    }
 }
 
 // A message ends at the buffer's size: a scan of 8192 bytes comes whole,
