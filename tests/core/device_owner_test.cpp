@@ -378,6 +378,42 @@ TEST_F(DeviceOwner, CallsRoutedWhileTheSessionCloses)
     EXPECT_NE(session, nullptr) << error;
 }
 
+// Per-call operations of this process on a held port that has hung up:
+// each fails with its own failure result, never a session's error code.
+TEST_F(DeviceOwner, RoutedCallsOnALostPortFailAsPerCall)
+{
+    open();
+    sim_push_fault(sim, sim_fault(SimFaultKind::Hangup, 10));
+    EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_PORT_LOST);
+    const std::string want[] = {"-1", "-1", "-1", "-1", "-1", "0", "\"\"", "\"\"", "null"};
+    for (size_t i = 0; i < sizeof want / sizeof want[0]; i++) {
+        SCOPED_TRACE(kPerCalls[i].sig);
+        EXPECT_EQ(kPerCalls[i].call(), want[i]);
+    }
+}
+
+// A per-call operation that comes while a session of this process is
+// being opened waits for the open and runs on the session.
+TEST_F(DeviceOwner, CallsRoutedWhileTheSessionOpens)
+{
+    for (int round = 0; round < 5; round++) {
+        std::atomic<int> failed{0};
+        std::atomic<bool> stop{false};
+        std::thread caller([&] {
+            while (!stop)
+                failed += scan_open_dev(true) != 3;
+        });
+        usleep(static_cast<useconds_t>(2000 + round * 3000));
+        ASSERT_NO_FATAL_FAILURE(open());
+        usleep(20000);
+        stop = true;
+        caller.join();
+        EXPECT_EQ(failed, 0);
+        scan_session_close(session);
+        session = nullptr;
+    }
+}
+
 // A session opened while a port cycle runs waits for it to end, rather
 // than flushing the line under it.
 TEST_F(DeviceOwner, OpenWaitsForACycleUnderWay)

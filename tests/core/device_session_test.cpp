@@ -263,21 +263,24 @@ TEST_F(DeviceSession, OneOwnerPerPort)
         // checker such as valgrind may change its exit status).
         char c;
         int error = 0;
+        int before = open_fds();
         if (read(go[0], &c, 1) == 1 && scan_session_open(&error) != nullptr)
             error = 1;
-        _exit(write(answer[1], &error, sizeof error) == sizeof error ? 0 : 1);
+        int answer_of[2] = {error, open_fds() - before};
+        _exit(write(answer[1], answer_of, sizeof answer_of) == sizeof answer_of ? 0 : 1);
     }
     close(go[0]);
     close(answer[1]);
     open();
     ASSERT_EQ(write(go[1], "g", 1), 1);
     close(go[1]);
-    int child_error = 0;
-    EXPECT_EQ(read(answer[0], &child_error, sizeof child_error),
-              static_cast<ssize_t>(sizeof child_error));
+    int child_answer[2] = {0, -1};
+    EXPECT_EQ(read(answer[0], child_answer, sizeof child_answer),
+              static_cast<ssize_t>(sizeof child_answer));
     close(answer[0]);
     ASSERT_EQ(waitpid(child, nullptr, 0), child);
-    EXPECT_EQ(child_error, SCAN_SESSION_BUSY) << "the other process was not refused";
+    EXPECT_EQ(child_answer[0], SCAN_SESSION_BUSY) << "the other process was not refused";
+    EXPECT_EQ(child_answer[1], 0) << "descriptors the refused open left open";
 
     logs_reset();
     int error = 0;
@@ -364,6 +367,56 @@ TEST_F(DeviceSession, HangUpDuringAWaitOrAQuestion)
         ASSERT_GE(master, 0);
         sim = sim_create(master);
         ASSERT_TRUE(sim_start(sim));
+    }
+}
+
+// A hang-up while a question waits for a message to end fails the
+// question then, not when its longest wait for the reader is over.
+TEST_F(DeviceSession, HangUpWhileAQuestionWaitsForAMessage)
+{
+    open();
+    scan_now(letters(8000, 5));
+    ASSERT_TRUE(sim_wait_sent(sim, 200, 3000));
+    std::atomic<long> returned_ms{-1};
+    auto start = std::chrono::steady_clock::now();
+    std::thread asker([&] {
+        EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_PORT_LOST);
+        returned_ms = ms_since(start);
+    });
+    usleep(50000);
+    long hung_up_ms = ms_since(start);
+    sim_destroy(sim); // the pty hangs up
+    sim = nullptr;
+    asker.join();
+    EXPECT_LT(returned_ms - hung_up_ms, 2000) << "the question outlived the port";
+}
+
+// The close wakes a wait in progress and returns only once every call
+// under way has left.
+TEST_F(DeviceSession, CloseWakesAndWaitsForCallsUnderWay)
+{
+    for (int round = 0; round < 10; round++) {
+        SCOPED_TRACE(round);
+        open();
+        std::atomic<bool> returned{false};
+        std::atomic<bool> waiting{false};
+        std::thread waiter([&] {
+            unsigned char buf[16];
+            waiting = true;
+            EXPECT_EQ(scan_session_wait_scan(session, 5000, buf, sizeof buf, nullptr), 0);
+            returned = true;
+        });
+        while (!waiting)
+            usleep(1000);
+        usleep(10000);
+        auto start = std::chrono::steady_clock::now();
+        scan_session_close(session);
+        EXPECT_TRUE(returned) << "the close returned while a wait was under way";
+        EXPECT_LT(ms_since(start), 2500) << "the close did not wake the wait";
+        waiter.join();
+        session = nullptr;
+        if (HasFailure())
+            break;
     }
 }
 
