@@ -84,7 +84,7 @@ char *scan_read_data()
             line_read_message(&reader, &m, nullptr);
         size_t have = m.len;
         if (tail) {
-            size_t dropped = line_drop_tail(&reader, &m, window_end_us, log_byte_lines, sig, nullptr);
+            size_t dropped = line_drop_tail(&reader, &m, window_end_us, log_byte_lines, sig);
             CORE_LOG(PRIO_DEBUG, FMT_TAIL, sig,
                      static_cast<int>(dropped));
             continue;

@@ -130,7 +130,7 @@ bool line_first_is_tail(int64_t flushed_us, int64_t at_us, int waiting)
 }
 
 size_t line_drop_tail(const LineReader *r, LineMessage *m, int64_t window_end_us, BytesLog log,
-                      const char *sig, MessageEnd *end)
+                      const char *sig)
 {
     size_t dropped = 0;
     for (;;) {
@@ -143,8 +143,7 @@ size_t line_drop_tail(const LineReader *r, LineMessage *m, int64_t window_end_us
             return dropped;
         m->first_us = port_now_us();
         m->last_us = m->first_us;
-        MessageEnd how = line_read_message(r, m, nullptr);
-        if (end != nullptr)
-            *end = how;
+        while (line_read_message(r, m, nullptr) == MessageEnd::Woken) {
+        }
     }
 }

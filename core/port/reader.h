@@ -89,12 +89,12 @@ typedef void (*BytesLog)(const char *sig, const void *bytes, size_t n);
 
 // Drops the tail of an earlier message, whose first bytes are in m and
 // which the caller has read on to its end: logs them, and while they fill
-// the buffer reads on, a buffer at a time, until the tail ends or
-// window_end_us has passed. Returns how many bytes were dropped; m is left
-// empty and its buffer zeroed. *end, when given, is how the last buffer
-// ended.
+// the buffer reads on, a buffer at a time (a wake does not end one), until
+// the tail ends or window_end_us has passed. Returns how many bytes were
+// dropped; m is left empty and its buffer zeroed. A port that has gone
+// meanwhile is the caller's next wait's to see.
 size_t line_drop_tail(const LineReader *r, LineMessage *m, int64_t window_end_us, BytesLog log,
-                      const char *sig, MessageEnd *end);
+                      const char *sig);
 
 // The tail rule applied to the first bytes after a flush: true when
 // `waiting` bytes, seen at at_us, could not all have crossed the line since

@@ -359,12 +359,7 @@ bool read_message(Reader *r, const MessageWatch *watch)
             continue; // the bytes after an answer go on as a message
         }
         if (tail) {
-            line_drop_tail(&r->line, m, m->first_us + kScanMessageMaxMs * 1000, log_tail, kSig,
-                           &end);
-            if (end == MessageEnd::Gone) {
-                lose_port(s, nullptr, 0);
-                return false;
-            }
+            line_drop_tail(&r->line, m, m->first_us + kScanMessageMaxMs * 1000, log_tail, kSig);
             return true;
         }
         end_message(s, m->bytes, m->len, m->first_us);
