@@ -156,7 +156,7 @@ bool ask(CallPort *port, const char *sig, const char *what, const unsigned char 
         stream->len = answer.len;
         reply->text = stream->bytes;
         reply->n = answer.len;
-        if (!answer.refused && reply_accepted(reply->text, reply->n, min_len))
+        if (reply_accepted(reply->text, reply->n, min_len)) // a refusal ends in NAK
             return true;
     }
     CORE_LOG(PRIO_ERROR, FMT_S_NO_ANSWER, sig);
