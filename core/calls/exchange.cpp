@@ -11,8 +11,6 @@
 
 namespace {
 
-const unsigned int kSettleMs = 100;
-
 // The reply being read: where it is looked for, and how long it is at
 // least (the echo and the shortest value), which tells how long its
 // missing bytes need on the wire.
@@ -131,7 +129,7 @@ int send_frame(const WriteOp &op, const void *frame, size_t len)
             log_write_result(op.sig, op.what, ret, op.write_fail_prio);
     }
     if (op.settle)
-        port_wait_ms(kSettleMs);
+        port_sleep_until(port_now_us() + kSettleMs * 1000);
     call_close(&port);
     return ret;
 }

@@ -12,13 +12,6 @@
 
 struct Session;
 
-// A question's reply is looked for in this many attempts of
-// kPollIntervalMs each, and a scan data read waits this many for its scan.
-constexpr int kReplyAttempts = 10;
-constexpr int kReadAttempts = 100;
-constexpr unsigned int kReplyBudgetMs = kReplyAttempts * kPollIntervalMs;
-constexpr unsigned int kReadWindowMs = kReadAttempts * kPollIntervalMs;
-
 // Where a per-call operation runs.
 struct CallPort {
     PortCycle cycle;      // a port cycle of its own, when session is null

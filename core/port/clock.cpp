@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <sys/prctl.h>
 #include <time.h>
-#include <unistd.h>
 
 namespace {
 
@@ -49,11 +48,6 @@ void port_sleep_until(int64_t deadline_us)
     none.fd = -1; // ppoll() ignores a negative descriptor: it only waits
     none.events = 0;
     port_poll_by(&none, 1, deadline_us);
-}
-
-void port_wait_ms(unsigned int ms)
-{
-    usleep(ms * 1000u);
 }
 
 int port_set_timer_slack(int slack_ns)

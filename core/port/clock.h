@@ -24,9 +24,6 @@ int port_poll_by(struct pollfd *fds, nfds_t n, int64_t deadline_us);
 // Sleeps until the deadline.
 void port_sleep_until(int64_t deadline_us);
 
-// Sleeps for the given number of milliseconds.
-void port_wait_ms(unsigned int ms);
-
 // Timer slack while the line is timed: the kernel's default for a thread.
 // A phone may give background threads 40 ms or more, which would stretch
 // a gather or a quiet gap by that much.

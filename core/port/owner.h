@@ -17,10 +17,7 @@
 #ifndef SCANJNI_CORE_OWNER_H
 #define SCANJNI_CORE_OWNER_H
 
-// Longest a port cycle holds the port: a scan data read's one-second
-// window, the longest message and some slack. A cycle or a session's open
-// waits this long at most for the cycles ahead of it.
-constexpr unsigned int kCycleLongestMs = 3500;
+#include "line_timing.h" // kCycleLongestMs
 
 enum class CycleLock {
     Taken,          // the cycle may configure the port

@@ -12,8 +12,6 @@
 
 namespace {
 
-const unsigned int kWriteBudgetMs = 100;
-
 // Takes the port for the cycle, or logs why not.
 bool take_port(const char *sig, int fd)
 {
@@ -50,7 +48,7 @@ bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
         close(fd);
         return false;
     }
-    if (uart_configure(fd, 115200, 8, 'N', 1, &cycle->flushed_us) == -1) {
+    if (uart_configure_line(fd, &cycle->flushed_us) == -1) {
         CORE_LOG(cfg_fail_prio, FMT_CFG_FAIL, sig, -1);
         owner_unlock_cycle();
         close(fd);

@@ -3,13 +3,12 @@
 #ifndef SCANJNI_CORE_PORT_H
 #define SCANJNI_CORE_PORT_H
 
+#include "line_timing.h"
+
 #include <stddef.h>
 #include <stdint.h>
 
 #define SCANNER_PORT "/dev/ttyMT1"
-
-// Length of one attempt of a reply poll or a scan data poll.
-constexpr unsigned int kPollIntervalMs = 10;
 
 // An open port cycle: the descriptor, the calling thread's own timer
 // slack, given back at the close, and when the configuration's last flush

@@ -19,8 +19,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <linux/futex.h>
 #include <string.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -28,10 +31,6 @@ namespace {
 Session g_session = {}; // SESSION_FREE
 
 const char kOpenSig[] = SIG_S_OPEN;
-
-// How often a close looks whether the users under way have left, and a
-// routed call whether an open under way has ended.
-const uint32_t kUserCheckUs = 100;
 
 int load_state(const Session *s)
 {
@@ -44,9 +43,31 @@ bool change_state(Session *s, int from, int to)
                                        __ATOMIC_SEQ_CST);
 }
 
+// Sleeps while *word holds value (or until woken for another reason: the
+// caller looks again). Async-signal-safe, as is the wake.
+void sleep_while(int *word, int value)
+{
+    syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
+}
+
+void wake_sleepers(int *word)
+{
+    syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
+
+// The state leaves SESSION_OPENING: routed calls that wait for it go on.
+void end_opening(Session *s, int state)
+{
+    __atomic_store_n(&s->state, state, __ATOMIC_SEQ_CST);
+    wake_sleepers(&s->state);
+}
+
 void leave_call(Session *s)
 {
-    __atomic_sub_fetch(&s->users, 1, __ATOMIC_SEQ_CST);
+    // A close waits for the calls under way to leave: the last one wakes it.
+    if (__atomic_sub_fetch(&s->users, 1, __ATOMIC_SEQ_CST) == 1 &&
+        load_state(s) == SESSION_CLOSING)
+        wake_sleepers(&s->users);
 }
 
 // Counts a call in on the open session, or false when it is not open.
@@ -140,7 +161,7 @@ int hold_port(Session *s)
         return SCAN_SESSION_NO_PORT;
     }
     s->fd = fd;
-    if (uart_configure(fd, 115200, 8, 'N', 1, &s->flushed_us) == -1) {
+    if (uart_configure_line(fd, &s->flushed_us) == -1) {
         CORE_LOG(PRIO_ERROR, FMT_S_CFG_FAIL, kOpenSig, errno);
         release_port(s);
         return SCAN_SESSION_NO_PORT;
@@ -214,7 +235,7 @@ Session *session_enter(void)
     // An open under way in this process (it may be waiting for this very
     // kind of call to end elsewhere) is waited for; it ends in bounded time.
     while (load_state(s) == SESSION_OPENING)
-        port_sleep_until(port_now_us() + kUserCheckUs);
+        sleep_while(&s->state, SESSION_OPENING);
     return session_enter_call(s) ? s : nullptr;
 }
 
@@ -233,10 +254,10 @@ extern "C" ScanSession *scan_session_open(int *error)
     } else if ((result = hold_port(s)) == 0) {
         // The new handle is in place before the session can be seen open.
         unsigned int generation = __atomic_add_fetch(&s->generation, 1, __ATOMIC_SEQ_CST);
-        __atomic_store_n(&s->state, SESSION_OPEN, __ATOMIC_SEQ_CST);
+        end_opening(s, SESSION_OPEN);
         return handle_of(generation);
     } else {
-        __atomic_store_n(&s->state, SESSION_FREE, __ATOMIC_SEQ_CST);
+        end_opening(s, SESSION_FREE);
     }
     if (error != nullptr)
         *error = result;
@@ -264,8 +285,9 @@ extern "C" void scan_session_close(ScanSession *handle)
     session_poke(s->ctl_fd);
     pthread_join(s->reader, nullptr);
     session_poke(s->wake_fd);
-    while (__atomic_load_n(&s->users, __ATOMIC_SEQ_CST) != 1) // the close itself
-        port_sleep_until(port_now_us() + kUserCheckUs);
+    int users;
+    while ((users = __atomic_load_n(&s->users, __ATOMIC_SEQ_CST)) != 1) // the close itself
+        sleep_while(&s->users, users);
     int fd = s->fd;
     release_port(s);
     CORE_LOG(PRIO_DEBUG, FMT_S_CLOSE, sig, fd);

@@ -20,13 +20,6 @@
 
 namespace {
 
-// Longest a request waits for the reader: for an answer that an earlier
-// question with its echo still owes, for a message in progress to end,
-// then for the answer's budget, with room to spare. The reader
-// always answers sooner; this only bounds a reader that cannot run.
-const unsigned int kRequestLongestMs =
-    kLateAnswerMs + 2 * kScanMessageMaxMs + 4 * kAnswerBudgetMs;
-
 // Waits until the request has reached `until` (or is done). Returns its
 // state then, or REQUEST_DONE with a lost port when the reader never came.
 int wait_request(Session *s, int until)

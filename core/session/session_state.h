@@ -17,6 +17,7 @@
 #include "reply.h"
 #include "scan_queue.h"
 #include "session_route.h"
+#include "line_timing.h"
 
 #include <pthread.h>
 #include <stddef.h>
@@ -58,12 +59,6 @@ struct RecentQuestion {
     bool owed;
 };
 constexpr size_t kRecentQuestions = 4;
-
-// How long after its question ended an answer is still known as one.
-constexpr unsigned int kLateAnswerMs = 1000;
-
-// A question's answer must come within this time after its frame left.
-constexpr unsigned int kAnswerBudgetMs = 100;
 
 struct Session {
     int state;   // a SessionState (atomic)
