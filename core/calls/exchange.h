@@ -6,7 +6,6 @@
 
 #include "port.h"
 #include "reply.h"
-#include "scansession.h"
 
 #include <stddef.h>
 

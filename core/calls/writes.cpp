@@ -1,11 +1,18 @@
-// The five operations that send one frame and read nothing back.
+// The five operations that send one frame and read nothing back, and the
+// line settings of set_uart_parm.
 #include "scanjni.h"
 #include "logtext.h"
 #include "arg_checks.h"
 #include "exchange.h"
 #include "frames.h"
 #include "log.h"
+#include "serial.h"
 
+
+int set_uart_parm(int fd, unsigned int nSpeed, int nBits, char nEvent, int nStop)
+{
+    return uart_configure(fd, nSpeed, nBits, nEvent, nStop, nullptr);
+}
 
 int scan_open_dev(bool open)
 {
