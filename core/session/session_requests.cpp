@@ -6,7 +6,7 @@
 // they are queued for the next scan_session_wait_scan.
 #include "session_state.h"
 #include "logtext.h"
-#include "arg_checks.h"
+#include "operations.h"
 #include "clock.h"
 #include "frames.h"
 #include "line.h"
@@ -191,116 +191,77 @@ int session_ask(Session *s, const unsigned char *frame, size_t len, size_t min_l
     return request(s, frame, len, echo, question_echo_len(len), min_len, answer, report);
 }
 
+namespace {
+
+// An operation on the session: its arguments checked, its frame written,
+// and for a question the result of its answer, logged as the session logs.
+int run(ScanSession *h, const char *sig, OpCall c, char *value = nullptr)
+{
+    Call call(h, sig);
+    if (call.s == nullptr || !op_accepted(sig, &c))
+        return SCAN_SESSION_INVALID;
+    size_t answer_min = op_answer_min(c.id);
+    if (answer_min > 0 && c.id != OP_CHECK_TYPE && !has_buffer(sig, value))
+        return SCAN_SESSION_INVALID;
+    op_frame(&c);
+    if (answer_min == 0)
+        return send_logged(call.s, sig, c.frame, c.len);
+    SessionAnswer answer;
+    int r = ask_logged(call.s, sig, c.frame, c.len, answer_min, &answer);
+    if (r < 0)
+        return r;
+    r = op_result(c, answer.bytes, answer.len, value);
+    const char *shown = c.id != OP_CHECK_TYPE ? value : r ? ANSWER_ENABLED : ANSWER_DISABLED;
+    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, shown);
+    return r;
+}
+
+} // namespace
+
 extern "C" int scan_session_open_dev(ScanSession *h, bool open)
 {
-    static const char sig[] = SIG_S_OPEN_DEV;
-    Call call(h, sig);
-    if (call.s == nullptr)
-        return SCAN_SESSION_INVALID;
-    return send_logged(call.s, sig, open ? kOpenFrame : kCloseFrame, kControlFrameLen);
+    return run(h, SIG_S_OPEN_DEV, op_call(OP_OPEN_DEV, open, 0, nullptr));
 }
 
 extern "C" int scan_session_enable_type(ScanSession *h, bool enable, int type)
 {
-    static const char sig[] = SIG_S_ENABLE_TYPE;
-    Call call(h, sig);
-    if (call.s == nullptr || !type_accepted(sig, type))
-        return SCAN_SESSION_INVALID;
-    unsigned char frame[kTypeFrameLen];
-    size_t len = type_frame(enable ? TYPE_ENABLE : TYPE_DISABLE, type, frame);
-    return send_logged(call.s, sig, frame, len);
+    return run(h, SIG_S_ENABLE_TYPE, op_call(OP_ENABLE_TYPE, enable, type, nullptr));
 }
 
 extern "C" int scan_session_set_timeout(ScanSession *h, int timeout)
 {
-    static const char sig[] = SIG_S_SET_TIMEOUT;
-    Call call(h, sig);
-    if (call.s == nullptr || !timeout_accepted(sig, timeout))
-        return SCAN_SESSION_INVALID;
-    char text[5];
-    unsigned char frame[kTimeoutFrameLen];
-    timeout_text(timeout, text);
-    timeout_frame(text, frame);
-    return send_logged(call.s, sig, frame, kTimeoutFrameLen);
+    return run(h, SIG_S_SET_TIMEOUT, op_call(OP_SET_TIMEOUT, false, timeout, nullptr));
 }
 
 extern "C" int scan_session_set_command(ScanSession *h, const char *command)
 {
-    static const char sig[] = SIG_S_SET_COMMAND;
-    Call call(h, sig);
-    size_t n = 0;
-    if (call.s == nullptr || !command_accepted(sig, command, &n))
-        return SCAN_SESSION_INVALID;
-    unsigned char frame[kCommandFrameMax];
-    size_t len = command_frame(command, n, frame);
-    return send_logged(call.s, sig, frame, len);
+    return run(h, SIG_S_SET_COMMAND, op_call(OP_SET_COMMAND, false, 0, command));
 }
 
 extern "C" int scan_session_profile(ScanSession *h)
 {
-    static const char sig[] = SIG_S_PROFILE;
-    Call call(h, sig);
-    if (call.s == nullptr)
-        return SCAN_SESSION_INVALID;
-    return send_logged(call.s, sig, kProfileFrame, kProfileFrameLen);
+    return run(h, SIG_S_PROFILE, op_call(OP_PROFILE, false, 0, nullptr));
 }
 
 extern "C" int scan_session_check_type(ScanSession *h, int type)
 {
-    static const char sig[] = SIG_S_CHECK_TYPE;
-    Call call(h, sig);
-    if (call.s == nullptr || !type_accepted(sig, type))
-        return SCAN_SESSION_INVALID;
-    unsigned char frame[kTypeFrameLen];
-    size_t len = type_frame(TYPE_CHECK, type, frame);
-    SessionAnswer answer;
-    int r = ask_logged(call.s, sig, frame, len, kCheckReplyMin, &answer);
-    if (r < 0)
-        return r;
-    bool enabled = check_reply_enabled(answer.bytes, answer.len);
-    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, enabled ? ANSWER_ENABLED : ANSWER_DISABLED);
-    return enabled ? 1 : 0;
+    return run(h, SIG_S_CHECK_TYPE, op_call(OP_CHECK_TYPE, false, type, nullptr));
 }
 
 extern "C" int scan_session_get_timeout(ScanSession *h, char value[5])
 {
-    static const char sig[] = SIG_S_GET_TIMEOUT;
-    Call call(h, sig);
-    if (call.s == nullptr || !has_buffer(sig, value))
-        return SCAN_SESSION_INVALID;
-    SessionAnswer answer;
-    int r = ask_logged(call.s, sig, kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
-                       &answer);
-    if (r < 0)
-        return r;
-    timeout_reply_value(answer.bytes, answer.len, value);
-    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, value);
-    return static_cast<int>(kTimeoutValueLen);
+    return run(h, SIG_S_GET_TIMEOUT, op_call(OP_GET_TIMEOUT, false, 0, nullptr), value);
 }
 
 extern "C" int scan_session_query(ScanSession *h, int number, char value[16])
 {
-    static const char sig[] = SIG_S_QUERY;
-    Call call(h, sig);
-    if (call.s == nullptr || !has_buffer(sig, value))
-        return SCAN_SESSION_INVALID;
-    char text[16];
-    unsigned char frame[kQueryFrameMax];
-    size_t text_len = query_text(number, text);
-    size_t len = query_frame(text, text_len, frame);
-    SessionAnswer answer;
-    int r = ask_logged(call.s, sig, frame, len, kQueryReplyMin, &answer);
-    if (r < 0)
-        return r;
-    size_t n = query_reply_value(answer.bytes, answer.len, text, text_len, value);
-    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, value);
-    return static_cast<int>(n);
+    return run(h, SIG_S_QUERY, op_call(OP_QUERY, false, number, nullptr), value);
 }
 
 extern "C" int scan_session_wait_scan(ScanSession *h, int timeout_ms, unsigned char *buf,
                                       size_t cap, int64_t *first_byte_us)
 {
-    static const char sig[] = SIG_S_WAIT_SCAN;
+    const char *sig = SIG_S_WAIT_SCAN;
     Call call(h, sig);
     if (call.s == nullptr || !has_buffer(sig, cap > 0 ? buf : nullptr))
         return SCAN_SESSION_INVALID;
