@@ -132,30 +132,6 @@ void log_session_write(void *ctx, int ret)
     log_hex_lines(w->sig, HEX_OUT, w->frame, w->len);
 }
 
-int send_logged(Session *s, const char *sig, const unsigned char *frame, size_t len)
-{
-    SessionWrite w = {sig, frame, len};
-    return session_send(s, frame, len, WriteReport{log_session_write, &w});
-}
-
-// A session call's question: the frame and the answer, logged; 0 with the
-// answer in *answer, or a negative ScanSessionError.
-int ask_logged(Session *s, const char *sig, const unsigned char *frame, size_t len,
-               size_t min_len, SessionAnswer *answer)
-{
-    SessionWrite w = {sig, frame, len};
-    int r = session_ask(s, frame, len, min_len, answer, WriteReport{log_session_write, &w});
-    if (r == 0) {
-        CORE_LOG(PRIO_DEBUG, FMT_S_REPLY, sig, static_cast<int>(answer->len));
-        log_hex_lines(sig, HEX_IN, answer->bytes, answer->len);
-        if (answer->refused)
-            r = SCAN_SESSION_NO_ANSWER;
-    }
-    if (r == SCAN_SESSION_NO_ANSWER)
-        CORE_LOG(PRIO_ERROR, FMT_S_NO_ANSWER, sig);
-    return r;
-}
-
 // A session call, counted in from entry to return so that a close waits
 // for it: s is null, after one line, when the handle names no open session.
 struct Call {
@@ -204,10 +180,20 @@ int run(ScanSession *h, const char *sig, OpCall c, char *value = nullptr)
     if (answer_min > 0 && c.id != OP_CHECK_TYPE && !has_buffer(sig, value))
         return SCAN_SESSION_INVALID;
     op_frame(&c);
+    SessionWrite w = {sig, c.frame, c.len};
+    const WriteReport report = {log_session_write, &w};
     if (answer_min == 0)
-        return send_logged(call.s, sig, c.frame, c.len);
+        return session_send(call.s, c.frame, c.len, report);
     SessionAnswer answer;
-    int r = ask_logged(call.s, sig, c.frame, c.len, answer_min, &answer);
+    int r = session_ask(call.s, c.frame, c.len, answer_min, &answer, report);
+    if (r == 0) {
+        CORE_LOG(PRIO_DEBUG, FMT_S_REPLY, sig, static_cast<int>(answer.len));
+        log_hex_lines(sig, HEX_IN, answer.bytes, answer.len);
+        if (answer.refused)
+            r = SCAN_SESSION_NO_ANSWER;
+    }
+    if (r == SCAN_SESSION_NO_ANSWER)
+        CORE_LOG(PRIO_ERROR, FMT_S_NO_ANSWER, sig);
     if (r < 0)
         return r;
     r = op_result(c, answer.bytes, answer.len, value);
