@@ -71,10 +71,17 @@ void log_tail(const char *sig, const void *bytes, size_t n)
 
 void remember(Session *s, const Armed &a, bool owed)
 {
+    int64_t now_us = port_now_us();
+    // The oldest entry goes, but one that still owes its answer only when
+    // all do.
     RecentQuestion *r = &s->recent[s->recent_next];
+    for (size_t i = 0; i < kRecentQuestions && r->owed && r->until_us > now_us; i++) {
+        s->recent_next = (s->recent_next + 1) % kRecentQuestions;
+        r = &s->recent[s->recent_next];
+    }
     memcpy(r->echo, a.echo, a.echo_len);
     r->echo_len = a.echo_len;
-    r->until_us = port_now_us() + kLateAnswerMs * 1000;
+    r->until_us = now_us + kLateAnswerMs * 1000;
     r->owed = owed;
     s->recent_next = (s->recent_next + 1) % kRecentQuestions;
 }

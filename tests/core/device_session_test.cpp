@@ -689,7 +689,7 @@ TEST_F(SessionLineRate, BudgetHoldsWhileAMessageStreams)
 }
 
 // A question asked again after one of its kind went unanswered is never
-// handed the earlier one's late answer: the timeout asked, answered 150 ms
+// handed the earlier one's late answer: the timeout asked, answered 250 ms
 // late, set anew and asked again gives the new value (or fails), never
 // the old one, whenever the second answer comes; also when the first
 // answer never comes.
@@ -701,8 +701,8 @@ TEST_F(SessionLineRate, LateAnswerIsNeverTheNextQuestions)
         SimFault first;  // the first question's answer
         SimFault second; // the second question's
     } const cases[] = {
-        {"second answered at once", sim_fault(SimFaultKind::Delay, 150), SimFault()},
-        {"second answered after the late one", sim_fault(SimFaultKind::Delay, 150),
+        {"second answered at once", sim_fault(SimFaultKind::Delay, 250), SimFault()},
+        {"second answered after the late one", sim_fault(SimFaultKind::Delay, 250),
          sim_fault(SimFaultKind::Delay, 60)},
         {"first never answered", sim_fault(SimFaultKind::Silence), SimFault()},
     };
