@@ -100,7 +100,9 @@ bool call_open(const char *sig, int cfg_fail_prio, CallPort *port)
         CORE_LOG(PRIO_DEBUG, FMT_ON_HELD_PORT, sig);
         return true;
     }
-    return port_open(sig, cfg_fail_prio, &port->cycle);
+    bool opened = port_open(sig, cfg_fail_prio, &port->cycle);
+    session_cycle_locked();
+    return opened;
 }
 
 void call_close(CallPort *port)

@@ -51,7 +51,9 @@ char *scan_read_data()
     if (held_here(sig))
         return nullptr;
     PortCycle port;
-    if (!port_open(sig, PRIO_DEBUG, &port))
+    bool opened = port_open(sig, PRIO_DEBUG, &port);
+    session_cycle_locked();
+    if (!opened)
         return nullptr;
     int fd = port.fd;
 

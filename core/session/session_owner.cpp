@@ -30,6 +30,10 @@ namespace {
 
 Session g_session = {}; // SESSION_FREE
 
+// Port cycles of this process between their look at the session and their
+// lock (session_enter, session_cycle_locked).
+int g_cycles_locking = 0;
+
 const char kOpenSig[] = SIG_S_OPEN;
 
 int load_state(const Session *s)
@@ -53,6 +57,16 @@ void sleep_while(int *word, int value)
 void wake_sleepers(int *word)
 {
     syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
+
+// Waits until this process's port cycles that looked at the session
+// before the open began have taken their locks (hold_port then waits for
+// them to end).
+void wait_cycles_locking()
+{
+    int n;
+    while ((n = __atomic_load_n(&g_cycles_locking, __ATOMIC_SEQ_CST)) != 0)
+        sleep_while(&g_cycles_locking, n);
 }
 
 // The state leaves SESSION_OPENING: routed calls that wait for it go on.
@@ -194,6 +208,7 @@ void forget_in_child()
 {
     __atomic_store_n(&g_session.state, SESSION_FREE, __ATOMIC_SEQ_CST);
     __atomic_store_n(&g_session.users, 0, __ATOMIC_SEQ_CST);
+    __atomic_store_n(&g_cycles_locking, 0, __ATOMIC_SEQ_CST);
     pthread_mutex_init(&g_session.lock, nullptr); // as no thread of the child holds them
     pthread_mutex_init(&g_session.requests, nullptr);
 }
@@ -232,11 +247,28 @@ Session *session_call_in(ScanSession *handle, const char *sig)
 Session *session_enter(void)
 {
     Session *s = &g_session;
-    // An open under way in this process (it may be waiting for this very
-    // kind of call to end elsewhere) is waited for; it ends in bounded time.
-    while (load_state(s) == SESSION_OPENING)
+    for (;;) {
+        // Counted before the look: an open that begins after it waits for
+        // this call's cycle to lock; one that began before is seen.
+        __atomic_add_fetch(&g_cycles_locking, 1, __ATOMIC_SEQ_CST);
+        if (load_state(s) != SESSION_OPENING) {
+            if (!session_enter_call(s))
+                return nullptr; // counted until session_cycle_locked
+            session_cycle_locked();
+            return s;
+        }
+        // An open under way in this process (it may be waiting for this
+        // very kind of call to end elsewhere) is waited for, uncounted; it
+        // ends in bounded time.
+        session_cycle_locked();
         sleep_while(&s->state, SESSION_OPENING);
-    return session_enter_call(s) ? s : nullptr;
+    }
+}
+
+void session_cycle_locked(void)
+{
+    if (__atomic_sub_fetch(&g_cycles_locking, 1, __ATOMIC_SEQ_CST) == 0)
+        wake_sleepers(&g_cycles_locking);
 }
 
 void session_leave(Session *s)
@@ -251,12 +283,14 @@ extern "C" ScanSession *scan_session_open(int *error)
     int result = SCAN_SESSION_BUSY;
     if (!change_state(s, SESSION_FREE, SESSION_OPENING)) {
         CORE_LOG(PRIO_ERROR, FMT_S_BUSY, kOpenSig, EBUSY);
-    } else if ((result = hold_port(s)) == 0) {
-        // The new handle is in place before the session can be seen open.
-        unsigned int generation = __atomic_add_fetch(&s->generation, 1, __ATOMIC_SEQ_CST);
-        end_opening(s, SESSION_OPEN);
-        return handle_of(generation);
     } else {
+        wait_cycles_locking();
+        if ((result = hold_port(s)) == 0) {
+            // The new handle is in place before the session can be seen open.
+            unsigned int generation = __atomic_add_fetch(&s->generation, 1, __ATOMIC_SEQ_CST);
+            end_opening(s, SESSION_OPEN);
+            return handle_of(generation);
+        }
         end_opening(s, SESSION_FREE);
     }
     if (error != nullptr)

@@ -14,8 +14,12 @@ struct Session;
 
 // This process's open session, entered for one call (it is not closed
 // until session_leave), or null when the process holds no session. A
-// session being opened is waited for.
+// session being opened is waited for. After null the caller runs a port
+// cycle of its own and calls session_cycle_locked once the cycle's lock is
+// taken (or refused): a session's open waits for that, so that it never
+// takes the port between the caller's look and its lock.
 Session *session_enter(void);
+void session_cycle_locked(void);
 void session_leave(Session *s);
 
 // Told on the caller's thread the moment a request's frame has left the

@@ -43,6 +43,8 @@ std::atomic<int> g_drain_interrupts;
 std::atomic<bool> g_bare_hangup;
 // Writes of eventfd counts fail with EAGAIN.
 std::atomic<bool> g_fail_event_writes;
+// The next open of the scanner port returns only after this long.
+std::atomic<int> g_slow_open_ms;
 // Only the test's own thread is stood in for: the engine reads the master
 // on a thread of its own.
 pthread_t g_reader;
@@ -85,6 +87,33 @@ std::string fd_target(int fd)
     snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
     ssize_t len = readlink(path, target, sizeof target);
     return len > 0 ? std::string(target, static_cast<size_t>(len)) : std::string();
+}
+
+// Holds back an open of the scanner port when armed.
+void open_slowly(const char *path)
+{
+    int slow_ms = g_slow_open_ms.exchange(0);
+    if (slow_ms > 0 && strcmp(path, "/dev/ttyMT1") == 0)
+        usleep(static_cast<useconds_t>(slow_ms) * 1000);
+    else if (slow_ms > 0)
+        g_slow_open_ms = slow_ms;
+}
+
+// open() as the library calls it: plain, or fortified.
+extern "C" int open(const char *path, int flags, ...)
+{
+    using real_fn = int (*)(const char *, int, ...);
+    static real_fn real = reinterpret_cast<real_fn>(dlsym(RTLD_NEXT, "open"));
+    open_slowly(path);
+    return real(path, flags);
+}
+
+extern "C" int __open_2(const char *path, int flags)
+{
+    using real_fn = int (*)(const char *, int);
+    static real_fn real = reinterpret_cast<real_fn>(dlsym(RTLD_NEXT, "__open_2"));
+    open_slowly(path);
+    return real(path, flags);
 }
 
 extern "C" int tcdrain(int fd)
@@ -143,6 +172,7 @@ protected:
         g_drain_interrupts = 0;
         g_bare_hangup = false;
         g_fail_event_writes = false;
+        g_slow_open_ms = 0;
         if (master_ >= 0)
             close(master_);
         devns_teardown();
@@ -280,6 +310,23 @@ TEST_F(DeviceStandIn, HeldPortCallsTheDeviceMakesFail)
     master_ = -1;
     unsigned char buf[16];
     EXPECT_EQ(scan_session_wait_scan(s, 3000, buf, sizeof buf, nullptr), SCAN_SESSION_PORT_LOST);
+    scan_session_close(s);
+}
+
+// A per-call operation that found no session and is on its way to its
+// port cycle's lock (its open held back) when this process opens a
+// session: the open waits for the cycle, and the operation succeeds.
+TEST_F(DeviceStandIn, SessionOpenWaitsForACycleOnItsWay)
+{
+    g_slow_open_ms = 100;
+    int written = 0;
+    std::thread caller([&] { written = scan_open_dev(true); });
+    usleep(30000);
+    int error = 0;
+    ScanSession *s = scan_session_open(&error);
+    caller.join();
+    EXPECT_NE(s, nullptr) << error;
+    EXPECT_EQ(written, 3) << "the session took the port under the operation";
     scan_session_close(s);
 }
 
