@@ -71,6 +71,11 @@
 #define FMT_HELD_NO_SCAN "%s, port held by this process's session: no scan taken"
 #define FMT_CALL_WAITED "%s, port in use by another call: waited %d ms"
 #define FMT_CALL_BUSY "%s, port in use by another call! errno = %d"
+// What the system's locks allow, logged once per process.
+#define FMT_LOCKS_REFUSED                                                                        \
+    "%s, the system refuses locks on the port (errno = %d): other processes cannot be kept off it"
+#define FMT_LOCKS_WHOLE_FILE                                                                     \
+    "%s, no description locks (errno = %d): whole-file locks, cycles of processes not kept apart"
 
 // The "%s" of FMT_WRITE_OK and FMT_WRITE_FAIL, per function.
 #define WHAT_OPEN "open"
