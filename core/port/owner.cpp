@@ -1,5 +1,6 @@
 #include "owner.h"
 #include "clock.h"
+#include "free_wait.h"
 #include "log.h"
 #include "logtext.h"
 
@@ -282,6 +283,7 @@ void owner_unlock_session(int fd)
 {
     untrack(fd);
     __atomic_store_n(&g_session_here, false, __ATOMIC_SEQ_CST);
+    free_wait_recheck();
 }
 
 bool owner_port_free(int fd)
