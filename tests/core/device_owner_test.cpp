@@ -140,15 +140,7 @@ TEST_F(DeviceOwner, HeldHereRunsOnTheSessionAndCutsNoScan)
 // answer, and the later one says that it waited.
 TEST_F(DeviceOwner, OverlappingCyclesTakeTurns)
 {
-    std::atomic<int> wrong{0};
-    auto asker = [&](int type, bool enabled) {
-        for (int i = 0; i < 15; i++)
-            wrong += scan_type_check(type) != enabled;
-    };
-    std::thread a(asker, 3, true), b(asker, 4, false);
-    a.join();
-    b.join();
-    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(overlapping_checks_wrong(15), 0);
     int waited = 0;
     for (const LogLine &l : logs_taken())
         waited += l.text.find(", port in use by another call: waited ") != std::string::npos;

@@ -7,10 +7,27 @@
 #include "device_env.h"
 #include "scansession.h"
 
+#include <atomic>
+
 // A scan's bytes as the simulated engine takes them.
 inline std::vector<uint8_t> bytes_of(const std::string &s)
 {
     return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// Two threads that ask whether types 3 (enabled) and 4 (not) are enabled,
+// rounds times each, their port cycles overlapping: the wrong answers.
+inline int overlapping_checks_wrong(int rounds)
+{
+    std::atomic<int> wrong{0};
+    auto asker = [&](int type, bool enabled) {
+        for (int i = 0; i < rounds; i++)
+            wrong += scan_type_check(type) != enabled;
+    };
+    std::thread a(asker, 3, true), b(asker, 4, false);
+    a.join();
+    b.join();
+    return wrong;
 }
 
 class SessionTest : public DeviceTest {

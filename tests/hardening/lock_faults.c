@@ -70,23 +70,17 @@ static int forward(const char *name, int fd, int cmd, void *arg)
 
 /* Every fcntl command takes an int or a pointer; passed on as a pointer-
  * sized word, as the C library does. */
-int fcntl(int fd, int cmd, ...)
-{
-    va_list ap;
-    va_start(ap, cmd);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    return forward("fcntl", fd, cmd, arg);
-}
-
-int fcntl64(int fd, int cmd, ...)
-{
-    va_list ap;
-    va_start(ap, cmd);
-    void *arg = va_arg(ap, void *);
-    va_end(ap);
-    return forward("fcntl64", fd, cmd, arg);
-}
+#define FORWARDED(name)                                                                            \
+    int name(int fd, int cmd, ...)                                                                 \
+    {                                                                                              \
+        va_list ap;                                                                                \
+        va_start(ap, cmd);                                                                         \
+        void *arg = va_arg(ap, void *);                                                            \
+        va_end(ap);                                                                                \
+        return forward(#name, fd, cmd, arg);                                                       \
+    }
+FORWARDED(fcntl)
+FORWARDED(fcntl64)
 
 int flock(int fd, int op)
 {

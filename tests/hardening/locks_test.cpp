@@ -85,15 +85,7 @@ testing::Environment *const g_env = testing::AddGlobalTestEnvironment(new SaidOn
 
 TEST_F(Locks, PerCallAlone)
 {
-    std::atomic<int> wrong{0};
-    auto asker = [&](int type, bool enabled) {
-        for (int i = 0; i < 10; i++)
-            wrong += scan_type_check(type) != enabled;
-    };
-    std::thread a(asker, 3, true), b(asker, 4, false);
-    a.join();
-    b.join();
-    EXPECT_EQ(wrong, 0) << "overlapping cycles did not take turns";
+    EXPECT_EQ(overlapping_checks_wrong(10), 0) << "overlapping cycles did not take turns";
     EXPECT_EQ(shown(scan_get_timeout()), "\"1234\"");
     EXPECT_FALSE(held_elsewhere_said(logs_taken()));
 }
