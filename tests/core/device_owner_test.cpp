@@ -40,6 +40,20 @@ const PerCall kPerCalls[] = {
 
 class DeviceOwner : public SessionTest {};
 
+// The held port with the engine's bytes handed over one at a time, or in
+// bursts of 16 or 64 as a UART's FIFO or DMA does.
+class DeviceOwnerBursts : public DeviceOwner, public testing::WithParamInterface<size_t> {
+protected:
+    void SetUp() override
+    {
+        DeviceOwner::SetUp();
+        SimLine line;
+        line.burst = GetParam();
+        sim_set_line(sim, line);
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Bursts, DeviceOwnerBursts, testing::Values(1, 16, 64));
+
 // A session held by another process (this one; the calls come from a
 // child): every per-call operation fails at once with its failure result,
 // writes and flushes nothing, and says why in one line; the holder's scan
@@ -98,7 +112,7 @@ TEST_F(DeviceOwner, HeldByAnotherProcessRefusesAtOnce)
 // another thread while the engine scans every 30 ms and the owner is away
 // 100 ms between waits. Every answer is right, every scan comes whole and
 // once, scan_read_data takes none of them.
-TEST_F(DeviceOwner, HeldHereRunsOnTheSessionAndCutsNoScan)
+TEST_P(DeviceOwnerBursts, HeldHereRunsOnTheSessionAndCutsNoScan)
 {
     ASSERT_NO_FATAL_FAILURE(open());
     const std::string scan = "ABCDEFGHIJKLM";
@@ -150,7 +164,7 @@ TEST_F(DeviceOwner, OverlappingCyclesTakeTurns)
 // A second process's port cycles while this one holds the port through a
 // session: the session's scans are never cut by their flushes, and the
 // per-call requests never reach the line.
-TEST_F(DeviceOwner, SecondProcessNeverCutsTheSessionsScans)
+TEST_P(DeviceOwnerBursts, SecondProcessNeverCutsTheSessionsScans)
 {
     ASSERT_NO_FATAL_FAILURE(open());
     const std::string scan(400, 'S'); // 35 ms on the line
