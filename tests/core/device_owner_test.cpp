@@ -40,18 +40,7 @@ const PerCall kPerCalls[] = {
 
 class DeviceOwner : public SessionTest {};
 
-// The held port with the engine's bytes handed over one at a time, or in
-// bursts of 16 or 64 as a UART's FIFO or DMA does.
-class DeviceOwnerBursts : public DeviceOwner, public testing::WithParamInterface<size_t> {
-protected:
-    void SetUp() override
-    {
-        DeviceOwner::SetUp();
-        SimLine line;
-        line.burst = GetParam();
-        sim_set_line(sim, line);
-    }
-};
+class DeviceOwnerBursts : public WithBursts<DeviceOwner> {};
 INSTANTIATE_TEST_SUITE_P(Bursts, DeviceOwnerBursts, testing::Values(1, 16, 64));
 
 // A session held by another process (this one; the calls come from a

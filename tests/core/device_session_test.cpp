@@ -482,19 +482,7 @@ TEST_F(DeviceSession, WakesFromAnotherThreadAcrossCloses)
 
 class SessionLineRate : public DeviceSession {};
 
-// The same at bursts of 1, 16 and 64 bytes, as a UART's FIFO or DMA hands
-// them over (a short remainder at a message's end comes at once, as its
-// receive timeout would flush it).
-class SessionLineRateBursts : public SessionLineRate, public testing::WithParamInterface<size_t> {
-protected:
-    void SetUp() override
-    {
-        SessionLineRate::SetUp();
-        SimLine line;
-        line.burst = GetParam();
-        sim_set_line(sim, line);
-    }
-};
+class SessionLineRateBursts : public WithBursts<SessionLineRate> {};
 INSTANTIATE_TEST_SUITE_P(Bursts, SessionLineRateBursts, testing::Values(1, 16, 64));
 
 // A scan just before a question, in its exchange ahead of the reply, and

@@ -54,4 +54,20 @@ protected:
     ScanSession *session = nullptr;
 };
 
+// A fixture run with the engine's bytes handed over one at a time, or in
+// the bursts the parameter gives, as a UART's FIFO or DMA does (a short
+// remainder at a message's end comes at once, as its receive timeout
+// would flush it).
+template <typename Base>
+class WithBursts : public Base, public testing::WithParamInterface<size_t> {
+protected:
+    void SetUp() override
+    {
+        Base::SetUp();
+        SimLine line;
+        line.burst = this->GetParam();
+        sim_set_line(this->sim, line);
+    }
+};
+
 #endif
