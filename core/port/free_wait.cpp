@@ -19,6 +19,7 @@
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -101,23 +102,100 @@ void drain(int fd)
     }
 }
 
-// The watch on the device, or -1 (said once per process).
-int watch_device()
+// The watches, kept from one wait to the next (fd + 1; 0: none yet), the
+// device each watches, and whether a wait is using it. Closing an inotify
+// descriptor waits for the kernel's grace period, several milliseconds,
+// which a wait would otherwise spend after it has seen the port free.
+// Under g_waiters_lock.
+struct Watch {
+    int fd1;
+    dev_t dev;
+    ino_t ino;
+    bool in_use;
+};
+Watch g_watches[kWaiters];
+
+void say_no_watch(int err)
 {
-    int in = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (in != -1 && inotify_add_watch(in, SCANNER_PORT, IN_CLOSE_WRITE) != -1)
-        return in;
-    int err = errno;
-    if (in != -1)
-        close(in);
     if (!__atomic_exchange_n(&g_told_no_watch, true, __ATOMIC_SEQ_CST))
         CORE_LOG(PRIO_WARN, FMT_S_NO_WATCH, kWaitSig, err, kNoWatchRecheckMs);
-    return -1;
+}
+
+// A watch on the device that port is open on, for one wait: its slot, or
+// -1 (every slot in use, or the system refuses the watch: said once).
+int take_watch(int port)
+{
+    struct stat st;
+    if (fstat(port, &st) != 0)
+        return -1;
+    int err = 0;
+    int taken = -1;
+    pthread_mutex_lock(&g_waiters_lock);
+    for (int i = 0; i < kWaiters && taken == -1; i++) {
+        Watch &w = g_watches[i];
+        if (w.in_use)
+            continue;
+        if (w.fd1 == 0) {
+            int in = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+            if (in == -1) {
+                err = errno;
+                break;
+            }
+            w.fd1 = in + 1;
+            w.ino = 0;
+        }
+        // A device made anew (a new node at the path) is watched anew.
+        if (w.dev != st.st_dev || w.ino != st.st_ino) {
+            if (inotify_add_watch(w.fd1 - 1, SCANNER_PORT, IN_CLOSE_WRITE) == -1) {
+                err = errno;
+                break;
+            }
+            w.dev = st.st_dev;
+            w.ino = st.st_ino;
+        }
+        w.in_use = true;
+        taken = i;
+    }
+    pthread_mutex_unlock(&g_waiters_lock);
+    if (err != 0)
+        say_no_watch(err);
+    return taken;
+}
+
+void give_watch(int slot)
+{
+    pthread_mutex_lock(&g_waiters_lock);
+    g_watches[slot].in_use = false;
+    pthread_mutex_unlock(&g_waiters_lock);
+}
+
+// A child forked while waits were in progress has none: the waits'
+// eventfds are the parent's (closed in the child, whose wakes must not
+// reach them), every watch is free, and the lock is as no thread holds it.
+void forget_in_child()
+{
+    pthread_mutex_init(&g_waiters_lock, nullptr);
+    for (int &fd : g_waiter_fds) {
+        if (fd != -1)
+            close(fd);
+        fd = -1;
+    }
+    for (Watch &w : g_watches)
+        w.in_use = false;
+    g_wake_pending = false;
+}
+
+pthread_once_t g_fork_once = PTHREAD_ONCE_INIT;
+
+void watch_forks()
+{
+    pthread_atfork(nullptr, nullptr, forget_in_child);
 }
 
 struct Waiter {
     int port;  // read only: its close raises no IN_CLOSE_WRITE
     int watch; // or -1
+    int watch_slot;
     int event;
     bool joined;
     bool woken; // by a wake that came before it
@@ -165,6 +243,7 @@ extern "C" int scan_session_wait_free(int timeout_ms)
 {
     if (timeout_ms < 0)
         return SCAN_SESSION_INVALID;
+    pthread_once(&g_fork_once, watch_forks);
     int64_t start_us = port_now_us();
     Waiter w = {};
     w.wakes = __atomic_load_n(&g_wakes, __ATOMIC_SEQ_CST);
@@ -181,15 +260,18 @@ extern "C" int scan_session_wait_free(int timeout_ms)
     }
     // Watched and joined before the first look, so that no release
     // between the look and the wait goes unseen.
-    w.watch = watch_device();
+    w.watch_slot = take_watch(w.port);
+    w.watch = w.watch_slot == -1 ? -1 : g_watches[w.watch_slot].fd1 - 1;
+    if (w.watch != -1)
+        drain(w.watch); // closes before this wait
     w.joined = join_waiters(w.event, &w.woken);
     int free = wait_for_free(&w, start_us + static_cast<int64_t>(timeout_ms) * 1000);
     leave_waiters(w.event);
     if (free)
         CORE_LOG(PRIO_DEBUG, FMT_S_FREE, kWaitSig,
                  static_cast<int>((port_now_us() - start_us) / 1000));
-    if (w.watch != -1)
-        close(w.watch);
+    if (w.watch_slot != -1)
+        give_watch(w.watch_slot);
     close(w.event);
     close(w.port);
     return free;
