@@ -19,7 +19,6 @@
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -102,15 +101,12 @@ void drain(int fd)
     }
 }
 
-// The watches, kept from one wait to the next (fd + 1; 0: none yet), the
-// device each watches, and whether a wait is using it. Closing an inotify
-// descriptor waits for the kernel's grace period, several milliseconds,
-// which a wait would otherwise spend after it has seen the port free.
-// Under g_waiters_lock.
+// The watches, kept from one wait to the next (fd + 1; 0: none yet), and
+// whether a wait is using one. Closing an inotify descriptor waits for the
+// kernel's grace period, several milliseconds, which a wait would
+// otherwise spend after it has seen the port free. Under g_waiters_lock.
 struct Watch {
     int fd1;
-    dev_t dev;
-    ino_t ino;
     bool in_use;
 };
 Watch g_watches[kWaiters];
@@ -121,13 +117,10 @@ void say_no_watch(int err)
         CORE_LOG(PRIO_WARN, FMT_S_NO_WATCH, kWaitSig, err, kNoWatchRecheckMs);
 }
 
-// A watch on the device that port is open on, for one wait: its slot, or
-// -1 (every slot in use, or the system refuses the watch: said once).
-int take_watch(int port)
+// A watch on the device, for one wait: its slot, or -1 (every slot in
+// use, or the system refuses the watch: said once).
+int take_watch()
 {
-    struct stat st;
-    if (fstat(port, &st) != 0)
-        return -1;
     int err = 0;
     int taken = -1;
     pthread_mutex_lock(&g_waiters_lock);
@@ -142,16 +135,13 @@ int take_watch(int port)
                 break;
             }
             w.fd1 = in + 1;
-            w.ino = 0;
         }
-        // A device made anew (a new node at the path) is watched anew.
-        if (w.dev != st.st_dev || w.ino != st.st_ino) {
-            if (inotify_add_watch(w.fd1 - 1, SCANNER_PORT, IN_CLOSE_WRITE) == -1) {
-                err = errno;
-                break;
-            }
-            w.dev = st.st_dev;
-            w.ino = st.st_ino;
+        // Asked each time: the device at the path may be a new node (a
+        // node that goes away takes its watch with it); the same node
+        // keeps its one watch.
+        if (inotify_add_watch(w.fd1 - 1, SCANNER_PORT, IN_CLOSE_WRITE) == -1) {
+            err = errno;
+            break;
         }
         w.in_use = true;
         taken = i;
@@ -260,7 +250,7 @@ extern "C" int scan_session_wait_free(int timeout_ms)
     }
     // Watched and joined before the first look, so that no release
     // between the look and the wait goes unseen.
-    w.watch_slot = take_watch(w.port);
+    w.watch_slot = take_watch();
     w.watch = w.watch_slot == -1 ? -1 : g_watches[w.watch_slot].fd1 - 1;
     if (w.watch != -1)
         drain(w.watch); // closes before this wait

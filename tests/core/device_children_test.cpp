@@ -316,6 +316,7 @@ TEST_F(Children, WaitForTheHoldersRelease)
     waiter.join();
     EXPECT_EQ(holder.end(), 0);
     ASSERT_GT(free_us.load(), 0) << "the wait did not see the release";
+    printf("the wait ended %.1f ms after the holder's close\n", (free_us - closed_us) / 1000.0);
     // A few ms here; 250 ms leaves room for a loaded machine's stalls
     // while failing a wait that polls on a back-off.
     EXPECT_LT((free_us - closed_us) / 1000, 250) << "heard the release late";

@@ -1,6 +1,7 @@
 /* A device's refusals of locks, for a test process only (LD_PRELOAD):
  * SCANJNI_LOCK_FAULT names the errno that lock requests on a terminal
- * get, as the device would give it.
+ * get, as the device would give it; SCANJNI_WATCH_FAULT=EACCES refuses
+ * every inotify watch, as a policy without "watch" does.
  *   EACCES, EPERM: every fcntl lock command and every flock fail, as under
  *                  a security policy that grants the tty no "lock";
  *   EINVAL:        the open-file-description commands fail, flock works,
@@ -14,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #ifndef F_OFD_GETLK
@@ -91,4 +93,16 @@ int flock(int fd, int op)
         return -1;
     }
     return real(fd, op);
+}
+
+int inotify_add_watch(int fd, const char *path, uint32_t mask)
+{
+    int (*real)(int, const char *, uint32_t) =
+        (int (*)(int, const char *, uint32_t))dlsym(RTLD_NEXT, "inotify_add_watch");
+    const char *name = getenv("SCANJNI_WATCH_FAULT");
+    if (name != NULL && strcmp(name, "EACCES") == 0) {
+        errno = EACCES;
+        return -1;
+    }
+    return real(fd, path, mask);
 }

@@ -1,9 +1,11 @@
 // One owner of the line under what the system's locks allow. The process
 // runs once per kind of system (tests/CMakeLists: SCANJNI_LOCK_FAULT for
 // the lock_faults interposer): description locks (unset), flock only
-// (EINVAL), and no locks at all (EACCES, EPERM). Each runs the four
-// situations: per-call alone, a session alone, a session with per-call
-// calls of this process, and with those of another process.
+// (EINVAL), and no locks at all (EACCES, EPERM); and once with description
+// locks but no watch on the device (SCANJNI_WATCH_FAULT). Each runs the
+// four situations: per-call alone, a session alone, a session with
+// per-call calls of this process, and with those of another process; and
+// the wait for the release of another process's session.
 #include "session_env.h"
 
 #include <signal.h>
@@ -39,8 +41,14 @@ const System &this_system()
     return kSystems[0];
 }
 
-// The lines said once, over every test of the process: at most one.
+// The lines said once, over every test of the process: at most one each.
 int g_said_once;
+int g_no_watch_said;
+
+bool watch_refused()
+{
+    return getenv("SCANJNI_WATCH_FAULT") != nullptr;
+}
 
 int said_once(const std::vector<LogLine> &lines)
 {
@@ -68,7 +76,10 @@ class Locks : public SessionTest {
 protected:
     void TearDown() override
     {
-        g_said_once += said_once(logs_taken());
+        std::vector<LogLine> lines = logs_taken();
+        g_said_once += said_once(lines);
+        for (const LogLine &l : lines)
+            g_no_watch_said += l.text.find("the port cannot be watched (errno = 13)") != std::string::npos;
         SessionTest::TearDown();
     }
 };
@@ -79,6 +90,7 @@ class SaidOnce : public testing::Environment {
     void TearDown() override
     {
         EXPECT_EQ(g_said_once, this_system().err != 0 ? 1 : 0) << this_system().once;
+        EXPECT_EQ(g_no_watch_said, watch_refused() ? 1 : 0);
     }
 };
 testing::Environment *const g_env = testing::AddGlobalTestEnvironment(new SaidOnce);
@@ -175,6 +187,43 @@ TEST_F(Locks, SessionWithCallsOfAnotherProcess)
     }
     // This process's session is still there and works.
     EXPECT_EQ(scan_session_check_type(session, 3), 1);
+}
+
+// A session of another process, closed 300 ms in: the wait sees its
+// release where locks tell of it (within the re-check period where the
+// watch is refused, said once), and at once where nothing tells of it.
+TEST_F(Locks, WaitForTheReleaseOfAnotherProcess)
+{
+    int said[2];
+    ASSERT_EQ(pipe(said), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int error = 0;
+        ScanSession *s = scan_session_open(&error);
+        int64_t ready = sim_now_us();
+        ssize_t put = write(said[1], &ready, sizeof ready);
+        usleep(300000);
+        scan_session_close(s);
+        int64_t closed = sim_now_us();
+        put = write(said[1], &closed, sizeof closed);
+        _exit(put == sizeof closed ? 0 : 1);
+    }
+    int64_t ready = 0, closed = 0;
+    ASSERT_EQ(read(said[0], &ready, sizeof ready), static_cast<ssize_t>(sizeof ready));
+    EXPECT_EQ(scan_session_wait_free(5000), 1);
+    int64_t free_us = sim_now_us();
+    ASSERT_EQ(read(said[0], &closed, sizeof closed), static_cast<ssize_t>(sizeof closed));
+    close(said[0]);
+    close(said[1]);
+    waitpid(child, nullptr, 0);
+    if (this_system().guards_others) {
+        EXPECT_GE(free_us, closed - 5000) << "free while held";
+        // The re-check period without a watch, and a loaded machine's stalls.
+        EXPECT_LT(free_us - closed, 250000) << "the release heard late";
+    } else {
+        EXPECT_LT(free_us, closed) << "nothing tells of another process's session";
+    }
 }
 
 } // namespace
