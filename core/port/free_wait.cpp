@@ -161,7 +161,9 @@ void give_watch(int slot)
 
 // A child forked while waits were in progress has none: the waits'
 // eventfds are the parent's (closed in the child, whose wakes must not
-// reach them), every watch is free, and the lock is as no thread holds it.
+// reach them), and so are the watches (closed too: a wait of the child
+// would take their events from the parent's; the parent's reference keeps
+// the close cheap); the lock is as no thread holds it.
 void forget_in_child()
 {
     pthread_mutex_init(&g_waiters_lock, nullptr);
@@ -170,8 +172,11 @@ void forget_in_child()
             close(fd);
         fd = -1;
     }
-    for (Watch &w : g_watches)
-        w.in_use = false;
+    for (Watch &w : g_watches) {
+        if (w.fd1 != 0)
+            close(w.fd1 - 1);
+        w = Watch();
+    }
     g_wake_pending = false;
 }
 

@@ -254,6 +254,8 @@ TEST_F(Children, KilledInTheMiddleOfACall)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.silent && !kForkedChildThreads)
+            continue; // the child's session cannot start its reader
         if (c.silent)
             sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
         Child victim([&](int out, int) { return c.body(out); });
@@ -276,6 +278,8 @@ TEST_F(Children, KilledInTheMiddleOfACall)
 // clock); a wake ends it at once; a port free now is free at once.
 TEST_F(Children, WaitForTheHoldersRelease)
 {
+    if (!kForkedChildThreads)
+        GTEST_SKIP() << "the holder's session cannot start its reader in a forked child here";
     Child holder([](int out, int in) {
         int error = 0;
         ScanSession *s = scan_session_open(&error);

@@ -148,7 +148,8 @@ TEST_F(Locks, SessionWithCallsOfAnotherProcess)
         long check_ms = ms_since(start);
         start = std::chrono::steady_clock::now();
         int error = 0;
-        ScanSession *s = scan_session_open(&error);
+        // Left out where a forked child cannot start the session's reader.
+        ScanSession *s = kForkedChildThreads ? scan_session_open(&error) : nullptr;
         long open_ms = ms_since(start);
         scan_session_close(s);
         char line[160];
@@ -175,14 +176,15 @@ TEST_F(Locks, SessionWithCallsOfAnotherProcess)
     if (sys.guards_others) {
         EXPECT_EQ(checked, 0);
         EXPECT_LT(check_ms, 500) << "not refused at once";
-        EXPECT_EQ(open_error, SCAN_SESSION_BUSY);
         EXPECT_EQ(said_held, 1);
     } else {
         EXPECT_LT(check_ms, 3000);
-        EXPECT_EQ(open_error, 0) << "a session refused without a holder";
         EXPECT_EQ(said_held, 0);
     }
-    if (sys.busy_at_once) {
+    if (kForkedChildThreads) {
+        EXPECT_EQ(open_error, sys.guards_others ? SCAN_SESSION_BUSY : 0);
+    }
+    if (kForkedChildThreads && sys.busy_at_once) {
         EXPECT_LT(open_ms, 1000);
     }
     // This process's session is still there and works.
@@ -194,6 +196,8 @@ TEST_F(Locks, SessionWithCallsOfAnotherProcess)
 // watch is refused, said once), and at once where nothing tells of it.
 TEST_F(Locks, WaitForTheReleaseOfAnotherProcess)
 {
+    if (!kForkedChildThreads)
+        GTEST_SKIP() << "the holder's session cannot start its reader in a forked child here";
     int said[2];
     ASSERT_EQ(pipe(said), 0);
     pid_t child = fork();
