@@ -97,7 +97,7 @@ testing::Environment *const g_env = testing::AddGlobalTestEnvironment(new SaidOn
 
 TEST_F(Locks, PerCallAlone)
 {
-    EXPECT_EQ(overlapping_checks_wrong(10), 0) << "overlapping cycles did not take turns";
+    EXPECT_EQ(overlapping_checks_wrong(5), 0) << "overlapping cycles did not take turns";
     EXPECT_EQ(shown(scan_get_timeout()), "\"1234\"");
     EXPECT_FALSE(held_elsewhere_said(logs_taken()));
 }
