@@ -25,11 +25,15 @@ namespace {
 
 const int kScanPeriodMs = 40;
 // The criterion: the first scan begun 50 ms or more after the close is
-// delivered. The check allows 200 ms more: a loaded 2-core machine holds a
-// thread off the CPU for tens of milliseconds, and the VM's threads more;
-// a back-off that grows with the hold (up to 2 s) still fails it.
+// delivered (measured here: onPortFree 11 to 30 ms after the close, the
+// first scan the one begun 17 ms after it). The check allows 400 ms more:
+// a loaded 2-core machine holds a thread off the CPU for tens of
+// milliseconds, the VM's threads for more (one run of the 1 s hold at a
+// load of 3 to 6 failed a 200 ms allowance); a back-off that grows with
+// the hold still fails it (measured with it: 519 ms after a 1 s hold,
+// 1160 ms after 20 s).
 const int64_t kCriterionUs = 50000;
-const int64_t kLoadedMachineUs = 200000;
+const int64_t kLoadedMachineUs = 400000;
 
 class JvmHandOver : public EngineFixture, public testing::WithParamInterface<int> {};
 
