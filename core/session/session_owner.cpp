@@ -13,6 +13,7 @@
 #include "logtext.h"
 #include "clock.h"
 #include "log.h"
+#include "free_wait.h"
 #include "owner.h"
 #include "port.h"
 #include "serial.h"
@@ -20,10 +21,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <linux/futex.h>
 #include <string.h>
 #include <sys/eventfd.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -49,16 +48,6 @@ bool change_state(Session *s, int from, int to)
 
 // Sleeps while *word holds value (or until woken for another reason: the
 // caller looks again). Async-signal-safe, as is the wake.
-void sleep_while(int *word, int value)
-{
-    syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
-}
-
-void wake_sleepers(int *word)
-{
-    syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
-}
-
 // Waits until this process's port cycles that looked at the session
 // before the open began have taken their locks (hold_port then waits for
 // them to end).
@@ -66,14 +55,14 @@ void wait_cycles_locking()
 {
     int n;
     while ((n = __atomic_load_n(&g_cycles_locking, __ATOMIC_SEQ_CST)) != 0)
-        sleep_while(&g_cycles_locking, n);
+        port_sleep_while(&g_cycles_locking, n, -1);
 }
 
 // The state leaves SESSION_OPENING: routed calls that wait for it go on.
 void end_opening(Session *s, int state)
 {
     __atomic_store_n(&s->state, state, __ATOMIC_SEQ_CST);
-    wake_sleepers(&s->state);
+    port_wake_sleepers(&s->state);
 }
 
 void leave_call(Session *s)
@@ -81,7 +70,7 @@ void leave_call(Session *s)
     // A close waits for the calls under way to leave: the last one wakes it.
     if (__atomic_sub_fetch(&s->users, 1, __ATOMIC_SEQ_CST) == 1 &&
         load_state(s) == SESSION_CLOSING)
-        wake_sleepers(&s->users);
+        port_wake_sleepers(&s->users);
 }
 
 // Counts a call in on the open session, or false when it is not open.
@@ -141,6 +130,7 @@ void release_port(Session *s)
     close(s->ctl_fd);
     close(s->scan_fd);
     close(s->done_fd);
+    owner_unlock_session(s->fd);
     close(s->fd); // and with it the lock
     s->fd = -1;
 }
@@ -159,7 +149,7 @@ int hold_port(Session *s)
     }
     // Locked before anything touches the line, so that the owner's line
     // settings and input stay as they are.
-    int err = owner_lock_session(fd);
+    int err = owner_lock_session(kOpenSig, fd);
     if (err != 0) {
         close(fd);
         if (err == EWOULDBLOCK || err == EAGAIN || err == EACCES) {
@@ -171,6 +161,7 @@ int hold_port(Session *s)
     }
     if (!make_events(s)) {
         CORE_LOG(PRIO_ERROR, FMT_S_OPEN_FAIL, kOpenSig, errno);
+        owner_unlock_session(fd);
         close(fd);
         return SCAN_SESSION_NO_PORT;
     }
@@ -261,14 +252,14 @@ Session *session_enter(void)
         // very kind of call to end elsewhere) is waited for, uncounted; it
         // ends in bounded time.
         session_cycle_locked();
-        sleep_while(&s->state, SESSION_OPENING);
+        port_sleep_while(&s->state, SESSION_OPENING, -1);
     }
 }
 
 void session_cycle_locked(void)
 {
     if (__atomic_sub_fetch(&g_cycles_locking, 1, __ATOMIC_SEQ_CST) == 0)
-        wake_sleepers(&g_cycles_locking);
+        port_wake_sleepers(&g_cycles_locking);
 }
 
 void session_leave(Session *s)
@@ -321,7 +312,7 @@ extern "C" void scan_session_close(ScanSession *handle)
     session_poke(s->wake_fd);
     int users;
     while ((users = __atomic_load_n(&s->users, __ATOMIC_SEQ_CST)) != 1) // the close itself
-        sleep_while(&s->users, users);
+        port_sleep_while(&s->users, users, -1);
     int fd = s->fd;
     release_port(s);
     CORE_LOG(PRIO_DEBUG, FMT_S_CLOSE, sig, fd);
@@ -339,4 +330,17 @@ extern "C" void scan_session_wake(ScanSession *handle)
         leave_call(s);
     }
     errno = saved_errno;
+}
+
+extern "C" int scan_session_wait_free(int timeout_ms)
+{
+    if (timeout_ms < 0)
+        return SCAN_SESSION_INVALID;
+    int free = port_wait_free(timeout_ms);
+    return free < 0 ? SCAN_SESSION_NO_PORT : free;
+}
+
+extern "C" void scan_session_wake_free(void)
+{
+    port_wake_free();
 }

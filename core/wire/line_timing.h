@@ -58,6 +58,22 @@ constexpr uint32_t kTailMarginUs = 900;
 // session's open waits this long at most for the cycles ahead of it.
 constexpr unsigned int kCycleLongestMs = 3500;
 
+// The lock retry: how often a cycle or a session's open looks again at a
+// lock that another process holds. A blocking lock request cannot be
+// bounded or called off without signals, so this one wait polls; waits
+// within the process sleep until they are woken.
+constexpr uint32_t kLockRetryUs = 1000;
+
+// Waiting for a free port where the system refuses a watch on the device:
+// how often the locks are looked at instead.
+constexpr int kNoWatchRecheckMs = 20;
+
+// The kernel tells of a close before it removes the closed description's
+// locks: for kAfterCloseUs after a close a waiter for a free port looks
+// again every kAfterCloseRecheckUs.
+constexpr int64_t kAfterCloseUs = 20000;
+constexpr int64_t kAfterCloseRecheckUs = 500;
+
 // The late-answer window: how long after its question ended an answer is
 // still known as one (never taken for a scan), and how long an unanswered
 // question's answer is awaited before a question with its echo goes out.
