@@ -16,11 +16,12 @@
 #include "devns.h"
 #include "linerate.h"
 #include "merges.h"
+#include "timing.h"
 #include "session.h"
 #include "raw_cycle.h"
 #include "scanjni.h"
 #include "sim_runner.h"
-#include "timing.h"
+#include "line_timing.h"
 
 namespace {
 
@@ -128,9 +129,6 @@ void threads(int seconds_tenths) {
 
 }  // namespace
 
-// A scan data read ends once the line has been quiet this long.
-constexpr double kScanQuietGapMs = 20;
-
 int main(int argc, char** argv) {
     // The log stand-in echoes every line unless told to be quiet.
     setenv("HOSTLOG_QUIET", "1", 1);
@@ -186,9 +184,9 @@ int main(int argc, char** argv) {
         {"get timeout (answered)", 0, 200, op_get_timeout, nullptr},
         {"query (answered)", 0, 200, op_query, nullptr},
         {"read (13 bytes waiting)", kScanQuietGapMs, 60, op_read, queue_scan},
-        {"set timeout", 100, 15, op_set_timeout, nullptr},
-        {"send command", 100, 15, op_command, nullptr},
-        {"profile", 100, 15, op_profile, nullptr},
+        {"set timeout", kSettleMs, 15, op_set_timeout, nullptr},
+        {"send command", kSettleMs, 15, op_command, nullptr},
+        {"profile", kSettleMs, 15, op_profile, nullptr},
     };
     g_scan.assign(13, '4');
     for (int i = 0; i < 20; ++i) op_raw(), op_open();  // warm up

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "line_timing.h"
 #include "scansession.h"
 
 namespace {
@@ -18,7 +19,6 @@ const int kGapMinMs = 25;   // between two scans' starts, at random
 const int kGapMaxMs = 100;
 const int kAwayMs = 100;    // the caller's absence between two waits
 const int kBusyLoops = 2;   // the load: one busy loop a core
-const int kQuietGapMs = 20; // the quiet time that ends a message
 
 // One run: scans of 13 to 200 letters at random gaps; returns how many of
 // them came out merged with another (or not at all).
@@ -77,7 +77,7 @@ void run(SimRunner* sim, bool loaded) {
     int short_gaps = 0;
     for (size_t i = 0; i + 1 < sent.size() && at + sent[i].size() < bytes.size(); i++) {
         at += sent[i].size();
-        short_gaps += bytes[at].t_us - bytes[at - 1].t_us < kQuietGapMs * 1000;
+        short_gaps += bytes[at].t_us - bytes[at - 1].t_us < static_cast<int>(kScanQuietGapMs) * 1000;
     }
     // Each delivery is a scan, or scans run together.
     int whole = 0, merged = 0;
@@ -92,7 +92,7 @@ void run(SimRunner* sim, bool loaded) {
     }
     printf("  %-22s %4d scans: %4d whole, %3d merged, %3d lost; %3d less than %d ms apart on the line\n",
            loaded ? "loaded (2 busy loops)" : "idle machine", kScans, whole, merged,
-           kScans - whole - merged, short_gaps, kQuietGapMs);
+           kScans - whole - merged, short_gaps, static_cast<int>(kScanQuietGapMs));
 }
 
 }  // namespace

@@ -21,12 +21,37 @@
 // scan_session_wake and scan_session_close may be called from any thread.
 // No function allocates after scan_session_open.
 //
+// Handles: each open that succeeds returns a handle of its own, never
+// reused. Once its session is closed, every call through it is refused
+// (SCAN_SESSION_INVALID, one line "no open session!"; its close logs that
+// line, its wake does nothing), also when another session has opened
+// since: an old handle never reaches a newer session. A handle is no
+// address: it is only passed back to these functions.
+//
 // Replies are known by their form: a question's answer carries its echo
 // (the number text it asked about), value bytes, ACK or NAK and a final
 // byte. Such an answer is never handed out as a scan, also when it comes
-// late (within a second of its question's end) or right after a scan. A
-// frame is never written while a message is arriving: it waits for that
-// message's end.
+// late (within a second of its question's end) or right after a scan.
+//
+// The engine's answers carry no sequence number, so a late answer looks
+// like the answer to the next question with the same echo. A question
+// that ended without its answer (SCAN_SESSION_NO_ANSWER) is therefore
+// owed one for a second: a question with the same echo asked meanwhile is
+// held back, its frame unsent, until the owed answer has come (and been
+// dropped) or the second is over; its own budget starts when its frame
+// has left. So a question gets its own answer or an error, never an
+// earlier one's; after an unanswered question the next of its kind may
+// take up to a second longer. An engine that answers one question twice
+// is not guarded against.
+//
+// A question's budget runs from the moment its frame has left the port,
+// and it ends with SCAN_SESSION_NO_ANSWER within one 10 ms attempt of
+// that budget, also while a message is still streaming in; the message
+// is read on whole. Frames and messages: a frame goes out when the reader
+// saw no message arriving and no byte waiting a moment before, or once a
+// message it waited for has ended (a line that never goes quiet holds it
+// no longer); a scan that begins in between crosses the frame on the line,
+// which carries both directions at once, and is read whole as any other.
 //
 // Everything is logged under "SCANLIB_CORE", the frames and messages in
 // hexadecimal, nothing while the line is idle.
@@ -52,7 +77,7 @@ enum ScanSessionError {
     SCAN_SESSION_BUSY = -1,      // another session holds the port
     SCAN_SESSION_NO_PORT = -2,   // the port cannot be opened or configured
     SCAN_SESSION_PORT_LOST = -3, // hung up, or a read or poll failed: close the session
-    SCAN_SESSION_NO_ANSWER = -4, // no reply to a question within its budget (100 ms)
+    SCAN_SESSION_NO_ANSWER = -4, // no reply to a question within its budget (100 ms), or a refusal
     SCAN_SESSION_NOT_SENT = -5,  // a frame could not be written whole
     SCAN_SESSION_INVALID = -6,   // an argument no engine takes; nothing was sent
 };
@@ -71,6 +96,22 @@ SCANJNI_EXPORT void scan_session_close(ScanSession *s);
 // Ends a scan_session_wait_scan in progress at once, or the next one when
 // none is in progress. Any thread; async-signal-safe.
 SCANJNI_EXPORT void scan_session_wake(ScanSession *s);
+
+// Waits up to timeout_ms until no session, of this process or another,
+// holds the port. Returns 1 when none does (at once when none does now),
+// 0 when the time ran out or scan_session_wake_free ended the wait, or a
+// negative ScanSessionError (SCAN_SESSION_NO_PORT: the device cannot be
+// opened; SCAN_SESSION_INVALID: a negative timeout). The holder's release
+// is seen within a few milliseconds, also when its process dies: the wait
+// watches the device for the close of a descriptor (inotify) and looks at
+// the locks again then. Where the system refuses the watch it looks every
+// 20 ms; where it refuses locks only this process's session is known.
+// Per-call cycles do not count as holders. Any thread, several at once.
+SCANJNI_EXPORT int scan_session_wait_free(int timeout_ms);
+
+// Ends every scan_session_wait_free in progress at once, or the next one
+// when none is in progress. Any thread.
+SCANJNI_EXPORT void scan_session_wake_free(void);
 
 // The five writes, with the frames of the per-call functions. Each
 // returns the frame's byte count once the frame has left the port

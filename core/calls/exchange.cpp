@@ -11,8 +11,6 @@
 
 namespace {
 
-const unsigned int kSettleMs = 100;
-
 // The reply being read: where it is looked for, and how long it is at
 // least (the echo and the shortest value), which tells how long its
 // missing bytes need on the wire.
@@ -102,7 +100,9 @@ bool call_open(const char *sig, int cfg_fail_prio, CallPort *port)
         CORE_LOG(PRIO_DEBUG, FMT_ON_HELD_PORT, sig);
         return true;
     }
-    return port_open(sig, cfg_fail_prio, &port->cycle);
+    bool opened = port_open(sig, cfg_fail_prio, &port->cycle);
+    session_cycle_locked();
+    return opened;
 }
 
 void call_close(CallPort *port)
@@ -131,7 +131,7 @@ int send_frame(const WriteOp &op, const void *frame, size_t len)
             log_write_result(op.sig, op.what, ret, op.write_fail_prio);
     }
     if (op.settle)
-        port_wait_ms(kSettleMs);
+        port_sleep_until(port_now_us() + kSettleMs * 1000);
     call_close(&port);
     return ret;
 }
@@ -156,7 +156,7 @@ bool ask(CallPort *port, const char *sig, const char *what, const unsigned char 
         stream->len = answer.len;
         reply->text = stream->bytes;
         reply->n = answer.len;
-        if (!answer.refused && reply_accepted(reply->text, reply->n, min_len))
+        if (reply_accepted(reply->text, reply->n, min_len)) // a refusal ends in NAK
             return true;
     }
     CORE_LOG(PRIO_ERROR, FMT_S_NO_ANSWER, sig);

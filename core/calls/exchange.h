@@ -6,21 +6,15 @@
 
 #include "port.h"
 #include "reply.h"
-#include "scansession.h"
 
 #include <stddef.h>
 
-// A question's reply is looked for in this many attempts of
-// kPollIntervalMs each, and a scan data read waits this many for its scan.
-constexpr int kReplyAttempts = 10;
-constexpr int kReadAttempts = 100;
-constexpr unsigned int kReplyBudgetMs = kReplyAttempts * kPollIntervalMs;
-constexpr unsigned int kReadWindowMs = kReadAttempts * kPollIntervalMs;
+struct Session;
 
 // Where a per-call operation runs.
 struct CallPort {
     PortCycle cycle;      // a port cycle of its own, when session is null
-    ScanSession *session; // this process's held session
+    Session *session; // this process's held session
 };
 
 // Takes the port for one operation: this process's session when it holds

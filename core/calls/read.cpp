@@ -29,7 +29,7 @@ namespace {
 // True when this process's session holds the port: its scans are its own.
 bool held_here(const char *sig)
 {
-    ScanSession *s = session_enter();
+    Session *s = session_enter();
     if (s == nullptr)
         return false;
     session_leave(s);
@@ -51,7 +51,9 @@ char *scan_read_data()
     if (held_here(sig))
         return nullptr;
     PortCycle port;
-    if (!port_open(sig, PRIO_DEBUG, &port))
+    bool opened = port_open(sig, PRIO_DEBUG, &port);
+    session_cycle_locked();
+    if (!opened)
         return nullptr;
     int fd = port.fd;
 
@@ -84,7 +86,7 @@ char *scan_read_data()
             line_read_message(&reader, &m, nullptr);
         size_t have = m.len;
         if (tail) {
-            size_t dropped = line_drop_tail(&reader, &m, window_end_us, log_byte_lines, sig, nullptr);
+            size_t dropped = line_drop_tail(&reader, &m, window_end_us, log_byte_lines, sig);
             CORE_LOG(PRIO_DEBUG, FMT_TAIL, sig,
                      static_cast<int>(dropped));
             continue;

@@ -1,9 +1,12 @@
 #include "clock.h"
 
 #include <errno.h>
+#include <limits.h>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <sys/prctl.h>
 #include <time.h>
-#include <unistd.h>
 
 namespace {
 
@@ -51,15 +54,30 @@ void port_sleep_until(int64_t deadline_us)
     port_poll_by(&none, 1, deadline_us);
 }
 
-void port_wait_ms(unsigned int ms)
-{
-    usleep(ms * 1000u);
-}
-
 int port_set_timer_slack(int slack_ns)
 {
     int had = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
     if (had != slack_ns)
         prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack_ns), 0, 0, 0);
     return had;
+}
+
+void port_sleep_while(int *word, int value, int64_t deadline_us)
+{
+    struct timespec ts;
+    struct timespec *limit = nullptr;
+    if (deadline_us >= 0) {
+        int64_t left_us = deadline_us - port_now_us();
+        if (left_us <= 0)
+            return;
+        ts.tv_sec = static_cast<time_t>(left_us / 1000000);
+        ts.tv_nsec = static_cast<long>(left_us % 1000000) * 1000L;
+        limit = &ts;
+    }
+    syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, value, limit, nullptr, 0);
+}
+
+void port_wake_sleepers(int *word)
+{
+    syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }

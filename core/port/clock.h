@@ -24,8 +24,13 @@ int port_poll_by(struct pollfd *fds, nfds_t n, int64_t deadline_us);
 // Sleeps until the deadline.
 void port_sleep_until(int64_t deadline_us);
 
-// Sleeps for the given number of milliseconds.
-void port_wait_ms(unsigned int ms);
+// Sleeps while *word holds value, until port_wake_sleepers(word) or the
+// deadline (a negative deadline: none). Returns at once when the word has
+// changed already; may return early, so the caller looks again.
+void port_sleep_while(int *word, int value, int64_t deadline_us);
+
+// Wakes every thread of this process sleeping on word.
+void port_wake_sleepers(int *word);
 
 // Timer slack while the line is timed: the kernel's default for a thread.
 // A phone may give background threads 40 ms or more, which would stretch

@@ -3,13 +3,12 @@
 #ifndef SCANJNI_CORE_PORT_H
 #define SCANJNI_CORE_PORT_H
 
+#include "line_timing.h"
+
 #include <stddef.h>
 #include <stdint.h>
 
 #define SCANNER_PORT "/dev/ttyMT1"
-
-// Length of one attempt of a reply poll or a scan data poll.
-constexpr unsigned int kPollIntervalMs = 10;
 
 // An open port cycle: the descriptor, the calling thread's own timer
 // slack, given back at the close, and when the configuration's last flush
@@ -21,8 +20,8 @@ struct PortCycle {
 };
 
 // Opens the scanner port in the mode of every port cycle (read and write,
-// non-blocking, never the controlling terminal), plus extra_flags. Returns
-// the descriptor, or -1 with errno set.
+// non-blocking, never the controlling terminal, close-on-exec), plus
+// extra_flags. Returns the descriptor, or -1 with errno set.
 int port_open_device(int extra_flags);
 
 // Opens the scanner port non-blocking, takes it from the cycles ahead of

@@ -107,13 +107,19 @@ MessageEnd line_read_message(const LineReader *r, LineMessage *m, const MessageW
             if (not_before_us > quiet_us)
                 quiet_us = not_before_us;
         }
-        LineInput in = line_wait(r, earlier_us(quiet_us, give_up_us));
+        int64_t look_us = earlier_us(quiet_us, give_up_us);
+        if (watch != nullptr && watch->look_by != nullptr)
+            look_us = earlier_us(look_us, watch->look_by(watch->ctx));
+        LineInput in = line_wait(r, look_us);
         if (in == LineInput::Woken)
             return MessageEnd::Woken;
         if (in == LineInput::Gone || in == LineInput::Failed)
             return MessageEnd::Gone;
+        now_us = port_now_us();
+        if (in == LineInput::Quiet && now_us < quiet_us && now_us < give_up_us)
+            continue; // the watch's look: a read, and after_read
         if (in == LineInput::Quiet)
-            return port_now_us() >= give_up_us ? MessageEnd::TooLong : MessageEnd::Quiet;
+            return now_us >= give_up_us ? MessageEnd::TooLong : MessageEnd::Quiet;
     }
     return MessageEnd::Full;
 }
@@ -124,7 +130,7 @@ bool line_first_is_tail(int64_t flushed_us, int64_t at_us, int waiting)
 }
 
 size_t line_drop_tail(const LineReader *r, LineMessage *m, int64_t window_end_us, BytesLog log,
-                      const char *sig, MessageEnd *end)
+                      const char *sig)
 {
     size_t dropped = 0;
     for (;;) {
@@ -137,8 +143,7 @@ size_t line_drop_tail(const LineReader *r, LineMessage *m, int64_t window_end_us
             return dropped;
         m->first_us = port_now_us();
         m->last_us = m->first_us;
-        MessageEnd how = line_read_message(r, m, nullptr);
-        if (end != nullptr)
-            *end = how;
+        while (line_read_message(r, m, nullptr) == MessageEnd::Woken) {
+        }
     }
 }

@@ -60,12 +60,14 @@ struct LineMessage {
 };
 
 // What a reader of the message may add: a look after every read (true
-// ends the read at once, as when an awaited answer is complete), and a
-// time before which the quiet gap does not end it (an answer with a pause
-// inside it). Either may be null.
+// ends the read at once, as when an awaited answer is complete), a time
+// before which the quiet gap does not end it (an answer with a pause
+// inside it), and a time by which it looks again while the line pauses
+// (an answer's deadline). Any may be null.
 struct MessageWatch {
     bool (*after_read)(void *ctx, LineMessage *m, size_t from);
     int64_t (*quiet_not_before)(void *ctx, const LineMessage *m);
+    int64_t (*look_by)(void *ctx);
     void *ctx;
 };
 
@@ -87,12 +89,12 @@ typedef void (*BytesLog)(const char *sig, const void *bytes, size_t n);
 
 // Drops the tail of an earlier message, whose first bytes are in m and
 // which the caller has read on to its end: logs them, and while they fill
-// the buffer reads on, a buffer at a time, until the tail ends or
-// window_end_us has passed. Returns how many bytes were dropped; m is left
-// empty and its buffer zeroed. *end, when given, is how the last buffer
-// ended.
+// the buffer reads on, a buffer at a time (a wake does not end one), until
+// the tail ends or window_end_us has passed. Returns how many bytes were
+// dropped; m is left empty and its buffer zeroed. A port that has gone
+// meanwhile is the caller's next wait's to see.
 size_t line_drop_tail(const LineReader *r, LineMessage *m, int64_t window_end_us, BytesLog log,
-                      const char *sig, MessageEnd *end);
+                      const char *sig);
 
 // The tail rule applied to the first bytes after a flush: true when
 // `waiting` bytes, seen at at_us, could not all have crossed the line since

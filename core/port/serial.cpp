@@ -1,5 +1,4 @@
 // set_uart_parm: every termios change the library makes, in one place.
-#include "scanjni.h"
 #include "logtext.h"
 #include "clock.h"
 #include "serial.h"
@@ -79,11 +78,6 @@ void apply_line_format(struct termios *tio, int nBits, char nEvent, int nStop)
 }
 
 } // namespace
-
-int set_uart_parm(int fd, unsigned int nSpeed, int nBits, char nEvent, int nStop)
-{
-    return uart_configure(fd, nSpeed, nBits, nEvent, nStop, nullptr);
-}
 
 int uart_configure(int fd, unsigned int nSpeed, int nBits, char nEvent, int nStop,
                    int64_t *flushed_us)

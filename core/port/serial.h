@@ -2,6 +2,8 @@
 #ifndef SCANJNI_CORE_SERIAL_H
 #define SCANJNI_CORE_SERIAL_H
 
+#include "line.h"
+
 #include <stdint.h>
 
 // set_uart_parm, same calls, log lines and result, which also tells when
@@ -11,5 +13,11 @@
 // written then, so a slow log does not widen the moment.
 int uart_configure(int fd, unsigned int nSpeed, int nBits, char nEvent, int nStop,
                    int64_t *flushed_us);
+
+// The scan engine's line settings, 115200 8N1, with uart_configure.
+inline int uart_configure_line(int fd, int64_t *flushed_us)
+{
+    return uart_configure(fd, kLineBaud, 8, 'N', 1, flushed_us);
+}
 
 #endif

@@ -49,11 +49,12 @@ struct Armed {
 };
 
 struct Reader {
-    ScanSession *s;
+    Session *s;
     LineReader line;
     LineMessage m;
     Armed armed;
     bool request_waited; // the waiting request saw a message through
+    int64_t held_until;  // a waiting question is held back until then
 };
 
 void log_read(const char *sig, const void *bytes, size_t n)
@@ -68,20 +69,42 @@ void log_tail(const char *sig, const void *bytes, size_t n)
     log_read(sig, bytes, n);
 }
 
-void remember(ScanSession *s, const Armed &a)
+void remember(Session *s, const Armed &a, bool owed)
 {
+    int64_t now_us = port_now_us();
+    // The oldest entry goes, but one that still owes its answer only when
+    // all do.
     RecentQuestion *r = &s->recent[s->recent_next];
+    for (size_t i = 0; i < kRecentQuestions && r->owed && r->until_us > now_us; i++) {
+        s->recent_next = (s->recent_next + 1) % kRecentQuestions;
+        r = &s->recent[s->recent_next];
+    }
     memcpy(r->echo, a.echo, a.echo_len);
     r->echo_len = a.echo_len;
-    r->until_us = port_now_us() + kLateAnswerMs * 1000;
+    r->until_us = now_us + kLateAnswerMs * 1000;
+    r->owed = owed;
     s->recent_next = (s->recent_next + 1) % kRecentQuestions;
+}
+
+// Until when a question with this echo is held back: the latest window of
+// an ended question with the same echo that still owes its answer (0: none).
+int64_t owed_until(const Session *s, const char *echo, size_t echo_len)
+{
+    int64_t now_us = port_now_us();
+    int64_t until_us = 0;
+    for (const RecentQuestion &q : s->recent) {
+        if (q.owed && q.until_us > now_us && q.until_us > until_us && q.echo_len == echo_len &&
+            memcmp(q.echo, echo, echo_len) == 0)
+            until_us = q.until_us;
+    }
+    return until_us;
 }
 
 // Ends the armed question with a result (and the answer when there is
 // one), and tells the caller.
 void finish_question(Reader *r, int result, const unsigned char *answer, size_t len, bool refused)
 {
-    ScanSession *s = r->s;
+    Session *s = r->s;
     pthread_mutex_lock(&s->lock);
     if (s->request.state == REQUEST_GO || s->request.state == REQUEST_SENT) {
         s->request.result = result;
@@ -92,13 +115,13 @@ void finish_question(Reader *r, int result, const unsigned char *answer, size_t 
         s->request.state = REQUEST_DONE;
     }
     pthread_mutex_unlock(&s->lock);
-    remember(s, r->armed);
+    remember(s, r->armed, result == SCAN_SESSION_NO_ANSWER);
     r->armed.on = false;
     session_poke(s->done_fd);
 }
 
 // Fails whatever request is under way: the port is gone or closing.
-void fail_request(ScanSession *s)
+void fail_request(Session *s)
 {
     pthread_mutex_lock(&s->lock);
     int st = s->request.state;
@@ -110,12 +133,20 @@ void fail_request(ScanSession *s)
     session_poke(s->done_fd);
 }
 
+// Once the armed question's frame has left, its answer's budget runs from
+// then. Called with the lock held.
+void time_answer(Reader *r, const SessionRequest *q)
+{
+    if (q->state == REQUEST_SENT && r->armed.on && r->armed.deadline_us == kNever)
+        r->armed.deadline_us = q->sent_us + kAnswerBudgetMs * 1000;
+}
+
 // Looks at the request: gives a waiting one its moment when no message
 // is arriving, arms its question, and times the answer once the frame
 // has left.
 void follow_request(Reader *r)
 {
-    ScanSession *s = r->s;
+    Session *s = r->s;
     bool go = false;
     pthread_mutex_lock(&s->lock);
     SessionRequest *q = &s->request;
@@ -125,7 +156,10 @@ void follow_request(Reader *r)
     // hold it longer than that).
     if (q->state == REQUEST_WANT && r->m.len > 0)
         r->request_waited = true;
-    if (q->state == REQUEST_WANT && r->m.len == 0 &&
+    // A question whose echo an ended question still owes its answer waits
+    // for that answer, or for the end of its window.
+    r->held_until = q->state == REQUEST_WANT && q->question ? owed_until(s, q->echo, q->echo_len) : 0;
+    if (q->state == REQUEST_WANT && r->m.len == 0 && r->held_until == 0 &&
         (r->request_waited || line_waiting(s->fd) <= 0)) {
         r->request_waited = false;
         // What comes after a frame of ours is no tail of the open's.
@@ -138,8 +172,8 @@ void follow_request(Reader *r)
         r->armed.min_len = q->min_len;
         r->armed.deadline_us = kNever;
         r->armed.searched = 0;
-    } else if (q->state == REQUEST_SENT && r->armed.on && r->armed.deadline_us == kNever) {
-        r->armed.deadline_us = q->sent_us + kAnswerBudgetMs * 1000;
+    } else if (q->state == REQUEST_SENT) {
+        time_answer(r, q);
     } else if (q->state == REQUEST_NONE) {
         r->armed.on = false; // not sent, or a write alone
     }
@@ -167,18 +201,20 @@ AnswerForm find_answer(const Armed &a, const LineMessage *m, size_t from, size_t
     return found;
 }
 
-// The answer to an ended question at the start of p (length in *len).
-bool late_answer_at(ScanSession *s, const unsigned char *p, size_t n, size_t *len)
+// The ended question whose answer stands at the start of p (length in
+// *len), one that owes it first; null when none.
+RecentQuestion *late_answer_at(Session *s, const unsigned char *p, size_t n, size_t *len)
 {
     int64_t now_us = port_now_us();
-    for (const RecentQuestion &q : s->recent) {
-        if (q.echo_len == 0 || q.until_us < now_us)
+    RecentQuestion *found = nullptr;
+    for (RecentQuestion &q : s->recent) {
+        if (q.echo_len == 0 || q.until_us < now_us || (found != nullptr && found->owed))
             continue;
         // An ended question's answer may be a refusal or hold any value.
         if (answer_at(p, n, q.echo, q.echo_len, 0, len) == AnswerForm::Whole)
-            return true;
+            found = &q;
     }
-    return false;
+    return found;
 }
 
 void log_reply(const unsigned char *p, size_t n)
@@ -189,19 +225,23 @@ void log_reply(const unsigned char *p, size_t n)
 
 // A message has ended (or ends where an answer begins): late answers off
 // its start and its end are logged as replies, the rest is queued.
-void end_message(ScanSession *s, const unsigned char *p, size_t n, int64_t first_us)
+void end_message(Session *s, const unsigned char *p, size_t n, int64_t first_us)
 {
     size_t len = 0;
-    while (n > 0 && late_answer_at(s, p, n, &len)) {
+    RecentQuestion *q;
+    while (n > 0 && (q = late_answer_at(s, p, n, &len)) != nullptr) {
+        q->owed = false;
         log_reply(p, len);
         p += len;
         n -= len;
     }
     size_t tail_from = n > kReplyBufLen ? n - kReplyBufLen : 0;
     for (size_t at = tail_from; at < n; at++) {
-        if (late_answer_at(s, p + at, n - at, &len) && at + len == n) {
+        q = late_answer_at(s, p + at, n - at, &len);
+        if (q != nullptr && at + len == n) {
             if (at > 0)
                 end_message(s, p, at, first_us);
+            q->owed = false;
             log_reply(p + at, len);
             return;
         }
@@ -229,6 +269,13 @@ bool look_for_answer(void *ctx, LineMessage *m, size_t)
     Reader *r = static_cast<Reader *>(ctx);
     if (!r->armed.on)
         return false;
+    if (r->armed.deadline_us == kNever) {
+        // The frame may have left while the line was busy, unseen: a
+        // message in progress does not hold the budget off.
+        pthread_mutex_lock(&r->s->lock);
+        time_answer(r, &r->s->request);
+        pthread_mutex_unlock(&r->s->lock);
+    }
     size_t from = r->armed.searched > kReplyBufLen ? r->armed.searched - kReplyBufLen : 0;
     size_t at = 0, len = 0;
     AnswerForm f = find_answer(r->armed, m, from, &at, &len);
@@ -259,9 +306,17 @@ int64_t answer_hold_until(void *ctx, const LineMessage *m)
     return 0;
 }
 
+// The armed question's deadline: the message's reader looks by then, also
+// while the message is still arriving.
+int64_t answer_due(void *ctx)
+{
+    const Reader *r = static_cast<const Reader *>(ctx);
+    return r->armed.on ? r->armed.deadline_us : kNever;
+}
+
 // The port is gone: logged once, and everyone who waits is told.
 // what is the call that failed, with its errno; null for a hang-up.
-void lose_port(ScanSession *s, const char *what, int err)
+void lose_port(Session *s, const char *what, int err)
 {
     if (what == nullptr)
         CORE_LOG(PRIO_ERROR, FMT_S_HUNG_UP, kSig);
@@ -273,7 +328,7 @@ void lose_port(ScanSession *s, const char *what, int err)
     session_poke(s->scan_fd);
 }
 
-bool stopping(const ScanSession *s)
+bool stopping(const Session *s)
 {
     return __atomic_load_n(&s->stopping, __ATOMIC_SEQ_CST);
 }
@@ -282,7 +337,7 @@ bool stopping(const ScanSession *s)
 // reader must end (the port is gone, or the close).
 bool read_message(Reader *r, const MessageWatch *watch)
 {
-    ScanSession *s = r->s;
+    Session *s = r->s;
     LineMessage *m = &r->m;
     int64_t now_us = port_now_us();
     m->len = 0;
@@ -311,12 +366,7 @@ bool read_message(Reader *r, const MessageWatch *watch)
             continue; // the bytes after an answer go on as a message
         }
         if (tail) {
-            line_drop_tail(&r->line, m, m->first_us + kScanMessageMaxMs * 1000, log_tail, kSig,
-                           &end);
-            if (end == MessageEnd::Gone) {
-                lose_port(s, nullptr, 0);
-                return false;
-            }
+            line_drop_tail(&r->line, m, m->first_us + kScanMessageMaxMs * 1000, log_tail, kSig);
             return true;
         }
         end_message(s, m->bytes, m->len, m->first_us);
@@ -329,7 +379,7 @@ bool read_message(Reader *r, const MessageWatch *watch)
 
 void *session_reader(void *arg)
 {
-    ScanSession *s = static_cast<ScanSession *>(arg);
+    Session *s = static_cast<Session *>(arg);
     FineSlack fine;
     pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
     setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kReaderNice); // or stays as it was
@@ -339,12 +389,15 @@ void *session_reader(void *arg)
     r.line = {s->fd, s->ctl_fd};
     r.m.bytes = s->incoming;
     r.m.cap = sizeof s->incoming;
-    const MessageWatch watch = {look_for_answer, answer_hold_until, &r};
+    const MessageWatch watch = {look_for_answer, answer_hold_until, answer_due, &r};
     while (!stopping(s)) {
         follow_request(&r);
         if (r.armed.on && port_now_us() >= r.armed.deadline_us)
             finish_question(&r, SCAN_SESSION_NO_ANSWER, nullptr, 0, false);
-        LineInput in = line_wait(&r.line, r.armed.on ? r.armed.deadline_us : kNever);
+        int64_t look_by_us = r.armed.on ? r.armed.deadline_us : kNever;
+        if (r.held_until > 0)
+            look_by_us = earlier_us(look_by_us, r.held_until);
+        LineInput in = line_wait(&r.line, look_by_us);
         if (in == LineInput::Gone || in == LineInput::Failed) {
             lose_port(s, in == LineInput::Gone ? nullptr : WHAT_POLL, errno);
             break;

@@ -6,7 +6,7 @@
 // they are queued for the next scan_session_wait_scan.
 #include "session_state.h"
 #include "logtext.h"
-#include "arg_checks.h"
+#include "operations.h"
 #include "clock.h"
 #include "frames.h"
 #include "line.h"
@@ -20,14 +20,9 @@
 
 namespace {
 
-// Longest a request waits for the reader: for a message in progress to
-// end, then for the answer's budget, with room to spare. The reader
-// always answers sooner; this only bounds a reader that cannot run.
-const unsigned int kRequestLongestMs = 2 * kScanMessageMaxMs + 4 * kAnswerBudgetMs;
-
 // Waits until the request has reached `until` (or is done). Returns its
 // state then, or REQUEST_DONE with a lost port when the reader never came.
-int wait_request(ScanSession *s, int until)
+int wait_request(Session *s, int until)
 {
     int64_t give_up_us = port_now_us() + kRequestLongestMs * 1000;
     for (;;) {
@@ -64,7 +59,7 @@ bool write_out(int fd, const unsigned char *frame, size_t len)
 // One request on the held port: the frame, and for a question (echo
 // given) its answer. Returns 0 (len for a write alone) or a negative
 // ScanSessionError; errno tells why a frame was not sent.
-int request(ScanSession *s, const unsigned char *frame, size_t len, const char *echo,
+int request(Session *s, const unsigned char *frame, size_t len, const char *echo,
             size_t echo_len, size_t min_len, SessionAnswer *answer, const WriteReport &report)
 {
     FineSlack fine;
@@ -137,192 +132,126 @@ void log_session_write(void *ctx, int ret)
     log_hex_lines(w->sig, HEX_OUT, w->frame, w->len);
 }
 
-int send_logged(ScanSession *s, const char *sig, const unsigned char *frame, size_t len)
-{
-    SessionWrite w = {sig, frame, len};
-    return session_send(s, frame, len, WriteReport{log_session_write, &w});
-}
-
-// A session call's question: the frame and the answer, logged; 0 with the
-// answer in *answer, or a negative ScanSessionError.
-int ask_logged(ScanSession *s, const char *sig, const unsigned char *frame, size_t len,
-               size_t min_len, SessionAnswer *answer)
-{
-    SessionWrite w = {sig, frame, len};
-    int r = session_ask(s, frame, len, min_len, answer, WriteReport{log_session_write, &w});
-    if (r == 0) {
-        CORE_LOG(PRIO_DEBUG, FMT_S_REPLY, sig, static_cast<int>(answer->len));
-        log_hex_lines(sig, HEX_IN, answer->bytes, answer->len);
-        if (answer->refused)
-            r = SCAN_SESSION_NO_ANSWER;
-    }
-    if (r == SCAN_SESSION_NO_ANSWER)
-        CORE_LOG(PRIO_ERROR, FMT_S_NO_ANSWER, sig);
-    return r;
-}
-
-// A question that writes its answer into the caller's buffer needs one.
-bool usable_with_buffer(ScanSession *s, const char *sig, const void *buffer)
-{
-    if (!session_usable(s, sig))
-        return false;
-    if (buffer == nullptr) {
-        CORE_LOG(PRIO_ERROR, FMT_S_NO_BUFFER, sig);
-        return false;
-    }
-    return true;
-}
-
-// A session call counted in from entry to return, so that a close waits
-// for it; the call's own checks come first.
+// A session call, counted in from entry to return so that a close waits
+// for it: s is null, after one line, when the handle names no open session.
 struct Call {
-    ScanSession *s;
-    bool in;
-    explicit Call(ScanSession *session) : s(session), in(session_enter_call(session)) {}
+    Session *s;
+    Call(ScanSession *handle, const char *sig) : s(session_call_in(handle, sig)) {}
     ~Call()
     {
-        if (in)
+        if (s != nullptr)
             session_leave(s);
     }
 };
 
+// A question that writes its answer into the caller's buffer needs one.
+bool has_buffer(const char *sig, const void *buffer)
+{
+    if (buffer != nullptr)
+        return true;
+    CORE_LOG(PRIO_ERROR, FMT_S_NO_BUFFER, sig);
+    return false;
+}
+
 } // namespace
 
-int session_send(ScanSession *s, const unsigned char *frame, size_t len, const WriteReport &report)
+int session_send(Session *s, const unsigned char *frame, size_t len, const WriteReport &report)
 {
     return request(s, frame, len, nullptr, 0, 0, nullptr, report);
 }
 
-int session_ask(ScanSession *s, const unsigned char *frame, size_t len, size_t min_len,
+int session_ask(Session *s, const unsigned char *frame, size_t len, size_t min_len,
                 SessionAnswer *answer, const WriteReport &report)
 {
     const char *echo = reinterpret_cast<const char *>(frame + kQuestionHeaderLen);
     return request(s, frame, len, echo, question_echo_len(len), min_len, answer, report);
 }
 
-extern "C" int scan_session_open_dev(ScanSession *s, bool open)
-{
-    static const char sig[] = SIG_S_OPEN_DEV;
-    if (!session_usable(s, sig))
-        return SCAN_SESSION_INVALID;
-    Call call(s);
-    return send_logged(s, sig, open ? kOpenFrame : kCloseFrame, kControlFrameLen);
-}
+namespace {
 
-extern "C" int scan_session_enable_type(ScanSession *s, bool enable, int type)
+// An operation on the session: its arguments checked, its frame written,
+// and for a question the result of its answer, logged as the session logs.
+int run(ScanSession *h, const char *sig, OpCall c, char *value = nullptr)
 {
-    static const char sig[] = SIG_S_ENABLE_TYPE;
-    if (!session_usable(s, sig) || !type_accepted(sig, type))
+    Call call(h, sig);
+    if (call.s == nullptr || !op_accepted(sig, &c))
         return SCAN_SESSION_INVALID;
-    Call call(s);
-    unsigned char frame[kTypeFrameLen];
-    size_t len = type_frame(enable ? TYPE_ENABLE : TYPE_DISABLE, type, frame);
-    return send_logged(s, sig, frame, len);
-}
-
-extern "C" int scan_session_set_timeout(ScanSession *s, int timeout)
-{
-    static const char sig[] = SIG_S_SET_TIMEOUT;
-    if (!session_usable(s, sig))
+    size_t answer_min = op_answer_min(c.id);
+    if (answer_min > 0 && c.id != OP_CHECK_TYPE && !has_buffer(sig, value))
         return SCAN_SESSION_INVALID;
-    if (!timeout_accepted(sig, timeout))
-        return SCAN_SESSION_INVALID;
-    Call call(s);
-    char text[5];
-    unsigned char frame[kTimeoutFrameLen];
-    timeout_text(timeout, text);
-    timeout_frame(text, frame);
-    return send_logged(s, sig, frame, kTimeoutFrameLen);
-}
-
-extern "C" int scan_session_set_command(ScanSession *s, const char *command)
-{
-    static const char sig[] = SIG_S_SET_COMMAND;
-    if (!session_usable(s, sig))
-        return SCAN_SESSION_INVALID;
-    size_t n = 0;
-    if (!command_accepted(sig, command, &n))
-        return SCAN_SESSION_INVALID;
-    Call call(s);
-    unsigned char frame[kCommandFrameMax];
-    size_t len = command_frame(command, n, frame);
-    return send_logged(s, sig, frame, len);
-}
-
-extern "C" int scan_session_profile(ScanSession *s)
-{
-    static const char sig[] = SIG_S_PROFILE;
-    if (!session_usable(s, sig))
-        return SCAN_SESSION_INVALID;
-    Call call(s);
-    return send_logged(s, sig, kProfileFrame, kProfileFrameLen);
-}
-
-extern "C" int scan_session_check_type(ScanSession *s, int type)
-{
-    static const char sig[] = SIG_S_CHECK_TYPE;
-    if (!session_usable(s, sig) || !type_accepted(sig, type))
-        return SCAN_SESSION_INVALID;
-    Call call(s);
-    unsigned char frame[kTypeFrameLen];
-    size_t len = type_frame(TYPE_CHECK, type, frame);
+    op_frame(&c);
+    SessionWrite w = {sig, c.frame, c.len};
+    const WriteReport report = {log_session_write, &w};
+    if (answer_min == 0)
+        return session_send(call.s, c.frame, c.len, report);
     SessionAnswer answer;
-    int r = ask_logged(s, sig, frame, len, kCheckReplyMin, &answer);
+    int r = session_ask(call.s, c.frame, c.len, answer_min, &answer, report);
+    if (r == 0) {
+        CORE_LOG(PRIO_DEBUG, FMT_S_REPLY, sig, static_cast<int>(answer.len));
+        log_hex_lines(sig, HEX_IN, answer.bytes, answer.len);
+        if (answer.refused)
+            r = SCAN_SESSION_NO_ANSWER;
+    }
+    if (r == SCAN_SESSION_NO_ANSWER)
+        CORE_LOG(PRIO_ERROR, FMT_S_NO_ANSWER, sig);
     if (r < 0)
         return r;
-    bool enabled = check_reply_enabled(answer.bytes, answer.len);
-    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, enabled ? ANSWER_ENABLED : ANSWER_DISABLED);
-    return enabled ? 1 : 0;
+    r = op_result(c, answer.bytes, answer.len, value);
+    const char *shown = c.id != OP_CHECK_TYPE ? value : r ? ANSWER_ENABLED : ANSWER_DISABLED;
+    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, shown);
+    return r;
 }
 
-extern "C" int scan_session_get_timeout(ScanSession *s, char value[5])
+} // namespace
+
+extern "C" int scan_session_open_dev(ScanSession *h, bool open)
 {
-    static const char sig[] = SIG_S_GET_TIMEOUT;
-    if (!usable_with_buffer(s, sig, value))
-        return SCAN_SESSION_INVALID;
-    Call call(s);
-    SessionAnswer answer;
-    int r = ask_logged(s, sig, kTimeoutQueryFrame, kTimeoutQueryFrameLen, kTimeoutReplyMin,
-                       &answer);
-    if (r < 0)
-        return r;
-    timeout_reply_value(answer.bytes, answer.len, value);
-    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, value);
-    return static_cast<int>(kTimeoutValueLen);
+    return run(h, SIG_S_OPEN_DEV, op_call(OP_OPEN_DEV, open, 0, nullptr));
 }
 
-extern "C" int scan_session_query(ScanSession *s, int number, char value[16])
+extern "C" int scan_session_enable_type(ScanSession *h, bool enable, int type)
 {
-    static const char sig[] = SIG_S_QUERY;
-    if (!usable_with_buffer(s, sig, value))
-        return SCAN_SESSION_INVALID;
-    Call call(s);
-    char text[16];
-    unsigned char frame[kQueryFrameMax];
-    size_t text_len = query_text(number, text);
-    size_t len = query_frame(text, text_len, frame);
-    SessionAnswer answer;
-    int r = ask_logged(s, sig, frame, len, kQueryReplyMin, &answer);
-    if (r < 0)
-        return r;
-    size_t n = query_reply_value(answer.bytes, answer.len, text, text_len, value);
-    CORE_LOG(PRIO_DEBUG, FMT_S_ANSWER, sig, value);
-    return static_cast<int>(n);
+    return run(h, SIG_S_ENABLE_TYPE, op_call(OP_ENABLE_TYPE, enable, type, nullptr));
 }
 
-extern "C" int scan_session_wait_scan(ScanSession *s, int timeout_ms, unsigned char *buf,
+extern "C" int scan_session_set_timeout(ScanSession *h, int timeout)
+{
+    return run(h, SIG_S_SET_TIMEOUT, op_call(OP_SET_TIMEOUT, false, timeout, nullptr));
+}
+
+extern "C" int scan_session_set_command(ScanSession *h, const char *command)
+{
+    return run(h, SIG_S_SET_COMMAND, op_call(OP_SET_COMMAND, false, 0, command));
+}
+
+extern "C" int scan_session_profile(ScanSession *h)
+{
+    return run(h, SIG_S_PROFILE, op_call(OP_PROFILE, false, 0, nullptr));
+}
+
+extern "C" int scan_session_check_type(ScanSession *h, int type)
+{
+    return run(h, SIG_S_CHECK_TYPE, op_call(OP_CHECK_TYPE, false, type, nullptr));
+}
+
+extern "C" int scan_session_get_timeout(ScanSession *h, char value[5])
+{
+    return run(h, SIG_S_GET_TIMEOUT, op_call(OP_GET_TIMEOUT, false, 0, nullptr), value);
+}
+
+extern "C" int scan_session_query(ScanSession *h, int number, char value[16])
+{
+    return run(h, SIG_S_QUERY, op_call(OP_QUERY, false, number, nullptr), value);
+}
+
+extern "C" int scan_session_wait_scan(ScanSession *h, int timeout_ms, unsigned char *buf,
                                       size_t cap, int64_t *first_byte_us)
 {
-    static const char sig[] = SIG_S_WAIT_SCAN;
-    if (!usable_with_buffer(s, sig, buf))
+    const char *sig = SIG_S_WAIT_SCAN;
+    Call call(h, sig);
+    if (call.s == nullptr || !has_buffer(sig, cap > 0 ? buf : nullptr))
         return SCAN_SESSION_INVALID;
-    if (cap == 0) {
-        CORE_LOG(PRIO_ERROR, FMT_S_NO_BUFFER, sig);
-        return SCAN_SESSION_INVALID;
-    }
-    Call call(s);
-    if (!call.in)
-        return 0;
+    Session *s = call.s;
     int64_t wait_us = timeout_ms > 0 ? static_cast<int64_t>(timeout_ms) * 1000 : 0;
     int64_t deadline_us = port_now_us() + wait_us;
     for (;;) {

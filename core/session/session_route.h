@@ -10,11 +10,17 @@
 
 #include <stddef.h>
 
+struct Session;
+
 // This process's open session, entered for one call (it is not closed
 // until session_leave), or null when the process holds no session. A
-// session being opened is waited for.
-ScanSession *session_enter(void);
-void session_leave(ScanSession *s);
+// session being opened is waited for. After null the caller runs a port
+// cycle of its own and calls session_cycle_locked once the cycle's lock is
+// taken (or refused): a session's open waits for that, so that it never
+// takes the port between the caller's look and its lock.
+Session *session_enter(void);
+void session_cycle_locked(void);
+void session_leave(Session *s);
 
 // Told on the caller's thread the moment a request's frame has left the
 // port (ret = its length) or could not be written whole (ret = -1, errno
@@ -28,7 +34,7 @@ struct WriteReport {
 // Writes the frame on the held port once no message is arriving, and
 // waits until it has left the port. Returns len, or a negative
 // ScanSessionError.
-int session_send(ScanSession *s, const unsigned char *frame, size_t len, const WriteReport &report);
+int session_send(Session *s, const unsigned char *frame, size_t len, const WriteReport &report);
 
 // The answer to a question, as the session's reader took it off the line.
 struct SessionAnswer {
@@ -41,7 +47,7 @@ struct SessionAnswer {
 // waits, within the reply budget, for the answer that carries its echo.
 // Returns 0 with *answer filled in (also a refusal), or a negative
 // ScanSessionError (SCAN_SESSION_NO_ANSWER when none came in time).
-int session_ask(ScanSession *s, const unsigned char *frame, size_t len, size_t min_len,
+int session_ask(Session *s, const unsigned char *frame, size_t len, size_t min_len,
                 SessionAnswer *answer, const WriteReport &report);
 
 #endif

@@ -17,6 +17,7 @@
 #include "reply.h"
 #include "scan_queue.h"
 #include "session_route.h"
+#include "line_timing.h"
 
 #include <pthread.h>
 #include <stddef.h>
@@ -47,22 +48,21 @@ struct SessionRequest {
 };
 
 // A question that ended recently: an answer that carries its echo and
-// comes late, or twice, is still an answer, never a scan.
+// comes late, or twice, is still an answer, never a scan. One that ended
+// without its answer is owed one: a question with its echo is not sent
+// until that answer has come or the window is over, so that it cannot be
+// handed the earlier question's answer.
 struct RecentQuestion {
     char echo[kReplyBufLen];
     size_t echo_len;
     int64_t until_us;
+    bool owed;
 };
 constexpr size_t kRecentQuestions = 4;
 
-// How long after its question ended an answer is still known as one.
-constexpr unsigned int kLateAnswerMs = 1000;
-
-// A question's answer must come within this time after its frame left.
-constexpr unsigned int kAnswerBudgetMs = 100;
-
-struct ScanSession {
+struct Session {
     int state;   // a SessionState (atomic)
+    unsigned int generation; // counts the opens: the open session's handle (atomic)
     int users;   // calls and wakes under way on the open session (atomic)
     int fd;      // the port, locked (owner.h)
     int wake_fd; // scan_session_wake counts it up: ends a wait
@@ -95,10 +95,9 @@ void session_drain(int fd);
 // The reader thread's body; arg is the session.
 void *session_reader(void *arg);
 
-// True when s is the open session; otherwise logs so under sig.
-bool session_usable(ScanSession *s, const char *sig);
-
-// Counts a call in on the open session, or false when it is not open.
-bool session_enter_call(ScanSession *s);
+// The open session that handle names, counted in for one call (until
+// session_leave), or null, after one line under sig, when it names none:
+// the handle of a closed session stays refused whatever opened since.
+Session *session_call_in(ScanSession *handle, const char *sig);
 
 #endif

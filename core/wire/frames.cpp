@@ -35,6 +35,11 @@ bool type_index_valid(int type)
     return type >= 0 && type < kTypeCount;
 }
 
+const char *type_code(int type)
+{
+    return kTypeCodes[type];
+}
+
 size_t type_frame(TypeFrameKind kind, int type, unsigned char frame[kTypeFrameLen])
 {
     static const char kValue[] = {'1', '0', '?'};

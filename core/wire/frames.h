@@ -36,6 +36,9 @@ enum TypeFrameKind { TYPE_ENABLE, TYPE_DISABLE, TYPE_CHECK };
 
 bool type_index_valid(int type);
 
+// The six-digit code of a type index (valid) in the type code table.
+const char *type_code(int type);
+
 // The enable, disable or check frame of one row of the type code table:
 // header, the row's six-digit code, '1', '0' or '?', and '.'. Returns its
 // length, 11 for every row. type must be valid.

@@ -5,6 +5,8 @@
 #ifndef SCANJNI_CORE_LINE_H
 #define SCANJNI_CORE_LINE_H
 
+#include "line_timing.h"
+
 #include <stddef.h>
 #include <stdint.h>
 
@@ -12,24 +14,6 @@
 constexpr uint32_t kLineBaud = 115200;
 constexpr uint32_t kBitsPerByte = 10;
 constexpr uint32_t kByteTimeNs = 1000000000u / kLineBaud * kBitsPerByte; // 86800 ns
-
-// Time left for bytes to gather once the line is busy, before each read
-// of scan data. It is longer than a UART FIFO's period at 115200 baud (16
-// bytes in 1.39 ms), so a read takes at least one whole FIFO load, and
-// short enough that a scan's return is hardly later for it.
-constexpr uint32_t kBatchUs = 2000;
-
-// Quiet time that ends a message of scan data. It is over 200 character
-// times at 115200 baud, so a UART driver that hands bytes over in bursts,
-// or a tty layer that delivers them late under load, never splits a
-// message; and it is a fifth of the 100 ms or more that lie between two
-// trigger presses, so two scans never merge.
-constexpr unsigned int kScanQuietGapMs = 20;
-
-// Longest time a message may take once it has begun. A full buffer takes
-// 0.71 s at 115200 baud; a line that keeps trickling bytes beyond this is
-// no scan, and the reader must still end.
-constexpr unsigned int kScanMessageMaxMs = 2000;
 
 // Once a reply is longer than its shortest form, its length is unknown:
 // the rest is read this many bytes' time at a time.
@@ -42,11 +26,8 @@ constexpr size_t kReplyStepBytes = 4;
 // flush, delivered at most t / kByteTimeNs bytes. The bytes waiting when
 // the port first turns readable after the flush tell it: a tail has more,
 // because its byte in flight at the flush arrives less than a byte time
-// after it. kTailMarginUs widens the test for a tty layer or a reader that
-// is late by up to that much (a short tail may have ended by then); it
-// stays below 1 ms, so a message that begins 1 ms or more after the flush
-// is never taken for a tail, however late the read comes.
-constexpr uint32_t kTailMarginUs = 900;
+// after it. kTailMarginUs (timing.h) widens the test for a tty layer or a
+// reader that is late by up to that much.
 
 // Time that n bytes take on the wire, in microseconds, rounded up (kept in
 // 32 bits: counts beyond 49481 bytes, over 4 s, are taken as that many).

@@ -197,6 +197,54 @@ TEST_F(DeviceSession, RefusedArgumentsSendNothing)
     EXPECT_EQ(str(sim_received(sim)), "\xFF" "T\r") << "only the last frame went out";
 }
 
+// The handle of a closed session reaches no session opened since: every
+// call through it is refused with one line and sends nothing, its close
+// and its wake leave the new session as it is.
+TEST_F(DeviceSession, HandleOfAClosedSessionIsRefused)
+{
+    open();
+    ScanSession *const old = session;
+    scan_session_close(session);
+    open();
+    ASSERT_NE(session, old);
+    sim_clear_records(sim);
+    char value[16];
+    unsigned char buf[4];
+    struct Case {
+        std::function<int()> call;
+        std::string sig;
+    } const cases[] = {
+        {[&] { return scan_session_open_dev(old, true); }, "int scan_session_open_dev(ScanSession *, bool)"},
+        {[&] { return scan_session_enable_type(old, true, 3); },
+         "int scan_session_enable_type(ScanSession *, bool, int)"},
+        {[&] { return scan_session_set_timeout(old, 5); }, "int scan_session_set_timeout(ScanSession *, int)"},
+        {[&] { return scan_session_set_command(old, "A"); },
+         "int scan_session_set_command(ScanSession *, const char *)"},
+        {[&] { return scan_session_profile(old); }, "int scan_session_profile(ScanSession *)"},
+        {[&] { return scan_session_check_type(old, 3); }, kCheckSig2},
+        {[&] { return scan_session_get_timeout(old, value); },
+         "int scan_session_get_timeout(ScanSession *, char *)"},
+        {[&] { return scan_session_query(old, 100002, value); },
+         "int scan_session_query(ScanSession *, int, char *)"},
+        {[&] { return scan_session_wait_scan(old, 0, buf, sizeof buf, nullptr); }, kWaitSig},
+        {[&] { scan_session_close(old); return SCAN_SESSION_INVALID; },
+         "void scan_session_close(ScanSession *)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.sig);
+        logs_reset();
+        EXPECT_EQ(c.call(), SCAN_SESSION_INVALID);
+        EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(6, c.sig + ", no open session!")});
+    }
+    scan_session_wake(old);
+    unsigned char scan[8];
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(scan_session_wait_scan(session, 150, scan, sizeof scan, nullptr), 0);
+    EXPECT_GE(ms_since(start), 140) << "the old handle's wake ended the new session's wait";
+    EXPECT_EQ(sim_received(sim).size(), 0u) << "a frame went out through the old handle";
+    EXPECT_EQ(scan_session_check_type(session, 3), 1) << "the new session was closed";
+}
+
 // One owner: a second session in this process or in another one is
 // refused without touching the line, the per-call functions of this
 // process run on the session, and the close gives the port back with every
@@ -215,21 +263,24 @@ TEST_F(DeviceSession, OneOwnerPerPort)
         // checker such as valgrind may change its exit status).
         char c;
         int error = 0;
+        int before = open_fds();
         if (read(go[0], &c, 1) == 1 && scan_session_open(&error) != nullptr)
             error = 1;
-        _exit(write(answer[1], &error, sizeof error) == sizeof error ? 0 : 1);
+        int answer_of[2] = {error, open_fds() - before};
+        _exit(write(answer[1], answer_of, sizeof answer_of) == sizeof answer_of ? 0 : 1);
     }
     close(go[0]);
     close(answer[1]);
     open();
     ASSERT_EQ(write(go[1], "g", 1), 1);
     close(go[1]);
-    int child_error = 0;
-    EXPECT_EQ(read(answer[0], &child_error, sizeof child_error),
-              static_cast<ssize_t>(sizeof child_error));
+    int child_answer[2] = {0, -1};
+    EXPECT_EQ(read(answer[0], child_answer, sizeof child_answer),
+              static_cast<ssize_t>(sizeof child_answer));
     close(answer[0]);
     ASSERT_EQ(waitpid(child, nullptr, 0), child);
-    EXPECT_EQ(child_error, SCAN_SESSION_BUSY) << "the other process was not refused";
+    EXPECT_EQ(child_answer[0], SCAN_SESSION_BUSY) << "the other process was not refused";
+    EXPECT_EQ(child_answer[1], 0) << "descriptors the refused open left open";
 
     logs_reset();
     int error = 0;
@@ -316,6 +367,66 @@ TEST_F(DeviceSession, HangUpDuringAWaitOrAQuestion)
         ASSERT_GE(master, 0);
         sim = sim_create(master);
         ASSERT_TRUE(sim_start(sim));
+    }
+}
+
+// A hang-up while a question waits for a message to end fails the
+// question then, not when its longest wait for the reader is over.
+TEST_F(DeviceSession, HangUpWhileAQuestionWaitsForAMessage)
+{
+    open();
+    scan_now(letters(8000, 5));
+    ASSERT_TRUE(sim_wait_sent(sim, 200, 3000));
+    std::atomic<long> returned_ms{-1};
+    auto start = std::chrono::steady_clock::now();
+    std::thread asker([&] {
+        EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_PORT_LOST);
+        returned_ms = ms_since(start);
+    });
+    usleep(50000);
+    long hung_up_ms = ms_since(start);
+    sim_destroy(sim); // the pty hangs up
+    sim = nullptr;
+    asker.join();
+    EXPECT_LT(returned_ms - hung_up_ms, 2000) << "the question outlived the port";
+}
+
+// The close wakes a wait in progress and returns only once every call
+// under way has left: the wait, woken, takes its wake's count before it
+// leaves, never from a pipe that took the closed descriptors' numbers.
+TEST_F(DeviceSession, CloseWakesAndWaitsForCallsUnderWay)
+{
+    for (int round = 0; round < 10; round++) {
+        SCOPED_TRACE(round);
+        open();
+        std::atomic<bool> waiting{false};
+        std::thread waiter([&] {
+            unsigned char buf[16];
+            waiting = true;
+            EXPECT_EQ(scan_session_wait_scan(session, 5000, buf, sizeof buf, nullptr), 0);
+        });
+        while (!waiting)
+            usleep(1000);
+        usleep(10000);
+        auto start = std::chrono::steady_clock::now();
+        scan_session_close(session);
+        session = nullptr;
+        int fds[2][2];
+        ASSERT_EQ(pipe(fds[0]), 0);
+        ASSERT_EQ(pipe(fds[1]), 0);
+        for (auto &p : fds)
+            ASSERT_EQ(write(p[1], "12345678", 8), 8);
+        waiter.join();
+        EXPECT_LT(ms_since(start), 2500) << "the close did not wake the wait";
+        for (auto &p : fds) {
+            int waiting_bytes = -1;
+            EXPECT_EQ(ioctl(p[0], FIONREAD, &waiting_bytes), 0);
+            EXPECT_EQ(waiting_bytes, 8) << "a call read a closed descriptor's number";
+            close(p[0]);
+            close(p[1]);
+        }
+        if (HasFailure())
+            break;
     }
 }
 
@@ -482,9 +593,12 @@ TEST_F(DeviceSession, WakesFromAnotherThreadAcrossCloses)
 
 class SessionLineRate : public DeviceSession {};
 
+class SessionLineRateBursts : public WithBursts<SessionLineRate> {};
+INSTANTIATE_TEST_SUITE_P(Bursts, SessionLineRateBursts, testing::Values(1, 16, 64));
+
 // A scan just before a question, in its exchange ahead of the reply, and
 // right behind the reply: each answer right, each scan once and whole.
-TEST_F(SessionLineRate, ScanAroundAQuestion)
+TEST_P(SessionLineRateBursts, ScanAroundAQuestion)
 {
     open();
     char value[16];
@@ -543,20 +657,87 @@ TEST_F(SessionLineRate, ScanAroundAQuestion)
 // The engine's refusal of a question (a setting it does not know) and a
 // reply that comes after the question's budget are its answers, never
 // scans: the question answers "no answer" and the next wait has nothing.
-TEST_F(SessionLineRate, RefusalsAndLateRepliesAreNoScans)
+TEST_P(SessionLineRateBursts, RefusalsAndLateRepliesAreNoScans)
 {
     open();
     char value[16];
     EXPECT_EQ(scan_session_query(session, 100099, value), SCAN_SESSION_NO_ANSWER);
     EXPECT_EQ(wait(200).result, 0) << "the refusal came as a scan";
-    sim_push_fault(sim, sim_fault(SimFaultKind::Delay, 150));
+    // Replies late by a little and by most of a second.
+    for (int late_ms : {150, 700}) {
+        SCOPED_TRACE(late_ms);
+        sim_push_fault(sim, sim_fault(SimFaultKind::Delay, late_ms));
+        EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_NO_ANSWER);
+        // The scan follows the late reply; the wait that reads the reply
+        // waits on for it.
+        const std::string scan = letters(20, 7);
+        sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, late_ms));
+        EXPECT_EQ(wait(2000).bytes, scan) << "the late reply came as a scan";
+        EXPECT_EQ(wait(0).result, 0);
+    }
+}
+
+// A question's budget holds while a message streams in: a scan that
+// begins at once after the question (here: instead of its answer, 5000
+// bytes, some 0.43 s on the line) does not hold off its "no answer", and
+// still comes whole.
+TEST_F(SessionLineRate, BudgetHoldsWhileAMessageStreams)
+{
+    open();
+    const std::string scan = letters(5000, 11);
+    sim_push_fault(sim, sim_fault_bytes(SimFaultKind::RawReply, bytes_of(scan)));
     EXPECT_EQ(scan_session_check_type(session, 3), SCAN_SESSION_NO_ANSWER);
-    // The scan follows the late reply; the wait that reads the reply waits
-    // on for it.
-    const std::string scan = letters(20, 7);
-    sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, 150));
-    EXPECT_EQ(wait(1000).bytes, scan) << "the late reply came as a scan";
-    EXPECT_EQ(wait(0).result, 0);
+    size_t sent_by_then = sim_sent(sim).size();
+    EXPECT_LT(sent_by_then, scan.size()) << "the question ended with the message";
+    // One message; a starved engine thread may pause the line past the
+    // quiet gap, but never where the question ended.
+    Waited w = wait(3000);
+    EXPECT_GT(w.bytes.size(), sent_by_then) << "the message was cut where the question ended";
+    std::string got = w.bytes;
+    for (Waited more = w; more.result > 0 && got.size() < scan.size(); got += more.bytes)
+        more = wait(1000);
+    EXPECT_TRUE(got == scan) << got.size() << " bytes came otherwise than the " << scan.size()
+                             << " sent";
+}
+
+// A question asked again after one of its kind went unanswered is never
+// handed the earlier one's late answer: the timeout asked, answered 250 ms
+// late, set anew and asked again gives the new value (or fails), never
+// the old one, whenever the second answer comes; also when the first
+// answer never comes.
+TEST_F(SessionLineRate, LateAnswerIsNeverTheNextQuestions)
+{
+    open();
+    struct Case {
+        const char *what;
+        SimFault first;  // the first question's answer
+        SimFault second; // the second question's
+    } const cases[] = {
+        {"second answered at once", sim_fault(SimFaultKind::Delay, 250), SimFault()},
+        {"second answered after the late one", sim_fault(SimFaultKind::Delay, 250),
+         sim_fault(SimFaultKind::Delay, 60)},
+        {"first never answered", sim_fault(SimFaultKind::Silence), SimFault()},
+    };
+    int timeout = 1000;
+    for (const Case &c : cases) {
+        for (int round = 0; round < (c.first.kind == SimFaultKind::Silence ? 1 : 3); round++) {
+            SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
+            ASSERT_EQ(scan_session_set_timeout(session, timeout), 14);
+            char value[5] = "";
+            sim_push_fault(sim, c.first);
+            EXPECT_EQ(scan_session_get_timeout(session, value), SCAN_SESSION_NO_ANSWER);
+            timeout += 111;
+            ASSERT_EQ(scan_session_set_timeout(session, timeout), 14);
+            sim_push_fault(sim, c.second);
+            int r = scan_session_get_timeout(session, value);
+            if (r == 4) {
+                EXPECT_EQ(atoi(value), timeout) << "an earlier question's answer";
+            } else {
+                EXPECT_EQ(r, SCAN_SESSION_NO_ANSWER);
+            }
+            EXPECT_EQ(wait(300).result, 0) << "a late answer came as a scan";
+        }
+    }
 }
 
 // A message ends at the buffer's size: a scan of 8192 bytes comes whole,
@@ -607,7 +788,7 @@ TEST_F(SessionLineRate, LargeTimerSlackDoesNotStretchTheWaits)
 // Scans at random moments while questions and writes go through the
 // session: every scan comes once, whole and in order, and every answer is
 // right.
-TEST_F(SessionLineRate, ScansAtRandomMomentsAroundRequests)
+TEST_P(SessionLineRateBursts, ScansAtRandomMomentsAroundRequests)
 {
     const int kScans = 30;
     std::mt19937 rng(20240611);

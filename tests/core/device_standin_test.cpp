@@ -5,11 +5,18 @@
 //     pty returns at most about 4 KiB);
 //   - a read that fails with EIO although the port is readable;
 //   - a reader that is held off the processor right after a read found
-//     nothing, while the rest of the message arrives.
+//     nothing, while the rest of the message arrives;
+// and, for the held port, calls that the device may make fail: tcdrain
+// interrupted by a signal, a hang-up reported as POLLHUP alone (a driver
+// that adds neither POLLERR nor POLLIN), and a wake whose eventfd write
+// fails.
 #include "device_env.h"
+#include "scansession.h"
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <poll.h>
+#include <termios.h>
 #include <pthread.h>
 #include <string.h>
 #include <time.h>
@@ -30,6 +37,14 @@ std::atomic<bool> g_fail_reads;
 // nothing returns only after this long.
 std::atomic<int> g_hold_after_empty_ms;
 bool g_had_bytes;
+// tcdrain fails this many times with EINTR, on any thread.
+std::atomic<int> g_drain_interrupts;
+// A terminal that reports POLLHUP is reported with POLLHUP alone.
+std::atomic<bool> g_bare_hangup;
+// Writes of eventfd counts fail with EAGAIN.
+std::atomic<bool> g_fail_event_writes;
+// The next open of the scanner port returns only after this long.
+std::atomic<int> g_slow_open_ms;
 // Only the test's own thread is stood in for: the engine reads the master
 // on a thread of its own.
 pthread_t g_reader;
@@ -65,6 +80,79 @@ extern "C" ssize_t read(int fd, void *buf, size_t count)
     return got;
 }
 
+// What a descriptor is open on ("/dev/pts/3", "anon_inode:[eventfd]").
+std::string fd_target(int fd)
+{
+    char path[32], target[64];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    ssize_t len = readlink(path, target, sizeof target);
+    return len > 0 ? std::string(target, static_cast<size_t>(len)) : std::string();
+}
+
+// Holds back an open of the scanner port when armed.
+void open_slowly(const char *path)
+{
+    int slow_ms = g_slow_open_ms.exchange(0);
+    if (slow_ms > 0 && strcmp(path, "/dev/ttyMT1") == 0)
+        usleep(static_cast<useconds_t>(slow_ms) * 1000);
+    else if (slow_ms > 0)
+        g_slow_open_ms = slow_ms;
+}
+
+// open() as the library calls it: plain, or fortified.
+extern "C" int open(const char *path, int flags, ...)
+{
+    using real_fn = int (*)(const char *, int, ...);
+    static real_fn real = reinterpret_cast<real_fn>(dlsym(RTLD_NEXT, "open"));
+    open_slowly(path);
+    return real(path, flags);
+}
+
+extern "C" int __open_2(const char *path, int flags)
+{
+    using real_fn = int (*)(const char *, int);
+    static real_fn real = reinterpret_cast<real_fn>(dlsym(RTLD_NEXT, "__open_2"));
+    open_slowly(path);
+    return real(path, flags);
+}
+
+extern "C" int tcdrain(int fd)
+{
+    using real_fn = int (*)(int);
+    static real_fn real = reinterpret_cast<real_fn>(dlsym(RTLD_NEXT, "tcdrain"));
+    int left = g_drain_interrupts;
+    if (left > 0 && g_drain_interrupts.compare_exchange_strong(left, left - 1)) {
+        errno = EINTR;
+        return -1;
+    }
+    return real(fd);
+}
+
+extern "C" int ppoll(struct pollfd *fds, nfds_t n, const struct timespec *timeout,
+                     const sigset_t *mask)
+{
+    using real_fn = int (*)(struct pollfd *, nfds_t, const struct timespec *, const sigset_t *);
+    static real_fn real = reinterpret_cast<real_fn>(dlsym(RTLD_NEXT, "ppoll"));
+    int r = real(fds, n, timeout, mask);
+    for (nfds_t i = 0; r > 0 && g_bare_hangup && i < n; i++) {
+        // A hung-up terminal is no tty to isatty() any more.
+        if ((fds[i].revents & POLLHUP) && fd_target(fds[i].fd).compare(0, 5, "/dev/") == 0)
+            fds[i].revents = POLLHUP;
+    }
+    return r;
+}
+
+extern "C" ssize_t write(int fd, const void *buf, size_t count)
+{
+    using real_fn = ssize_t (*)(int, const void *, size_t);
+    static real_fn real = reinterpret_cast<real_fn>(dlsym(RTLD_NEXT, "write"));
+    if (g_fail_event_writes && count == 8 && fd_target(fd) == "anon_inode:[eventfd]") {
+        errno = EAGAIN;
+        return -1;
+    }
+    return real(fd, buf, count);
+}
+
 namespace {
 
 class DeviceStandIn : public testing::Test {
@@ -81,6 +169,10 @@ protected:
         g_fill_armed = false;
         g_fail_reads = false;
         g_hold_after_empty_ms = 0;
+        g_drain_interrupts = 0;
+        g_bare_hangup = false;
+        g_fail_event_writes = false;
+        g_slow_open_ms = 0;
         if (master_ >= 0)
             close(master_);
         devns_teardown();
@@ -192,6 +284,50 @@ TEST_F(DeviceStandIn, ReaderHeldBackInAPauseStillReadsTheWholeScan)
     EXPECT_EQ(g_hold_after_empty_ms, 0) << "the reader was never held back";
     EXPECT_EQ(shown(data), shown((first + second).c_str()));
     sim_destroy(sim);
+}
+
+// The held port meets what the device may do to its calls: a drain
+// interrupted by a signal is drained again, a hang-up reported as POLLHUP
+// alone is the port gone, and a wake keeps its caller's errno also when
+// its own write fails.
+TEST_F(DeviceStandIn, HeldPortCallsTheDeviceMakesFail)
+{
+    int error = 0;
+    ScanSession *s = scan_session_open(&error);
+    ASSERT_NE(s, nullptr) << error;
+    g_drain_interrupts = 2;
+    EXPECT_EQ(scan_session_open_dev(s, true), 3) << "an interrupted drain failed the write";
+    EXPECT_EQ(g_drain_interrupts, 0);
+
+    g_fail_event_writes = true;
+    errno = 1234;
+    scan_session_wake(s);
+    EXPECT_EQ(errno, 1234) << "the wake changed its caller's errno";
+    g_fail_event_writes = false;
+
+    g_bare_hangup = true;
+    close(master_); // the pty hangs up
+    master_ = -1;
+    unsigned char buf[16];
+    EXPECT_EQ(scan_session_wait_scan(s, 3000, buf, sizeof buf, nullptr), SCAN_SESSION_PORT_LOST);
+    scan_session_close(s);
+}
+
+// A per-call operation that found no session and is on its way to its
+// port cycle's lock (its open held back) when this process opens a
+// session: the open waits for the cycle, and the operation succeeds.
+TEST_F(DeviceStandIn, SessionOpenWaitsForACycleOnItsWay)
+{
+    g_slow_open_ms = 100;
+    int written = 0;
+    std::thread caller([&] { written = scan_open_dev(true); });
+    usleep(30000);
+    int error = 0;
+    ScanSession *s = scan_session_open(&error);
+    caller.join();
+    EXPECT_NE(s, nullptr) << error;
+    EXPECT_EQ(written, 3) << "the session took the port under the operation";
+    scan_session_close(s);
 }
 
 } // namespace

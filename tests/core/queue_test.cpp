@@ -65,6 +65,37 @@ TEST(ScanQueue, DropsTheOldestAndCutsToCap)
     EXPECT_EQ(q.used, 0u) << "the rest of a cut scan stays nowhere";
 }
 
+// What a push drops: nothing while the scans fit the ring exactly, then
+// as many of the oldest as make room, each counted and all their bytes.
+TEST(ScanQueue, CountsEveryDroppedScanAndItsBytes)
+{
+    static ScanQueue q;
+    const size_t half = kQueueBytes / 2;
+    struct Case {
+        std::vector<size_t> held; // scans in the queue before
+        size_t pushed;
+        size_t dropped;
+        size_t dropped_bytes;
+    } const cases[] = {
+        {{half}, half, 0, 0},                      // fills the ring exactly
+        {{half, half}, 1, 1, half},
+        {{100, 200, 300}, kQueueBytes - 300, 2, 300},
+        {{10000, 10000, 10000}, 30000, 3, 30000},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pushed);
+        queue_clear(&q);
+        for (size_t len : c.held)
+            push(&q, std::string(len, 'h'), 0);
+        size_t dropped_bytes = 0;
+        EXPECT_EQ(queue_push(&q, reinterpret_cast<const unsigned char *>(std::string(c.pushed, 'p').data()),
+                             c.pushed, 1, &dropped_bytes),
+                  c.dropped);
+        EXPECT_EQ(dropped_bytes, c.dropped_bytes);
+        EXPECT_EQ(q.count, c.held.size() + 1 - c.dropped);
+    }
+}
+
 // The engine's answer as the held port tells it from scan data.
 TEST(AnswerForm, EchoValueAckOrNakAndFinalByte)
 {
@@ -87,6 +118,7 @@ TEST(AnswerForm, EchoValueAckOrNakAndFinalByte)
         {"9000031234567\x06\r", 3, AnswerForm::Whole, 15},
         {"90000312345678\x06\r", 3, AnswerForm::None, 0}, // longer than any reply
         {std::string("9000031\x06\0", 9), 3, AnswerForm::None, 0},
+        {std::string("900003\0" "1\x06\r", 10), 3, AnswerForm::None, 0}, // a zero byte inside
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.bytes);

@@ -1,6 +1,8 @@
 // The subcommands of scanctl: one per exported scanner operation.
 #pragma once
 
+#include "frames.h" // kMaxCommandText, kTypeCount
+
 #include <stddef.h>
 #include <stdio.h>
 
@@ -17,8 +19,6 @@ enum class ArgKind {
     Number,  // any int: a setting number
     Text,    // a command text of at most kMaxCommandText bytes
 };
-
-constexpr size_t kMaxCommandText = 255;
 
 struct Command {
     const char *name;

@@ -1,6 +1,6 @@
 // The usage text, with the table of scan type indexes and their codes.
 #include "commands.h"
-#include "sim_codes.h"
+#include "frames.h"
 
 namespace {
 
@@ -38,6 +38,6 @@ void print_usage(FILE *out)
             "    check with false also when the engine did not reply or the port failed);\n"
             "  2 invalid arguments (nothing is sent).\n\n"
             "scan types (TYPE: code):\n");
-    for (int t = 0; t < kSimTypeCount; t++)
-        fprintf(out, "  %2d: %s\n", t, kSimTypeCodes[t]);
+    for (int t = 0; t < kTypeCount; t++)
+        fprintf(out, "  %2d: %s\n", t, type_code(t));
 }

@@ -26,6 +26,7 @@ final class HeldPort {
     private ScannerException refusal; // the busy refusal last told
     private long backoffMs;
     private long nextTryNanos;
+    private volatile boolean awaitingFree; // busy, and the engine waits for the release; wake() reads it
 
     HeldPort(SessionEngine engine, PortClock clock) {
         this.engine = engine;
@@ -33,11 +34,14 @@ final class HeldPort {
         nextTryNanos = clock.nanoTime();
     }
 
-    /** Any thread: ends the wait for a scan in progress, or the next one. */
+    /** Any thread: ends the wait for a scan in progress, or the next one, or the wait for a free port. */
     void wake() {
         PortSession s = session;
         if (s != null) {
             s.wake();
+        }
+        if (awaitingFree) {
+            engine.wakePortWaits();
         }
     }
 
@@ -89,6 +93,32 @@ final class HeldPort {
         return null;
     }
 
+    /**
+     * The port thread's open: on a busy port whose engine can wait, first
+     * the wait for the holder's release (up to {@link #MAX_BACKOFF_MS},
+     * ended by {@link #wake()}), then the open at once; otherwise
+     * {@link #open(ScanPeriod)}.
+     *
+     * @return the refusal or failure; null once the session is held, or
+     *         when the wait ended without a free port (the caller comes
+     *         back after what woke it)
+     */
+    ScannerException openWhenFree(ScanPeriod period) {
+        if (awaitingFree) {
+            try {
+                if (!engine.awaitPortFree(MAX_BACKOFF_MS)) {
+                    return null;
+                }
+            } catch (ScannerException e) {
+                awaitingFree = false;
+                lost(period);
+                return e;
+            }
+            awaitingFree = false;
+        }
+        return open(period);
+    }
+
     /** A call on the port succeeded: the port is ours. */
     void works(ScanPeriod period) {
         backoffMs = 0;
@@ -121,13 +151,19 @@ final class HeldPort {
         backOff();
     }
 
+    /** Refused by a holder: an engine that can wait for its release tries again then, others after the back-off. */
     private void busy(ScanPeriod period, ScannerException e) {
         if (state != State.BUSY) {
             state = State.BUSY;
             refusal = e;
             tell(period, null);
         }
-        backOff();
+        if (engine.canAwaitPortFree()) {
+            awaitingFree = true;
+            nextTryNanos = clock.nanoTime();
+        } else {
+            backOff();
+        }
     }
 
     /** Tells a period that has not heard it the state the port is in now. */

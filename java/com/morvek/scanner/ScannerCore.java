@@ -190,7 +190,7 @@ final class ScannerCore {
                 break;
             } else if (port.session() == null) {
                 try {
-                    port.open(p);
+                    port.openWhenFree(p);
                 } catch (Throwable t) {
                     failed(p, t);
                 }
