@@ -81,7 +81,7 @@ std::vector<NewLine> new_lines(size_t from) {
     return out;
 }
 
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t end_at_us) {
+bool send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t end_at_us) {
     // The tail of a message that began before the flush: its first
     // bytes are there at once, more than could have crossed the line
     // since; the rest follows right behind them at the line's pace. It
@@ -90,8 +90,10 @@ void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, i
     // later: a pause the device never had would end the tail early.
     size_t burst = bytes.size() < burst_most ? bytes.size() : burst_most;
     int64_t rest_at_us = sim_now_us();
+    bool early = false;
     if (end_at_us >= 0) {
         int64_t on_time_us = end_at_us - static_cast<int64_t>(line_time_us(bytes.size() - burst));
+        early = on_time_us > rest_at_us + kTailPauseMostUs;
         rest_at_us = std::max(rest_at_us, std::min(on_time_us, rest_at_us + kTailPauseMostUs));
     }
     SimLine paced = sim_line(b->sim);
@@ -107,6 +109,7 @@ void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, i
         sim_send_scan(b->sim, sim_scan(std::vector<uint8_t>(bytes.begin() + burst, bytes.end()),
                                        SimScanTrigger::AfterDelay, 0));
     }
+    return early;
 }
 
 // A session's open and close lines that differ only in the descriptor's
@@ -473,8 +476,10 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
         }
         // A tail is more bytes at once than the line carried since the flush.
         size_t burst = kCaptureTailBurst + static_cast<size_t>(times[i] * 1000 / kByteTimeNs);
-        send_tail(b, bytes, burst, op.chunks[i].end_us >= 0 ? ref_us + op.chunks[i].end_us : -1);
-        if (i + 1 < op.chunks.size()) {
+        bool early = send_tail(b, bytes, burst, op.chunks[i].end_us >= 0 ? ref_us + op.chunks[i].end_us : -1);
+        // Shorter than the capture shows (or of no known end): what follows
+        // is timed from where the replayed read dropped it.
+        if (i + 1 < op.chunks.size() && (early || op.chunks[i].end_us < 0)) {
             int64_t dropped_us = await_line(op.sig, LineKind::Dropped, &seen, done);
             if (dropped_us >= 0) times = capture_chunk_times(op, dropped_us - ref_us);
         }

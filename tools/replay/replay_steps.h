@@ -45,7 +45,8 @@ std::vector<NewLine> new_lines(size_t from);
 // Sends a message that began before the port's flush: up to burst_most
 // of its first bytes at once, the rest at the line's pace right after,
 // or a little later to end at end_at_us (sim_now_us's clock; -1: none).
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t end_at_us = -1);
+// True when it ends earlier than end_at_us: that took a longer pause.
+bool send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t end_at_us = -1);
 
 struct Difference {
     size_t index = 0;  // line of the operation
