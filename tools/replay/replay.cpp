@@ -28,8 +28,8 @@ namespace replay_steps {
 namespace {
 
 // Longest pause the replay puts in a tail so that it ends where the
-// capture shows it: a quarter of the line's quiet gap, which ends a tail.
-constexpr int64_t kTailPauseMostUs = kScanQuietGapMs * 1000 / 4;
+// capture shows it: half the line's quiet gap, which ends a tail.
+constexpr int64_t kTailPauseMostUs = kScanQuietGapMs * 1000 / 2;
 
 constexpr long kNsPerUs = 1000;
 
