@@ -58,9 +58,10 @@ import java.util.Set;
  * {@code PORT_UNAVAILABLE}), {@link #setPortPresent(boolean)} (no device).
  *
  * <h2>Waiting without polling</h2>
- * {@link #awaitSessionOpen(long)} returns once a session is open, and
+ * {@link #awaitSessionOpen(long)} returns once a session is open,
  * {@link #awaitIdle(long)} once a wait for a scan is in progress with no
- * scan left to take.
+ * scan left to take, and {@link #awaitQuestion(long)} once a question
+ * waits for its answer (so that the test moves the clock only then).
  *
  * <p>All methods are thread-safe. Initially the port is present, the
  * engine answers at once, sessions are offered, every type is disabled,
@@ -90,6 +91,7 @@ public final class FakeScanEngine implements ScanEngine {
         int inCall;
         int overlaps;
         int waits; // waits for a scan in progress
+        int asking; // questions waiting for their answer or their budget
         boolean sessionsOffered = true;
         boolean otherApp;
         Object held; // the open session, or null
@@ -361,6 +363,23 @@ public final class FakeScanEngine implements ScanEngine {
     public boolean awaitIdle(long timeoutMs) throws InterruptedException {
         synchronized (lock) {
             return awaitState(timeoutMs, () -> d.waits > 0 && d.scans.isEmpty());
+        }
+    }
+
+    /**
+     * Waits until a question (on the session or per call) waits for its
+     * answer: it has gone out and, with the clock in hand, ends only once
+     * the test moves the clock past its delay or the budget. A question
+     * answered at once passes without this seeing it. Blocks up to the
+     * timeout (real time).
+     *
+     * @param timeoutMs how long to wait at most
+     * @return true once a question waits; false when the time ran out
+     * @throws InterruptedException when the caller is interrupted
+     */
+    public boolean awaitQuestion(long timeoutMs) throws InterruptedException {
+        synchronized (lock) {
+            return awaitState(timeoutMs, () -> d.asking > 0);
         }
     }
 
@@ -640,8 +659,14 @@ public final class FakeScanEngine implements ScanEngine {
                 && d.answerDelayMillis <= ANSWER_BUDGET_MS;
         long wait = answers ? d.answerDelayMillis : ANSWER_BUDGET_MS;
         long end = d.clock.nanoTime() + wait * PortClock.NANOS_PER_MS;
-        while (d.portPresent && pause(end)) {
-            // wait on
+        d.asking++;
+        lock.notifyAll();
+        try {
+            while (d.portPresent && pause(end)) {
+                // wait on
+            }
+        } finally {
+            d.asking--;
         }
         if (!d.portPresent) {
             return null;

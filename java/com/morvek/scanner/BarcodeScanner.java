@@ -350,16 +350,31 @@ public final class BarcodeScanner implements Closeable {
 
     /**
      * Stops scanning, lets the requests already queued run, lets the port
-     * go, ends the scanner's threads and waits for the port thread. On a
-     * session the wait for a scan is woken at once: with nothing queued
-     * this returns within about 50 ms (a scan still arriving is finished
-     * first). On an engine of the eleven operations it blocks for the call
-     * in progress (a native read: up to about 1.1 s). Queued requests add
-     * their time (a question up to about 0.1 s each). Completions already
-     * made still reach their futures' stages. Safe to call again, from any
-     * thread, the listener's and a future stage's included: later calls
-     * return at once. Interrupting the caller does not cut the wait short;
-     * the interrupt is kept.
+     * go, ends the scanner's threads and waits for the port thread, then
+     * for the completions of the requests it ran. On a session the wait for
+     * a scan is woken at once: with nothing queued this returns within
+     * about 50 ms (a scan still arriving is finished first). On an engine
+     * of the eleven operations it waits for the call in progress (a native
+     * read: up to about 1.1 s). Queued requests add their time (a question
+     * up to about 0.1 s each).
+     *
+     * <p>Whatever the app's code does, this returns within 2 s: past that
+     * bound (an engine of the app's own whose call does not return, a
+     * future's non-async stage that waits for another request's result,
+     * which completes on the same thread behind it) the requests not yet
+     * run are dropped and every request future not yet completed fails
+     * with a {@link java.util.concurrent.CancellationException}, on the
+     * caller's thread; a stage waiting for one of them is so released. A
+     * session whose {@code close()} throws is let go all the same. The
+     * listener is never waited for: a listener call still running (or
+     * blocked) does not hold this up, and no listener call begins after
+     * this returns, except one already handed to the executor.
+     *
+     * <p>Completions already made still reach their futures' stages. Safe
+     * to call again, from any thread, the listener's and a future stage's
+     * included (there it does not wait for the stage's own thread): later
+     * calls return at once. Interrupting the caller does not cut the wait
+     * short; the interrupt is kept.
      */
     @Override
     public void close() {

@@ -2,6 +2,8 @@ package com.morvek.scanner;
 
 import com.morvek.scanner.ScannerException.Reason;
 import java.util.concurrent.Executor;
+import java.util.logging.Level;
+import java.util.logging.Logger;
 
 /**
  * The port thread's hold on the engine: the session from the first use
@@ -14,6 +16,8 @@ final class HeldPort {
     /** The first pause after a refusal or a loss; it doubles up to {@link #MAX_BACKOFF_MS}. */
     static final long FIRST_BACKOFF_MS = 50;
     static final long MAX_BACKOFF_MS = 2000;
+
+    private static final Logger LOG = Logger.getLogger("com.morvek.scanner");
 
     /** The port's state as last told to the listeners. */
     enum State { UNTRIED, READY, BUSY, LOST }
@@ -100,7 +104,7 @@ final class HeldPort {
         }
     }
 
-    /** The port went away: the session is let go (the adapter is kept), told once, and backed off. */
+    /** The port went away: the session is let go (the adapter is kept), backed off, and told once. */
     void lost(ScanPeriod period) {
         lost(period, Runnable::run);
     }
@@ -114,20 +118,23 @@ final class HeldPort {
         if (!perCall) {
             drop();
         }
+        // The next try is set before the listener hears of the loss, so
+        // that whatever the listener does next (the test moving the clock)
+        // counts towards it.
+        backOff();
         if (state != State.LOST) {
             state = State.LOST;
             tell(period, null, after);
         }
-        backOff();
     }
 
     private void busy(ScanPeriod period, ScannerException e) {
+        backOff(); // before the telling, as for a loss
         if (state != State.BUSY) {
             state = State.BUSY;
             refusal = e;
             tell(period, null);
         }
-        backOff();
     }
 
     /** Tells a period that has not heard it the state the port is in now. */
@@ -176,11 +183,16 @@ final class HeldPort {
         drop();
     }
 
+    /** Closes the session; one that throws on close (an app's own engine) is logged and let go all the same. */
     private void drop() {
         PortSession s = session;
         if (s != null) {
             session = null;
-            s.close();
+            try {
+                s.close();
+            } catch (Throwable t) {
+                LOG.log(Level.WARNING, "the engine's session threw on close; it is let go", t);
+            }
         }
     }
 }

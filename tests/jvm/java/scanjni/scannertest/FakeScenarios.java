@@ -49,6 +49,7 @@ public final class FakeScenarios {
                 FakeScenarios::engineThrows);
         SessionScenarios.all(check);
         AppScenarios.all(check);
+        LifecycleScenarios.all(check);
         System.exit(check.finish());
     }
 

@@ -1,0 +1,504 @@
+package scanjni.scannertest;
+
+import com.morvek.scanner.BarcodeScanner;
+import com.morvek.scanner.FakeScanEngine;
+import com.morvek.scanner.PortSession;
+import com.morvek.scanner.ScanData;
+import com.morvek.scanner.ScanListener;
+import com.morvek.scanner.ScanType;
+import com.morvek.scanner.ScannerException;
+import com.morvek.scanner.ScannerException.Reason;
+import com.morvek.scanner.SessionEngine;
+import java.lang.ref.WeakReference;
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.List;
+import java.util.concurrent.BlockingQueue;
+import java.util.concurrent.CancellationException;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.ExecutionException;
+import java.util.concurrent.LinkedBlockingQueue;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicLong;
+import java.util.concurrent.atomic.AtomicReference;
+import java.util.logging.Handler;
+import java.util.logging.Level;
+import java.util.logging.LogRecord;
+import java.util.logging.Logger;
+
+/** A scanner through an app's lifecycle: close under app code that blocks or throws, the back-off, the fake's parity. */
+final class LifecycleScenarios {
+    private static final long WAIT_MS = 5000;
+    /** Longer than close()'s own bound (2 s): a close that takes this long hangs. */
+    private static final long HANG_MS = 10_000;
+    private static final int ROUNDS = 1000;
+    private static final long FIRST_BACKOFF_MS = 50;
+
+    private LifecycleScenarios() {
+    }
+
+    static void all(Check check) {
+        check.scenario("close is bounded: a stage blocked on another request's get(), an engine that never returns",
+                LifecycleScenarios::closeBounded);
+        check.scenario("close: a session whose close throws, a blocked listener, close from a stage",
+                LifecycleScenarios::closeUnderAppFaults);
+        check.scenario("a request that finds the port lost fails before the listener hears the loss",
+                LifecycleScenarios::lossAfterFailure);
+        check.scenario("a listener that throws: the next scan is still delivered", LifecycleScenarios::listenerThrows);
+        check.scenario("back-off capped at 2 s on the test's clock", LifecycleScenarios::backOffCapped);
+        check.scenario("1000 rounds each: lost then back, busy then free, one back-off step after the telling",
+                LifecycleScenarios::backOffRounds);
+        check.scenario("a closed scanner is no longer watched; a forgotten one is", LifecycleScenarios::watching);
+        check.scenario("per call: an empty read is no scan", LifecycleScenarios::emptyRead);
+        check.scenario("the fake: an answer delayed by the whole budget is an answer, past it none",
+                LifecycleScenarios::answerAtTheBudget);
+    }
+
+    /** Runs close() on a thread of its own; true when it returned within HANG_MS. */
+    private static boolean closes(BarcodeScanner scanner) throws InterruptedException {
+        Thread t = new Thread(scanner::close, "closer");
+        t.start();
+        t.join(HANG_MS);
+        return !t.isAlive();
+    }
+
+    private static Throwable cause(CompletableFuture<?> f) throws Exception {
+        try {
+            f.get(WAIT_MS, TimeUnit.MILLISECONDS);
+            return null;
+        } catch (ExecutionException e) {
+            return e.getCause();
+        } catch (CancellationException e) {
+            return e;
+        }
+    }
+
+    /**
+     * A question that waits for the test's clock (1 ms), so that the
+     * stages the caller adds run on the scanner's result thread once the
+     * clock moves; later questions are answered at once.
+     */
+    private static CompletableFuture<Integer> answeredLate(FakeScanEngine fake, BarcodeScanner s) throws Exception {
+        fake.setAnswerDelayMillis(1);
+        CompletableFuture<Integer> f = s.engineTimeout();
+        Check.that(fake.awaitQuestion(WAIT_MS), "the question waits");
+        fake.setAnswerDelayMillis(0);
+        return f;
+    }
+
+    static void closeBounded() throws Exception {
+        // A non-async stage of one request waits on the result thread for
+        // another request, whose completion is queued behind it.
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.takeClockInHand();
+        BarcodeScanner scanner = new BarcodeScanner(fake);
+        CompletableFuture<Integer> second = new CompletableFuture<>();
+        AtomicReference<Throwable> seenByStage = new AtomicReference<>();
+        CountDownLatch stageEnded = new CountDownLatch(1);
+        answeredLate(fake, scanner).thenRun(() -> {
+            CompletableFuture<Integer> timeout = scanner.engineTimeout();
+            second.complete(0);
+            try {
+                timeout.get();
+            } catch (Exception e) {
+                seenByStage.set(e);
+            }
+            stageEnded.countDown();
+        });
+        fake.advanceClock(1);
+        Check.that(second.get(WAIT_MS, TimeUnit.MILLISECONDS) == 0, "the stage runs");
+        Check.that(closes(scanner), "close returned");
+        Check.that(stageEnded.await(WAIT_MS, TimeUnit.MILLISECONDS), "the stage's get() was released");
+        Check.that(seenByStage.get() instanceof CancellationException, "the stage saw " + seenByStage.get());
+
+        // An engine of the app's own whose wait ignores wake(): the queued request fails.
+        AppSession stuck = new AppSession();
+        stuck.ignoresWake = true;
+        BarcodeScanner second2 = new BarcodeScanner(stuck);
+        second2.startScanning(Runnable::run, data -> { });
+        Check.that(stuck.waiting.await(WAIT_MS, TimeUnit.MILLISECONDS), "the wait began");
+        CompletableFuture<Void> queued = second2.openEngine();
+        Check.that(closes(second2), "close returned");
+        Check.that(cause(queued) instanceof CancellationException, "the queued request failed: " + cause(queued));
+        stuck.release.countDown();
+        Check.that(Check.within(WAIT_MS, () -> stuck.closed), "the session closed once its wait returned");
+        Check.that(!stuck.wrote, "the dropped request was never run");
+    }
+
+    static void closeUnderAppFaults() throws Exception {
+        // A session whose close() throws: the port loop still ends.
+        AppSession throwing = new AppSession();
+        throwing.closeThrows = true;
+        BarcodeScanner a = new BarcodeScanner(throwing);
+        Check.equal("null", FakeScenarios.outcome(a::open), "open");
+        long started = System.nanoTime();
+        Check.that(closes(a), "close returned");
+        Check.that(System.nanoTime() - started < TimeUnit.SECONDS.toNanos(2), "close did not wait out its bound");
+        Check.that(throwing.closed, "the session's close was called");
+
+        // A listener that never returns, and close() called from a future's stage.
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.takeClockInHand();
+        BarcodeScanner b = new BarcodeScanner(fake);
+        CountDownLatch never = new CountDownLatch(1);
+        b.startScanning(Runnable::run, data -> {
+            try {
+                never.await();
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        });
+        fake.queueScans("A");
+        Check.that(fake.awaitIdle(WAIT_MS), "the scan was taken");
+        AtomicLong inStage = new AtomicLong(-1);
+        CountDownLatch closedInStage = new CountDownLatch(1);
+        CompletableFuture<Integer> late = answeredLate(fake, b);
+        late.thenRun(() -> {
+            Check.equal("scanner-results", Thread.currentThread().getName(), "the stage's thread");
+            long t = System.nanoTime();
+            b.close();
+            inStage.set(System.nanoTime() - t);
+            closedInStage.countDown();
+        });
+        fake.advanceClock(1);
+        Check.that(closedInStage.await(HANG_MS, TimeUnit.MILLISECONDS), "close in a stage returned");
+        // The stage runs on the result thread: close() must not wait for it (2 s, its bound, if it did).
+        Check.that(inStage.get() < TimeUnit.MILLISECONDS.toNanos(1500), "close in a stage took " + inStage.get() + " ns");
+        Check.that(!fake.sessionOpen(), "the port was let go while the listener blocks");
+        never.countDown();
+    }
+
+    static void lossAfterFailure() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        AtomicReference<Boolean> failedFirst = new AtomicReference<>();
+        AtomicReference<CompletableFuture<String>> request = new AtomicReference<>();
+        CountDownLatch hold = new CountDownLatch(1);
+        CountDownLatch holding = new CountDownLatch(1);
+        try (BarcodeScanner s = new BarcodeScanner(fake)) {
+            s.startScanning(Runnable::run, new ScanListener() {
+                @Override
+                public void onScan(String data) {
+                }
+
+                @Override
+                public void onPortLost() {
+                    failedFirst.set(request.get().isDone());
+                }
+            });
+            Check.that(fake.awaitIdle(WAIT_MS), "idle");
+            // The result thread is held by a stage, so that the failure's completion waits behind it.
+            s.openEngine().thenRun(() -> {
+                holding.countDown();
+                try {
+                    hold.await(WAIT_MS, TimeUnit.MILLISECONDS);
+                } catch (InterruptedException e) {
+                    Thread.currentThread().interrupt();
+                }
+            });
+            Check.that(holding.await(WAIT_MS, TimeUnit.MILLISECONDS), "the stage holds the result thread");
+            fake.failNext(Reason.PORT_UNAVAILABLE);
+            request.set(s.setting(7));
+            Thread.sleep(100);
+            hold.countDown();
+            Check.that(Check.within(WAIT_MS, () -> failedFirst.get() != null), "loss told");
+            Check.that(failedFirst.get(), "the request had failed when the loss was told");
+        }
+    }
+
+    static void listenerThrows() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        List<String> got = Collections.synchronizedList(new ArrayList<String>());
+        try (BarcodeScanner s = new BarcodeScanner(fake)) {
+            s.startScanning(Runnable::run, data -> {
+                got.add(data);
+                if (data.equals("A")) {
+                    throw new IllegalStateException("the app's bug");
+                }
+            });
+            fake.queueScans("A");
+            Check.that(Check.within(WAIT_MS, () -> got.size() == 1), "first scan");
+            fake.queueScans("B");
+            Check.that(Check.within(WAIT_MS, () -> got.size() == 2), "the scan after the throw");
+        }
+    }
+
+    static void backOffCapped() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.takeClockInHand();
+        fake.setPortPresent(false);
+        try (BarcodeScanner s = new BarcodeScanner(fake)) {
+            s.startScanning(Runnable::run, data -> { });
+            // 50, 100, ... 1600, then 2000 each time: every 2 s step makes one more attempt.
+            for (int step = 0; step < 12; step++) {
+                int before = Collections.frequency(fake.calls(), "openSession()");
+                fake.advanceClock(2000);
+                Check.that(Check.within(WAIT_MS, () -> Collections.frequency(fake.calls(), "openSession()") > before),
+                        "an attempt after step " + step);
+            }
+        }
+    }
+
+    /** The port's state events, as a queue the test takes them from. */
+    private static final class PortEvents implements ScanListener {
+        final BlockingQueue<String> events = new LinkedBlockingQueue<>();
+
+        @Override
+        public void onScan(String data) {
+        }
+
+        @Override
+        public void onPortLost() {
+            events.add("lost");
+        }
+
+        @Override
+        public void onPortBack() {
+            events.add("back");
+        }
+
+        @Override
+        public void onPortReady() {
+            events.add("ready");
+        }
+
+        @Override
+        public void onPortBusy(ScannerException refusal) {
+            events.add("busy");
+        }
+
+        @Override
+        public void onPortFree() {
+            events.add("free");
+        }
+
+        String next() throws InterruptedException {
+            return events.poll(WAIT_MS, TimeUnit.MILLISECONDS);
+        }
+    }
+
+    /** Each loss and each busy port is followed by its return after one first back-off step on the clock. */
+    static void backOffRounds() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.takeClockInHand();
+        PortEvents heard = new PortEvents();
+        try (BarcodeScanner s = new BarcodeScanner(fake)) {
+            s.startScanning(Runnable::run, heard);
+            Check.equal("ready", heard.next(), "first");
+            for (int round = 1; round <= ROUNDS; round++) {
+                fake.setPortPresent(false);
+                Check.equal("lost", heard.next(), "round " + round);
+                fake.setPortPresent(true);
+                fake.advanceClock(FIRST_BACKOFF_MS);
+                Check.equal("back", heard.next(), "round " + round);
+            }
+        }
+        FakeScanEngine holder = new FakeScanEngine();
+        FakeScanEngine other = new FakeScanEngine(holder);
+        holder.takeClockInHand();
+        PortEvents waiter = new PortEvents();
+        try (BarcodeScanner s = new BarcodeScanner(other)) {
+            s.startScanning(Runnable::run, waiter);
+            Check.equal("ready", waiter.next(), "first");
+            for (int round = 1; round <= ROUNDS; round++) {
+                // The port hangs up, and another app takes it before this scanner tries again.
+                holder.setHeldByAnotherApp(true);
+                holder.setPortPresent(false);
+                Check.equal("lost", waiter.next(), "round " + round);
+                holder.setPortPresent(true);
+                holder.advanceClock(FIRST_BACKOFF_MS);
+                Check.equal("busy", waiter.next(), "round " + round);
+                holder.setHeldByAnotherApp(false);
+                holder.advanceClock(2 * FIRST_BACKOFF_MS);
+                Check.equal("free", waiter.next(), "round " + round);
+            }
+        }
+    }
+
+    /** Warnings of the scanner's logger, as texts. */
+    private static final class Warnings extends Handler {
+        final List<String> texts = Collections.synchronizedList(new ArrayList<String>());
+
+        @Override
+        public void publish(LogRecord r) {
+            if (r.getLevel().intValue() >= Level.WARNING.intValue()) {
+                texts.add(r.getMessage());
+            }
+        }
+
+        @Override
+        public void flush() {
+        }
+
+        @Override
+        public void close() {
+        }
+    }
+
+    private static WeakReference<BarcodeScanner> used(FakeScanEngine fake, boolean close) throws Exception {
+        BarcodeScanner s = new BarcodeScanner(fake);
+        Check.equal("null", FakeScenarios.outcome(s::open), "open");
+        if (close) {
+            s.close();
+        }
+        return new WeakReference<>(s);
+    }
+
+    private static void collect(WeakReference<?> ref) throws Exception {
+        Check.that(Check.within(WAIT_MS, () -> {
+            System.gc();
+            return ref.get() == null;
+        }), "collected");
+    }
+
+    static void watching() throws Exception {
+        Logger log = Logger.getLogger("com.morvek.scanner");
+        Warnings warnings = new Warnings();
+        log.addHandler(warnings);
+        try {
+            FakeScanEngine fake = new FakeScanEngine();
+            collect(used(fake, true));
+            collect(used(fake, false));
+            // The forgotten scanner's port is let go after its warning.
+            Check.that(Check.within(WAIT_MS, () -> !fake.sessionOpen()), "the forgotten scanner let the port go");
+            Check.equal(1, warnings.texts.size(), "warnings: " + warnings.texts);
+        } finally {
+            log.removeHandler(warnings);
+        }
+    }
+
+    static void emptyRead() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.setSessionOffered(false);
+        fake.setReadWaitMillis(0);
+        List<Integer> lengths = Collections.synchronizedList(new ArrayList<Integer>());
+        try (BarcodeScanner s = new BarcodeScanner(fake)) {
+            s.startScanning(Runnable::run, new ScanListener() {
+                @Override
+                public void onScan(String data) {
+                }
+
+                @Override
+                public void onScanData(ScanData scan) {
+                    lengths.add(scan.length());
+                }
+            });
+            Check.that(Check.within(WAIT_MS, () -> Collections.frequency(fake.calls(), "readData()") >= 5), "reads");
+            fake.queueScans("AB");
+            Check.that(Check.within(WAIT_MS, () -> !lengths.isEmpty()), "the scan");
+        }
+        Check.equal(Collections.singletonList(2), lengths, "scan lengths delivered");
+    }
+
+    static void answerAtTheBudget() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.takeClockInHand();
+        try (BarcodeScanner s = new BarcodeScanner(fake)) {
+            for (long delay : new long[] {FakeScanEngine.ANSWER_BUDGET_MS, FakeScanEngine.ANSWER_BUDGET_MS + 1}) {
+                fake.setAnswerDelayMillis(delay);
+                CompletableFuture<Integer> t = s.engineTimeout();
+                Check.that(fake.awaitQuestion(WAIT_MS), "the question waits");
+                fake.advanceClock(delay);
+                String expected = delay <= FakeScanEngine.ANSWER_BUDGET_MS ? "3000" : "NO_ANSWER";
+                Check.equal(expected, FakeScenarios.outcome(() -> t), "answer " + delay + " ms late");
+            }
+        }
+    }
+
+    /**
+     * An app's own engine with one session that behaves as told: its wait
+     * may ignore wake() (until released), its close may throw.
+     */
+    static final class AppSession implements SessionEngine, PortSession {
+        volatile boolean ignoresWake;
+        volatile boolean closeThrows;
+        volatile boolean closed;
+        volatile boolean wrote;
+        final CountDownLatch waiting = new CountDownLatch(1);
+        final CountDownLatch release = new CountDownLatch(1);
+        private final Object lock = new Object();
+        private boolean woken; // guarded by lock
+
+        @Override
+        public PortSession openSession() {
+            return this;
+        }
+
+        @Override
+        public ScanData awaitScan(int timeoutMs) throws ScannerException {
+            waiting.countDown();
+            try {
+                if (ignoresWake) {
+                    release.await();
+                    return null;
+                }
+                synchronized (lock) {
+                    long end = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(timeoutMs);
+                    while (!woken && System.nanoTime() < end) {
+                        lock.wait(Math.max(1, (end - System.nanoTime()) / 1_000_000));
+                    }
+                    woken = false;
+                }
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+            return null;
+        }
+
+        @Override
+        public void wake() {
+            synchronized (lock) {
+                woken = true;
+                lock.notifyAll();
+            }
+        }
+
+        @Override
+        public void writeOpen(boolean open) {
+            wrote = true;
+        }
+
+        @Override
+        public void enableType(int type, boolean enable) {
+            wrote = true;
+        }
+
+        @Override
+        public void setTimeout(int timeout) {
+            wrote = true;
+        }
+
+        @Override
+        public void sendCommand(String command) {
+            wrote = true;
+        }
+
+        @Override
+        public void profile() {
+            wrote = true;
+        }
+
+        @Override
+        public boolean checkType(int type) {
+            return false;
+        }
+
+        @Override
+        public String timeout() {
+            return "0000";
+        }
+
+        @Override
+        public String setting(int number) {
+            return "";
+        }
+
+        @Override
+        public void close() {
+            closed = true;
+            if (closeThrows) {
+                throw new IllegalStateException("the app's session failed to close");
+            }
+        }
+    }
+}
