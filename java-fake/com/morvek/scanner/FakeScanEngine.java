@@ -126,7 +126,10 @@ public final class FakeScanEngine implements ScanEngine {
 
     /**
      * The engine sends scans; each is handed out by one later
-     * {@link #readData()} or session wait, in order, whole. On a session a
+     * {@link #readData()} or session wait, in order, whole. Scans sent
+     * while no session is open are dropped when the next one opens, as the
+     * library flushes the port at its open (a scanner between two claims,
+     * such as a screen turning, loses them). On a session a
      * scan's bytes are the text's modified UTF-8 (U+0000 as C0 80), so its
      * {@link ScanData#text()} is the text.
      *
@@ -384,6 +387,25 @@ public final class FakeScanEngine implements ScanEngine {
     }
 
     /**
+     * Waits until something waits on the clock in hand: a scanner's pause
+     * before it tries the port again (after a loss or a busy port), a
+     * question waiting for its answer or its budget, a wait for a scan
+     * counting its timeout. Moving the clock only then makes a step of a
+     * test land on the wait it means, also while the scanner is still
+     * setting the wait up. A wait that has ended is not counted: after
+     * moving the clock, wait for what the move brings (a call in
+     * {@link #calls()}, a listener call) before waiting here again.
+     *
+     * @param timeoutMs how long to wait at most (real time)
+     * @return true once such a wait is in progress; false when the time
+     *         ran out or the clock is not in hand
+     * @throws InterruptedException when the caller is interrupted
+     */
+    public boolean awaitClockWait(long timeoutMs) throws InterruptedException {
+        return d.clock.awaitWaiter(timeoutMs);
+    }
+
+    /**
      * Takes the fake's clock in hand: from now on it moves only by
      * {@link #advanceClock(long)}. Do it before the scanner starts, so that
      * no wait is already counting in real time. A call that waits on the
@@ -476,6 +498,9 @@ public final class FakeScanEngine implements ScanEngine {
             if (d.held != null || d.otherApp) {
                 throw new ScannerException(d.held != null ? PortHolder.THIS_APP : PortHolder.OTHER_APP);
             }
+            // The library flushes the port as it opens it: what the engine
+            // sent while no session held the port is gone.
+            d.scans.clear();
             Session s = new Session();
             d.held = s;
             lock.notifyAll();
@@ -899,6 +924,7 @@ public final class FakeScanEngine implements ScanEngine {
     private static final class FakeClock extends PortClock {
         private volatile boolean manual;
         private long manualNanos; // guarded by this
+        private int waiting; // waits on the clock in hand in progress; guarded by this
         private final Set<Object> monitors = Collections.newSetFromMap(new IdentityHashMap<Object, Boolean>()); // guarded by this
 
         @Override
@@ -917,9 +943,30 @@ public final class FakeScanEngine implements ScanEngine {
                     return;
                 }
                 monitors.add(monitor);
+                waiting++;
+                notifyAll();
             }
-            // advance() notifies the monitor, which it can only take once this wait has let it go.
-            monitor.wait();
+            try {
+                // advance() notifies the monitor, which it can only take once this wait has let it go.
+                monitor.wait();
+            } finally {
+                synchronized (this) {
+                    waiting--;
+                }
+            }
+        }
+
+        /** Waits (real time) until a wait on the clock in hand is in progress; false when the time ran out. */
+        synchronized boolean awaitWaiter(long timeoutMs) throws InterruptedException {
+            long end = System.nanoTime() + timeoutMs * NANOS_PER_MS;
+            while (waiting == 0) {
+                long left = end - System.nanoTime();
+                if (left <= 0) {
+                    return false;
+                }
+                wait(Math.max(1, left / NANOS_PER_MS));
+            }
+            return true;
         }
 
         /** From now on the clock moves only when the test moves it. */

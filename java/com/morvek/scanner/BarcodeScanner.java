@@ -291,9 +291,7 @@ public final class BarcodeScanner implements Closeable {
      * @throws IllegalStateException after {@link #close()}
      */
     public CompletableFuture<Void> setEngineTimeout(int value) {
-        if (value < MIN_TIMEOUT || value > MAX_TIMEOUT) {
-            throw new IllegalArgumentException("timeout " + value + " is not in " + MIN_TIMEOUT + ".." + MAX_TIMEOUT);
-        }
+        checkTimeout(value);
         return core.submit(s -> {
             s.setTimeout(value);
             return null;
@@ -325,13 +323,31 @@ public final class BarcodeScanner implements Closeable {
      * @throws IllegalStateException after {@link #close()}
      */
     public CompletableFuture<Void> sendCommand(String text) {
-        if (text == null || Answers.modifiedUtf8Length(text) > MAX_COMMAND_BYTES) {
-            throw new IllegalArgumentException("a command must be a text of at most " + MAX_COMMAND_BYTES + " bytes");
-        }
+        checkCommand(text);
         return core.submit(s -> {
             s.sendCommand(text);
             return null;
         });
+    }
+
+    /**
+     * Gives the scanner the settings to send whenever it takes the port
+     * (see {@link ScanProfile}): now, on the port it holds (taking it if it
+     * does not yet), and again at every later claim of the port, after a
+     * busy port is free and after a lost port is back, before any scan is
+     * delivered. A setting the engine refuses at a later claim is told once
+     * per claim, through {@link ScanListener#onProfileRefused(ScannerException)}.
+     * Replaces the profile given before; null stops sending one.
+     *
+     * @param profile the settings, or null for none
+     * @return completes when every setting went out now; otherwise fails
+     *         with the first refusal ({@code NOT_SENT}), or with
+     *         {@code PORT_BUSY} or {@code PORT_UNAVAILABLE} when the port
+     *         is not ours now (the profile is kept and sent once it is)
+     * @throws IllegalStateException after {@link #close()}
+     */
+    public CompletableFuture<Void> setProfile(ScanProfile profile) {
+        return core.profile(profile);
     }
 
     /**
@@ -393,7 +409,19 @@ public final class BarcodeScanner implements Closeable {
         });
     }
 
-    private static ScanType[] typeList(ScanType[] types) {
+    static void checkTimeout(int value) {
+        if (value < MIN_TIMEOUT || value > MAX_TIMEOUT) {
+            throw new IllegalArgumentException("timeout " + value + " is not in " + MIN_TIMEOUT + ".." + MAX_TIMEOUT);
+        }
+    }
+
+    static void checkCommand(String text) {
+        if (text == null || Answers.modifiedUtf8Length(text) > MAX_COMMAND_BYTES) {
+            throw new IllegalArgumentException("a command must be a text of at most " + MAX_COMMAND_BYTES + " bytes");
+        }
+    }
+
+    static ScanType[] typeList(ScanType[] types) {
         if (types == null) {
             throw new IllegalArgumentException("no type list");
         }

@@ -28,6 +28,7 @@ final class HeldPort {
     private boolean perCall; // the session is the per-call adapter
     private State state = State.UNTRIED;
     private ScannerException refusal; // the busy refusal last told
+    private volatile ScanProfile profile; // sent at every claim; null: none
     private long backoffMs;
     private long nextTryNanos;
 
@@ -85,11 +86,44 @@ final class HeldPort {
             // Only a ScanEngine has no session: its eleven operations, per call.
             session = new PerCallSession((ScanEngine) engine);
             perCall = true;
-            return null;
+        } else {
+            session = s;
+            perCall = false;
         }
-        session = s;
-        perCall = false;
-        works(period);
+        return claimed(period);
+    }
+
+    /** Port thread: the profile to send at every later claim. */
+    void profile(ScanProfile p) {
+        profile = p;
+    }
+
+    /**
+     * The port was just taken: the profile goes out before anything else,
+     * then the listener hears the state, then a refused setting, once.
+     * Per call a frame that did not go out may be a missing port (the
+     * native writes cannot tell), so it counts as one.
+     */
+    private ScannerException claimed(ScanPeriod period) {
+        ScanProfile p = profile;
+        ScannerException refused = null;
+        try {
+            refused = p == null ? null : p.applyTo(session);
+            if (refused != null && perCall) {
+                throw new ScannerException(Reason.PORT_UNAVAILABLE, "profile: " + refused.getMessage());
+            }
+        } catch (ScannerException e) {
+            lost(period);
+            return e;
+        }
+        if (!perCall) {
+            works(period);
+        }
+        if (refused != null && period != null) {
+            ScanListener l = period.listener();
+            ScannerException e = refused;
+            period.event(() -> l.onProfileRefused(e));
+        }
         return null;
     }
 
@@ -115,9 +149,7 @@ final class HeldPort {
      * failed before the listener hears it.
      */
     void lost(ScanPeriod period, Executor after) {
-        if (!perCall) {
-            drop();
-        }
+        drop(); // the per-call adapter too, so that the next claim sends the profile again
         // The next try is set before the listener hears of the loss, so
         // that whatever the listener does next (the test moving the clock)
         // counts towards it.

@@ -101,6 +101,19 @@ public interface ScanListener {
     }
 
     /**
+     * A setting of the scanner's {@link ScanProfile} did not go out when
+     * the scanner took the port (the first refusal; the other settings were
+     * still sent). Told once per claim of the port, after its
+     * {@link #onPortReady()}, {@link #onPortFree()} or {@link #onPortBack()};
+     * scanning goes on. Does nothing unless overridden (the scanner goes on
+     * without the setting).
+     *
+     * @param refusal the refusal, such as {@code NOT_SENT}
+     */
+    default void onProfileRefused(ScannerException refusal) {
+    }
+
+    /**
      * The engine threw while reading (for example an
      * {@link UnsatisfiedLinkError} when the native library cannot be
      * loaded): scanning has stopped, and it may be started again. Also

@@ -99,6 +99,18 @@ final class ScannerCore {
         return future;
     }
 
+    /** Keeps the profile for every later claim of the port, and sends it now as a request. */
+    CompletableFuture<Void> profile(ScanProfile profile) {
+        return submit(s -> {
+            port.profile(profile);
+            ScannerException refused = profile == null ? null : profile.applyTo(s);
+            if (refused != null) {
+                throw refused;
+            }
+            return null;
+        });
+    }
+
     /** Ends the scanner without waiting: the port thread runs what is queued, lets the port go and ends. */
     void end() {
         synchronized (lock) {

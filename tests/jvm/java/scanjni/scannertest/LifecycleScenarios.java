@@ -5,12 +5,14 @@ import com.morvek.scanner.FakeScanEngine;
 import com.morvek.scanner.PortSession;
 import com.morvek.scanner.ScanData;
 import com.morvek.scanner.ScanListener;
+import com.morvek.scanner.ScanProfile;
 import com.morvek.scanner.ScanType;
 import com.morvek.scanner.ScannerException;
 import com.morvek.scanner.ScannerException.Reason;
 import com.morvek.scanner.SessionEngine;
 import java.lang.ref.WeakReference;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
 import java.util.concurrent.BlockingQueue;
@@ -51,6 +53,12 @@ final class LifecycleScenarios {
                 LifecycleScenarios::backOffRounds);
         check.scenario("a closed scanner is no longer watched; a forgotten one is", LifecycleScenarios::watching);
         check.scenario("per call: an empty read is no scan", LifecycleScenarios::emptyRead);
+        check.scenario("the fake flushes at the open what came while no session held the port",
+                LifecycleScenarios::flushedBetweenClaims);
+        for (boolean session : new boolean[] {true, false}) {
+            check.scenario("the profile at every claim, before any scan: first open, lost then back"
+                    + (session ? ", busy then free (session)" : " (per call)"), () -> profileAtEveryClaim(session));
+        }
         check.scenario("the fake: an answer delayed by the whole budget is an answer, past it none",
                 LifecycleScenarios::answerAtTheBudget);
     }
@@ -216,6 +224,7 @@ final class LifecycleScenarios {
                     throw new IllegalStateException("the app's bug");
                 }
             });
+            FakeScenarios.opened(s);
             fake.queueScans("A");
             Check.that(Check.within(WAIT_MS, () -> got.size() == 1), "first scan");
             fake.queueScans("B");
@@ -232,6 +241,7 @@ final class LifecycleScenarios {
             // 50, 100, ... 1600, then 2000 each time: every 2 s step makes one more attempt.
             for (int step = 0; step < 12; step++) {
                 int before = Collections.frequency(fake.calls(), "openSession()");
+                Check.that(fake.awaitClockWait(WAIT_MS), "the pause before step " + step);
                 fake.advanceClock(2000);
                 Check.that(Check.within(WAIT_MS, () -> Collections.frequency(fake.calls(), "openSession()") > before),
                         "an attempt after step " + step);
@@ -240,7 +250,7 @@ final class LifecycleScenarios {
     }
 
     /** The port's state events, as a queue the test takes them from. */
-    private static final class PortEvents implements ScanListener {
+    private static class PortEvents implements ScanListener {
         final BlockingQueue<String> events = new LinkedBlockingQueue<>();
 
         @Override
@@ -315,6 +325,151 @@ final class LifecycleScenarios {
         }
     }
 
+    private static final ScanProfile PROFILE = ScanProfile.builder()
+            .enable(ScanType.of(3)).disable(ScanType.of(5)).engineTimeout(7).command("X").build();
+
+    /** Whether the engine holds the profile's settings now. */
+    private static boolean holdsProfile(FakeScanEngine fake) {
+        return fake.enabledNow(ScanType.of(3)) && !fake.enabledNow(ScanType.of(5)) && fake.timeoutNow() == 7;
+    }
+
+    /** The engine forgets the profile's settings, as one that was restarted or changed by another app. */
+    private static void forget(FakeScanEngine fake) {
+        fake.setEnabled(ScanType.of(3), false);
+        fake.setEnabled(ScanType.of(5), true);
+        fake.setTimeout(3000);
+        fake.clearCalls();
+    }
+
+    /** The profile's frames, in the order they go out. */
+    private static List<String> profileCalls(boolean session) {
+        return session
+                ? Arrays.asList("session.sendCommand(\"X\")", "session.setTimeout(7)", "session.enableType(5, false)",
+                        "session.enableType(3, true)")
+                : Arrays.asList("sendCommand(\"X\")", "setTimeout(7)", "disableType(5)", "enableType(3)");
+    }
+
+    /**
+     * The profile goes out at each claim, before a scan is delivered: each
+     * scan's listener call sees the engine holding it, and the frames are
+     * the first calls after the open.
+     */
+    static void profileAtEveryClaim(boolean session) throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        fake.setSessionOffered(session);
+        fake.takeClockInHand();
+        PortEvents heard = new PortEvents() {
+            @Override
+            public void onScan(String data) {
+                events.add(data + (holdsProfile(fake) ? "" : " without the profile"));
+            }
+        };
+        List<ScannerException> refused = Collections.synchronizedList(new ArrayList<ScannerException>());
+        try (BarcodeScanner s = new BarcodeScanner(fake)) {
+            Check.equal("null", FakeScenarios.outcome(() -> s.setProfile(PROFILE)), "the profile sent now");
+            Check.that(holdsProfile(fake), "the engine holds the profile");
+            s.startScanning(Runnable::run, new ForwardingListener(heard, refused));
+            Check.equal("ready", heard.next(), "first");
+            fake.queueScans("A");
+            Check.equal("A", heard.next(), "scan after the first claim");
+
+            // Lost, the engine forgets, back: the profile goes out again before the next scan.
+            fake.setPortPresent(false);
+            Check.equal("lost", heard.next(), "lost");
+            forget(fake);
+            if (session) {
+                fake.failNext(Reason.NOT_SENT); // the profile's command is refused at this claim
+            }
+            fake.setPortPresent(true);
+            fake.advanceClock(FIRST_BACKOFF_MS);
+            if (session) {
+                Check.equal("back", heard.next(), "back");
+                fake.queueScans("B");
+            } else {
+                fake.queueScans("B"); // per call the port is back at the first read that works
+                Check.equal("back", heard.next(), "back");
+            }
+            Check.equal("B", heard.next(), "scan after the port came back");
+            List<String> expected = profileCalls(session);
+            Check.equal(expected, afterOpen(fake, expected.size()), "the claim's first calls");
+            if (session) {
+                Check.equal(1, refused.size(), "refusals told at that claim");
+                Check.equal(Reason.NOT_SENT, refused.get(0).reason(), "the refusal");
+            }
+
+            if (session) {
+                // Lost, another app takes the port meanwhile, then lets it go.
+                fake.setHeldByAnotherApp(true);
+                fake.setPortPresent(false);
+                Check.equal("lost", heard.next(), "lost again");
+                fake.setPortPresent(true);
+                fake.advanceClock(FIRST_BACKOFF_MS);
+                Check.equal("busy", heard.next(), "busy");
+                forget(fake);
+                fake.setHeldByAnotherApp(false);
+                fake.advanceClock(2 * FIRST_BACKOFF_MS);
+                Check.equal("free", heard.next(), "free");
+                fake.queueScans("C");
+                Check.equal("C", heard.next(), "scan after the port was free");
+                Check.equal(expected, afterOpen(fake, expected.size()), "the calls after the open");
+            }
+        }
+        Check.equal(session ? 1 : 0, refused.size(), "a refusal is told once, at its claim only");
+    }
+
+    /** The first calls after the last open recorded (per call none is). */
+    private static List<String> afterOpen(FakeScanEngine fake, int count) {
+        List<String> calls = fake.calls();
+        int from = calls.lastIndexOf("openSession()") + 1;
+        return calls.subList(from, Math.min(calls.size(), from + count));
+    }
+
+    /** Passes the port's state and scans on, and keeps the profile's refusals. */
+    private static final class ForwardingListener implements ScanListener {
+        private final ScanListener to;
+        private final List<ScannerException> refused;
+
+        ForwardingListener(ScanListener to, List<ScannerException> refused) {
+            this.to = to;
+            this.refused = refused;
+        }
+
+        @Override
+        public void onScan(String data) {
+            to.onScan(data);
+        }
+
+        @Override
+        public void onPortReady() {
+            to.onPortReady();
+        }
+
+        @Override
+        public void onPortBusy(ScannerException e) {
+            to.onPortBusy(e);
+        }
+
+        @Override
+        public void onPortFree() {
+            to.onPortFree();
+        }
+
+        @Override
+        public void onPortLost() {
+            to.onPortLost();
+        }
+
+        @Override
+        public void onPortBack() {
+            to.onPortBack();
+        }
+
+        @Override
+        public void onProfileRefused(ScannerException e) {
+            refused.add(e);
+        }
+    }
+
     /** Warnings of the scanner's logger, as texts. */
     private static final class Warnings extends Handler {
         final List<String> texts = Collections.synchronizedList(new ArrayList<String>());
@@ -365,6 +520,22 @@ final class LifecycleScenarios {
         } finally {
             log.removeHandler(warnings);
         }
+    }
+
+    /** A screen turning: one scanner closes, the next opens; a scan sent in between is gone, as on the device. */
+    static void flushedBetweenClaims() throws Exception {
+        FakeScanEngine fake = new FakeScanEngine();
+        BlockingQueue<String> got = new LinkedBlockingQueue<>();
+        for (String between : new String[] {"between 1", "between 2"}) {
+            try (BarcodeScanner s = new BarcodeScanner(fake)) {
+                s.startScanning(Runnable::run, got::add);
+                FakeScenarios.opened(s);
+                fake.queueScans("held");
+                Check.equal("held", got.poll(WAIT_MS, TimeUnit.MILLISECONDS), "the scan while held");
+            }
+            fake.queueScans(between);
+        }
+        Check.that(got.isEmpty(), "delivered: " + got);
     }
 
     static void emptyRead() throws Exception {
