@@ -32,7 +32,7 @@ import java.util.concurrent.Executor;
  * protected void onResume() {
  *     super.onResume();
  *     scanner = new BarcodeScanner(new NativeScanEngine());
- *     scanner.startScanning(ContextCompat.getMainExecutor(this), listener);
+ *     scanner.startScanning(new Handler(Looper.getMainLooper())::post, listener);
  * }
  * protected void onPause() {
  *     scanner.close();
@@ -41,8 +41,9 @@ import java.util.concurrent.Executor;
  * }</pre>
  * A scanner that is never closed keeps the port until it is garbage
  * collected (then the port is let go and a warning logged); a listener
- * that refers to the scanner keeps it reachable for as long as the
- * scanner's threads run, that is, for good.
+ * that refers to the scanner, or to the Activity or one of its views
+ * (which refer to the Activity), keeps it reachable for as long as the
+ * scanner's threads run, that is, for good: close it in {@code onPause}.
  *
  * <h2>Threads</h2>
  * A scanner starts three daemon threads of its own. The port thread
@@ -58,7 +59,9 @@ import java.util.concurrent.Executor;
  * request's result there. Scans wait for the listener whole and in order,
  * at most {@value #MAX_QUEUED_SCANS}; past that the oldest waiting scan is
  * dropped and reported ({@link ScanListener#onScansDropped(int)}), never
- * merged with another.
+ * merged with another. What is one scan is the engine's bytes until the
+ * line is quiet for 20 ms: two codes sent less than that apart come as
+ * one scan.
  *
  * <p>Every public method may be called from any thread, the UI thread
  * included. None of them blocks, except {@link #close()}.
@@ -147,9 +150,9 @@ public final class BarcodeScanner implements Closeable {
      * text to {@link ScanListener#onScan(String)}), and every listener
      * method runs on {@code executor} only, one call at a time even on an
      * executor of several threads; the listener first hears the port's
-     * state. On Android pass the main thread's executor
-     * ({@code context.getMainExecutor()} or
-     * {@code ContextCompat.getMainExecutor(context)}). Replaces a listener
+     * state. On Android pass the main thread's executor: on API 24
+     * {@code new Handler(Looper.getMainLooper())::post}
+     * ({@code Context.getMainExecutor()} needs API 28). Replaces a listener
      * given before; what was read for that one and not yet delivered is
      * dropped. If the executor rejects a task, scanning stops silently.
      * Returns at once.
@@ -268,7 +271,8 @@ public final class BarcodeScanner implements Closeable {
     }
 
     /**
-     * Reads the engine's timeout setting. Only an answer of an optional '-'
+     * Reads the engine's timeout setting (in the engine's own unit, which
+     * the library does not convert; the engine starts at 3000). Only an answer of an optional '-'
      * followed by ASCII digits ("0005", "-999"), of a value within -999 to
      * 9999, is taken; any other answer is {@code BAD_ANSWER}.
      *
@@ -281,7 +285,9 @@ public final class BarcodeScanner implements Closeable {
     }
 
     /**
-     * Sets the engine's timeout setting. On a session the write
+     * Sets the engine's timeout setting, in the engine's own unit (the
+     * library sends the value's decimal text, zero bytes after a text of
+     * fewer than four characters). On a session the write
      * completes once the frame has left the port; the per-call native
      * operation waits about 100 ms after it.
      *

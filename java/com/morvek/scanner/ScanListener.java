@@ -70,7 +70,10 @@ public interface ScanListener {
      * whether it is another scanner of this app or another app, and the
      * message says what to do. Called once; the scanner retries (50 ms,
      * doubling up to 2 s) and calls {@link #onPortFree()} once the port is
-     * ours. The default passes the refusal to {@link #onError(Throwable)}.
+     * ours. The default passes the refusal to {@link #onError(Throwable)},
+     * where, unlike the engine's errors, it does not mean that scanning
+     * has stopped: the scanner goes on trying. Override this method to
+     * tell a busy port from a failure.
      *
      * @param refusal the refusal, reason {@code PORT_BUSY}
      */
@@ -117,8 +120,10 @@ public interface ScanListener {
      * The engine threw while reading (for example an
      * {@link UnsatisfiedLinkError} when the native library cannot be
      * loaded): scanning has stopped, and it may be started again. Also
-     * called by the default {@link #onPortBusy(ScannerException)}. Does
-     * nothing unless overridden.
+     * called by the default {@link #onPortBusy(ScannerException)} with the
+     * refusal (a {@link ScannerException} of reason {@code PORT_BUSY}):
+     * then scanning goes on, and the scanner retries until the port is
+     * free. Does nothing unless overridden.
      *
      * @param error what the engine threw, or the refusal
      */
