@@ -4,7 +4,6 @@ import static org.junit.Assert.assertEquals;
 import static org.junit.Assert.assertTrue;
 
 import android.os.Build;
-import android.widget.TextView;
 import com.example.scan.R;
 import com.example.scan.ScanActivity;
 import java.util.concurrent.Callable;
@@ -14,7 +13,6 @@ import org.robolectric.Robolectric;
 import org.robolectric.RobolectricTestRunner;
 import org.robolectric.android.controller.ActivityController;
 import org.robolectric.annotation.Config;
-import org.robolectric.shadows.ShadowLooper;
 
 /**
  * The README's Activity under Robolectric at SDK 24 on the real library:
@@ -29,19 +27,11 @@ public class ScanActivityRealTest {
     private static final int ROTATIONS = 3;
 
     private static boolean until(Callable<Boolean> condition) throws Exception {
-        long end = System.nanoTime() + WAIT_MS * 1_000_000;
-        while (!condition.call()) {
-            if (System.nanoTime() > end) {
-                return false;
-            }
-            ShadowLooper.idleMainLooper();
-            Thread.sleep(5);
-        }
-        return true;
+        return ScanActivityTest.until(condition, WAIT_MS);
     }
 
     private static String text(ActivityController<ScanActivity> c, int id) {
-        return ((TextView) c.get().findViewById(id)).getText().toString();
+        return ScanActivityTest.text(c, id);
     }
 
     @Test

@@ -32,7 +32,12 @@ public class ScanActivityTest {
 
     /** Runs the main Looper until the condition holds; false after WAIT_MS. */
     private static boolean until(Callable<Boolean> condition) throws Exception {
-        long end = System.nanoTime() + WAIT_MS * 1_000_000;
+        return until(condition, WAIT_MS);
+    }
+
+    /** Runs the main Looper until the condition holds; false after the wait. */
+    static boolean until(Callable<Boolean> condition, long waitMs) throws Exception {
+        long end = System.nanoTime() + waitMs * 1_000_000;
         while (!condition.call()) {
             if (System.nanoTime() > end) {
                 return false;
@@ -43,7 +48,7 @@ public class ScanActivityTest {
         return true;
     }
 
-    private static String text(ActivityController<ScanActivity> c, int id) {
+    static String text(ActivityController<ScanActivity> c, int id) {
         return ((TextView) c.get().findViewById(id)).getText().toString();
     }
 
