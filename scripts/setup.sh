@@ -25,3 +25,5 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 # Android's API-24 classes, Robolectric and JUnit, from Maven Central.
 bash "$(dirname "$0")/fetch-android.sh"
+# The Kotlin compiler and kotlinx-coroutines, for scanner-ktx.
+bash "$(dirname "$0")/fetch-kotlin.sh"

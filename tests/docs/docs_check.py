@@ -34,7 +34,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-REPO_DIRS = ("core", "jni", "java", "java-fake", "platform", "tools", "tests",
+REPO_DIRS = ("core", "jni", "java", "java-fake", "ktx", "platform", "tools", "tests",
              "bench", "cmake", "scripts", "docs")
 # A repository path: one of the top folders or top files, not inside
 # another path (build/tools/... is a build output, checked on its own).
