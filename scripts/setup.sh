@@ -23,7 +23,5 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-# Android's API-24 classes, Robolectric and JUnit, from Maven Central.
-bash "$(dirname "$0")/fetch-android.sh"
-# The Kotlin compiler and kotlinx-coroutines, for scanner-ktx.
-bash "$(dirname "$0")/fetch-kotlin.sh"
+# Android's API-24 classes, Robolectric, JUnit and Kotlin, from Maven Central.
+bash "$(dirname "$0")/fetch-jars.sh"
