@@ -60,8 +60,10 @@ import java.util.Set;
  * <h2>Waiting without polling</h2>
  * {@link #awaitSessionOpen(long)} returns once a session is open,
  * {@link #awaitIdle(long)} once a wait for a scan is in progress with no
- * scan left to take, and {@link #awaitQuestion(long)} once a question
- * waits for its answer (so that the test moves the clock only then).
+ * scan left to take, {@link #awaitQuestion(long)} once a question waits
+ * for its answer, and {@link #awaitClockWait(long)} once anything waits on
+ * the clock in hand (a scanner's back-off pause included), so that the
+ * test moves the clock only when the step it means is due.
  *
  * <p>All methods are thread-safe. Initially the port is present, the
  * engine answers at once, sessions are offered, every type is disabled,
