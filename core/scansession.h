@@ -72,6 +72,22 @@ SCANJNI_EXPORT void scan_session_close(ScanSession *s);
 // none is in progress. Any thread; async-signal-safe.
 SCANJNI_EXPORT void scan_session_wake(ScanSession *s);
 
+// Waits up to timeout_ms until no session, of this process or another,
+// holds the port. Returns 1 when none does (at once when none does now),
+// 0 when the time ran out or scan_session_wake_free ended the wait, or a
+// negative ScanSessionError (SCAN_SESSION_NO_PORT: the device cannot be
+// opened; SCAN_SESSION_INVALID: a negative timeout). The holder's release
+// is seen within a few milliseconds, also when its process dies: the wait
+// watches the device for the close of a descriptor (inotify) and looks at
+// the locks again then. Where the system refuses the watch it looks every
+// 20 ms; where it refuses locks only this process's session is known.
+// Per-call cycles do not count as holders. Any thread, several at once.
+SCANJNI_EXPORT int scan_session_wait_free(int timeout_ms);
+
+// Ends every scan_session_wait_free in progress at once, or the next one
+// when none is in progress. Any thread.
+SCANJNI_EXPORT void scan_session_wake_free(void);
+
 // The five writes, with the frames of the per-call functions. Each
 // returns the frame's byte count once the frame has left the port
 // (tcdrain), or a negative ScanSessionError.

@@ -219,3 +219,14 @@ jint portWaitScan(JNIEnv *env, jclass, jlong handle, jint timeoutMs, jbyteArray 
     }
     return len;
 }
+
+jint portWaitFree(JNIEnv *, jclass, jint timeoutMs)
+{
+    jint result = scan_session_wait_free(timeoutMs);
+    return result != 0 ? logged(SIG_J_PORT_WAIT_FREE, result) : result;
+}
+
+void portWakeFree(JNIEnv *, jclass)
+{
+    scan_session_wake_free();
+}

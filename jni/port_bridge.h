@@ -18,7 +18,7 @@
 // Results: a handle (> 0) or byte count or value as the method says, or a
 // negative ScanSessionError (scansession.h), or kPortClosed. One debug
 // line under "SCANLIB_JNI" per call with its result, except a wait that
-// ended with nothing (time out or woken) and wake, which log nothing.
+// ended with nothing (time out or woken) and the wakes, which log nothing.
 #ifndef SCANJNI_JNI_PORT_BRIDGE_H
 #define SCANJNI_JNI_PORT_BRIDGE_H
 
@@ -50,5 +50,10 @@ jint portQuery(JNIEnv *env, jclass clazz, jlong handle, jint number,
                               jbyteArray out);
 jint portWaitScan(JNIEnv *env, jclass clazz, jlong handle, jint timeoutMs,
                                  jbyteArray buf, jlongArray firstByteNanos);
+
+// The wait for a free port and its wake: no handle, they concern no
+// session of this bridge (scan_session_wait_free, scan_session_wake_free).
+jint portWaitFree(JNIEnv *env, jclass clazz, jint timeoutMs);
+void portWakeFree(JNIEnv *env, jclass clazz);
 
 #endif

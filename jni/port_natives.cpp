@@ -23,6 +23,8 @@ JNINativeMethod gPortMethods[] = {
     PORT_NATIVE("getTimeout", "(J[B)I", portGetTimeout),
     PORT_NATIVE("query", "(JI[B)I", portQuery),
     PORT_NATIVE("waitScan", "(JI[B[J)I", portWaitScan),
+    PORT_NATIVE("waitFree", "(I)I", portWaitFree),
+    PORT_NATIVE("wakeFree", "()V", portWakeFree),
 };
 
 #undef PORT_NATIVE

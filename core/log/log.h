@@ -9,6 +9,7 @@
 
 #define CORE_TAG LOG_TAG_CORE
 #define PRIO_DEBUG ANDROID_LOG_DEBUG  // 3: progress and byte lines
+#define PRIO_WARN ANDROID_LOG_WARN    // 5: what the device does not allow
 #define PRIO_ERROR ANDROID_LOG_ERROR  // 6: failures
 
 #define CORE_LOG(prio, ...) __android_log_print((prio), CORE_TAG, __VA_ARGS__)

@@ -25,6 +25,7 @@
 // Signature texts of the held-port session.
 #define SIG_S_OPEN "ScanSession *scan_session_open(int *)"
 #define SIG_S_CLOSE "void scan_session_close(ScanSession *)"
+#define SIG_S_WAIT_FREE "int scan_session_wait_free(int)"
 #define SIG_S_OPEN_DEV "int scan_session_open_dev(ScanSession *, bool)"
 #define SIG_S_ENABLE_TYPE "int scan_session_enable_type(ScanSession *, bool, int)"
 #define SIG_S_SET_TIMEOUT "int scan_session_set_timeout(ScanSession *, int)"
@@ -71,6 +72,11 @@
 #define FMT_HELD_NO_SCAN "%s, port held by this process's session: no scan taken"
 #define FMT_CALL_WAITED "%s, port in use by another call: waited %d ms"
 #define FMT_CALL_BUSY "%s, port in use by another call! errno = %d"
+// What the system's locks allow, logged once per process.
+#define FMT_LOCKS_REFUSED                                                                        \
+    "%s, the system refuses locks on the port (errno = %d): other processes cannot be kept off it"
+#define FMT_LOCKS_WHOLE_FILE                                                                     \
+    "%s, no description locks (errno = %d): whole-file locks, cycles of processes not kept apart"
 
 // The "%s" of FMT_WRITE_OK and FMT_WRITE_FAIL, per function.
 #define WHAT_OPEN "open"
@@ -90,6 +96,8 @@
 #define FMT_S_BUSY "%s, port busy! errno = %d"
 #define FMT_S_CFG_FAIL "%s, set uart parm fail! errno = %d"
 #define FMT_S_CLOSE "%s, close fd = %d"
+#define FMT_S_FREE "%s, port free after %d ms"
+#define FMT_S_NO_WATCH "%s, the port cannot be watched (errno = %d): looked at every %d ms"
 #define FMT_S_NO_SESSION "%s, no open session!"
 #define FMT_S_NO_BUFFER "%s, no buffer!"
 #define FMT_S_WRITE "%s, write %d bytes"
@@ -132,6 +140,7 @@
 #define SIG_J_PORT_GET_TIMEOUT "jint portGetTimeout(JNIEnv *, jclass, jlong, jbyteArray)"
 #define SIG_J_PORT_QUERY "jint portQuery(JNIEnv *, jclass, jlong, jint, jbyteArray)"
 #define SIG_J_PORT_WAIT_SCAN "jint portWaitScan(JNIEnv *, jclass, jlong, jint, jbyteArray, jlongArray)"
+#define SIG_J_PORT_WAIT_FREE "jint portWaitFree(JNIEnv *, jclass, jint)"
 #define FMT_J_RET "%s, [ret=%d]\n"
 #define FMT_J_RET_LONG "%s, [ret=%lld]\n"
 #define FMT_J_DATA "%s, [data=%s]\n"

@@ -18,7 +18,7 @@ const unsigned int kWriteBudgetMs = 100;
 bool take_port(const char *sig, int fd)
 {
     unsigned int waited_ms = 0;
-    CycleLock lock = owner_lock_cycle(fd, &waited_ms);
+    CycleLock lock = owner_lock_cycle(sig, fd, &waited_ms);
     if (lock == CycleLock::SessionHeld) {
         CORE_LOG(PRIO_ERROR, FMT_HELD_ELSEWHERE, sig, errno);
         return false;
@@ -36,7 +36,9 @@ bool take_port(const char *sig, int fd)
 
 int port_open_device(int extra_flags)
 {
-    return open(SCANNER_PORT, O_RDWR | O_NOCTTY | O_NONBLOCK | extra_flags);
+    // Close-on-exec from the open: a child that another thread starts
+    // while the port is open must not keep it, nor its lock.
+    return open(SCANNER_PORT, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | extra_flags);
 }
 
 bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
@@ -52,7 +54,7 @@ bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
     }
     if (uart_configure(fd, 115200, 8, 'N', 1, &cycle->flushed_us) == -1) {
         CORE_LOG(cfg_fail_prio, FMT_CFG_FAIL, sig, -1);
-        owner_unlock_cycle();
+        owner_unlock_cycle(fd);
         close(fd);
         return false;
     }
@@ -63,7 +65,7 @@ bool port_open(const char *sig, int cfg_fail_prio, PortCycle *cycle)
 
 void port_close(const PortCycle *cycle)
 {
-    owner_unlock_cycle();
+    owner_unlock_cycle(cycle->fd);
     close(cycle->fd);
     if (cycle->slack_ns != kFineSlackNs)
         port_set_timer_slack(cycle->slack_ns);

@@ -21,8 +21,8 @@ struct PortCycle {
 };
 
 // Opens the scanner port in the mode of every port cycle (read and write,
-// non-blocking, never the controlling terminal), plus extra_flags. Returns
-// the descriptor, or -1 with errno set.
+// non-blocking, never the controlling terminal, close-on-exec), plus
+// extra_flags. Returns the descriptor, or -1 with errno set.
 int port_open_device(int extra_flags);
 
 // Opens the scanner port non-blocking, takes it from the cycles ahead of

@@ -72,6 +72,7 @@ void release_port(ScanSession *s)
     close(s->ctl_fd);
     close(s->scan_fd);
     close(s->done_fd);
+    owner_unlock_session(s->fd);
     close(s->fd); // and with it the lock
     s->fd = -1;
 }
@@ -90,7 +91,7 @@ int hold_port(ScanSession *s)
     }
     // Locked before anything touches the line, so that the owner's line
     // settings and input stay as they are.
-    int err = owner_lock_session(fd);
+    int err = owner_lock_session(kOpenSig, fd);
     if (err != 0) {
         close(fd);
         if (err == EWOULDBLOCK || err == EAGAIN || err == EACCES) {
@@ -102,6 +103,7 @@ int hold_port(ScanSession *s)
     }
     if (!make_events(s)) {
         CORE_LOG(PRIO_ERROR, FMT_S_OPEN_FAIL, kOpenSig, errno);
+        owner_unlock_session(fd);
         close(fd);
         return SCAN_SESSION_NO_PORT;
     }

@@ -24,6 +24,25 @@ struct Record {
 };
 
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+
+// A child forked while another thread writes a line must find the lock
+// free, as the platform's logger lets a forked child log: the fork waits
+// for the line to end.
+void lock_for_fork()
+{
+    pthread_mutex_lock(&g_lock);
+}
+
+void unlock_after_fork()
+{
+    pthread_mutex_unlock(&g_lock);
+}
+
+__attribute__((constructor)) void watch_forks()
+{
+    pthread_atfork(lock_for_fork, unlock_after_fork, unlock_after_fork);
+}
+
 Record *g_records;
 size_t g_count;
 size_t g_cap;

@@ -75,7 +75,7 @@ std::string pattern(size_t n, size_t seed)
 TEST_F(LineRate, ScansComeBackWholeAndExact)
 {
     const size_t sizes[] = {1, 13, 50, 200, 2000, 8192};
-    const size_t bursts[] = {1, 16};
+    const size_t bursts[] = {1, 16, 64};
     int phase = 0;
     for (size_t burst : bursts) {
         for (size_t size : sizes) {
@@ -115,7 +115,8 @@ TEST_F(LineRate, ScansComeBackWholeAndExact)
 }
 
 // Replies that begin anywhere from 0 to 20 ms after the question, in steps
-// that fall at every point of the 10 ms attempts, are all answered right.
+// that fall at every point of the 10 ms attempts, byte by byte or in
+// bursts of 16 or 64 in turn, are all answered right.
 TEST_F(LineRate, RepliesAreAnsweredWhereverTheyFall)
 {
     sim_with_engine(sim, [](SimEngine *e) {
@@ -125,9 +126,12 @@ TEST_F(LineRate, RepliesAreAnsweredWhereverTheyFall)
         sim_engine_set_setting(e, "100002", "115200");
     });
     const int kStepUs = 700;
-    for (int delay_us = 0; delay_us <= 20000; delay_us += kStepUs) {
-        SCOPED_TRACE("reply " + std::to_string(delay_us) + " us after the question");
-        set_line(1, delay_us);
+    const size_t bursts[] = {1, 16, 64};
+    for (int delay_us = 0, step = 0; delay_us <= 20000; delay_us += kStepUs, step++) {
+        size_t burst = bursts[step % 3];
+        SCOPED_TRACE("reply " + std::to_string(delay_us) + " us after the question, bursts of " +
+                     std::to_string(burst));
+        set_line(burst, delay_us);
         EXPECT_TRUE(scan_type_check(3));
         EXPECT_FALSE(scan_type_check(4));
         EXPECT_EQ(shown(scan_get_timeout()), "\"1234\"");

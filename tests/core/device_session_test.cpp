@@ -482,9 +482,12 @@ TEST_F(DeviceSession, WakesFromAnotherThreadAcrossCloses)
 
 class SessionLineRate : public DeviceSession {};
 
+class SessionLineRateBursts : public WithBursts<SessionLineRate> {};
+INSTANTIATE_TEST_SUITE_P(Bursts, SessionLineRateBursts, testing::Values(1, 16, 64));
+
 // A scan just before a question, in its exchange ahead of the reply, and
 // right behind the reply: each answer right, each scan once and whole.
-TEST_F(SessionLineRate, ScanAroundAQuestion)
+TEST_P(SessionLineRateBursts, ScanAroundAQuestion)
 {
     open();
     char value[16];
@@ -543,7 +546,7 @@ TEST_F(SessionLineRate, ScanAroundAQuestion)
 // The engine's refusal of a question (a setting it does not know) and a
 // reply that comes after the question's budget are its answers, never
 // scans: the question answers "no answer" and the next wait has nothing.
-TEST_F(SessionLineRate, RefusalsAndLateRepliesAreNoScans)
+TEST_P(SessionLineRateBursts, RefusalsAndLateRepliesAreNoScans)
 {
     open();
     char value[16];
@@ -607,7 +610,7 @@ TEST_F(SessionLineRate, LargeTimerSlackDoesNotStretchTheWaits)
 // Scans at random moments while questions and writes go through the
 // session: every scan comes once, whole and in order, and every answer is
 // right.
-TEST_F(SessionLineRate, ScansAtRandomMomentsAroundRequests)
+TEST_P(SessionLineRateBursts, ScansAtRandomMomentsAroundRequests)
 {
     const int kScans = 30;
     std::mt19937 rng(20240611);

@@ -7,10 +7,36 @@
 #include "device_env.h"
 #include "scansession.h"
 
+#include <atomic>
+
 // A scan's bytes as the simulated engine takes them.
 inline std::vector<uint8_t> bytes_of(const std::string &s)
 {
     return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// A child forked from a process with threads cannot start a thread of its
+// own (a session's reader) under an emulator: tests that need one there
+// leave that part out.
+#ifdef SIM_UNDER_EMULATOR
+constexpr bool kForkedChildThreads = false;
+#else
+constexpr bool kForkedChildThreads = true;
+#endif
+
+// Two threads that ask whether types 3 (enabled) and 4 (not) are enabled,
+// rounds times each, their port cycles overlapping: the wrong answers.
+inline int overlapping_checks_wrong(int rounds)
+{
+    std::atomic<int> wrong{0};
+    auto asker = [&](int type, bool enabled) {
+        for (int i = 0; i < rounds; i++)
+            wrong += scan_type_check(type) != enabled;
+    };
+    std::thread a(asker, 3, true), b(asker, 4, false);
+    a.join();
+    b.join();
+    return wrong;
 }
 
 class SessionTest : public DeviceTest {
@@ -35,6 +61,22 @@ protected:
     }
 
     ScanSession *session = nullptr;
+};
+
+// A fixture run with the engine's bytes handed over one at a time, or in
+// the bursts the parameter gives, as a UART's FIFO or DMA does (a short
+// remainder at a message's end comes at once, as its receive timeout
+// would flush it).
+template <typename Base>
+class WithBursts : public Base, public testing::WithParamInterface<size_t> {
+protected:
+    void SetUp() override
+    {
+        Base::SetUp();
+        SimLine line;
+        line.burst = this->GetParam();
+        sim_set_line(this->sim, line);
+    }
 };
 
 #endif

@@ -232,6 +232,8 @@ TEST_F(Registration, RegistersTheElevenMethodsInOneRequest)
         {"getTimeout", "(J[B)I", nullptr},
         {"query", "(JI[B)I", nullptr},
         {"waitScan", "(JI[B[J)I", nullptr},
+        {"waitFree", "(I)I", nullptr},
+        {"wakeFree", "()V", nullptr},
     }, g_vm.port_table);
 
     EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),

@@ -35,7 +35,10 @@ import java.util.Set;
  * ({@link #FakeScanEngine(FakeScanEngine)}), is refused with
  * {@code PORT_BUSY} of {@link PortHolder#THIS_APP}, and while
  * {@link #setHeldByAnotherApp(boolean)} is on with
- * {@link PortHolder#OTHER_APP}. Its calls are recorded as
+ * {@link PortHolder#OTHER_APP}. Like the native engine it can wait for the
+ * holder's release ({@link #awaitPortFree(long)}), so a scanner refused
+ * with {@code PORT_BUSY} takes the port as soon as it is let go, without
+ * the test moving the clock. Its calls are recorded as
  * {@code "openSession()"}, {@code "session.awaitScan()"},
  * {@code "session.checkType(3)"}, {@code "session.close()"} and so on
  * ({@code wake()} is not recorded).
@@ -101,6 +104,7 @@ public final class FakeScanEngine implements ScanEngine {
 
     private final Device d; // also the lock of every call
     private final Object lock;
+    private boolean freeWaitWoken; // guarded by lock; ends this engine's next or current wait for a free port
 
     /** Makes the engine in its initial state (see the class description). */
     public FakeScanEngine() {
@@ -328,6 +332,7 @@ public final class FakeScanEngine implements ScanEngine {
     public void setHeldByAnotherApp(boolean held) {
         synchronized (lock) {
             d.otherApp = held;
+            lock.notifyAll(); // a wait for a free port sees the release
         }
     }
 
@@ -508,6 +513,60 @@ public final class FakeScanEngine implements ScanEngine {
             lock.notifyAll();
             return s;
         });
+    }
+
+    /**
+     * Whether {@link #awaitPortFree(long)} waits for the holder's release:
+     * it does, as the native engine's.
+     *
+     * @return true
+     */
+    @Override
+    public boolean canAwaitPortFree() {
+        return true;
+    }
+
+    /**
+     * Waits until no session holds the port and no other app does (see
+     * {@link #setHeldByAnotherApp(boolean)}), as the native engine waits
+     * for the holder's release: the close of the holding session, or the
+     * other app letting go, ends the wait at once; the timeout runs on the
+     * fake's clock. Not recorded among the calls.
+     *
+     * @param timeoutMs how long to wait at most, on the fake's clock
+     * @return true once the port is free; false when the time ran out or
+     *         {@link #wakePortWaits()} ended the wait
+     * @throws ScannerException {@code PORT_UNAVAILABLE} without the device
+     */
+    @Override
+    public boolean awaitPortFree(long timeoutMs) throws ScannerException {
+        synchronized (lock) {
+            long end = d.clock.nanoTime() + Math.max(0, timeoutMs) * PortClock.NANOS_PER_MS;
+            for (;;) {
+                if (!d.portPresent) {
+                    throw new ScannerException(Reason.PORT_UNAVAILABLE, "wait for the port");
+                }
+                if (d.held == null && !d.otherApp) {
+                    return true;
+                }
+                if (freeWaitWoken) {
+                    freeWaitWoken = false;
+                    return false;
+                }
+                if (!pause(end)) {
+                    return false;
+                }
+            }
+        }
+    }
+
+    /** Ends this engine's wait for a free port in progress at once, or the next one when none is. */
+    @Override
+    public void wakePortWaits() {
+        synchronized (lock) {
+            freeWaitWoken = true;
+            lock.notifyAll();
+        }
     }
 
     @Override

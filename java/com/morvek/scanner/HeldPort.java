@@ -29,8 +29,11 @@ final class HeldPort {
     private State state = State.UNTRIED;
     private ScannerException refusal; // the busy refusal last told
     private volatile ScanProfile profile; // sent at every claim; null: none
+    private ScanProfile sent; // the profile sent at this claim of the port, or null
+    private ScannerException sentRefusal; // its first refusal, or null
     private long backoffMs;
     private long nextTryNanos;
+    private volatile boolean awaitingFree; // busy, and the engine waits for the release; wake() reads it
 
     HeldPort(SessionEngine engine, PortClock clock) {
         this.engine = engine;
@@ -38,11 +41,14 @@ final class HeldPort {
         nextTryNanos = clock.nanoTime();
     }
 
-    /** Any thread: ends the wait for a scan in progress, or the next one. */
+    /** Any thread: ends the wait for a scan in progress, or the next one, or the wait for a free port. */
     void wake() {
         PortSession s = session;
         if (s != null) {
             s.wake();
+        }
+        if (awaitingFree) {
+            engine.wakePortWaits();
         }
     }
 
@@ -93,9 +99,25 @@ final class HeldPort {
         return claimed(period);
     }
 
-    /** Port thread: the profile to send at every later claim. */
+    /** Any thread: the profile to send at every claim from now on. */
     void profile(ScanProfile p) {
         profile = p;
+    }
+
+    /**
+     * Port thread, on the held port: sends the profile unless this claim
+     * has sent it already (the request that took the port did).
+     *
+     * @return the first refusal at this claim, or null
+     * @throws ScannerException {@code PORT_UNAVAILABLE} when the port was lost
+     */
+    ScannerException sendProfile() throws ScannerException {
+        ScanProfile p = profile;
+        if (p != sent) {
+            sentRefusal = p == null ? null : p.applyTo(session);
+            sent = p;
+        }
+        return sentRefusal;
     }
 
     /**
@@ -109,6 +131,8 @@ final class HeldPort {
         ScannerException refused = null;
         try {
             refused = p == null ? null : p.applyTo(session);
+            sent = p;
+            sentRefusal = refused;
             if (refused != null && perCall) {
                 throw new ScannerException(Reason.PORT_UNAVAILABLE, "profile: " + refused.getMessage());
             }
@@ -125,6 +149,32 @@ final class HeldPort {
             period.event(() -> l.onProfileRefused(e));
         }
         return null;
+    }
+
+    /**
+     * The port thread's open: on a busy port whose engine can wait, first
+     * the wait for the holder's release (up to {@link #MAX_BACKOFF_MS},
+     * ended by {@link #wake()}), then the open at once; otherwise
+     * {@link #open(ScanPeriod)}.
+     *
+     * @return the refusal or failure; null once the session is held, or
+     *         when the wait ended without a free port (the caller comes
+     *         back after what woke it)
+     */
+    ScannerException openWhenFree(ScanPeriod period) {
+        if (awaitingFree) {
+            try {
+                if (!engine.awaitPortFree(MAX_BACKOFF_MS)) {
+                    return null;
+                }
+            } catch (ScannerException e) {
+                awaitingFree = false;
+                lost(period);
+                return e;
+            }
+            awaitingFree = false;
+        }
+        return open(period);
     }
 
     /** A call on the port succeeded: the port is ours. */
@@ -160,8 +210,15 @@ final class HeldPort {
         }
     }
 
+    /** Refused by a holder: an engine that can wait for its release tries again then, others after the back-off. */
     private void busy(ScanPeriod period, ScannerException e) {
-        backOff(); // before the telling, as for a loss
+        // The next try is set before the telling, as for a loss.
+        if (engine.canAwaitPortFree()) {
+            awaitingFree = true;
+            nextTryNanos = clock.nanoTime();
+        } else {
+            backOff();
+        }
         if (state != State.BUSY) {
             state = State.BUSY;
             refusal = e;
@@ -218,6 +275,7 @@ final class HeldPort {
     /** Closes the session; one that throws on close (an app's own engine) is logged and let go all the same. */
     private void drop() {
         PortSession s = session;
+        sent = null; // the next claim sends the profile again
         if (s != null) {
             session = null;
             try {

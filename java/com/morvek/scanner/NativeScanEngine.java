@@ -34,4 +34,32 @@ public final class NativeScanEngine implements SessionEngine {
     public PortSession openSession() throws ScannerException {
         return NativePortSession.open();
     }
+
+    /** The native library watches the port for its holder's release. */
+    @Override
+    public boolean canAwaitPortFree() {
+        return true;
+    }
+
+    /**
+     * Waits until no session, in this process or another, holds the port;
+     * the holder's close (or its process's death) is seen within a few
+     * milliseconds. Any thread; blocks up to timeoutMs, or until
+     * {@link #wakePortWaits()}.
+     */
+    @Override
+    public boolean awaitPortFree(long timeoutMs) throws ScannerException {
+        int r = ScanPortNative.waitFree((int) Math.max(0, Math.min(Integer.MAX_VALUE, timeoutMs)));
+        if (r < 0) {
+            throw new ScannerException(ScannerException.Reason.PORT_UNAVAILABLE,
+                    "cannot wait for the port: " + r);
+        }
+        return r == 1;
+    }
+
+    /** Ends every wait for a free port in this process: the native wake is not per engine. */
+    @Override
+    public void wakePortWaits() {
+        ScanPortNative.wakeFree();
+    }
 }

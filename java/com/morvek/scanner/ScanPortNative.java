@@ -164,4 +164,20 @@ final class ScanPortNative {
      *         woken; or a negative code
      */
     static native int waitScan(long handle, int timeoutMs, byte[] buf, long[] firstByteNanos);
+
+    /**
+     * Waits until no session, of this process or another, holds the port:
+     * the holder's release (its close, or its process's death) is seen
+     * within a few milliseconds. Any thread, several at once; blocks up to
+     * timeoutMs; {@link #wakeFree()} ends every such wait at once.
+     *
+     * @param timeoutMs how long to wait, 0 or more
+     * @return 1 when the port is free; 0 when the time ran out or the wait
+     *         was woken; NO_PORT when the device cannot be opened, INVALID
+     *         for a negative timeout
+     */
+    static native int waitFree(int timeoutMs);
+
+    /** Ends every {@link #waitFree(int)} in progress at once, or the next one when none is. Any thread; never blocks. */
+    static native void wakeFree();
 }

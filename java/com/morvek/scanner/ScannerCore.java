@@ -99,11 +99,18 @@ final class ScannerCore {
         return future;
     }
 
-    /** Keeps the profile for every later claim of the port, and sends it now as a request. */
+    /**
+     * Keeps the profile for every claim of the port from now on, also when
+     * the port is not ours now, and sends it as a request (unless the
+     * request's own claim of the port sent it).
+     */
     CompletableFuture<Void> profile(ScanProfile profile) {
-        return submit(s -> {
+        synchronized (lock) {
+            ensureOpen();
             port.profile(profile);
-            ScannerException refused = profile == null ? null : profile.applyTo(s);
+        }
+        return submit(s -> {
+            ScannerException refused = port.sendProfile();
             if (refused != null) {
                 throw refused;
             }
@@ -259,7 +266,7 @@ final class ScannerCore {
                 break;
             } else if (port.session() == null) {
                 try {
-                    port.open(p);
+                    port.openWhenFree(p);
                 } catch (Throwable t) {
                     failed(p, t);
                 }

@@ -52,8 +52,10 @@ final class LifecycleScenarios {
                 LifecycleScenarios::lossAfterFailure);
         check.scenario("a listener that throws: the next scan is still delivered", LifecycleScenarios::listenerThrows);
         check.scenario("back-off capped at 2 s on the test's clock", LifecycleScenarios::backOffCapped);
-        check.scenario("1000 rounds each: lost then back, busy then free, one back-off step after the telling",
+        check.scenario("1000 rounds each: lost then back one back-off step after the telling, busy then free at the release",
                 LifecycleScenarios::backOffRounds);
+        check.scenario("hand-over: the waiting scanner takes the port at the holder's close, the clock standing still",
+                LifecycleScenarios::handOver);
         check.scenario("a closed scanner is no longer watched; a forgotten one is", LifecycleScenarios::watching);
         check.scenario("per call: an empty read is no scan", LifecycleScenarios::emptyRead);
         check.scenario("the fake flushes at the open what came while no session held the port",
@@ -324,8 +326,7 @@ final class LifecycleScenarios {
                 holder.setPortPresent(true);
                 holder.advanceClock(FIRST_BACKOFF_MS);
                 Check.equal("busy", waiter.next(), "round " + round);
-                holder.setHeldByAnotherApp(false);
-                holder.advanceClock(2 * FIRST_BACKOFF_MS);
+                holder.setHeldByAnotherApp(false); // free at the release, the clock standing still
                 Check.equal("free", waiter.next(), "round " + round);
             }
         }
@@ -363,6 +364,7 @@ final class LifecycleScenarios {
     static void profileAtEveryClaim(boolean session) throws Exception {
         FakeScanEngine fake = new FakeScanEngine();
         fake.setSessionOffered(session);
+        fake.setReadWaitMillis(0); // per call a read waits on the clock in hand, close() included
         fake.takeClockInHand();
         PortEvents heard = new PortEvents() {
             @Override
@@ -409,7 +411,6 @@ final class LifecycleScenarios {
                 Check.equal("busy", heard.next(), "busy");
                 forget(fake);
                 fake.setHeldByAnotherApp(false);
-                fake.advanceClock(2 * FIRST_BACKOFF_MS);
                 Check.equal("free", heard.next(), "free");
                 fake.queueScans("C");
                 Check.equal("C", heard.next(), "scan after the port was free");
@@ -424,6 +425,32 @@ final class LifecycleScenarios {
         List<String> calls = fake.calls();
         int from = calls.lastIndexOf("openSession()") + 1;
         return calls.subList(from, Math.min(calls.size(), from + count));
+    }
+
+    static void handOver() throws Exception {
+        FakeScanEngine first = new FakeScanEngine();
+        FakeScanEngine second = new FakeScanEngine(first);
+        first.takeClockInHand();
+        PortEvents heard = new PortEvents();
+        BarcodeScanner holder = new BarcodeScanner(first);
+        Check.equal("null", FakeScenarios.outcome(holder::open), "the first scanner's open");
+        try (BarcodeScanner waiter = new BarcodeScanner(second)) {
+            waiter.setProfile(PROFILE);
+            waiter.startScanning(Runnable::run, heard);
+            Check.equal("busy", heard.next(), "the second scanner");
+            forget(first);
+            holder.close();
+            Check.equal("free", heard.next(), "at the holder's close");
+            Check.that(holdsProfile(first), "the profile went out at the claim");
+            // A request while the port is busy ends the wait for the release, and still runs.
+            holder = new BarcodeScanner(first);
+        }
+        Check.equal("null", FakeScenarios.outcome(holder::open), "the port free again at the waiter's close");
+        try (BarcodeScanner waiter = new BarcodeScanner(second)) {
+            Check.equal("PORT_BUSY", FakeScenarios.outcome(waiter::engineTimeout), "a request on the busy port");
+            holder.close();
+            Check.equal("7", FakeScenarios.outcome(waiter::engineTimeout), "a request once the port is free");
+        }
     }
 
     /** Warnings of the scanner's logger, as texts. */
