@@ -20,8 +20,9 @@ import java.util.concurrent.Executor;
  * session owns the port: while another scanner of this app or another app
  * holds it, this one is refused with {@code PORT_BUSY}
  * ({@link ScannerException#holder()} says which), its requests fail so,
- * and it tries again after 50 ms, doubling up to 2 s, until the port is
- * free. The listener hears each change
+ * and it takes the port as soon as the holder lets it go (an engine that
+ * cannot wait for the release, see {@link SessionEngine#canAwaitPortFree()},
+ * tries again after 50 ms, doubling up to 2 s). The listener hears each change
  * ({@link ScanListener#onPortReady()}, {@code onPortBusy},
  * {@code onPortFree}, {@code onPortLost}, {@code onPortBack}).
  *

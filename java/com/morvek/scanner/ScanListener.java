@@ -68,9 +68,10 @@ public interface ScanListener {
     /**
      * Another owner holds the port; {@link ScannerException#holder()} says
      * whether it is another scanner of this app or another app, and the
-     * message says what to do. Called once; the scanner retries (50 ms,
-     * doubling up to 2 s) and calls {@link #onPortFree()} once the port is
-     * ours. The default passes the refusal to {@link #onError(Throwable)},
+     * message says what to do. Called once; the scanner takes the port as
+     * soon as the holder lets it go (or, on an engine that cannot wait for
+     * that, retries after 50 ms, doubling up to 2 s) and calls
+     * {@link #onPortFree()} once the port is ours. The default passes the refusal to {@link #onError(Throwable)},
      * where, unlike the engine's errors, it does not mean that scanning
      * has stopped: the scanner goes on trying. Override this method to
      * tell a busy port from a failure.
