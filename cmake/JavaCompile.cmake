@@ -99,3 +99,35 @@ function(scanjni_javadoc_jar jar)
     DEPENDS ${J_SOURCES} ${J_DEPENDS}
     COMMENT "javadoc ${jar}" VERBATIM)
 endfunction()
+
+# Android 7.0's classes (API 24): scripts/setup.sh fetches Robolectric's
+# android-all jar into .cache/android/ (SCANJNI_ANDROID_DIR). When it is
+# there, SCANJNI_JAVA_API_OPTIONS compiles for Java 8 against it and the
+# Java 8 API (from the JDK's ct.sym) as the boot class path, so that a
+# class or method an API-24 device lacks fails the build; otherwise against
+# the Java 8 API alone (--release 8), with a warning. SCANJNI_ANDROID_ALL
+# is empty then.
+set(SCANJNI_ANDROID_DIR ${PROJECT_SOURCE_DIR}/.cache/android CACHE PATH
+    "where scripts/setup.sh puts Android's API-24 classes, Robolectric and JUnit")
+set(android_all ${SCANJNI_ANDROID_DIR}/android-all-7.0.0_r1-robolectric-r1.jar)
+if(EXISTS ${android_all})
+  get_filename_component(javac_real ${Java_JAVAC_EXECUTABLE} REALPATH)
+  get_filename_component(jdk_home ${javac_real} DIRECTORY)
+  get_filename_component(jdk_home ${jdk_home} DIRECTORY)
+  set(java8_jar ${CMAKE_BINARY_DIR}/java8-api.jar)
+  if(NOT EXISTS ${java8_jar})
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/java8_api_jar.py
+                            ${jdk_home}/lib/ct.sym ${java8_jar} RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "the Java 8 API jar could not be made from ${jdk_home}/lib/ct.sym")
+    endif()
+  endif()
+  set(SCANJNI_ANDROID_ALL ${android_all} CACHE INTERNAL "")
+  set(SCANJNI_JAVA_API_OPTIONS -source 8 -target 8 -bootclasspath ${android_all}:${java8_jar} CACHE INTERNAL "")
+else()
+  message(WARNING "Android's API-24 classes are not in ${SCANJNI_ANDROID_DIR} (scripts/setup.sh fetches them): "
+                  "the Java layer is checked against Java 8's API only, and the Activity test is left out")
+  set(SCANJNI_ANDROID_ALL "" CACHE INTERNAL "")
+  set(SCANJNI_JAVA_API_OPTIONS --release 8 CACHE INTERNAL "")
+endif()

@@ -10,10 +10,13 @@
 #                             libraries, as the Android Gradle plugin's
 #                             native dependencies take them)
 #   scanner-fake-VERSION.jar  FakeScanEngine, for apps' unit tests
-#   maven/                    a Maven repository holding both, with POMs:
+#   scanner-ktx-VERSION.jar   Kotlin: suspending requests, scans as a Flow
+#   maven/                    a Maven repository holding them, with POMs:
 #                             com.morvek.scanner:scanner:VERSION (aar) and
 #                             com.morvek.scanner:scanner-fake:VERSION (jar),
-#                             each with its sources and Javadoc jars
+#                             each with its sources and Javadoc jars, and
+#                             com.morvek.scanner:scanner-ktx:VERSION (jar)
+#                             with its sources jar
 # VERSION is ScannerVersion.NAME in java/com/morvek/scanner/ScannerVersion.java.
 # Two runs on the same tree write the same bytes: jar sorts the entries and
 # gives each the same fixed time.
@@ -48,7 +51,7 @@ fi
 
 cmake -S . -B "$java_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # Quiet unless it fails; then what failed (a Javadoc warning among them).
-if ! built=$(ninja -C "$java_build" -j2 scanner_jars scanner_docs 2>&1); then
+if ! built=$(ninja -C "$java_build" -j2 scanner_jars scanner_docs scanner_ktx 2>&1); then
     echo "$built" >&2
     exit 1
 fi
@@ -155,7 +158,7 @@ pom() {
 
 mkdir -p "$out"
 rm -rf "$out/maven"
-rm -f "$out"/scanner-*.aar "$out"/scanner-fake-*.jar
+rm -f "$out"/scanner-*.aar "$out"/scanner-fake-*.jar "$out"/scanner-ktx-*.jar
 aar=$out/scanner-$version.aar
 fake=$out/scanner-fake-$version.jar
 pack "$aar" "$stage"
@@ -179,6 +182,17 @@ for artifact in scanner scanner-fake; do
         cp "$java_build/$artifact-$classifier.jar" "$repo/$artifact/$version/$artifact-$version-$classifier.jar"
     done
 done
+
+# scanner-ktx: the archive, the Kotlin standard library and kotlinx-coroutines.
+ktx=$out/scanner-ktx-$version.jar
+cp "$java_build/scanner-ktx.jar" "$ktx"
+mkdir -p "$repo/scanner-ktx/$version"
+cp "$ktx" "$repo/scanner-ktx/$version/"
+cp "$java_build/scanner-ktx-sources.jar" "$repo/scanner-ktx/$version/scanner-ktx-$version-sources.jar"
+pom scanner-ktx jar "libscanjni scanner-ktx" \
+    "Kotlin for BarcodeScanner: the requests as suspending functions, the scans as a Flow" scanner aar |
+    sed 's|  </dependencies>|    <dependency>\n      <groupId>org.jetbrains.kotlin</groupId>\n      <artifactId>kotlin-stdlib</artifactId>\n      <version>2.2.0</version>\n    </dependency>\n    <dependency>\n      <groupId>org.jetbrains.kotlinx</groupId>\n      <artifactId>kotlinx-coroutines-core</artifactId>\n      <version>1.10.2</version>\n    </dependency>\n  </dependencies>|' \
+    >"$repo/scanner-ktx/$version/scanner-ktx-$version.pom"
 
 echo "package: version $version in $out"
 (cd "$out" && find . -type f | LC_ALL=C sort | xargs stat -c '  %8s  %n')

@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     valgrind
     libxml2-utils python3
+    maven unzip
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -22,3 +23,5 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+# Android's API-24 classes, Robolectric, JUnit and Kotlin, from Maven Central.
+bash "$(dirname "$0")/fetch-jars.sh"

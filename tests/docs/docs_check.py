@@ -9,11 +9,15 @@
       blocks whose info string is "sh runnable" are run from the source
       directory with build/tools on PATH and must exit 0; blocks "c compile"
       are statements that must compile as C (with --cc) against core/.
-  docs_check.py java --source DIR --build DIR --javac PATH --java PATH
+  docs_check.py java --source DIR --build DIR --javac PATH --java PATH --bootclasspath CP
       Blocks "java compile" are whole source files: compiled against
-      scanner.jar and the Android stand-ins beside this script. Blocks
+      scanner.jar with Android's API-24 classes as the boot class path
+      (CP) and the app's R class beside this script (activity/). Blocks
       "java run" are a unit test's body: compiled against both jars and
       the JUnit stand-ins, and run.
+  docs_check.py activity --source DIR --out DIR
+      Writes the README's Activity (its "java compile" block) under DIR,
+      for the Activity's test under Robolectric.
 
 Names that a document describes ahead of the tree (a rework on another
 branch) are listed in pending.txt beside this script; such a name that
@@ -30,7 +34,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-REPO_DIRS = ("core", "jni", "java", "java-fake", "platform", "tools", "tests",
+REPO_DIRS = ("core", "jni", "java", "java-fake", "ktx", "platform", "tools", "tests",
              "bench", "cmake", "scripts", "docs")
 # A repository path: one of the top folders or top files, not inside
 # another path (build/tools/... is a build output, checked on its own).
@@ -331,7 +335,8 @@ def check_java(args, report):
                     src = os.path.join(src_dir, cls.group(1) + ".java")
                     with open(src, "w", encoding="utf-8") as f:
                         f.write(body)
-                    r = javac(args, out, scanner_jar, java_sources("android-stubs") + [src])
+                    r = javac(args, out, scanner_jar, java_sources("activity/com") + [src],
+                              ["-source", "8", "-target", "8", "-bootclasspath", args.bootclasspath])
                     report.check(r.returncode == 0, where, "does not compile:\n" + r.stdout)
                 elif info == "java run":
                     found += 1
@@ -356,16 +361,32 @@ def check_java(args, report):
                  "the Activity (a \"java compile\" block) or the unit test (\"java run\") went unchecked")
 
 
-def javac(args, out, classpath, sources):
-    return subprocess.run([args.javac, "--release", "8", "-Xlint:all", "-Werror", "-d", out, "-cp", classpath]
+def javac(args, out, classpath, sources, target=("--release", "8")):
+    return subprocess.run([args.javac] + list(target) + ["-Xlint:all", "-Werror", "-d", out, "-cp", classpath]
                           + sources, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
+
+
+def write_activity(args, report):
+    """The README's Activity, as a source file under args.out."""
+    path = os.path.join(args.source, "README.md")
+    found = [(line, body) for line, info, body in blocks(path) if info == "java compile"]
+    report.check(len(found) == 1, "README.md", "one Activity (a \"java compile\" block)")
+    for _, body in found[:1]:
+        cls = re.search(r"public class (\w+)", body).group(1)
+        pkg = re.search(r"^package ([\w.]+);", body, re.M).group(1)
+        folder = os.path.join(args.out, *pkg.split("."))
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, cls + ".java"), "w", encoding="utf-8") as f:
+            f.write(body)
 
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("mode", choices=["names", "java"])
+    ap.add_argument("mode", choices=["names", "java", "activity"])
     ap.add_argument("--source", required=True)
-    ap.add_argument("--build", required=True)
+    ap.add_argument("--build")
+    ap.add_argument("--out")
+    ap.add_argument("--bootclasspath")
     ap.add_argument("--scanctl")
     ap.add_argument("--scan-sim")
     ap.add_argument("--ninja", action="store_true")
@@ -376,8 +397,10 @@ def main():
     report = Report()
     if args.mode == "names":
         check_names(args, report)
-    else:
+    elif args.mode == "java":
         check_java(args, report)
+    else:
+        write_activity(args, report)
     return report.close()
 
 

@@ -14,6 +14,7 @@ enum class JvmClassPath {
     WithoutScanNative,   // the test program alone
     MissingMethod,       // a ScanNative lacking profileScanType
     DifferentSignature,  // a ScanNative whose queryData takes a long
+    Robolectric,         // the README's Activity, Robolectric offline and JUnit (main: JUnitCore)
 };
 
 struct JvmLogLine {

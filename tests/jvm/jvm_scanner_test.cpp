@@ -323,3 +323,35 @@ TEST_F(JvmScanner, SessionCloseWakesAWaitOnAnotherThread) {
 }
 
 }  // namespace
+
+#ifdef JVM_ROBOLECTRIC_CP
+// The README's Activity under Robolectric (SDK 24) on the library and the
+// simulated engine: the engine sends a scan every 50 ms while it is read;
+// each screen (the first and three rotations) shows scans, and the engine
+// holds the Activity's profile (type 3 on, which it starts without).
+TEST_F(JvmScanner, ReadmeActivityUnderRobolectric) {
+    sim_with_engine(sim, [](SimEngine* e) { e->enabled[3] = false; });
+    std::atomic<bool> stop{false};
+    std::thread engine([&] {
+        // From the first frame on (the profile's) a session reads the line.
+        while (!stop && !sim_wait_frames(sim, 1, 1000)) {
+        }
+        for (int i = 0; !stop; i++) {
+            std::this_thread::sleep_for(milliseconds(50));
+            std::string text = "R" + std::to_string(i);
+            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
+                                        SimScanTrigger::AfterDelay));
+        }
+    });
+    JvmRun run = jvm_run(JvmClassPath::Robolectric, "org.junit.runner.JUnitCore",
+                         {"scanjni.activitytest.ScanActivityRealTest"});
+    stop = true;
+    engine.join();
+    EXPECT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("ok", run.results["activity"]) << jvm_output(run);
+    bool type3 = false;
+    sim_with_engine(sim, [&](SimEngine* e) { type3 = e->enabled[3]; });
+    EXPECT_TRUE(type3) << "the engine did not get the profile";
+    EXPECT_FALSE(run.log.empty()) << "the library logged nothing: it was not the one run";
+}
+#endif

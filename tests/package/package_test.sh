@@ -187,7 +187,12 @@ check_artifact() {
 }
 check_artifact scanner aar "$aar"
 check_artifact scanner-fake jar "$fake"
-for artifact in scanner scanner-fake; do
+check_artifact scanner-ktx jar "dist/scanner-ktx-$version.jar"
+check "maven: scanner-ktx depends on the archive, the Kotlin library and kotlinx-coroutines" \
+      "scanner kotlin-stdlib kotlinx-coroutines-core " \
+      "$(xmllint --xpath "//*[local-name()='dependency']/*[local-name()='artifactId']/text()" \
+         "dist/$group_dir/scanner-ktx/$version/scanner-ktx-$version.pom" | tr '\n' ' ')"
+for artifact in scanner scanner-fake scanner-ktx; do
     p=dist/$group_dir/$artifact/$version/$artifact-$version.pom
     check "maven: $artifact POM name and description" "libscanjni $artifact yes" \
           "$(xmllint --xpath "string(/*[local-name()='project']/*[local-name()='name'])" "$p") $(

@@ -35,7 +35,10 @@ import java.util.Set;
  * ({@link #FakeScanEngine(FakeScanEngine)}), is refused with
  * {@code PORT_BUSY} of {@link PortHolder#THIS_APP}, and while
  * {@link #setHeldByAnotherApp(boolean)} is on with
- * {@link PortHolder#OTHER_APP}. Its calls are recorded as
+ * {@link PortHolder#OTHER_APP}. Like the native engine it can wait for the
+ * holder's release ({@link #awaitPortFree(long)}), so a scanner refused
+ * with {@code PORT_BUSY} takes the port as soon as it is let go, without
+ * the test moving the clock. Its calls are recorded as
  * {@code "openSession()"}, {@code "session.awaitScan()"},
  * {@code "session.checkType(3)"}, {@code "session.close()"} and so on
  * ({@code wake()} is not recorded).
@@ -58,9 +61,12 @@ import java.util.Set;
  * {@code PORT_UNAVAILABLE}), {@link #setPortPresent(boolean)} (no device).
  *
  * <h2>Waiting without polling</h2>
- * {@link #awaitSessionOpen(long)} returns once a session is open, and
+ * {@link #awaitSessionOpen(long)} returns once a session is open,
  * {@link #awaitIdle(long)} once a wait for a scan is in progress with no
- * scan left to take.
+ * scan left to take, {@link #awaitQuestion(long)} once a question waits
+ * for its answer, and {@link #awaitClockWait(long)} once anything waits on
+ * the clock in hand (a scanner's back-off pause included), so that the
+ * test moves the clock only when the step it means is due.
  *
  * <p>All methods are thread-safe. Initially the port is present, the
  * engine answers at once, sessions are offered, every type is disabled,
@@ -90,6 +96,7 @@ public final class FakeScanEngine implements ScanEngine {
         int inCall;
         int overlaps;
         int waits; // waits for a scan in progress
+        int asking; // questions waiting for their answer or their budget
         boolean sessionsOffered = true;
         boolean otherApp;
         Object held; // the open session, or null
@@ -97,6 +104,7 @@ public final class FakeScanEngine implements ScanEngine {
 
     private final Device d; // also the lock of every call
     private final Object lock;
+    private boolean freeWaitWoken; // guarded by lock; ends this engine's next or current wait for a free port
 
     /** Makes the engine in its initial state (see the class description). */
     public FakeScanEngine() {
@@ -124,7 +132,10 @@ public final class FakeScanEngine implements ScanEngine {
 
     /**
      * The engine sends scans; each is handed out by one later
-     * {@link #readData()} or session wait, in order, whole. On a session a
+     * {@link #readData()} or session wait, in order, whole. Scans sent
+     * while no session is open are dropped when the next one opens, as the
+     * library flushes the port at its open (a scanner between two claims,
+     * such as a screen turning, loses them). On a session a
      * scan's bytes are the text's modified UTF-8 (U+0000 as C0 80), so its
      * {@link ScanData#text()} is the text.
      *
@@ -321,6 +332,7 @@ public final class FakeScanEngine implements ScanEngine {
     public void setHeldByAnotherApp(boolean held) {
         synchronized (lock) {
             d.otherApp = held;
+            lock.notifyAll(); // a wait for a free port sees the release
         }
     }
 
@@ -362,6 +374,42 @@ public final class FakeScanEngine implements ScanEngine {
         synchronized (lock) {
             return awaitState(timeoutMs, () -> d.waits > 0 && d.scans.isEmpty());
         }
+    }
+
+    /**
+     * Waits until a question (on the session or per call) waits for its
+     * answer: it has gone out and, with the clock in hand, ends only once
+     * the test moves the clock past its delay or the budget. A question
+     * answered at once passes without this seeing it. Blocks up to the
+     * timeout (real time).
+     *
+     * @param timeoutMs how long to wait at most
+     * @return true once a question waits; false when the time ran out
+     * @throws InterruptedException when the caller is interrupted
+     */
+    public boolean awaitQuestion(long timeoutMs) throws InterruptedException {
+        synchronized (lock) {
+            return awaitState(timeoutMs, () -> d.asking > 0);
+        }
+    }
+
+    /**
+     * Waits until something waits on the clock in hand: a scanner's pause
+     * before it tries the port again (after a loss or a busy port), a
+     * question waiting for its answer or its budget, a wait for a scan
+     * counting its timeout. Moving the clock only then makes a step of a
+     * test land on the wait it means, also while the scanner is still
+     * setting the wait up. A wait that has ended is not counted: after
+     * moving the clock, wait for what the move brings (a call in
+     * {@link #calls()}, a listener call) before waiting here again.
+     *
+     * @param timeoutMs how long to wait at most (real time)
+     * @return true once such a wait is in progress; false when the time
+     *         ran out or the clock is not in hand
+     * @throws InterruptedException when the caller is interrupted
+     */
+    public boolean awaitClockWait(long timeoutMs) throws InterruptedException {
+        return d.clock.awaitWaiter(timeoutMs);
     }
 
     /**
@@ -457,11 +505,68 @@ public final class FakeScanEngine implements ScanEngine {
             if (d.held != null || d.otherApp) {
                 throw new ScannerException(d.held != null ? PortHolder.THIS_APP : PortHolder.OTHER_APP);
             }
+            // The library flushes the port as it opens it: what the engine
+            // sent while no session held the port is gone.
+            d.scans.clear();
             Session s = new Session();
             d.held = s;
             lock.notifyAll();
             return s;
         });
+    }
+
+    /**
+     * Whether {@link #awaitPortFree(long)} waits for the holder's release:
+     * it does, as the native engine's.
+     *
+     * @return true
+     */
+    @Override
+    public boolean canAwaitPortFree() {
+        return true;
+    }
+
+    /**
+     * Waits until no session holds the port and no other app does (see
+     * {@link #setHeldByAnotherApp(boolean)}), as the native engine waits
+     * for the holder's release: the close of the holding session, or the
+     * other app letting go, ends the wait at once; the timeout runs on the
+     * fake's clock. Not recorded among the calls.
+     *
+     * @param timeoutMs how long to wait at most, on the fake's clock
+     * @return true once the port is free; false when the time ran out or
+     *         {@link #wakePortWaits()} ended the wait
+     * @throws ScannerException {@code PORT_UNAVAILABLE} without the device
+     */
+    @Override
+    public boolean awaitPortFree(long timeoutMs) throws ScannerException {
+        synchronized (lock) {
+            long end = d.clock.nanoTime() + Math.max(0, timeoutMs) * PortClock.NANOS_PER_MS;
+            for (;;) {
+                if (!d.portPresent) {
+                    throw new ScannerException(Reason.PORT_UNAVAILABLE, "wait for the port");
+                }
+                if (d.held == null && !d.otherApp) {
+                    return true;
+                }
+                if (freeWaitWoken) {
+                    freeWaitWoken = false;
+                    return false;
+                }
+                if (!pause(end)) {
+                    return false;
+                }
+            }
+        }
+    }
+
+    /** Ends this engine's wait for a free port in progress at once, or the next one when none is. */
+    @Override
+    public void wakePortWaits() {
+        synchronized (lock) {
+            freeWaitWoken = true;
+            lock.notifyAll();
+        }
     }
 
     @Override
@@ -640,8 +745,14 @@ public final class FakeScanEngine implements ScanEngine {
                 && d.answerDelayMillis <= ANSWER_BUDGET_MS;
         long wait = answers ? d.answerDelayMillis : ANSWER_BUDGET_MS;
         long end = d.clock.nanoTime() + wait * PortClock.NANOS_PER_MS;
-        while (d.portPresent && pause(end)) {
-            // wait on
+        d.asking++;
+        lock.notifyAll();
+        try {
+            while (d.portPresent && pause(end)) {
+                // wait on
+            }
+        } finally {
+            d.asking--;
         }
         if (!d.portPresent) {
             return null;
@@ -874,6 +985,7 @@ public final class FakeScanEngine implements ScanEngine {
     private static final class FakeClock extends PortClock {
         private volatile boolean manual;
         private long manualNanos; // guarded by this
+        private int waiting; // waits on the clock in hand in progress; guarded by this
         private final Set<Object> monitors = Collections.newSetFromMap(new IdentityHashMap<Object, Boolean>()); // guarded by this
 
         @Override
@@ -892,9 +1004,30 @@ public final class FakeScanEngine implements ScanEngine {
                     return;
                 }
                 monitors.add(monitor);
+                waiting++;
+                notifyAll();
             }
-            // advance() notifies the monitor, which it can only take once this wait has let it go.
-            monitor.wait();
+            try {
+                // advance() notifies the monitor, which it can only take once this wait has let it go.
+                monitor.wait();
+            } finally {
+                synchronized (this) {
+                    waiting--;
+                }
+            }
+        }
+
+        /** Waits (real time) until a wait on the clock in hand is in progress; false when the time ran out. */
+        synchronized boolean awaitWaiter(long timeoutMs) throws InterruptedException {
+            long end = System.nanoTime() + timeoutMs * NANOS_PER_MS;
+            while (waiting == 0) {
+                long left = end - System.nanoTime();
+                if (left <= 0) {
+                    return false;
+                }
+                wait(Math.max(1, left / NANOS_PER_MS));
+            }
+            return true;
         }
 
         /** From now on the clock moves only when the test moves it. */

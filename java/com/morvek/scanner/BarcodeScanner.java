@@ -20,8 +20,9 @@ import java.util.concurrent.Executor;
  * session owns the port: while another scanner of this app or another app
  * holds it, this one is refused with {@code PORT_BUSY}
  * ({@link ScannerException#holder()} says which), its requests fail so,
- * and it tries again after 50 ms, doubling up to 2 s, until the port is
- * free. The listener hears each change
+ * and it takes the port as soon as the holder lets it go (an engine that
+ * cannot wait for the release, see {@link SessionEngine#canAwaitPortFree()},
+ * tries again after 50 ms, doubling up to 2 s). The listener hears each change
  * ({@link ScanListener#onPortReady()}, {@code onPortBusy},
  * {@code onPortFree}, {@code onPortLost}, {@code onPortBack}).
  *
@@ -32,7 +33,7 @@ import java.util.concurrent.Executor;
  * protected void onResume() {
  *     super.onResume();
  *     scanner = new BarcodeScanner(new NativeScanEngine());
- *     scanner.startScanning(ContextCompat.getMainExecutor(this), listener);
+ *     scanner.startScanning(new Handler(Looper.getMainLooper())::post, listener);
  * }
  * protected void onPause() {
  *     scanner.close();
@@ -41,8 +42,9 @@ import java.util.concurrent.Executor;
  * }</pre>
  * A scanner that is never closed keeps the port until it is garbage
  * collected (then the port is let go and a warning logged); a listener
- * that refers to the scanner keeps it reachable for as long as the
- * scanner's threads run, that is, for good.
+ * that refers to the scanner, or to the Activity or one of its views
+ * (which refer to the Activity), keeps it reachable for as long as the
+ * scanner's threads run, that is, for good: close it in {@code onPause}.
  *
  * <h2>Threads</h2>
  * A scanner starts three daemon threads of its own. The port thread
@@ -58,7 +60,9 @@ import java.util.concurrent.Executor;
  * request's result there. Scans wait for the listener whole and in order,
  * at most {@value #MAX_QUEUED_SCANS}; past that the oldest waiting scan is
  * dropped and reported ({@link ScanListener#onScansDropped(int)}), never
- * merged with another.
+ * merged with another. What is one scan is the engine's bytes until the
+ * line is quiet for 20 ms: two codes sent less than that apart come as
+ * one scan.
  *
  * <p>Every public method may be called from any thread, the UI thread
  * included. None of them blocks, except {@link #close()}.
@@ -147,9 +151,9 @@ public final class BarcodeScanner implements Closeable {
      * text to {@link ScanListener#onScan(String)}), and every listener
      * method runs on {@code executor} only, one call at a time even on an
      * executor of several threads; the listener first hears the port's
-     * state. On Android pass the main thread's executor
-     * ({@code context.getMainExecutor()} or
-     * {@code ContextCompat.getMainExecutor(context)}). Replaces a listener
+     * state. On Android pass the main thread's executor: on API 24
+     * {@code new Handler(Looper.getMainLooper())::post}
+     * ({@code Context.getMainExecutor()} needs API 28). Replaces a listener
      * given before; what was read for that one and not yet delivered is
      * dropped. If the executor rejects a task, scanning stops silently.
      * Returns at once.
@@ -268,7 +272,8 @@ public final class BarcodeScanner implements Closeable {
     }
 
     /**
-     * Reads the engine's timeout setting. Only an answer of an optional '-'
+     * Reads the engine's timeout setting (in the engine's own unit, which
+     * the library does not convert; the engine starts at 3000). Only an answer of an optional '-'
      * followed by ASCII digits ("0005", "-999"), of a value within -999 to
      * 9999, is taken; any other answer is {@code BAD_ANSWER}.
      *
@@ -281,7 +286,9 @@ public final class BarcodeScanner implements Closeable {
     }
 
     /**
-     * Sets the engine's timeout setting. On a session the write
+     * Sets the engine's timeout setting, in the engine's own unit (the
+     * library sends the value's decimal text, zero bytes after a text of
+     * fewer than four characters). On a session the write
      * completes once the frame has left the port; the per-call native
      * operation waits about 100 ms after it.
      *
@@ -291,9 +298,7 @@ public final class BarcodeScanner implements Closeable {
      * @throws IllegalStateException after {@link #close()}
      */
     public CompletableFuture<Void> setEngineTimeout(int value) {
-        if (value < MIN_TIMEOUT || value > MAX_TIMEOUT) {
-            throw new IllegalArgumentException("timeout " + value + " is not in " + MIN_TIMEOUT + ".." + MAX_TIMEOUT);
-        }
+        checkTimeout(value);
         return core.submit(s -> {
             s.setTimeout(value);
             return null;
@@ -325,13 +330,31 @@ public final class BarcodeScanner implements Closeable {
      * @throws IllegalStateException after {@link #close()}
      */
     public CompletableFuture<Void> sendCommand(String text) {
-        if (text == null || Answers.modifiedUtf8Length(text) > MAX_COMMAND_BYTES) {
-            throw new IllegalArgumentException("a command must be a text of at most " + MAX_COMMAND_BYTES + " bytes");
-        }
+        checkCommand(text);
         return core.submit(s -> {
             s.sendCommand(text);
             return null;
         });
+    }
+
+    /**
+     * Gives the scanner the settings to send whenever it takes the port
+     * (see {@link ScanProfile}): now, on the port it holds (taking it if it
+     * does not yet), and again at every later claim of the port, after a
+     * busy port is free and after a lost port is back, before any scan is
+     * delivered. A setting the engine refuses at a later claim is told once
+     * per claim, through {@link ScanListener#onProfileRefused(ScannerException)}.
+     * Replaces the profile given before; null stops sending one.
+     *
+     * @param profile the settings, or null for none
+     * @return completes when every setting went out now; otherwise fails
+     *         with the first refusal ({@code NOT_SENT}), or with
+     *         {@code PORT_BUSY} or {@code PORT_UNAVAILABLE} when the port
+     *         is not ours now (the profile is kept and sent once it is)
+     * @throws IllegalStateException after {@link #close()}
+     */
+    public CompletableFuture<Void> setProfile(ScanProfile profile) {
+        return core.profile(profile);
     }
 
     /**
@@ -350,16 +373,31 @@ public final class BarcodeScanner implements Closeable {
 
     /**
      * Stops scanning, lets the requests already queued run, lets the port
-     * go, ends the scanner's threads and waits for the port thread. On a
-     * session the wait for a scan is woken at once: with nothing queued
-     * this returns within about 50 ms (a scan still arriving is finished
-     * first). On an engine of the eleven operations it blocks for the call
-     * in progress (a native read: up to about 1.1 s). Queued requests add
-     * their time (a question up to about 0.1 s each). Completions already
-     * made still reach their futures' stages. Safe to call again, from any
-     * thread, the listener's and a future stage's included: later calls
-     * return at once. Interrupting the caller does not cut the wait short;
-     * the interrupt is kept.
+     * go, ends the scanner's threads and waits for the port thread, then
+     * for the completions of the requests it ran. On a session the wait for
+     * a scan is woken at once: with nothing queued this returns within
+     * about 50 ms (a scan still arriving is finished first). On an engine
+     * of the eleven operations it waits for the call in progress (a native
+     * read: up to about 1.1 s). Queued requests add their time (a question
+     * up to about 0.1 s each).
+     *
+     * <p>Whatever the app's code does, this returns within 2 s: past that
+     * bound (an engine of the app's own whose call does not return, a
+     * future's non-async stage that waits for another request's result,
+     * which completes on the same thread behind it) the requests not yet
+     * run are dropped and every request future not yet completed fails
+     * with a {@link java.util.concurrent.CancellationException}, on the
+     * caller's thread; a stage waiting for one of them is so released. A
+     * session whose {@code close()} throws is let go all the same. The
+     * listener is never waited for: a listener call still running (or
+     * blocked) does not hold this up, and no listener call begins after
+     * this returns, except one already handed to the executor.
+     *
+     * <p>Completions already made still reach their futures' stages. Safe
+     * to call again, from any thread, the listener's and a future stage's
+     * included (there it does not wait for the stage's own thread): later
+     * calls return at once. Interrupting the caller does not cut the wait
+     * short; the interrupt is kept.
      */
     @Override
     public void close() {
@@ -378,7 +416,19 @@ public final class BarcodeScanner implements Closeable {
         });
     }
 
-    private static ScanType[] typeList(ScanType[] types) {
+    static void checkTimeout(int value) {
+        if (value < MIN_TIMEOUT || value > MAX_TIMEOUT) {
+            throw new IllegalArgumentException("timeout " + value + " is not in " + MIN_TIMEOUT + ".." + MAX_TIMEOUT);
+        }
+    }
+
+    static void checkCommand(String text) {
+        if (text == null || Answers.modifiedUtf8Length(text) > MAX_COMMAND_BYTES) {
+            throw new IllegalArgumentException("a command must be a text of at most " + MAX_COMMAND_BYTES + " bytes");
+        }
+    }
+
+    static ScanType[] typeList(ScanType[] types) {
         if (types == null) {
             throw new IllegalArgumentException("no type list");
         }

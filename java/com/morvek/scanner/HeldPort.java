@@ -2,6 +2,8 @@ package com.morvek.scanner;
 
 import com.morvek.scanner.ScannerException.Reason;
 import java.util.concurrent.Executor;
+import java.util.logging.Level;
+import java.util.logging.Logger;
 
 /**
  * The port thread's hold on the engine: the session from the first use
@@ -15,6 +17,8 @@ final class HeldPort {
     static final long FIRST_BACKOFF_MS = 50;
     static final long MAX_BACKOFF_MS = 2000;
 
+    private static final Logger LOG = Logger.getLogger("com.morvek.scanner");
+
     /** The port's state as last told to the listeners. */
     enum State { UNTRIED, READY, BUSY, LOST }
 
@@ -24,6 +28,9 @@ final class HeldPort {
     private boolean perCall; // the session is the per-call adapter
     private State state = State.UNTRIED;
     private ScannerException refusal; // the busy refusal last told
+    private volatile ScanProfile profile; // sent at every claim; null: none
+    private ScanProfile sent; // the profile sent at this claim of the port, or null
+    private ScannerException sentRefusal; // its first refusal, or null
     private long backoffMs;
     private long nextTryNanos;
     private volatile boolean awaitingFree; // busy, and the engine waits for the release; wake() reads it
@@ -85,11 +92,62 @@ final class HeldPort {
             // Only a ScanEngine has no session: its eleven operations, per call.
             session = new PerCallSession((ScanEngine) engine);
             perCall = true;
-            return null;
+        } else {
+            session = s;
+            perCall = false;
         }
-        session = s;
-        perCall = false;
-        works(period);
+        return claimed(period);
+    }
+
+    /** Any thread: the profile to send at every claim from now on. */
+    void profile(ScanProfile p) {
+        profile = p;
+    }
+
+    /**
+     * Port thread, on the held port: sends the profile unless this claim
+     * has sent it already (the request that took the port did).
+     *
+     * @return the first refusal at this claim, or null
+     * @throws ScannerException {@code PORT_UNAVAILABLE} when the port was lost
+     */
+    ScannerException sendProfile() throws ScannerException {
+        ScanProfile p = profile;
+        if (p != sent) {
+            sentRefusal = p == null ? null : p.applyTo(session);
+            sent = p;
+        }
+        return sentRefusal;
+    }
+
+    /**
+     * The port was just taken: the profile goes out before anything else,
+     * then the listener hears the state, then a refused setting, once.
+     * Per call a frame that did not go out may be a missing port (the
+     * native writes cannot tell), so it counts as one.
+     */
+    private ScannerException claimed(ScanPeriod period) {
+        ScanProfile p = profile;
+        ScannerException refused = null;
+        try {
+            refused = p == null ? null : p.applyTo(session);
+            sent = p;
+            sentRefusal = refused;
+            if (refused != null && perCall) {
+                throw new ScannerException(Reason.PORT_UNAVAILABLE, "profile: " + refused.getMessage());
+            }
+        } catch (ScannerException e) {
+            lost(period);
+            return e;
+        }
+        if (!perCall) {
+            works(period);
+        }
+        if (refused != null && period != null) {
+            ScanListener l = period.listener();
+            ScannerException e = refused;
+            period.event(() -> l.onProfileRefused(e));
+        }
         return null;
     }
 
@@ -130,7 +188,7 @@ final class HeldPort {
         }
     }
 
-    /** The port went away: the session is let go (the adapter is kept), told once, and backed off. */
+    /** The port went away: the session is let go (the adapter is kept), backed off, and told once. */
     void lost(ScanPeriod period) {
         lost(period, Runnable::run);
     }
@@ -141,28 +199,30 @@ final class HeldPort {
      * failed before the listener hears it.
      */
     void lost(ScanPeriod period, Executor after) {
-        if (!perCall) {
-            drop();
-        }
+        drop(); // the per-call adapter too, so that the next claim sends the profile again
+        // The next try is set before the listener hears of the loss, so
+        // that whatever the listener does next (the test moving the clock)
+        // counts towards it.
+        backOff();
         if (state != State.LOST) {
             state = State.LOST;
             tell(period, null, after);
         }
-        backOff();
     }
 
     /** Refused by a holder: an engine that can wait for its release tries again then, others after the back-off. */
     private void busy(ScanPeriod period, ScannerException e) {
-        if (state != State.BUSY) {
-            state = State.BUSY;
-            refusal = e;
-            tell(period, null);
-        }
+        // The next try is set before the telling, as for a loss.
         if (engine.canAwaitPortFree()) {
             awaitingFree = true;
             nextTryNanos = clock.nanoTime();
         } else {
             backOff();
+        }
+        if (state != State.BUSY) {
+            state = State.BUSY;
+            refusal = e;
+            tell(period, null);
         }
     }
 
@@ -212,11 +272,17 @@ final class HeldPort {
         drop();
     }
 
+    /** Closes the session; one that throws on close (an app's own engine) is logged and let go all the same. */
     private void drop() {
         PortSession s = session;
+        sent = null; // the next claim sends the profile again
         if (s != null) {
             session = null;
-            s.close();
+            try {
+                s.close();
+            } catch (Throwable t) {
+                LOG.log(Level.WARNING, "the engine's session threw on close; it is let go", t);
+            }
         }
     }
 }

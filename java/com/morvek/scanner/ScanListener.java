@@ -68,9 +68,13 @@ public interface ScanListener {
     /**
      * Another owner holds the port; {@link ScannerException#holder()} says
      * whether it is another scanner of this app or another app, and the
-     * message says what to do. Called once; the scanner retries (50 ms,
-     * doubling up to 2 s) and calls {@link #onPortFree()} once the port is
-     * ours. The default passes the refusal to {@link #onError(Throwable)}.
+     * message says what to do. Called once; the scanner takes the port as
+     * soon as the holder lets it go (or, on an engine that cannot wait for
+     * that, retries after 50 ms, doubling up to 2 s) and calls
+     * {@link #onPortFree()} once the port is ours. The default passes the refusal to {@link #onError(Throwable)},
+     * where, unlike the engine's errors, it does not mean that scanning
+     * has stopped: the scanner goes on trying. Override this method to
+     * tell a busy port from a failure.
      *
      * @param refusal the refusal, reason {@code PORT_BUSY}
      */
@@ -101,11 +105,26 @@ public interface ScanListener {
     }
 
     /**
+     * A setting of the scanner's {@link ScanProfile} did not go out when
+     * the scanner took the port (the first refusal; the other settings were
+     * still sent). Told once per claim of the port, after its
+     * {@link #onPortReady()}, {@link #onPortFree()} or {@link #onPortBack()};
+     * scanning goes on. Does nothing unless overridden (the scanner goes on
+     * without the setting).
+     *
+     * @param refusal the refusal, such as {@code NOT_SENT}
+     */
+    default void onProfileRefused(ScannerException refusal) {
+    }
+
+    /**
      * The engine threw while reading (for example an
      * {@link UnsatisfiedLinkError} when the native library cannot be
      * loaded): scanning has stopped, and it may be started again. Also
-     * called by the default {@link #onPortBusy(ScannerException)}. Does
-     * nothing unless overridden.
+     * called by the default {@link #onPortBusy(ScannerException)} with the
+     * refusal (a {@link ScannerException} of reason {@code PORT_BUSY}):
+     * then scanning goes on, and the scanner retries until the port is
+     * free. Does nothing unless overridden.
      *
      * @param error what the engine threw, or the refusal
      */

@@ -2,6 +2,9 @@ package com.morvek.scanner;
 
 import com.morvek.scanner.ScannerException.Reason;
 import java.util.ArrayDeque;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.CancellationException;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.Executor;
 import java.util.logging.Logger;
@@ -22,6 +25,13 @@ final class ScannerCore {
      */
     static final int WAIT_MS = 1000;
 
+    /**
+     * The longest close() waits, in all, for the port thread and then for
+     * the result thread; past it the requests whose futures have not
+     * completed are failed, and close() returns.
+     */
+    static final long CLOSE_BOUND_MS = 2000;
+
     private static final Logger LOG = Logger.getLogger("com.morvek.scanner");
 
     /** A request on the held port. */
@@ -31,6 +41,7 @@ final class ScannerCore {
 
     private final Object lock = new Object();
     private final ArrayDeque<Runnable> requests = new ArrayDeque<>(); // guarded by lock
+    private final List<CompletableFuture<?>> unfinished = new ArrayList<>(); // guarded by lock; may hold done ones
     private ScanPeriod period; // guarded by lock; null while not scanning
     private boolean used; // guarded by lock; the port is held from the first use
     private boolean closed; // guarded by lock
@@ -79,11 +90,32 @@ final class ScannerCore {
         synchronized (lock) {
             ensureOpen();
             used = true;
+            unfinished.removeIf(CompletableFuture::isDone);
+            unfinished.add(future);
             requests.add(() -> run(call, future));
             lock.notifyAll();
         }
         port.wake();
         return future;
+    }
+
+    /**
+     * Keeps the profile for every claim of the port from now on, also when
+     * the port is not ours now, and sends it as a request (unless the
+     * request's own claim of the port sent it).
+     */
+    CompletableFuture<Void> profile(ScanProfile profile) {
+        synchronized (lock) {
+            ensureOpen();
+            port.profile(profile);
+        }
+        return submit(s -> {
+            ScannerException refused = port.sendProfile();
+            if (refused != null) {
+                throw refused;
+            }
+            return null;
+        });
     }
 
     /** Ends the scanner without waiting: the port thread runs what is queued, lets the port go and ends. */
@@ -100,28 +132,60 @@ final class ScannerCore {
 
     /**
      * Ends the scanner and waits for the port thread, then for the
-     * completions of the requests it ran (neither on the thread itself).
+     * completions of the requests it ran (neither on the thread itself),
+     * at most {@link #CLOSE_BOUND_MS} in all. Past it (an engine call that
+     * does not return, a future's stage that waits for a completion queued
+     * behind it) the requests not yet run are dropped and every future not
+     * yet completed fails, which also ends a stage's wait for one of them.
      */
     void close() {
         end();
-        boolean interrupted = join(portThread);
-        interrupted |= join(results.thread());
+        long deadline = System.nanoTime() + CLOSE_BOUND_MS * PortClock.NANOS_PER_MS;
+        boolean interrupted = join(portThread, deadline);
+        interrupted |= join(results.thread(), deadline);
+        if (alive(portThread) || alive(results.thread())) {
+            abandon();
+        }
         if (interrupted) {
             Thread.currentThread().interrupt();
         }
     }
 
-    /** Waits for the thread to end unless it is the caller; true when the caller was interrupted meanwhile. */
-    private static boolean join(Thread thread) {
+    /** Whether a thread other than the caller still runs. */
+    private static boolean alive(Thread thread) {
+        return thread != Thread.currentThread() && thread.isAlive();
+    }
+
+    /**
+     * Waits until the thread has ended (unless it is the caller) or the
+     * deadline of System.nanoTime() has passed; true when the caller was
+     * interrupted meanwhile.
+     */
+    private static boolean join(Thread thread, long deadlineNanos) {
         boolean interrupted = false;
-        while (thread != Thread.currentThread() && thread.isAlive()) {
+        for (long left; alive(thread) && (left = deadlineNanos - System.nanoTime()) > 0;) {
             try {
-                thread.join();
+                thread.join(Math.max(1, left / PortClock.NANOS_PER_MS));
             } catch (InterruptedException e) {
                 interrupted = true;
             }
         }
         return interrupted;
+    }
+
+    /** close() gave up waiting: fails what has not completed, so that nothing waits for it for ever. */
+    private void abandon() {
+        List<CompletableFuture<?>> left;
+        synchronized (lock) {
+            requests.clear();
+            left = new ArrayList<>(unfinished);
+            unfinished.clear();
+        }
+        LOG.warning("close() stopped waiting after " + CLOSE_BOUND_MS + " ms (an engine call or a future's stage"
+                + " does not return); requests not completed fail");
+        for (CompletableFuture<?> f : left) {
+            f.completeExceptionally(new CancellationException("the scanner closed before the request completed"));
+        }
     }
 
     private void ensureOpen() {
@@ -164,6 +228,18 @@ final class ScannerCore {
      * scanning and dropped otherwise.
      */
     private void portLoop() {
+        try {
+            loop();
+        } finally {
+            // Whatever an app's engine threw, the port is let go and the
+            // threads end, so that close() does not wait for them.
+            port.release();
+            results.end();
+            events.end();
+        }
+    }
+
+    private void loop() {
         for (;;) {
             Runnable request;
             synchronized (lock) {
@@ -198,9 +274,6 @@ final class ScannerCore {
                 take(p, WAIT_MS);
             }
         }
-        port.release();
-        results.end();
-        events.end();
     }
 
     /** Runs a request on the held port, opening it first when it is not held; completes its future. */

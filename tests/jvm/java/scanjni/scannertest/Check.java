@@ -18,10 +18,11 @@ final class Check {
     private int passed;
 
     void scenario(String name, Body body) {
+        long start = System.nanoTime();
         try {
             body.run();
             passed++;
-            System.out.println("PASS " + name);
+            System.out.println("PASS " + name + " (" + (System.nanoTime() - start) / 1_000_000 + " ms)");
         } catch (Throwable t) {
             failures.add(name);
             System.out.println("FAIL " + name + ": " + t);

@@ -49,6 +49,7 @@ public final class FakeScenarios {
                 FakeScenarios::engineThrows);
         SessionScenarios.all(check);
         AppScenarios.all(check);
+        LifecycleScenarios.all(check);
         System.exit(check.finish());
     }
 
@@ -166,12 +167,13 @@ public final class FakeScenarios {
         for (int i = 0; i < 40; i++) {
             sent.add(scanText(i));
         }
-        fake.queueScans(sent.subList(0, 20).toArray(new String[0]));
         Recorder rec = new Recorder();
         // Three threads: delivery must still be in order and one at a time.
         ExecutorService app = appExecutor(3);
         try (BarcodeScanner scanner = new BarcodeScanner(engine(fake, session))) {
             scanner.startScanning(app, rec);
+            opened(scanner);
+            fake.queueScans(sent.subList(0, 20).toArray(new String[0]));
             Check.that(Check.within(WAIT_MS, () -> rec.scans().size() >= 5), "first scans delivered");
             CompletableFuture<Boolean> on = scanner.isEnabled(ScanType.of(3));
             CompletableFuture<Boolean> off = scanner.isEnabled(ScanType.of(4));
@@ -208,6 +210,11 @@ public final class FakeScenarios {
     }
 
     /** What a request's future ended with: its value, or the failure's reason. */
+    /** Waits until the scanner holds the port: scans the engine sends before that are flushed at the open. */
+    static void opened(BarcodeScanner scanner) throws Exception {
+        scanner.open().get(WAIT_MS, TimeUnit.MILLISECONDS);
+    }
+
     static String outcome(Supplier<CompletableFuture<?>> request) {
         try {
             return String.valueOf(request.get().get(WAIT_MS, TimeUnit.MILLISECONDS));
@@ -318,7 +325,6 @@ public final class FakeScenarios {
 
     static void stopInsideOnScan(boolean session) throws Exception {
         FakeScanEngine fake = new FakeScanEngine();
-        fake.queueScans("A", "B", "C");
         List<String> got = Collections.synchronizedList(new ArrayList<String>());
         ExecutorService app = appExecutor(2);
         try (BarcodeScanner scanner = new BarcodeScanner(engine(fake, session))) {
@@ -333,6 +339,8 @@ public final class FakeScenarios {
                 }
                 scanner.stopScanning();
             });
+            opened(scanner);
+            fake.queueScans("A", "B", "C");
             Check.that(Check.within(WAIT_MS, () -> !got.isEmpty()), "first scan delivered");
             Thread.sleep(200);
             fake.queueScans("D");
@@ -376,6 +384,8 @@ public final class FakeScenarios {
             Check.that(System.nanoTime() - asked < 500_000_000L, "question waited for the back-off");
 
             fake.setPortPresent(true);
+            // Sent once the port is back: the open flushes what came before.
+            Check.that(Check.within(WAIT_MS, () -> rec.count("port:back") == 1), "back");
             fake.queueScans("4006381333931");
             Check.that(Check.within(WAIT_MS, () -> rec.events.size() >= 3), "back and scan delivered");
             fake.setPortPresent(false);

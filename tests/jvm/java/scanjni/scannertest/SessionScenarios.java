@@ -213,15 +213,13 @@ final class SessionScenarios {
             ExecutorService app = FakeScenarios.appExecutor(1);
             long before = System.nanoTime();
             try (BarcodeScanner a = new BarcodeScanner(FakeScenarios.engine(fake, session))) {
+                a.startScanning(app, texts::add);
+                FakeScenarios.opened(a);
                 fake.queueScanBytes(bytes('A', 0, 'B'), bytes(0, 'X'), "é".getBytes(StandardCharsets.UTF_8));
                 fake.queueScans("A\u0000B");
-                a.startScanning(app, texts::add);
                 Check.that(Check.within(WAIT_MS, () -> texts.size() == 3), "texts");
             }
             try (BarcodeScanner b = new BarcodeScanner(FakeScenarios.engine(fake, session))) {
-                fake.queueScanBytes(bytes('A', 0, 'B'));
-                // A text scan's U+0000 is C0 80 in modified UTF-8, one character again as text.
-                fake.queueScans("A\u0000B");
                 b.startScanning(app, new ScanListener() {
                     @Override
                     public void onScan(String data) {
@@ -233,6 +231,10 @@ final class SessionScenarios {
                         scans.add(data.bytes());
                     }
                 });
+                FakeScenarios.opened(b);
+                fake.queueScanBytes(bytes('A', 0, 'B'));
+                // A text scan's U+0000 is C0 80 in modified UTF-8, one character again as text.
+                fake.queueScans("A\u0000B");
                 Check.that(Check.within(WAIT_MS, () -> scans.size() == 2), "scan data");
             } finally {
                 app.shutdown();
