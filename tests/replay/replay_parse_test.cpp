@@ -268,9 +268,9 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
     std::vector<std::string> not_hex = check_enabled();
     not_hex[6] = core('D', kCheck, "9G ");
     std::vector<std::string> dropped = check_enabled();
-    dropped.insert(dropped.begin() + 6, "I/chatty  (  100): uid=0(root) scanctl identical 4 lines");
+    dropped.insert(dropped.begin() + 6, "I/chatty  (  100): uid=0(root) scanctl expire 4 lines");
     std::vector<std::string> unknown = check_enabled();
-    unknown[5] = core('D', "bool scan_type_check(long)", "39 ");
+    unknown[5] = core('D', "bool scan_type_probe(long)", "39 ");
     std::vector<std::string> cut_line = check_enabled();
     cut_line[5] = "D/SCANLIB_CORE(  10";
     std::vector<std::string> silent = {core('D', kCheck, "type = 3")};
@@ -308,6 +308,44 @@ std::string timed(int ms, char prio, const std::string& sig, const std::string& 
     char head[64];
     snprintf(head, sizeof head, "12-08 01:40:%02d.%03d %c/%s(  100): ", ms / 1000, ms % 1000, prio, tag);
     return head + sig + (rest[0] == ',' ? "" : ", ") + rest;
+}
+
+// The log daemon prints a run of identical lines once and counts the rest:
+// the operation is rebuilt as if every line were there.
+TEST(ReplayCapture, IdenticalLinesOfTheLogDaemonAreExpanded) {
+    std::vector<std::string> whole = check_enabled();  // its reply holds "30 " four times
+    std::vector<std::string> marked = whole;
+    marked.erase(marked.begin() + 6, marked.begin() + 9);
+    marked.insert(marked.begin() + 6, "I/chatty  (  100): uid=0(root) scanctl identical 3 lines");
+    std::vector<CaptureEvent> want = rebuild(whole), got = rebuild(marked);
+    ASSERT_EQ(want.size(), 1u);
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_TRUE(got[0].is_op) << got[0].note.reason;
+    ASSERT_EQ(got[0].op.lines.size(), want[0].op.lines.size());
+    for (size_t i = 0; i < want[0].op.lines.size(); ++i) {
+        EXPECT_EQ(capture_op_text(got[0].op, i), capture_op_text(want[0].op, i)) << i;
+    }
+    EXPECT_EQ(got[0].op.chunks[0].bytes, want[0].op.chunks[0].bytes);
+    EXPECT_EQ(got[0].op.lines[7].line, 7u);  // the copies are the mark's line
+}
+
+// A question whose last attempt read bytes that make no reply logs nothing
+// more: it is over, though the capture goes on; told by the attempts
+// counted, or by the bytes' time where a loaded machine's log shows one
+// failed read fewer.
+TEST(ReplayCapture, AQuestionWhoseLastAttemptReadsNoReplyIsOver) {
+    for (int errors : {9, 8}) {
+        std::vector<std::string> lines = {timed(0, 'D', kCheck, "type = 3"), timed(0, 'D', kUart, "Standard baud"),
+                                          timed(0, 'D', kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"),
+                                          timed(0, 'D', kCheck, "write check successful! ret = 11")};
+        for (int i = 1; i <= errors; ++i) lines.push_back(timed(10 * i, 'E', kCheck, "check type error! ret = -1"));
+        for (const char* b : {"15 ", "AA ", "55 "}) lines.push_back(timed(93, 'D', kCheck, b));
+        lines.push_back(timed(500, 'I', "ActivityManager", "still here", "Other"));
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_EQ(ev.size(), 1u) << errors;
+        ASSERT_TRUE(ev[0].is_op) << errors << ": " << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.chunks.size(), 1u);
+    }
 }
 
 TEST(ReplayCapture, MemoryStaysBoundedOnLongCaptures) {
@@ -708,8 +746,47 @@ TEST(ReplayCapture, PerCallFunctionsOnAHeldPort) {
         EXPECT_EQ(check.sig, ScanSig::TypeCheck);
         EXPECT_EQ(check.timing.empty(), lost) << lost;
     }
-    ev = rebuild({core('D', kOpen, "port in use by another call: waited 40 ms")});
+    // Another process's call went first: the call waited, then ran.
+    std::vector<std::string> waited = {core('D', kOpen, "port in use by another call: waited 40 ms")};
+    add(&waited, configure());
+    waited.push_back(core('D', kOpen, "open successful! ret = 3"));
+    ev = rebuild(waited);
     ASSERT_EQ(ev.size(), 1u);
-    EXPECT_FALSE(ev[0].is_op);
-    EXPECT_EQ(ev[0].note.kind, NoteKind::Damaged);
+    ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+    EXPECT_EQ(ev[0].op.shape, PortShape::CyclesAhead);
+    EXPECT_EQ(ev[0].op.waited_ms, 40);
+    EXPECT_EQ(ev[0].op.lines.size(), 4u);
+}
+
+// A function that another version logs under another signature is today's
+// where its name or its parameters and the start of its name tell it.
+TEST(ReplayScanLog, AnotherVersionsSignatures) {
+    struct Case {
+        const char* message;
+        CoreClass cls;
+        const char* today;
+    };
+    const Case cases[] = {
+        {"bool scan_type_check(long), type = 3", CoreClass::Ours, kCheck},
+        {"int scan_session_check(ScanSession *, int), write 11 bytes", CoreClass::Ours,
+         "int scan_session_check_type(ScanSession *, int)"},
+        {"int scan_session_query_value(ScanSession *, int, char *), no answer", CoreClass::Ours,
+         "int scan_session_query(ScanSession *, int, char *)"},
+        // Only the stem of every session function: none is told.
+        {"int scan_session_read(ScanSession *), scan 13 bytes", CoreClass::UnknownSig, ""},
+        {"int scan_session_check_what(ScanSession *, bool), write 11 bytes", CoreClass::UnknownSig, ""},
+    };
+    for (const Case& c : cases) {
+        ScanLine l;
+        ASSERT_EQ(scan_classify_core(c.message, &l), c.cls) << c.message;
+        if (c.cls != CoreClass::Ours) continue;
+        EXPECT_TRUE(l.renamed) << c.message;
+        ScanLine want;
+        std::string rest = std::string(c.message).substr(std::string(c.message).find("), ") + 3);
+        ASSERT_EQ(scan_classify_core(std::string(c.today) + ", " + rest, &want), CoreClass::Ours) << c.today;
+        EXPECT_FALSE(want.renamed);
+        EXPECT_EQ(l.sig, want.sig) << c.message;
+        EXPECT_EQ(l.fn, want.fn) << c.message;
+        EXPECT_EQ(l.kind, want.kind) << c.message;
+    }
 }

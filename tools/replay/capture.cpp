@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "capture_steps.h"
 #include "frames.h"
@@ -14,6 +15,9 @@ namespace {
 constexpr int64_t kChunkGapUs = 2000;
 constexpr int64_t kAttemptUs = kPollIntervalMs * 1000;
 constexpr int64_t kPollStopUs = 5 * kAttemptUs;
+// Longest a scan data read is silent: an attempt, then the longest message
+// and the quiet after it.
+constexpr int64_t kReadSilenceUs = kAttemptUs + (kScanMessageMaxMs + kScanQuietGapMs) * 1000;
 // The scan data read logs its bytes once the line has been quiet this long.
 constexpr int64_t kScanQuietUs = kScanQuietGapMs * 1000;
 constexpr int kTimeoutPreBytes = 4 + static_cast<int>(kTimeoutFrameLen);
@@ -81,6 +85,7 @@ std::string quoted(const std::string& text) {
 }
 
 std::string thread_name(const ThreadState& t) {
+    if (t.tid == kCaptureReaderNoTid) return "the session reader of process " + std::to_string(t.pid);
     return t.tid >= 0 ? "thread " + std::to_string(t.tid) : "process " + std::to_string(t.pid);
 }
 
@@ -228,14 +233,19 @@ void append_to_last(CapturedOp* op, const LogEntry& e) {
 }
 
 // A per-call function meets a held port where it would open it.
-void held_port(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
+void held_port(ThreadState* t, const ScanLine& l) {
     CapturedOp& op = t->op;
-    if (l.kind == LineKind::CallWaited || l.kind == LineKind::CallBusy) {
-        damage(b, t, e.line, "the call overlapped another one on the port; a replay makes one call at a time");
+    t->sig_known = true;
+    if (l.kind == LineKind::CallWaited) {
+        // Other calls went first; the port opens next.
+        op.shape = PortShape::CyclesAhead;
+        op.waited_ms = l.number;
+        t->phase = Phase::PreOpen;
         return;
     }
-    op.shape = l.kind == LineKind::HeldElsewhere ? PortShape::HeldByOther : PortShape::HeldHere;
-    t->sig_known = true;
+    op.shape = l.kind == LineKind::HeldElsewhere ? PortShape::HeldByOther
+             : l.kind == LineKind::CallBusy      ? PortShape::CyclesBusy
+                                                 : PortShape::HeldHere;
     t->phase = l.kind == LineKind::OnHeldPort ? Phase::Ready : Phase::Done;
 }
 
@@ -332,7 +342,7 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
             return;
         default:
-            held_port(b, t, e, l);
+            held_port(t, l);
             return;
     }
 }
@@ -386,6 +396,12 @@ void poll_byte(ThreadState* t, const LogEntry& e, const ScanLine& l) {
     reply_stream_append(&t->stream, l.bytes, 1);
     Reply r;
     t->phase = reply_find(&t->stream, reply_min(op.sig), &r) ? Phase::Answer : Phase::Poll;
+    // Bytes in the last attempt that make no reply: an attempt that read
+    // logs no error, so the question may be over with this line. The last
+    // attempt is told by the count, or by the time where the capture has
+    // one (a loaded machine's attempts may read across their ends).
+    bool last = t->errors_total + t->byte_attempts >= kReplyAttempts || window >= kReplyAttempts - 1;
+    t->open_end = t->phase == Phase::Poll && last;
 }
 
 bool poll_error(CaptureBuilder* b, ThreadState* t, size_t line) {
@@ -466,7 +482,7 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             }
             if (l.kind == LineKind::HeldElsewhere || l.kind == LineKind::OnHeldPort || l.kind == LineKind::CallWaited ||
                 l.kind == LineKind::CallBusy) {
-                if (add_line(b, t, e)) held_port(b, t, e, l);
+                if (add_line(b, t, e)) held_port(t, l);
                 return true;
             }
             return false;
@@ -614,6 +630,14 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
 
 
 void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
+    // The device's log keeps kLogPayloadMax bytes of an entry: its
+    // priority, tag and text, each text ending in a zero byte.
+    size_t payload = 1 + e.tag.size() + 1 + e.message.size() + (e.trailing_blank ? 1 : 0) + 1;
+    if (payload >= kLogPayloadMax) {
+        damage(b, t, e.line, "the message is cut at the log's payload limit of " + std::to_string(kLogPayloadMax) +
+                                 " bytes: " + quoted(e.message));
+        return;
+    }
     ScanLine l;
     CoreClass cls = scan_classify_core(e.message, &l);
     if (cls == CoreClass::NotOurs) {
@@ -733,7 +757,7 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
 // stopped: which process (0: none), and why.
 int stop_notice(CaptureBuilder* b, const LogEntry& e, std::string* why) {
     const std::string& m = e.message;
-    if (e.tag == "chatty" && (m.find(" identical ") != std::string::npos || m.find(" expire ") != std::string::npos)) {
+    if (e.tag == "chatty" && m.find(" expire ") != std::string::npos) {
         *why = "the log daemon dropped lines";
         return e.pid;
     }
@@ -798,8 +822,7 @@ void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::st
 // The session's reader logs what the line brought as its own, except the
 // lines that belong to a call of its process in progress.
 ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e) {
-    static const char kReader[] = SIG_S_READER;
-    if (e.message.compare(0, sizeof kReader - 1, kReader) != 0) return r;
+    if (!scan_is_reader(e.message)) return r;
     ThreadState* to = r->routed ? find_thread(b, r->pid, r->route_tid) : nullptr;
     if (to == nullptr || to->hex_left == 0) {
         to = nullptr;
@@ -815,9 +838,41 @@ ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e)
     return to;
 }
 
-}  // namespace
+// The log daemon's "identical N lines": N more of the line before it from
+// the same thread (the daemon keeps the first and prints the count), at
+// times spread between that line and the mark; 0 for any other line.
+size_t identical_count(const LogEntry& e) {
+    static const char kIdentical[] = " identical ";
+    size_t at = e.tag == "chatty" ? e.message.find(kIdentical) : std::string::npos;
+    if (at == std::string::npos) return 0;
+    const char* p = e.message.c_str() + at + sizeof kIdentical - 1;
+    size_t digits = strspn(p, "0123456789");
+    int n = 0;
+    if (strncmp(p + digits, " line", 5) != 0 || !scan_parse_int(p, digits, &n) || n <= 0) return 0;
+    // Past an operation's most lines the copies only fill a skip.
+    return std::min(static_cast<size_t>(n), kCaptureMaxOpLines + 1);
+}
 
-void capture_feed(CaptureBuilder* b, const LogEntry& e) {
+void feed_one(CaptureBuilder* b, const LogEntry& e);
+
+void expand_identical(CaptureBuilder* b, const LogEntry& mark, size_t n) {
+    // Without thread ids: the process's thread that logged last.
+    ThreadState* t = mark.tid >= 0 ? find_thread(b, mark.pid, mark.tid) : nullptr;
+    for (ThreadState& any : b->threads) {
+        if (mark.tid < 0 && any.pid == mark.pid && (t == nullptr || any.last.line > t->last.line)) t = &any;
+    }
+    if (t == nullptr || t->last.line == 0) return;
+    LogEntry copy = t->last;
+    int64_t from_us = copy.time_us;
+    bool timed = from_us >= 0 && mark.time_us >= from_us;
+    for (size_t i = 1; i <= n; ++i) {
+        copy.line = mark.line;
+        if (timed) copy.time_us = from_us + (mark.time_us - from_us) * static_cast<int64_t>(i) / static_cast<int64_t>(n + 1);
+        feed_one(b, copy);
+    }
+}
+
+void feed_one(CaptureBuilder* b, const LogEntry& e) {
     b->last_line = e.line;
     if (e.time_us >= 0) b->end_time_us = e.time_us;
     if (b->first_time_us < 0) b->first_time_us = e.time_us;
@@ -832,7 +887,11 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
     if (!b->saw_scanner) b->first_scanner_line = e.line;
     b->saw_scanner = true;
     b->last_scanner_line = e.line;
-    ThreadState* t = find_thread(b, e.pid, e.tid);
+    // Without thread ids the session's reader is still a thread of its
+    // own, told by its signature: its scans come in the middle of a
+    // question's exchange.
+    int tid = e.tid < 0 && scan_is_reader(e.message) ? kCaptureReaderNoTid : e.tid;
+    ThreadState* t = find_thread(b, e.pid, tid);
     if (t == nullptr) {
         // A thread with no operation open makes room: processes that made
         // one call each come and go without end.
@@ -853,8 +912,9 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
         b->threads.emplace_back();
         t = &b->threads.back();
         t->pid = e.pid;
-        t->tid = e.tid;
+        t->tid = tid;
     }
+    t->last = e;
     if (core) on_core(b, reader_target(b, t, e), e);
     else on_bridge(b, t, e);
     if (e.time_us >= 0) b->last_time_us = e.time_us;
@@ -864,6 +924,17 @@ void capture_feed(CaptureBuilder* b, const LogEntry& e) {
         if (other.done_line == 0) other.done_line = e.line;
         if (other.done_line + kCaptureBridgeWait < e.line) emit_op(b, &other);
     }
+}
+
+}  // namespace
+
+void capture_feed(CaptureBuilder* b, const LogEntry& e) {
+    size_t identical = identical_count(e);
+    if (identical > 0) {
+        expand_identical(b, e, identical);
+        return;
+    }
+    feed_one(b, e);
 }
 
 void capture_damaged_line(CaptureBuilder* b, size_t line) {
@@ -902,8 +973,12 @@ void capture_finish(CaptureBuilder* b) {
             // A question logs a line every attempt: one silent for
             // several attempts while others log has stopped (a port that
             // hung up ends it without a line).
+            // A scan data read logs every attempt too, until a message
+            // comes, which it reads to its end before it logs again.
             bool polling = t.phase == Phase::Poll || t.phase == Phase::Answer;
-            bool cut = timed ? after_us <= (polling ? kPollStopUs : kCaptureLongestCallUs)
+            bool reading = t.phase == Phase::ReadPoll && !t.open_end;
+            int64_t longest = polling ? kPollStopUs : reading ? kReadSilenceUs : kCaptureLongestCallUs;
+            bool cut = timed ? after_us <= longest
                              : b->last_scanner_line <= t.op.last_line + kCaptureBridgeWait;
             char shown[64];
             snprintf(shown, sizeof shown, "%.1f s", static_cast<double>(after_us) / 1e6);
@@ -1007,7 +1082,7 @@ std::string capture_normalize(const std::string& text) {
     return out;
 }
 
-std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
+std::vector<int64_t> capture_chunk_times(const CapturedOp& op, int64_t resumed_us) {
     // Kept from an attempt's ends. The replay can only send late (it sees
     // the reference line after the library wrote it, and a loaded machine
     // wakes it later still), so more is kept from the end.
@@ -1020,7 +1095,9 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
     for (const InChunk& c : op.chunks) {
         int64_t lo, hi;
         if (c.tail) {
-            lo = hi = 0;
+            // At the flush; after the attempts that a loaded machine's
+            // first reads missed it in.
+            lo = hi = c.errors_before > 0 ? c.errors_before * kAttemptUs + kEarlyUs : 0;
         } else if (resume_us >= 0) {
             // The attempts whose time went by while the tail was read are
             // skipped; the first one that waits ends at the next deadline.
@@ -1046,7 +1123,12 @@ std::vector<int64_t> capture_chunk_times(const CapturedOp& op) {
         size_t n = c.bytes.empty() ? 1 : c.bytes.size();
         free_us = std::max(c.end_us, target + static_cast<int64_t>(line_time_us(n)));
         last_attempt = free_us / kAttemptUs;
-        resume_us = c.tail ? free_us + kBatchUs + kScanQuietUs : -1;
+        // A tail that the replay could not stretch to the capture's end
+        // (it puts no long pause in it) ends earlier: the read waits again
+        // from there, as the replayed drop line shows.
+        resume_us = free_us + kBatchUs + kScanQuietUs;
+        if (resumed_us >= 0) resume_us = std::min(resume_us, resumed_us);
+        if (!c.tail) resume_us = -1;
         out.push_back(target);
     }
     return out;

@@ -32,6 +32,9 @@
 #include "scanlog.h"
 
 constexpr size_t kCaptureMaxThreads = 32;
+// The thread id given to the session reader's lines where the format has
+// none (other threads of the process share the process's -1).
+constexpr int kCaptureReaderNoTid = -2;
 // A scan data read that drops a line's bytes for its whole window and
 // the longest message after it, one line a byte, and the rest.
 constexpr size_t kCaptureMaxOpLines =
@@ -40,6 +43,15 @@ constexpr size_t kCaptureMaxOpLines =
 // capture shows no end of, although its lines stopped longer ago than
 // this, was abandoned.
 constexpr int64_t kCaptureLongestCallUs = (kReadWindowMs + kScanMessageMaxMs + kScanQuietGapMs) * 1000;
+// Bytes of a dropped tail that the replay sends at once, as the bytes
+// waiting at a flush arrive: more than the line could carry since the flush
+// for as long as the replay may take to send them (64 bytes: 5.6 ms, where
+// a loaded or sanitized run has been seen to need more than 1 ms). The
+// rest follows at the line's pace.
+constexpr size_t kCaptureTailBurst = 64;
+// Most bytes the device's log daemon keeps of one entry (priority, tag,
+// text and their ends); a longer message is cut.
+constexpr size_t kLogPayloadMax = 4068;
 // Longest command text rebuilt from a "command longer than" line.
 constexpr int kCaptureMaxCommandText = 65536;
 
@@ -51,6 +63,8 @@ enum class PortShape {
     WriteBlocked,  // the frame could not be written
     HeldHere,      // a session of the same process holds the port: the call runs on it
     HeldByOther,   // a session of another process holds the port: the call fails at once
+    CyclesAhead,   // another process's calls held the line: the call waited `waited_ms`, then ran
+    CyclesBusy,    // another process's calls held the line past the wait: the call fails
 };
 
 // One capture line of the operation; its text is in CapturedOp::texts.
@@ -96,6 +110,7 @@ struct CapturedOp {
     bool null_text = false;
     bool number_known = false;  // the log shows the type index
     PortShape shape = PortShape::Pty;
+    int waited_ms = 0;          // CyclesAhead: how long
 
     std::vector<ExpectedLine> lines;
     std::string texts;
@@ -214,6 +229,7 @@ struct ThreadState {
     int64_t write_us = -1;
     size_t lost_line = 0;  // the session's reader: where it logged the port's loss
     std::string unreplayable;
+    LogEntry last;  // the thread's latest line, which the log daemon may count again
 };
 
 // Most bytes one session log block may announce: a message ends at the
@@ -258,4 +274,7 @@ std::string capture_normalize(const std::string& text);
 // see what they saw in the capture: each chunk in the 10 ms attempt that
 // its failed-read lines put it in, at the capture's own time where the
 // capture has times and that time fits, else in the middle of the attempt.
-std::vector<int64_t> capture_chunk_times(const CapturedOp& op);
+// Where the replay saw the read wait again after a dropped tail earlier
+// than the capture shows (its "dropped" line, resumed_us after the
+// reference line), the chunks after the tail are timed from there.
+std::vector<int64_t> capture_chunk_times(const CapturedOp& op, int64_t resumed_us = -1);

@@ -22,6 +22,7 @@
 //               the oldest queued), a late reply; or the loss of the line
 // Any call but the open and the close may be refused ("no open session!",
 // an argument).
+#include <errno.h>
 #include <algorithm>
 #include <cerrno>
 
@@ -421,8 +422,11 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
     if (t->phase == Phase::Done) emit_op(b, t);
     // The calls of this process on its other threads have returned: one
     // that may have ended has, and goes out before this one.
+    // An open refused for another process's session comes after that
+    // session's open: one of another process that may have ended has.
+    bool other_holds = l.kind == LineKind::SBusy && l.number != EBUSY;
     for (ThreadState& other : b->threads) {
-        if (&other == t || other.pid != t->pid) continue;
+        if (&other == t || (other.pid != t->pid && !other_holds)) continue;
         if (other.phase == Phase::Session && other.hex_left == 0 && other.may_end) {
             end_session_call(b, &other, other.op.last_line);
         }

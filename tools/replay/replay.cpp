@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -25,6 +26,10 @@
 namespace replay_steps {
 
 namespace {
+
+// Longest pause the replay puts in a tail so that it ends where the
+// capture shows it: half the line's quiet gap, which ends a tail.
+constexpr int64_t kTailPauseMostUs = kScanQuietGapMs * 1000 / 2;
 
 constexpr long kNsPerUs = 1000;
 
@@ -76,11 +81,21 @@ std::vector<NewLine> new_lines(size_t from) {
     return out;
 }
 
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t rest_at_us) {
+bool send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t end_at_us) {
     // The tail of a message that began before the flush: its first
     // bytes are there at once, more than could have crossed the line
-    // since; the rest follows at the line's pace.
+    // since; the rest follows right behind them at the line's pace. It
+    // ends where the capture shows it end where that takes a pause well
+    // under the line's quiet gap, which the library cannot see; never
+    // later: a pause the device never had would end the tail early.
     size_t burst = bytes.size() < burst_most ? bytes.size() : burst_most;
+    int64_t rest_at_us = sim_now_us();
+    bool early = false;
+    if (end_at_us >= 0) {
+        int64_t on_time_us = end_at_us - static_cast<int64_t>(line_time_us(bytes.size() - burst));
+        early = on_time_us > rest_at_us + kTailPauseMostUs;
+        rest_at_us = std::max(rest_at_us, std::min(on_time_us, rest_at_us + kTailPauseMostUs));
+    }
     SimLine paced = sim_line(b->sim);
     SimLine at_once = paced;
     at_once.baud = 0;
@@ -89,11 +104,12 @@ void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, i
                                    SimScanTrigger::AfterDelay, 0));
     sim_wait_output_idle(b->sim, kIdleWaitMs);
     sim_set_line(b->sim, paced);
-    if (rest_at_us > sim_now_us()) sleep_until_us(rest_at_us);
+    sleep_until_us(rest_at_us);
     if (burst < bytes.size()) {
         sim_send_scan(b->sim, sim_scan(std::vector<uint8_t>(bytes.begin() + burst, bytes.end()),
                                        SimScanTrigger::AfterDelay, 0));
     }
+    return early;
 }
 
 // A session's open and close lines that differ only in the descriptor's
@@ -106,9 +122,41 @@ bool same_but_descriptor(const std::string& a, const std::string& b) {
            x.kind == y.kind && x.text == y.text;
 }
 
-bool is_reader(const std::string& text) {
-    static const char kReader[] = SIG_S_READER;
-    return text.compare(0, sizeof kReader - 1, kReader) == 0;
+// A signature the capture's library logged where today's logs another,
+// and on how many lines; at most kMostRenames kept.
+struct Rename {
+    std::string capture;
+    std::string today;
+    size_t lines;
+};
+constexpr size_t kMostRenames = 16;
+std::vector<Rename> g_renames;
+
+// Lines that differ only in the signature: the capture's library logged
+// the function under another signature. Counted for the summary.
+bool same_but_signature(const std::string& capture, const std::string& replay) {
+    ScanLine x, y;
+    if (scan_classify_core(capture, &x) != CoreClass::Ours || !x.renamed ||
+        scan_classify_core(replay, &y) != CoreClass::Ours) {
+        return false;
+    }
+    if (x.sig != y.sig || x.fn != y.fn || x.rest != y.rest) return false;
+    for (Rename& r : g_renames) {
+        if (r.capture == x.sig_text && r.today == y.sig_text) {
+            ++r.lines;
+            return true;
+        }
+    }
+    if (g_renames.size() < kMostRenames) g_renames.push_back({x.sig_text, y.sig_text, 1});
+    return true;
+}
+
+// Waits for another process's call: how long is that call's time, which
+// the replay only stands in for.
+bool same_wait(const std::string& a, const std::string& b) {
+    ScanLine x, y;
+    return scan_classify_core(a, &x) == CoreClass::Ours && scan_classify_core(b, &y) == CoreClass::Ours &&
+           x.kind == LineKind::CallWaited && y.kind == LineKind::CallWaited && x.sig == y.sig;
 }
 
 // The lines of the session's reader, or the others: two threads, each in
@@ -116,17 +164,18 @@ bool is_reader(const std::string& text) {
 bool compare_thread(const CapturedOp& op, const std::vector<NewLine>& got, bool reader, Difference* d) {
     std::vector<size_t> mine, theirs;
     for (size_t i = 0; i < op.lines.size(); ++i) {
-        if (is_reader(capture_op_text(op, i)) == reader) mine.push_back(i);
+        if (scan_is_reader(capture_op_text(op, i)) == reader) mine.push_back(i);
     }
     for (size_t i = 0; i < got.size(); ++i) {
-        if (is_reader(got[i].text) == reader) theirs.push_back(i);
+        if (scan_is_reader(got[i].text) == reader) theirs.push_back(i);
     }
     size_t n = mine.size() > theirs.size() ? mine.size() : theirs.size();
     for (size_t k = 0; k < n; ++k) {
         bool have_c = k < mine.size(), have_r = k < theirs.size();
         std::string text = have_c ? capture_normalize(capture_op_text(op, mine[k])) : std::string();
         if (have_c && have_r && prio_number(op.lines[mine[k]].prio) == got[theirs[k]].prio &&
-            (text == got[theirs[k]].text || same_but_descriptor(text, got[theirs[k]].text))) {
+            (text == got[theirs[k]].text || same_but_descriptor(text, got[theirs[k]].text) ||
+             same_but_signature(text, got[theirs[k]].text) || same_wait(text, got[theirs[k]].text))) {
             continue;
         }
         d->index = have_c ? mine[k] : op.lines.size();
@@ -153,6 +202,10 @@ constexpr size_t kReadBlock = 65536;
 constexpr size_t kMaxLine = 16384;
 constexpr int kTries = 3;              // runs of an operation before it counts as differing
 constexpr int64_t kUsPerMs = 1000;
+// The stand-in for another call lets go this much before the capture's
+// wait is over: the library counts a wait up to whole ms and looks again
+// every ms.
+constexpr int64_t kWaitEarlyUs = 900;
 // Reads the capture one line at a time, normalised (normalise.h), without
 // ever holding more than kMaxLine bytes of one line.
 struct LineReader {
@@ -280,6 +333,7 @@ std::string outcome(const CapturedOp& op) {
             case LineKind::SClose: return "closed";
             case LineKind::SHungUp: return scan_session_question(op.fn) ? "port lost" : "hung up";
             case LineKind::HeldElsewhere: return "refused: port held";
+            case LineKind::CallBusy: return "refused: port in use";
             case LineKind::HeldNoScan: return "no scan taken";
             default: break;
         }
@@ -298,6 +352,8 @@ std::string describe(const CapturedOp& op, int index) {
     if (op.shape == PortShape::WriteBlocked) s += "  write blocked";
     if (op.shape == PortShape::HeldHere) s += "  on this process's session";
     if (op.shape == PortShape::HeldByOther) s += "  port held by another process";
+    if (op.shape == PortShape::CyclesAhead) s += "  after another call (" + std::to_string(op.waited_ms) + " ms)";
+    if (op.shape == PortShape::CyclesBusy) s += "  port in use by another call";
     for (const std::vector<uint8_t>& frame : op.written) {
         char part[48];
         snprintf(part, sizeof part, "  wrote %zu bytes", frame.size());
@@ -373,6 +429,26 @@ void disarm_reply(Bench* b) {
 
 // Sends the capture's chunks from `first` on at their times while the
 // call runs.
+// Waits for the library's next line of `kind` from the function `sig`
+// (record index *seen on), until the call is done; when it came
+// (sim_now_us's clock), or -1.
+int64_t await_line(ScanSig sig, LineKind kind, size_t* seen, const std::atomic<bool>& done) {
+    while (!done.load()) {
+        hostlog_line l;
+        for (; hostlog_get(*seen, &l); ++*seen) {
+            ScanLine s;
+            if (strcmp(l.tag, kCoreTag) == 0 && scan_classify_core(l.text, &s) == CoreClass::Ours && s.sig == sig &&
+                s.kind == kind) {
+                ++*seen;
+                return sim_now_us();
+            }
+        }
+        timespec pause = {0, kRefPollNs};
+        nanosleep(&pause, nullptr);
+    }
+    return -1;
+}
+
 void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic<bool>& done) {
     std::vector<int64_t> times = capture_chunk_times(op);
     size_t seen = 0;
@@ -398,11 +474,15 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
             sim_send_scan(b->sim, sim_scan(bytes, SimScanTrigger::AfterDelay, 0));
             continue;
         }
-        // Its last byte where the capture shows it, the rest at the line's pace before.
-        const InChunk& c = op.chunks[i];
-        size_t paced = bytes.size() > kTailBurst ? bytes.size() - kTailBurst : 0;
-        send_tail(b, bytes, kTailBurst,
-                  c.end_us >= 0 ? ref_us + c.end_us - static_cast<int64_t>(line_time_us(paced)) : -1);
+        // A tail is more bytes at once than the line carried since the flush.
+        size_t burst = kCaptureTailBurst + static_cast<size_t>(times[i] * 1000 / kByteTimeNs);
+        bool early = send_tail(b, bytes, burst, op.chunks[i].end_us >= 0 ? ref_us + op.chunks[i].end_us : -1);
+        // Shorter than the capture shows (or of no known end): what follows
+        // is timed from where the replayed read dropped it.
+        if (i + 1 < op.chunks.size() && (early || op.chunks[i].end_us < 0)) {
+            int64_t dropped_us = await_line(op.sig, LineKind::Dropped, &seen, done);
+            if (dropped_us >= 0) times = capture_chunk_times(op, dropped_us - ref_us);
+        }
     }
 }
 
@@ -416,7 +496,10 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
         return false;
     }
     if (op.shape == PortShape::WriteBlocked) tcflow(devns_slave_fd(), TCOOFF);
-    int lock = op.shape == PortShape::HeldByOther ? lock_port() : -1;
+    int lock = op.shape == PortShape::HeldByOther ? lock_port(PortLock::Session) : -1;
+    // Another process's call under way: it lets go after the capture's
+    // wait, or never.
+    if (op.shape == PortShape::CyclesAhead || op.shape == PortShape::CyclesBusy) lock = lock_port(PortLock::Cycle);
     hostlog_capture(1);
     size_t armed = b->pty ? arm_reply(b, op) : 0;
     std::atomic<bool> done{false};
@@ -424,6 +507,12 @@ bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
         call_op(op);
         done.store(true);
     });
+    if (op.shape == PortShape::CyclesAhead) {
+        // The call waits from the moment it took its share of the port.
+        if (await_cycle(lock, kIdleWaitMs)) sleep_until_us(sim_now_us() + op.waited_ms * kUsPerMs - kWaitEarlyUs);
+        close(lock);
+        lock = -1;
+    }
     if (b->pty && op.chunks.size() > armed) feed_engine(b, op, armed, done);
     worker.join();
     if (armed > 0) disarm_reply(b);
@@ -540,6 +629,10 @@ const char kFormats[] =
 const char kCaptureCommand[] = "adb logcat -v threadtime -s SCANLIB_CORE SCANLIB_JNI > scanner.log";
 
 int verdict(Tally t, const Options& o, bool saw_scanner, size_t lines) {
+    for (const Rename& r : g_renames) {
+        printf("another version of the library: the capture logs '%s' where today's logs '%s' "
+               "(%zu lines, otherwise the same)\n", r.capture.c_str(), r.today.c_str(), r.lines);
+    }
     if (t.unread > 0 && saw_scanner) {
         printf("unusable: %d line(s) that mention the scanner's tags before its first readable line\n", t.unread);
         ++t.damaged;

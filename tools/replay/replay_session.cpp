@@ -45,7 +45,22 @@ constexpr int kReaderLogsMs = 3000;     // for the reader to log what it read
 constexpr int kOpenRuns = 3;            // an open, whose tail a late replay can miss
 constexpr size_t kLineMost = 16384;     // a line from the child, at most
 constexpr int kOtherSession = EBUSY;    // "port busy" within the process
-constexpr size_t kValueLen = 16;        // the answer of a timeout question or a query
+constexpr size_t kValueLen = 16;
+// The bytes of the device that the library locks (core/port/owner.h): a
+// session's, exclusive, which every port cycle takes shared.
+constexpr off_t kSessionLockByte = 0;
+// The byte that a per-call function's port cycle locks exclusively.
+constexpr off_t kCycleLockByte = 1;
+
+// An exclusive lock on one byte of the device.
+struct flock byte_lock(off_t byte) {
+    struct flock l = {};
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    l.l_start = byte;
+    l.l_len = 1;
+    return l;
+}        // the answer of a timeout question or a query
 
 unsigned char g_scan[SCAN_SESSION_MAX_SCAN];
 
@@ -92,7 +107,7 @@ void fire(Bench* b, const Event& e) {
     if (e.hangup) {
         drop_engine(b);
     } else if (e.tail) {
-        send_tail(b, e.bytes, kTailBurst);
+        send_tail(b, e.bytes, kCaptureTailBurst);
     } else {
         sim_send_scan(b->sim, sim_scan(e.bytes, SimScanTrigger::AfterDelay, 0));
     }
@@ -274,7 +289,7 @@ std::vector<NewLine> open_in_child(ScanSession* held) {
 // An open refused because another process holds the port, with none held
 // here: a lock of the replay's own stands in for the other process.
 std::vector<NewLine> open_against_lock() {
-    int fd = lock_port();
+    int fd = lock_port(PortLock::Session);
     hostlog_capture(1);
     int error = 0;
     scan_session_open(&error);
@@ -320,13 +335,27 @@ std::vector<NewLine> run_call(Bench* b, const CapturedOp& op) {
 
 }  // namespace
 
-int lock_port() {
+int lock_port(PortLock which) {
+    // What the library looks for: an open-file-description lock, exclusive
+    // on the session byte as another process's session holds it, or on the
+    // cycle byte as another process's call does. Linux keeps these apart
+    // from flock locks, so a flock would not do.
     int fd = open(kDevnsDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    struct flock held = byte_lock(which == PortLock::Session ? kSessionLockByte : kCycleLockByte);
+    if (fd >= 0 && fcntl(fd, F_OFD_SETLK, &held) != 0) {
         close(fd);
         fd = -1;
     }
     return fd;
+}
+
+bool await_cycle(int lock, int limit_ms) {
+    for (int waited_us = 0; waited_us < limit_ms * 1000; waited_us += kRefPollNs / 1000) {
+        struct flock q = byte_lock(kSessionLockByte);
+        if (fcntl(lock, F_OFD_GETLK, &q) == 0 && q.l_type == F_RDLCK) return true;
+        pause_ns(kRefPollNs);
+    }
+    return false;
 }
 
 bool hold_session(Bench* b, int pid) {

@@ -42,16 +42,11 @@ struct NewLine {
 // The core's lines logged since the record was last cleared, from `from`.
 std::vector<NewLine> new_lines(size_t from);
 
-// Bytes of a dropped tail that arrive at once, as the bytes waiting at a
-// flush do: more than the line could carry since the flush for as long as
-// the replay may take to send them (64 bytes: 5.6 ms, where a loaded or
-// sanitized run has been seen to need more than 1 ms).
-constexpr size_t kTailBurst = 64;
-
 // Sends a message that began before the port's flush: up to burst_most
-// of its first bytes at once, the rest at the line's pace, from
-// rest_at_us on (sim_now_us's clock) or at once when that has passed.
-void send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t rest_at_us = -1);
+// of its first bytes at once, the rest at the line's pace right after,
+// or a little later to end at end_at_us (sim_now_us's clock; -1: none).
+// True when it ends earlier than end_at_us: that took a longer pause.
+bool send_tail(Bench* b, const std::vector<uint8_t>& bytes, size_t burst_most, int64_t end_at_us = -1);
 
 struct Difference {
     size_t index = 0;  // line of the operation
@@ -78,7 +73,13 @@ void release_session(Bench* b);
 // Holds a session for the capture process `pid`, opening one where needed.
 bool hold_session(Bench* b, int pid);
 // Another process's hold on the port, stood in for by a lock of the
-// replay's own: its descriptor (to close), or -1.
-int lock_port();
+// replay's own: its session, or a call of its under way. Returns the
+// lock's descriptor (closing it lets go), or -1.
+enum class PortLock { Session, Cycle };
+int lock_port(PortLock which);
+// Waits (at most limit_ms) until a call of the library has taken its
+// share of the port, which it does right before it waits for the cycle
+// lock held on `lock`. False when none came.
+bool await_cycle(int lock, int limit_ms);
 
 }  // namespace replay_steps

@@ -1,7 +1,9 @@
 #include "scanlog.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "logtext.h"
 
@@ -10,41 +12,39 @@ namespace {
 struct SigRow {
     ScanSig sig;
     const char* text;
-    const char* call;
 };
 
 const SigRow kSigs[] = {
-    {ScanSig::OpenDev, SIG_OPEN_DEV, "scan_open_dev"},
-    {ScanSig::EnableType, SIG_ENABLE_TYPE, "scan_enable_type"},
-    {ScanSig::SetTimeout, SIG_SET_TIMEOUT, "scan_set_timeout"},
-    {ScanSig::SetCommand, SIG_SET_COMMAND, "scan_set_command"},
-    {ScanSig::Profile, SIG_PROFILE, "profile_scan_type"},
-    {ScanSig::TypeCheck, SIG_TYPE_CHECK, "scan_type_check"},
-    {ScanSig::GetTimeout, SIG_GET_TIMEOUT, "scan_get_timeout"},
-    {ScanSig::QueryData, SIG_QUERY_DATA, "scan_query_data"},
-    {ScanSig::ReadData, SIG_READ_DATA, "scan_read_data"},
-    {ScanSig::Uart, SIG_UART, "set_uart_parm"},
+    {ScanSig::OpenDev, SIG_OPEN_DEV},
+    {ScanSig::EnableType, SIG_ENABLE_TYPE},
+    {ScanSig::SetTimeout, SIG_SET_TIMEOUT},
+    {ScanSig::SetCommand, SIG_SET_COMMAND},
+    {ScanSig::Profile, SIG_PROFILE},
+    {ScanSig::TypeCheck, SIG_TYPE_CHECK},
+    {ScanSig::GetTimeout, SIG_GET_TIMEOUT},
+    {ScanSig::QueryData, SIG_QUERY_DATA},
+    {ScanSig::ReadData, SIG_READ_DATA},
+    {ScanSig::Uart, SIG_UART},
 };
 
 struct SessionRow {
     SessionFn fn;
     const char* text;
-    const char* call;
 };
 
 const SessionRow kSessionSigs[] = {
-    {SessionFn::Open, SIG_S_OPEN, "scan_session_open"},
-    {SessionFn::Close, SIG_S_CLOSE, "scan_session_close"},
-    {SessionFn::OpenDev, SIG_S_OPEN_DEV, "scan_session_open_dev"},
-    {SessionFn::EnableType, SIG_S_ENABLE_TYPE, "scan_session_enable_type"},
-    {SessionFn::SetTimeout, SIG_S_SET_TIMEOUT, "scan_session_set_timeout"},
-    {SessionFn::SetCommand, SIG_S_SET_COMMAND, "scan_session_set_command"},
-    {SessionFn::Profile, SIG_S_PROFILE, "scan_session_profile"},
-    {SessionFn::CheckType, SIG_S_CHECK_TYPE, "scan_session_check_type"},
-    {SessionFn::GetTimeout, SIG_S_GET_TIMEOUT, "scan_session_get_timeout"},
-    {SessionFn::Query, SIG_S_QUERY, "scan_session_query"},
-    {SessionFn::WaitScan, SIG_S_WAIT_SCAN, "scan_session_wait_scan"},
-    {SessionFn::Reader, SIG_S_READER, "session_reader"},
+    {SessionFn::Open, SIG_S_OPEN},
+    {SessionFn::Close, SIG_S_CLOSE},
+    {SessionFn::OpenDev, SIG_S_OPEN_DEV},
+    {SessionFn::EnableType, SIG_S_ENABLE_TYPE},
+    {SessionFn::SetTimeout, SIG_S_SET_TIMEOUT},
+    {SessionFn::SetCommand, SIG_S_SET_COMMAND},
+    {SessionFn::Profile, SIG_S_PROFILE},
+    {SessionFn::CheckType, SIG_S_CHECK_TYPE},
+    {SessionFn::GetTimeout, SIG_S_GET_TIMEOUT},
+    {SessionFn::Query, SIG_S_QUERY},
+    {SessionFn::WaitScan, SIG_S_WAIT_SCAN},
+    {SessionFn::Reader, SIG_S_READER},
 };
 
 // The "%s" of each write operation's result line; flag is the
@@ -308,16 +308,33 @@ const char* scan_sig_text(ScanSig sig) {
     return "";
 }
 
+namespace {
+
+void split_sig(const std::string& text, std::string* name, std::string* rest);
+
+// The function's name, from its signature text: "scan_type_check".
+const char* call_name(const char* text, std::string* kept) {
+    if (kept->empty()) {
+        std::string rest;
+        split_sig(text, kept, &rest);
+    }
+    return kept->c_str();
+}
+
+}  // namespace
+
 const char* scan_sig_call(ScanSig sig) {
-    for (const SigRow& s : kSigs) {
-        if (s.sig == sig) return s.call;
+    static std::string names[sizeof kSigs / sizeof kSigs[0]];
+    for (size_t i = 0; i < sizeof kSigs / sizeof kSigs[0]; ++i) {
+        if (kSigs[i].sig == sig) return call_name(kSigs[i].text, &names[i]);
     }
     return "";
 }
 
 const char* scan_session_call(SessionFn fn) {
-    for (const SessionRow& s : kSessionSigs) {
-        if (s.fn == fn) return s.call;
+    static std::string names[sizeof kSessionSigs / sizeof kSessionSigs[0]];
+    for (size_t i = 0; i < sizeof kSessionSigs / sizeof kSessionSigs[0]; ++i) {
+        if (kSessionSigs[i].fn == fn) return call_name(kSessionSigs[i].text, &names[i]);
     }
     return "";
 }
@@ -345,6 +362,81 @@ bool scan_parse_int(const char* p, size_t n, int* out) {
     return true;
 }
 
+namespace {
+
+bool is_known_sig(const std::string& text) {
+    for (const SigRow& s : kSigs) {
+        if (text == s.text) return true;
+    }
+    for (const SessionRow& s : kSessionSigs) {
+        if (text == s.text) return true;
+    }
+    return false;
+}
+
+// "int scan_session_query(ScanSession *, int, char *)": the name
+// "scan_session_query" and the rest "int (ScanSession *, int, char *)".
+void split_sig(const std::string& text, std::string* name, std::string* rest) {
+    size_t open = text.find('(');
+    if (open == std::string::npos) {
+        name->clear();
+        return;
+    }
+    size_t start = open == 0 ? std::string::npos : text.find_last_of(" *", open - 1);
+    start = start == std::string::npos ? 0 : start + 1;
+    *name = text.substr(start, open - start);
+    *rest = text.substr(0, start) + text.substr(open);
+}
+
+size_t common_prefix(const std::string& a, const std::string& b) {
+    size_t n = 0;
+    while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+    return n;
+}
+
+// The longest start that today's function `name` shares with another of
+// today's functions ("scan_session_" for the session's).
+size_t shared_stem(const std::vector<std::string>& names, const std::string& name) {
+    size_t most = 0;
+    for (const std::string& other : names) {
+        if (other != name) most = std::max(most, common_prefix(other, name));
+    }
+    return most;
+}
+
+// Today's signature for one that an earlier or later library logged
+// under another name or other parameters: the one of the same name, else
+// the one alone of the same return type and parameters whose name starts
+// as the logged one does, further than it starts as any other of today's
+// (scan_session_check for scan_session_check_type).
+bool former_sig(const std::string& text, std::string* today) {
+    std::string name, rest;
+    split_sig(text, &name, &rest);
+    if (name.empty()) return false;
+    std::vector<const char*> all;
+    for (const SigRow& s : kSigs) all.push_back(s.text);
+    for (const SessionRow& s : kSessionSigs) all.push_back(s.text);
+    std::vector<std::string> names(all.size()), rests(all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        split_sig(all[i], &names[i], &rests[i]);
+        if (names[i] == name) {
+            *today = all[i];
+            return true;
+        }
+    }
+    const char* found = nullptr;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (rests[i] != rest || common_prefix(names[i], name) <= shared_stem(names, names[i])) continue;
+        if (found != nullptr) return false;
+        found = all[i];
+    }
+    if (found == nullptr) return false;
+    *today = found;
+    return true;
+}
+
+}  // namespace
+
 CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
     *out = ScanLine();
     // A signature ends at its first ')' followed by ','.
@@ -361,15 +453,17 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
     if (at < message.size() && message[at] == ' ') ++at;
     out->rest = at < message.size() ? message.substr(at) : std::string();
 
+    std::string known = out->sig_text;
+    out->renamed = !is_known_sig(known) && former_sig(out->sig_text, &known);
     for (const SigRow& s : kSigs) {
-        if (out->sig_text != s.text) continue;
+        if (known != s.text) continue;
         out->sig = s.sig;
         if (s.sig != ScanSig::Uart) classify_per_call(out);
         else if (!classify(kUartForms, out)) out->kind = LineKind::Other;
         return CoreClass::Ours;
     }
     for (const SessionRow& s : kSessionSigs) {
-        if (out->sig_text != s.text) continue;
+        if (known != s.text) continue;
         out->sig = ScanSig::Session;
         out->fn = s.fn;
         classify_session(out);
@@ -408,4 +502,9 @@ ScanSig scan_bridge_core(int method, bool* flag) {
     if (method < 0 || method >= kBridgeCount || kBridge[method].fn != SessionFn::None) return ScanSig::Uart;
     *flag = kBridge[method].flag;
     return kBridge[method].core;
+}
+
+bool scan_is_reader(const std::string& message) {
+    static const char kReader[] = SIG_S_READER;
+    return message.compare(0, sizeof kReader - 1, kReader) == 0;
 }

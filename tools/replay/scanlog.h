@@ -120,6 +120,7 @@ struct ScanLine {
     ScanSig sig = ScanSig::Uart;
     SessionFn fn = SessionFn::None;  // for ScanSig::Session
     std::string sig_text;    // the signature as logged
+    bool renamed = false;    // logged under another signature than today's (another version)
     LineKind kind = LineKind::Other;
     std::string rest;        // the message after "signature, "
     int number = 0;
@@ -132,6 +133,8 @@ struct ScanLine {
 enum class CoreClass { Ours, UnknownSig, NotOurs };
 
 CoreClass scan_classify_core(const std::string& message, ScanLine* out);
+// A line of the session's reader thread (signature SIG_S_READER).
+bool scan_is_reader(const std::string& message);
 
 // The Java bridge's adapters: ScanNative's in the order of its native
 // method table (readData logs nothing and has no entry), then
