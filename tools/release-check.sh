@@ -29,7 +29,9 @@ build64=${build32}64
 # and sessions apart, the calls routed to the session) took them to 33672
 # and 50960, with the port adapters no longer exported. The device as it
 # is (locks the system refuses, children that fork, the wait for a free
-# port that watches the device) took them to 37348 and 56392.
+# port that watches the device) took them to 37348 and 56392; the
+# operations' table, session handles with a generation and the owed
+# answers to 38272 and 57664.
 limit_32=38912
 limit_64=58368
 
