@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
@@ -221,27 +222,39 @@ TEST_F(DeviceOwner, AnswersKnownByTheirForm)
     unsigned char buf[64];
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
-        std::thread engine([&] {
-            ASSERT_TRUE(sim_wait_frames(sim, 1, 3000));
-            int64_t sent_ms = sim_now_ms();
-            for (const auto &chunk : c.chunks) {
-                while (sim_now_ms() < sent_ms + chunk.first)
-                    usleep(1000);
-                engine_write(chunk.second);
-            }
-        });
-        logs_reset();
-        EXPECT_EQ(scan_session_check_type(session, 3), c.result);
-        engine.join();
-        int n = scan_session_wait_scan(session, 300, buf, sizeof buf, nullptr);
-        EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), c.scan);
-        EXPECT_EQ(scan_session_wait_scan(session, 50, buf, sizeof buf, nullptr), 0);
-        std::vector<LogLine> lines = logs_taken();
-        EXPECT_EQ(count_lines(lines, core_line(3, kReaderSig + ", reply 9 bytes")), c.replies);
-        EXPECT_EQ(count_lines(lines, core_line(6, kCheckSig2 + ", no answer")),
-                  c.result == SCAN_SESSION_NO_ANSWER ? 1 : 0);
-        sim_clear_records(sim);
+        // A chunk written more than 15 ms after its moment (this thread
+        // held off the processor) no longer tests its case: run it again.
+        for (int attempt = 0; attempt < 3; attempt++) {
+            std::atomic<int64_t> late_ms{0};
+            sim_push_fault(sim, sim_fault(SimFaultKind::Silence));
+            std::thread engine([&] {
+                ASSERT_TRUE(sim_wait_frames(sim, 1, 3000));
+                int64_t sent_ms = sim_now_ms();
+                for (const auto &chunk : c.chunks) {
+                    while (sim_now_ms() < sent_ms + chunk.first)
+                        usleep(1000);
+                    engine_write(chunk.second);
+                    late_ms = std::max<int64_t>(late_ms, sim_now_ms() - sent_ms - chunk.first);
+                }
+            });
+            logs_reset();
+            int result = scan_session_check_type(session, 3);
+            engine.join();
+            int n = scan_session_wait_scan(session, 300, buf, sizeof buf, nullptr);
+            unsigned char rest[64];
+            int after = scan_session_wait_scan(session, 50, rest, sizeof rest, nullptr);
+            std::vector<LogLine> lines = logs_taken();
+            sim_clear_records(sim);
+            if (late_ms > 15 && attempt < 2)
+                continue;
+            EXPECT_EQ(result, c.result);
+            EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), c.scan);
+            EXPECT_EQ(after, 0);
+            EXPECT_EQ(count_lines(lines, core_line(3, kReaderSig + ", reply 9 bytes")), c.replies);
+            EXPECT_EQ(count_lines(lines, core_line(6, kCheckSig2 + ", no answer")),
+                      c.result == SCAN_SESSION_NO_ANSWER ? 1 : 0);
+            break;
+        }
     }
 }
 
@@ -301,11 +314,24 @@ TEST_F(DeviceOwner, ScansStayWholeAroundRequests)
     EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), scan);
     sim_set_frame_hook(sim, nullptr, nullptr);
 
-    engine_write("FIRST-PART");
-    usleep(10000);
-    engine_write("-SECOND-PART");
-    n = scan_session_wait_scan(session, 1000, buf, sizeof buf, nullptr);
-    EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), "FIRST-PART-SECOND-PART");
+    // Two parts 10 ms apart are one message; a round whose second part
+    // this thread wrote only after the quiet gap (held off the processor)
+    // is drained and run again.
+    for (int attempt = 0; attempt < 3; attempt++) {
+        auto first = std::chrono::steady_clock::now();
+        engine_write("FIRST-PART");
+        usleep(10000);
+        engine_write("-SECOND-PART");
+        bool apart = ms_since(first) >= static_cast<long>(kScanQuietGapMs) - 2;
+        n = scan_session_wait_scan(session, 1000, buf, sizeof buf, nullptr);
+        if (apart && attempt < 2) {
+            while (scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr) > 0) {
+            }
+            continue;
+        }
+        EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), "FIRST-PART-SECOND-PART");
+        break;
+    }
 
     std::atomic<bool> trickling{true};
     std::thread trickle([&] {
