@@ -13,6 +13,7 @@
 #include "devns.h"
 #include "engine_fixture.h"
 #include "jvm_run.h"
+#include "line_timing.h"
 #include "sim_runner.h"
 
 namespace {
@@ -105,11 +106,23 @@ TEST_F(JvmEngine, EveryMethodCalledFromJava) {
         high_units.push_back(0x80 + i % 128);
     }
     const std::string ascii = "0123456789ABC";
-    for (const std::vector<uint8_t>& scan :
-         {std::vector<uint8_t>(ascii.begin(), ascii.end()), invalid, high})
-        sim_send_scan(sim, sim_scan(scan, SimScanTrigger::AfterConfigure, 5));
-
-    JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.Calls", {"engine"});
+    // A run in which the simulated engine, held off the processor, paused
+    // inside the long scan for the quiet gap that ends a message (a UART
+    // never does) has lost its premise: it is run once more.
+    JvmRun run;
+    for (int attempt = 0; attempt < 2; attempt++) {
+        sim_clear_records(sim);
+        for (const std::vector<uint8_t>& scan :
+             {std::vector<uint8_t>(ascii.begin(), ascii.end()), invalid, high})
+            sim_send_scan(sim, sim_scan(scan, SimScanTrigger::AfterConfigure, 5));
+        run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.Calls", {"engine"});
+        std::vector<SimSentByte> sent = sim_sent(sim);
+        bool paused = false;
+        for (size_t i = sent.size() > high.size() ? sent.size() - high.size() + 1 : 1;
+             i < sent.size(); i++)
+            paused |= sent[i].t_us - sent[i - 1].t_us >= int64_t{kScanQuietGapMs} * 1000;
+        if (!paused) break;
+    }
     ASSERT_EQ(0, run.status) << jvm_output(run);
     ASSERT_EQ("ok", run.results["end"]);
     expect_no_jni_warnings(run);
