@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -174,6 +175,35 @@ bool wait_until(Pred pred, int timeout_ms)
         usleep(1000);
     }
     return true;
+}
+
+// Runs body() in a forked child and returns the text it gave back through
+// a pipe (a checker such as valgrind may change a child's exit status, so
+// the text is the answer); "no answer from the child" when it gave none.
+template <typename Body>
+std::string in_child(Body body)
+{
+    int report[2];
+    if (pipe(report) != 0)
+        return "no pipe";
+    pid_t child = fork();
+    if (child == 0) {
+        close(report[0]);
+        std::string text = body();
+        ssize_t put = write(report[1], text.data(), text.size());
+        _exit(put == static_cast<ssize_t>(text.size()) ? 0 : 1);
+    }
+    close(report[1]);
+    std::string text;
+    char buf[256];
+    ssize_t got;
+    while (child > 0 && (got = read(report[0], buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<size_t>(got));
+    close(report[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return "no answer from the child: " + text;
+    return text;
 }
 
 // An engine whose answers the session tests know: type 3 enabled, type 4

@@ -102,23 +102,18 @@ TEST_F(DeviceShape, PortNeverBecomesTheControllingTerminal)
 {
     int master = devns_install_pty();
     ASSERT_GE(master, 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    std::string tty = in_child([] {
         if (setsid() < 0 || scan_open_dev(true) != 3)
-            _exit(2);
+            return std::string("no open");
         // Field 7 of /proc/self/stat is the controlling terminal, 0 for none.
         FILE *f = fopen("/proc/self/stat", "r");
-        int tty = -1;
-        if (f == nullptr || fscanf(f, "%*d %*s %*c %*d %*d %*d %d", &tty) != 1)
-            _exit(3);
-        _exit(tty == 0 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+        int dev = -1;
+        if (f == nullptr || fscanf(f, "%*d %*s %*c %*d %*d %*d %d", &dev) != 1)
+            return std::string("no stat");
+        return std::to_string(dev);
+    });
     close(master);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the port became the controlling terminal";
+    EXPECT_EQ(tty, "0") << "the port became the controlling terminal";
 }
 
 class DeviceBlocked : public DeviceTest {

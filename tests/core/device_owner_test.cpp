@@ -56,13 +56,8 @@ TEST_F(DeviceOwner, HeldByAnotherProcessRefusesAtOnce)
     sim_clear_records(sim);
     int configures = sim_configures(sim);
     sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, 5));
-    int report[2];
-    ASSERT_EQ(pipe(report), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // The child checks and writes what it found wrong to the pipe.
-        close(report[0]);
+    std::string wrong = in_child([] {
+        // The child checks and gives back what it found wrong.
         std::string wrong;
         for (const PerCall &c : kPerCalls) {
             logs_reset();
@@ -77,19 +72,8 @@ TEST_F(DeviceOwner, HeldByAnotherProcessRefusesAtOnce)
                 wrong += std::string(c.sig) + ": " + got + " after " + std::to_string(took) +
                          " ms, " + std::to_string(lines.size()) + " lines\n";
         }
-        ssize_t put = write(report[1], wrong.data(), wrong.size());
-        _exit(put == static_cast<ssize_t>(wrong.size()) ? 0 : 1);
-    }
-    close(report[1]);
-    std::string wrong;
-    char buf[256];
-    ssize_t got;
-    while ((got = read(report[0], buf, sizeof buf)) > 0)
-        wrong.append(buf, static_cast<size_t>(got));
-    close(report[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return wrong;
+    });
     EXPECT_EQ(wrong, "");
     unsigned char out[64];
     int n = scan_session_wait_scan(session, 1000, out, sizeof out, nullptr);
@@ -163,20 +147,17 @@ TEST_P(DeviceOwnerBursts, SecondProcessNeverCutsTheSessionsScans)
     const std::string scan(400, 'S'); // 35 ms on the line
     sim_clear_records(sim);
     sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::Every, 0, 100));
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        int refused = 0;
-        for (int i = 0; i < 40; i++) {
-            refused += !scan_type_check(3);
-            refused += scan_get_timeout() == nullptr;
-            usleep(5000);
-        }
-        _exit(refused == 80 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a request was not refused";
+    EXPECT_EQ(in_child([] {
+                  int refused = 0;
+                  for (int i = 0; i < 40; i++) {
+                      refused += !scan_type_check(3);
+                      refused += scan_get_timeout() == nullptr;
+                      usleep(5000);
+                  }
+                  return std::to_string(refused);
+              }),
+              "80")
+        << "requests refused of 80";
     sim_cancel_scans(sim);
     ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
     unsigned char buf[SCAN_SESSION_MAX_SCAN];

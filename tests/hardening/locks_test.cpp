@@ -136,12 +136,7 @@ TEST_F(Locks, SessionWithPerCallHere)
 TEST_F(Locks, SessionWithCallsOfAnotherProcess)
 {
     ASSERT_NO_FATAL_FAILURE(open());
-    int report[2];
-    ASSERT_EQ(pipe(report), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(report[0]);
+    std::string line = in_child([] {
         logs_reset();
         auto start = std::chrono::steady_clock::now();
         bool checked = scan_type_check(3);
@@ -152,21 +147,14 @@ TEST_F(Locks, SessionWithCallsOfAnotherProcess)
         ScanSession *s = kForkedChildThreads ? scan_session_open(&error) : nullptr;
         long open_ms = ms_since(start);
         scan_session_close(s);
-        char line[160];
-        int len = snprintf(line, sizeof line, "%d %ld %d %ld %d", checked, check_ms,
-                           s != nullptr ? 0 : error, open_ms, held_elsewhere_said(logs_taken()));
-        _exit(write(report[1], line, static_cast<size_t>(len)) == len ? 0 : 1);
-    }
-    close(report[1]);
-    char line[160] = "";
-    ssize_t got = read(report[0], line, sizeof line - 1);
-    close(report[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_GT(got, 0);
+        char text[160];
+        snprintf(text, sizeof text, "%d %ld %d %ld %d", checked, check_ms,
+                 s != nullptr ? 0 : error, open_ms, held_elsewhere_said(logs_taken()));
+        return std::string(text);
+    });
     int checked = -1, open_error = 1, said_held = -1;
     long check_ms = -1, open_ms = -1;
-    ASSERT_EQ(sscanf(line, "%d %ld %d %ld %d", &checked, &check_ms, &open_error, &open_ms,
+    ASSERT_EQ(sscanf(line.c_str(), "%d %ld %d %ld %d", &checked, &check_ms, &open_error, &open_ms,
                      &said_held),
               5)
         << line;
