@@ -20,6 +20,11 @@
 #                   build directory with scanner.jar and the demo's classes
 #   killed          a read whose process is killed mid-call; the capture goes
 #                   on longer than a read can take
+#   wait_free       a session's open that first waits for another process's
+#                   session to let the port go
+#   locks           calls on a device that refuses locks on the port, then
+#                   on one without description locks (needs LOCK_FAULTS, the
+#                   lock_faults interposer)
 set -u
 scenario=$1
 format=$2
@@ -59,6 +64,13 @@ java_demo)
 killed)
     run $SCANSIM --quiet-frames -- sh -c "
         $SCANCTL read & p=\$!; sleep 0.3; kill -9 \$p; wait; sleep 2.5; $SCANCTL check 3" ;;
+wait_free)
+    run $SCANSIM --quiet-frames -- sh -c "$HOLD 400 & sleep 0.2; $HOLD 0 2000; wait" ;;
+locks)
+    run $SCANSIM --quiet-frames -- sh -c "
+        LD_PRELOAD=$LOCK_FAULTS SCANJNI_LOCK_FAULT=EACCES $SCANCTL check 3
+        LD_PRELOAD=$LOCK_FAULTS SCANJNI_LOCK_FAULT=EINVAL $SCANCTL get-timeout
+        LD_PRELOAD=$LOCK_FAULTS SCANJNI_LOCK_FAULT=EINVAL $HOLD 0" ;;
 *)
     echo "scenarios.sh: unknown scenario $scenario" >&2; exit 2 ;;
 esac
