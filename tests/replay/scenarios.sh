@@ -20,6 +20,8 @@
 #                   build directory with scanner.jar and the demo's classes
 #   killed          a read whose process is killed mid-call; the capture goes
 #                   on longer than a read can take
+#   call_then_session  a per-call question, then another process's held-port
+#                   session (the question comes out of the capture later)
 #   wait_free       a session's open that first waits for another process's
 #                   session to let the port go
 #   locks           calls on a device that refuses locks on the port, then
@@ -64,6 +66,9 @@ java_demo)
 killed)
     run $SCANSIM --quiet-frames -- sh -c "
         $SCANCTL read & p=\$!; sleep 0.3; kill -9 \$p; wait; sleep 2.5; $SCANCTL check 3" ;;
+call_then_session)
+    run $SCANSIM --quiet-frames -- $SCANCTL check 3
+    run $SESSION ;;
 wait_free)
     run $SCANSIM --quiet-frames -- sh -c "$HOLD 400 & sleep 0.2; $HOLD 0 2000; wait" ;;
 locks)

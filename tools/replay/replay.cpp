@@ -502,8 +502,11 @@ void feed_engine(Bench* b, const CapturedOp& op, size_t first, const std::atomic
 bool run_once(Bench* b, const CapturedOp& op, Difference* d) {
     // The port as the call found it: held by a session of its own
     // process, or by another process (a lock of the replay's own stands in
-    // for it, so the session the replay holds goes first).
-    if (op.shape == PortShape::HeldByOther) release_session(b);
+    // for it), or by no session. The session the replay holds for a
+    // capture process goes first unless the call ran on it: a call that
+    // completed before a session opened may come out of the capture after
+    // that session's first calls.
+    if (op.shape != PortShape::HeldHere) release_session(b);
     if (op.shape == PortShape::HeldHere ? !hold_session(b, op.pid) : !set_shape(b, op.shape)) {
         fprintf(stderr, "scanctl: replay: cannot set up %s in the private namespace\n", kDevnsDevice);
         return false;
