@@ -23,7 +23,7 @@
 #   call_then_session  a per-call question, then another process's held-port
 #                   session (the question comes out of the capture later)
 #   wait_free       a session's open that first waits for another process's
-#                   session to let the port go
+#                   session to let the port go; then one with no port
 #   locks           calls on a device that refuses locks on the port, then
 #                   on one without description locks (needs LOCK_FAULTS, the
 #                   lock_faults interposer)
@@ -70,7 +70,9 @@ call_then_session)
     run $SCANSIM --quiet-frames -- $SCANCTL check 3
     run $SESSION ;;
 wait_free)
-    run $SCANSIM --quiet-frames -- sh -c "$HOLD 400 & sleep 0.2; $HOLD 0 2000; wait" ;;
+    run $SCANSIM --quiet-frames -- sh -c "
+        $HOLD 400 & sleep 0.2; $HOLD 0 2000; wait
+        umount /dev/ttyMT1; rm /dev/ttyMT1; $HOLD 0 2000" ;;
 locks)
     run $SCANSIM --quiet-frames -- sh -c "
         LD_PRELOAD=$LOCK_FAULTS SCANJNI_LOCK_FAULT=EACCES $SCANCTL check 3
