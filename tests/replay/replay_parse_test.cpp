@@ -163,6 +163,8 @@ TEST(ReplayScanLog, LinesAreClassified) {
         {"char *scan_read_data(), length = 8192", CoreClass::Ours, LineKind::Length, 8192},
         {"char *scan_read_data(), length = 99999999999", CoreClass::Ours, LineKind::Other, 0},
         {"int scan_set_command(const char *), command = a, length = 9, length = 1", CoreClass::Ours, LineKind::CommandIs, 1},
+        // A command text that holds a line end: its first line.
+        {"int scan_set_command(const char *), command = a", CoreClass::Ours, LineKind::CommandIs, 0},
         {"char *scan_query_data(int),", CoreClass::Ours, LineKind::Other, 0},
         {"int set_uart_parm(int, unsigned int, int, char, int),nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1",
          CoreClass::Ours, LineKind::UartSummary, 1},

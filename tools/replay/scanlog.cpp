@@ -285,10 +285,11 @@ void classify_per_call(ScanLine* l) {
     }
     // A command text that holds a line end: the ", length = %d" end comes
     // on a later line.
-    static const char kCommandIs[] = "command = ";
-    if (l->rest.compare(0, sizeof kCommandIs - 1, kCommandIs) == 0) {
+    static const char* const kCommandIs = FMT_COMMAND_IS + 4;  // after "%s, ", up to the text's "%s"
+    static const size_t kCommandIsLen = std::strcspn(kCommandIs, "%");
+    if (l->rest.compare(0, kCommandIsLen, kCommandIs, kCommandIsLen) == 0) {
         l->kind = LineKind::CommandIs;
-        l->text = l->rest.substr(sizeof kCommandIs - 1);
+        l->text = l->rest.substr(kCommandIsLen);
         return;
     }
     l->kind = LineKind::Other;
@@ -303,7 +304,7 @@ void classify_session(ScanLine* l) {
         return;
     }
     if (classify(kRefusals, l) || classify(kSessionForms, l)) {
-        if (l->kind == LineKind::SLost) l->kind = l->text == "read" ? LineKind::SReadFail : LineKind::SPollFail;
+        if (l->kind == LineKind::SLost) l->kind = l->text == WHAT_POLL ? LineKind::SPollFail : LineKind::SReadFail;
         return;
     }
     l->kind = LineKind::Other;
