@@ -285,7 +285,8 @@ void classify_per_call(ScanLine* l) {
     }
     // A command text that holds a line end: the ", length = %d" end comes
     // on a later line.
-    static const char* const kCommandIs = FMT_COMMAND_IS + 4;  // after "%s, ", up to the text's "%s"
+    static const char kCommandFmt[] = FMT_COMMAND_IS;
+    static const char* const kCommandIs = kCommandFmt + sizeof "%s, " - 1;  // up to the text's "%s"
     static const size_t kCommandIsLen = std::strcspn(kCommandIs, "%");
     if (l->rest.compare(0, kCommandIsLen, kCommandIs, kCommandIsLen) == 0) {
         l->kind = LineKind::CommandIs;
