@@ -275,10 +275,13 @@ TEST(ReplayCapture, TheDevicesLinesAndWaitsForThePort) {
     lines.insert(lines.begin() + 1, core('W', kCheck, kRefused));
     lines.push_back(core('D', kSWaitFree, "port free after 205 ms"));
     lines.push_back(core('E', kSWaitFree, "open device fail! errno = 2"));
+    lines.push_back(core('E', kSWaitFree, "open device fail! errno = 24"));
     std::vector<LogEntry> device;
     std::vector<CaptureEvent> ev = rebuild(lines, &device);
-    ASSERT_EQ(ev.size(), 3u);
-    for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
+    ASSERT_EQ(ev.size(), 4u);
+    for (size_t i = 0; i < 3; ++i) ASSERT_TRUE(ev[i].is_op) << ev[i].note.reason;
+    EXPECT_EQ(ev[3].note.reason.rfind("line 18: errno 24 cannot be brought about by a replay", 0), 0u)
+        << ev[3].note.reason;
     EXPECT_EQ(ev[0].op.lines.size(), 14u);
     ASSERT_EQ(device.size(), 1u);
     EXPECT_EQ(device[0].line, 2u);

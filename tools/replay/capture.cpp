@@ -1,6 +1,7 @@
 #include "capture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -650,6 +651,12 @@ void wait_free(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanL
     }
     if (mid_op(*t) || (l.kind != LineKind::SFree && l.kind != LineKind::SOpenFail)) {
         damage(b, t, e.line, not_expected(e));
+        return;
+    }
+    // A replay brings about no port, not another failure of the open.
+    if (l.kind == LineKind::SOpenFail && l.number != ENOENT) {
+        damage(b, t, e.line, "errno " + std::to_string(l.number) + " cannot be brought about by a replay: " +
+                                 quoted(e.message));
         return;
     }
     start_op(b, t, e, l);
