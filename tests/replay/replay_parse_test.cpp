@@ -23,6 +23,8 @@ const std::string kSOpen = "ScanSession *scan_session_open(int *)";
 const std::string kSCheck = "int scan_session_check_type(ScanSession *, int)";
 const std::string kSProfile = "int scan_session_profile(ScanSession *)";
 const std::string kSWait = "int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)";
+const std::string kSWaitFree = "int scan_session_wait_free(int)";
+const std::string kRefused = "the system refuses locks on the port (errno = 13): other processes cannot be kept off it";
 
 // A brief-format line of pid 100.
 std::string core(char prio, const std::string& sig, const std::string& rest) {
@@ -50,7 +52,7 @@ std::vector<std::string> bytes(const std::string& sig, const std::vector<int>& v
 
 std::vector<std::string> repeat(const std::string& line, int n) { return std::vector<std::string>(n, line); }
 
-std::vector<CaptureEvent> rebuild(const std::vector<std::string>& lines) {
+std::vector<CaptureEvent> rebuild(const std::vector<std::string>& lines, std::vector<LogEntry>* device = nullptr) {
     LogcatParser p;
     CaptureBuilder b;
     LogEntry e;
@@ -64,6 +66,7 @@ std::vector<CaptureEvent> rebuild(const std::vector<std::string>& lines) {
     std::vector<CaptureEvent> out;
     CaptureEvent ev;
     while (capture_next(&b, &ev)) out.push_back(ev);
+    if (device != nullptr) *device = b.device_lines;
     return out;
 }
 
@@ -160,6 +163,8 @@ TEST(ReplayScanLog, LinesAreClassified) {
         {"char *scan_read_data(), length = 8192", CoreClass::Ours, LineKind::Length, 8192},
         {"char *scan_read_data(), length = 99999999999", CoreClass::Ours, LineKind::Other, 0},
         {"int scan_set_command(const char *), command = a, length = 9, length = 1", CoreClass::Ours, LineKind::CommandIs, 1},
+        // A command text that holds a line end: its first line.
+        {"int scan_set_command(const char *), command = a", CoreClass::Ours, LineKind::CommandIs, 0},
         {"char *scan_query_data(int),", CoreClass::Ours, LineKind::Other, 0},
         {"int set_uart_parm(int, unsigned int, int, char, int),nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1",
          CoreClass::Ours, LineKind::UartSummary, 1},
@@ -189,6 +194,14 @@ TEST(ReplayScanLog, LinesAreClassified) {
         {kSWait + ", < 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10", CoreClass::Ours, LineKind::Other, 0},
         {kSWait + ", < 4F 4B  0D", CoreClass::Ours, LineKind::Other, 0},
         {"int scan_session_read(ScanSession *), scan 13 bytes", CoreClass::UnknownSig, LineKind::Other, 0},
+        // A wait for the port; what the device's system allows, under any signature.
+        {kSWaitFree + ", port free after 205 ms", CoreClass::Ours, LineKind::SFree, 205},
+        {kSWaitFree + ", open device fail! errno = 2", CoreClass::Ours, LineKind::SOpenFail, 2},
+        {kSWaitFree + ", the port cannot be watched (errno = 13): looked at every 20 ms", CoreClass::Ours,
+         LineKind::SNoWatch, 20},
+        {std::string(kCheck) + ", " + kRefused, CoreClass::Ours, LineKind::LocksRefused, 13},
+        {kSOpen + ", no description locks (errno = 22): whole-file locks, cycles of processes not kept apart",
+         CoreClass::Ours, LineKind::LocksWholeFile, 22},
     };
     for (const Case& c : cases) {
         ScanLine l;
@@ -253,6 +266,29 @@ TEST(ReplayCapture, OperationsAreRebuilt) {
     EXPECT_TRUE(read.chunks[0].tail);
     EXPECT_EQ(read.chunks[1].errors_before, 2);
     EXPECT_EQ(read.chunks[1].bytes, (std::vector<uint8_t>{'x', 'y', 'z'}));
+}
+
+// A lock refused is the device's, kept out of the call it came in; a wait
+// for the port is an operation of one line.
+TEST(ReplayCapture, TheDevicesLinesAndWaitsForThePort) {
+    std::vector<std::string> lines = check_enabled();
+    lines.insert(lines.begin() + 1, core('W', kCheck, kRefused));
+    lines.push_back(core('D', kSWaitFree, "port free after 205 ms"));
+    lines.push_back(core('E', kSWaitFree, "open device fail! errno = 2"));
+    lines.push_back(core('E', kSWaitFree, "open device fail! errno = 24"));
+    std::vector<LogEntry> device;
+    std::vector<CaptureEvent> ev = rebuild(lines, &device);
+    ASSERT_EQ(ev.size(), 4u);
+    for (size_t i = 0; i < 3; ++i) ASSERT_TRUE(ev[i].is_op) << ev[i].note.reason;
+    EXPECT_EQ(ev[3].note.reason.rfind("line 18: errno 24 cannot be brought about by a replay", 0), 0u)
+        << ev[3].note.reason;
+    EXPECT_EQ(ev[0].op.lines.size(), 14u);
+    ASSERT_EQ(device.size(), 1u);
+    EXPECT_EQ(device[0].line, 2u);
+    EXPECT_EQ(capture_op_call(ev[1].op), "scan_session_wait_free()");
+    EXPECT_EQ(ev[1].op.shape, PortShape::HeldByOther);
+    EXPECT_EQ(ev[1].op.waited_ms, 205);
+    EXPECT_EQ(ev[2].op.shape, PortShape::Missing);
 }
 
 TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {

@@ -280,6 +280,11 @@ group_scenarios() {
             echo "$scenario skipped under $EMU${SANITIZED:-}"
             continue
         fi
+        # The lock interposer is preloaded into host processes only.
+        if [ "$scenario" = locks ] && { [ -n "$EMU${SANITIZED:-}" ] || [ ! -f "${LOCK_FAULTS:-}" ]; }; then
+            echo "locks skipped: no lock interposer for this host"
+            continue
+        fi
         for format in $formats; do
             SCANCTL=$scanctl SCANSIM=$scansim SESSION=$session_capture HOLD=$hold_port \
                 sh "$here/scenarios.sh" "$scenario" "$format" "$work/$scenario.log"
@@ -307,6 +312,9 @@ busy_call|brief|0|scan_type_check(3)  port in use by another call  -> refused: p
 java_demo|threadtime brief long|0|ScanPortNative.query  scan_session_query(100002) .*-> answer 9600 .*match
 killed|threadtime long|3|abandoned: lines 1-.*stopped here, and the capture goes on
 killed|brief|0|cut: lines 1-
+call_then_session|threadtime brief long|0|operation(s) replayed, all match
+wait_free|threadtime brief long|0|^7 operation(s) replayed, all match$
+locks|threadtime brief long|0|^the device, line [0-9]* (pid [0-9]*): the system refuses locks on the port
 LIST
 }
 

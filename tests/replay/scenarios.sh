@@ -20,6 +20,13 @@
 #                   build directory with scanner.jar and the demo's classes
 #   killed          a read whose process is killed mid-call; the capture goes
 #                   on longer than a read can take
+#   call_then_session  a per-call question, then another process's held-port
+#                   session (the question comes out of the capture later)
+#   wait_free       a session's open that first waits for another process's
+#                   session to let the port go; then one with no port
+#   locks           calls on a device that refuses locks on the port, then
+#                   on one without description locks (needs LOCK_FAULTS, the
+#                   lock_faults interposer)
 set -u
 scenario=$1
 format=$2
@@ -59,6 +66,18 @@ java_demo)
 killed)
     run $SCANSIM --quiet-frames -- sh -c "
         $SCANCTL read & p=\$!; sleep 0.3; kill -9 \$p; wait; sleep 2.5; $SCANCTL check 3" ;;
+call_then_session)
+    run $SCANSIM --quiet-frames -- $SCANCTL check 3
+    run $SESSION ;;
+wait_free)
+    run $SCANSIM --quiet-frames -- sh -c "
+        $HOLD 400 & sleep 0.2; $HOLD 0 2000; wait
+        umount /dev/ttyMT1; rm /dev/ttyMT1; $HOLD 0 2000" ;;
+locks)
+    run $SCANSIM --quiet-frames -- sh -c "
+        LD_PRELOAD=$LOCK_FAULTS SCANJNI_LOCK_FAULT=EACCES $SCANCTL check 3
+        LD_PRELOAD=$LOCK_FAULTS SCANJNI_LOCK_FAULT=EINVAL $SCANCTL get-timeout
+        LD_PRELOAD=$LOCK_FAULTS SCANJNI_LOCK_FAULT=EINVAL $HOLD 0" ;;
 *)
     echo "scenarios.sh: unknown scenario $scenario" >&2; exit 2 ;;
 esac

@@ -1,6 +1,7 @@
 #include "capture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -629,6 +630,44 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
 }
 
 
+// Kept once per kind, whatever the process: the replay runs on its own
+// system, where locks and watches work.
+void device_line(CaptureBuilder* b, const LogEntry& e, LineKind kind) {
+    for (const LogEntry& seen : b->device_lines) {
+        ScanLine l;
+        scan_classify_core(seen.message, &l);
+        if (l.kind == kind) return;
+    }
+    b->device_lines.push_back(e);
+}
+
+// A wait for the port to be free logs one line, when it ends: the port
+// free after so many ms (another process held it that long), or no port.
+// A wait that timed out logs nothing.
+void wait_free(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
+    // The process's complete operations go first, in the order they came.
+    for (ThreadState& other : b->threads) {
+        if (other.pid == t->pid && other.phase == Phase::Done) emit_op(b, &other);
+    }
+    if (mid_op(*t) || (l.kind != LineKind::SFree && l.kind != LineKind::SOpenFail)) {
+        damage(b, t, e.line, not_expected(e));
+        return;
+    }
+    // A replay brings about no port, not another failure of the open.
+    if (l.kind == LineKind::SOpenFail && l.number != ENOENT) {
+        damage(b, t, e.line, "errno " + std::to_string(l.number) + " cannot be brought about by a replay: " +
+                                 quoted(e.message));
+        return;
+    }
+    start_op(b, t, e, l);
+    CapturedOp& op = t->op;
+    op.sig_text = l.sig_text;
+    op.fn = l.fn;
+    op.shape = l.kind == LineKind::SFree ? PortShape::HeldByOther : PortShape::Missing;
+    op.waited_ms = l.kind == LineKind::SFree ? l.number : 0;
+    emit_op(b, t);
+}
+
 void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     // The device's log keeps kLogPayloadMax bytes of an entry: its
     // priority, tag and text, each text ending in a zero byte.
@@ -667,6 +706,14 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     }
     if (cls == CoreClass::UnknownSig) {
         damage(b, t, e.line, "operation signature " + quoted(l.sig_text) + " is not known to this tool");
+        return;
+    }
+    if (scan_is_device_line(l.kind)) {
+        device_line(b, e, l.kind);
+        return;
+    }
+    if (l.fn == SessionFn::WaitFree) {
+        wait_free(b, t, e, l);
         return;
     }
     t->continuation_left = 0;
@@ -890,7 +937,11 @@ void feed_one(CaptureBuilder* b, const LogEntry& e) {
     // Without thread ids the session's reader is still a thread of its
     // own, told by its signature: its scans come in the middle of a
     // question's exchange.
-    int tid = e.tid < 0 && scan_is_reader(e.message) ? kCaptureReaderNoTid : e.tid;
+    static const char kWaitSig[] = SIG_S_WAIT_FREE;
+    int tid = e.tid >= 0 ? e.tid
+              : scan_is_reader(e.message) ? kCaptureReaderNoTid
+              : e.message.compare(0, sizeof kWaitSig - 1, kWaitSig) == 0 ? kCaptureWaitNoTid
+              : e.tid;
     ThreadState* t = find_thread(b, e.pid, tid);
     if (t == nullptr) {
         // A thread with no operation open makes room: processes that made

@@ -35,6 +35,9 @@ constexpr size_t kCaptureMaxThreads = 32;
 // The thread id given to the session reader's lines where the format has
 // none (other threads of the process share the process's -1).
 constexpr int kCaptureReaderNoTid = -2;
+// Likewise a wait for the port to be free: a line of its own, which may
+// come from any thread.
+constexpr int kCaptureWaitNoTid = -3;
 // A scan data read that drops a line's bytes for its whole window and
 // the longest message after it, one line a byte, and the rest.
 constexpr size_t kCaptureMaxOpLines =
@@ -250,6 +253,9 @@ struct CaptureBuilder {
     size_t last_line = 0;
     size_t last_scanner_line = 0;
     int crash_pid = -1;         // the process a crash report is about
+    // The first line of each kind that tells what the device's system
+    // allows (locks, a watch on the port): not a call's, not replayed.
+    std::vector<LogEntry> device_lines;
     bool saw_scanner = false;  // any line of the scanner's tags
 };
 

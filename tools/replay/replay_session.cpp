@@ -116,6 +116,7 @@ void fire(Bench* b, const Event& e) {
 // The port and the session as the call found them. False when the
 // namespace cannot give them.
 bool arrange(Bench* b, const CapturedOp& op) {
+    if (op.fn == SessionFn::WaitFree) return true;  // the wait sets up its own port
     if (op.fn == SessionFn::Open) {
         if (op.busy_errno == kOtherSession) return hold_session(b, op.pid);
         if (op.busy_errno != 0) {
@@ -373,6 +374,26 @@ void release_session(Bench* b) {
     b->hold = SessionHold();
 }
 
+// A wait for the port to be free: another process's session, for which a
+// lock of the replay's own stands in, lets go after the capture's time;
+// or there is no port.
+std::vector<NewLine> wait_for_free(Bench* b, const CapturedOp& op) {
+    release_session(b);
+    bool missing = op.shape == PortShape::Missing;
+    if (!set_shape(b, missing ? PortShape::Missing : PortShape::Pty)) return {};
+    int lock = missing ? -1 : lock_port(PortLock::Session);
+    hostlog_capture(1);
+    std::thread waiter([&op] { scan_session_wait_free(op.waited_ms + kIdleWaitMs); });
+    if (lock >= 0) {
+        pause_ns(static_cast<long>(op.waited_ms) * 1000000L);
+        close(lock);
+    }
+    waiter.join();
+    std::vector<NewLine> got = new_lines(0);
+    hostlog_capture(0);
+    return got;
+}
+
 int session_runs(const CapturedOp& op) {
     return op.fn == SessionFn::Open && op.busy_errno == 0 && !op.chunks.empty() ? kOpenRuns : 1;
 }
@@ -384,7 +405,9 @@ bool run_session_call(Bench* b, const CapturedOp& op, Difference* d) {
         return false;
     }
     std::vector<NewLine> got;
-    if (op.fn == SessionFn::Open && op.busy_errno != 0 && op.busy_errno != kOtherSession) {
+    if (op.fn == SessionFn::WaitFree) {
+        got = wait_for_free(b, op);
+    } else if (op.fn == SessionFn::Open && op.busy_errno != 0 && op.busy_errno != kOtherSession) {
         got = b->hold.s != nullptr ? open_in_child(b->hold.s) : open_against_lock();
     } else {
         got = run_call(b, op);

@@ -45,6 +45,7 @@ const SessionRow kSessionSigs[] = {
     {SessionFn::Query, SIG_S_QUERY},
     {SessionFn::WaitScan, SIG_S_WAIT_SCAN},
     {SessionFn::Reader, SIG_S_READER},
+    {SessionFn::WaitFree, SIG_S_WAIT_FREE},
 };
 
 // The "%s" of each write operation's result line; flag is the
@@ -93,6 +94,7 @@ const BridgeRow kBridge[] = {
     {SIG_J_PORT_GET_TIMEOUT, "ScanPortNative.getTimeout", ScanSig::Uart, false, SessionFn::GetTimeout},
     {SIG_J_PORT_QUERY, "ScanPortNative.query", ScanSig::Uart, false, SessionFn::Query},
     {SIG_J_PORT_WAIT_SCAN, "ScanPortNative.waitScan", ScanSig::Uart, false, SessionFn::WaitScan},
+    {SIG_J_PORT_WAIT_FREE, "ScanPortNative.waitFree", ScanSig::Uart, false, SessionFn::WaitFree},
 };
 constexpr int kBridgeCount = static_cast<int>(sizeof kBridge / sizeof kBridge[0]);
 
@@ -157,6 +159,14 @@ const Form kSessionForms[] = {
     {LineKind::SOpen, FMT_S_OPEN},
     {LineKind::SAnswer, FMT_S_ANSWER},
     {LineKind::SLost, FMT_S_LOST},
+    {LineKind::SFree, FMT_S_FREE},
+};
+
+// Under any signature: the first call of a process that met them logs them.
+const Form kDeviceForms[] = {
+    {LineKind::SNoWatch, FMT_S_NO_WATCH},
+    {LineKind::LocksRefused, FMT_LOCKS_REFUSED},
+    {LineKind::LocksWholeFile, FMT_LOCKS_WHOLE_FILE},
 };
 
 bool is_conversion_end(char c) { return std::strchr("dsciuxX", c) != nullptr; }
@@ -275,10 +285,12 @@ void classify_per_call(ScanLine* l) {
     }
     // A command text that holds a line end: the ", length = %d" end comes
     // on a later line.
-    static const char kCommandIs[] = "command = ";
-    if (l->rest.compare(0, sizeof kCommandIs - 1, kCommandIs) == 0) {
+    static const char kCommandFmt[] = FMT_COMMAND_IS;
+    static const char* const kCommandIs = kCommandFmt + sizeof "%s, " - 1;  // up to the text's "%s"
+    static const size_t kCommandIsLen = std::strcspn(kCommandIs, "%");
+    if (l->rest.compare(0, kCommandIsLen, kCommandIs, kCommandIsLen) == 0) {
         l->kind = LineKind::CommandIs;
-        l->text = l->rest.substr(sizeof kCommandIs - 1);
+        l->text = l->rest.substr(kCommandIsLen);
         return;
     }
     l->kind = LineKind::Other;
@@ -293,7 +305,7 @@ void classify_session(ScanLine* l) {
         return;
     }
     if (classify(kRefusals, l) || classify(kSessionForms, l)) {
-        if (l->kind == LineKind::SLost) l->kind = l->text == "read" ? LineKind::SReadFail : LineKind::SPollFail;
+        if (l->kind == LineKind::SLost) l->kind = l->text == WHAT_POLL ? LineKind::SPollFail : LineKind::SReadFail;
         return;
     }
     l->kind = LineKind::Other;
@@ -337,6 +349,10 @@ const char* scan_session_call(SessionFn fn) {
         if (kSessionSigs[i].fn == fn) return call_name(kSessionSigs[i].text, &names[i]);
     }
     return "";
+}
+
+bool scan_is_device_line(LineKind kind) {
+    return kind == LineKind::SNoWatch || kind == LineKind::LocksRefused || kind == LineKind::LocksWholeFile;
 }
 
 bool scan_session_question(SessionFn fn) {
@@ -458,6 +474,7 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
     for (const SigRow& s : kSigs) {
         if (known != s.text) continue;
         out->sig = s.sig;
+        if (classify(kDeviceForms, out)) return CoreClass::Ours;
         if (s.sig != ScanSig::Uart) classify_per_call(out);
         else if (!classify(kUartForms, out)) out->kind = LineKind::Other;
         return CoreClass::Ours;
@@ -466,7 +483,7 @@ CoreClass scan_classify_core(const std::string& message, ScanLine* out) {
         if (known != s.text) continue;
         out->sig = ScanSig::Session;
         out->fn = s.fn;
-        classify_session(out);
+        if (!classify(kDeviceForms, out)) classify_session(out);
         return CoreClass::Ours;
     }
     size_t open = out->sig_text.find('(');

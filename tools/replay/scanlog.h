@@ -53,6 +53,7 @@ enum class SessionFn {
     Query,       // int scan_session_query(ScanSession *, int, char *)
     WaitScan,    // int scan_session_wait_scan(ScanSession *, int, unsigned char *, size_t, int64_t *)
     Reader,      // void *session_reader(void *): the session's own thread
+    WaitFree,    // int scan_session_wait_free(int): waits for another process to let the port go
 };
 
 const char* scan_sig_text(ScanSig sig);  // not for Session
@@ -111,7 +112,17 @@ enum class LineKind {
     SNoRoom,       // "dropped %d bytes: no room for another scan"
     SNoSession,    // "no open session!"
     SNoBuffer,     // "no buffer!"
+    SFree,         // "port free after %d ms" (a wait for the port)
+    // What the device's system allows, logged once per process under the
+    // signature of the call that first met it: the device's, not a call's.
+    SNoWatch,      // "the port cannot be watched (errno = %d): looked at every %d ms"
+    LocksRefused,  // "the system refuses locks on the port (errno = %d): ..."
+    LocksWholeFile,// "no description locks (errno = %d): whole-file locks, ..."
 };
+
+// A line that tells what the device's system allows rather than what a
+// call did.
+bool scan_is_device_line(LineKind kind);
 
 // Most bytes on one session hex line.
 constexpr size_t kHexLineMax = 16;
