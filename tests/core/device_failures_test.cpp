@@ -133,54 +133,50 @@ protected:
     }
 };
 
-TEST_F(DeviceBlocked, OpenFrameThatCannotGoOutFails)
+// A frame that cannot go out fails its call once the write's budget is
+// spent (a setting waits out its settling time as well, a question polls
+// on for its reply), with the port closed and one failure line after the
+// port's cycle.
+TEST_F(DeviceBlocked, FrameThatCannotGoOutFails)
 {
+    struct Case {
+        std::function<int()> call;
+        int result;
+        long min_ms; // the write's budget, plus the settling wait of a setting
+        std::vector<LogLine> prep;
+        LogLine failure;
+        int misses; // failed reads of the poll that follows
+    } const cases[] = {
+        {[] { return scan_open_dev(true); }, -1, 95, {},
+         core_line(3, kOpenSig + ", open fail! ret = -1"), 0},
+        {[] { return scan_set_timeout(1200); }, -1, 195, timeout_prep_lines(1200, "1200"),
+         core_line(6, kSetTimeoutSig + ", write timeout fail! ret = -1"), 0},
+        {[] { return static_cast<int>(scan_type_check(0)); }, 0, 0,
+         {core_line(3, kCheckSig + ", type = 0")},
+         core_line(6, kCheckSig + ", write check fail! ret = -1"), 10},
+    };
     stop_output();
-    int fds = open_fds();
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(scan_open_dev(true), -1);
-    EXPECT_GE(ms_since(start), 95) << "the write gave up before its budget";
-    EXPECT_EQ(open_fds(), fds);
-    std::vector<LogLine> want = uart_lines();
-    want.push_back(core_line(3, kOpenSig + ", open fail! ret = -1"));
-    EXPECT_EQ(logs_taken(), want);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.failure.text);
+        logs_reset();
+        int fds = open_fds();
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_GE(ms_since(start), c.min_ms) << "the write gave up before its budget";
+        EXPECT_EQ(open_fds(), fds);
+        std::vector<LogLine> want = c.prep;
+        for (const LogLine &l : uart_lines())
+            want.push_back(l);
+        want.push_back(c.failure);
+        want.insert(want.end(), static_cast<size_t>(c.misses), poll_miss(kCheckSig));
+        EXPECT_EQ(logs_taken(), want);
+    }
 
-    // Nothing of the frame is left queued to go out later.
+    // Nothing of the frames is left queued to go out later.
     ASSERT_EQ(tcflow(devns_slave_fd(), TCOON), 0);
     EXPECT_EQ(scan_open_dev(false), 3);
     frames(1);
     EXPECT_EQ(str(sim_received(sim)), "\xFF" "U\r");
-}
-
-TEST_F(DeviceBlocked, TimeoutFrameThatCannotGoOutStillWaits)
-{
-    stop_output();
-    int fds = open_fds();
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(scan_set_timeout(1200), -1);
-    // The write's budget, then the settling wait.
-    EXPECT_GE(ms_since(start), 195);
-    EXPECT_EQ(open_fds(), fds);
-    std::vector<LogLine> want = timeout_prep_lines(1200, "1200");
-    for (const LogLine &l : uart_lines())
-        want.push_back(l);
-    want.push_back(core_line(6, kSetTimeoutSig + ", write timeout fail! ret = -1"));
-    EXPECT_EQ(logs_taken(), want);
-}
-
-TEST_F(DeviceBlocked, CheckFrameThatCannotGoOutStillPolls)
-{
-    stop_output();
-    int fds = open_fds();
-    EXPECT_FALSE(scan_type_check(0));
-    EXPECT_EQ(open_fds(), fds);
-    std::vector<LogLine> want = {core_line(3, kCheckSig + ", type = 0")};
-    for (const LogLine &l : uart_lines())
-        want.push_back(l);
-    want.push_back(core_line(6, kCheckSig + ", write check fail! ret = -1"));
-    for (int i = 0; i < 10; i++)
-        want.push_back(poll_miss(kCheckSig));
-    EXPECT_EQ(logs_taken(), want);
 }
 
 TEST_F(DeviceBlocked, FramesCompleteWhenOutputResumesInTime)
