@@ -4,6 +4,7 @@
 // calls made into the VM.
 #include "bridge.h"
 #include "hostlog.h"
+#include "logs.h"
 #include "port_bridge.h"
 
 #include <gtest/gtest.h>
@@ -20,28 +21,7 @@ const char kRegisterMethodsSig[] =
     "jint registerNativeMethods(JNIEnv *, const char *, JNINativeMethod *, int)";
 const char kRegisterPortSig[] = "jint registerPortNatives(JNIEnv *)";
 
-struct Line {
-    int prio;
-    std::string tag;
-    std::string text;
-    bool operator==(const Line &o) const { return prio == o.prio && tag == o.tag && text == o.text; }
-};
-
-std::ostream &operator<<(std::ostream &os, const Line &l)
-{
-    return os << l.prio << " " << l.tag << " " << testing::PrintToString(l.text);
-}
-
-std::vector<Line> logged()
-{
-    std::vector<Line> lines;
-    hostlog_line l;
-    for (size_t i = 0; hostlog_get(i, &l); i++)
-        lines.push_back({l.prio, l.tag, l.text});
-    return lines;
-}
-
-Line jni(int prio, const std::string &text)
+LogLine jni(int prio, const std::string &text)
 {
     return {prio, "SCANLIB_JNI", text};
 }
@@ -168,7 +148,7 @@ protected:
     {
         g_vm = Script();
         hostlog_set_echo(0);
-        hostlog_capture(1);
+        logs_reset();
     }
     void TearDown() override { hostlog_capture(0); }
 };
@@ -244,17 +224,17 @@ TEST_F(Registration, LoadForEachAnswerOfTheVm)
     const std::vector<std::string> every_call = {"GetEnv", "FindClass", "ExceptionCheck",
                                                  "RegisterNatives", "FindClass(port)",
                                                  "RegisterNatives(port)"};
-    const Line loading = jni(4, "JNI_OnLoad");
-    const Line methods_registered = jni(3, std::string(kRegisterMethodsSig) + ", success\n");
-    const Line natives_done = jni(3, std::string(kRegisterNativesSig) + ", done\n");
-    const Line natives_failed = jni(6, "ERROR: registerNatives failed");
+    const LogLine loading = jni(4, "JNI_OnLoad");
+    const LogLine methods_registered = jni(3, std::string(kRegisterMethodsSig) + ", success\n");
+    const LogLine natives_done = jni(3, std::string(kRegisterNativesSig) + ", done\n");
+    const LogLine natives_failed = jni(6, "ERROR: registerNatives failed");
     struct Case {
         const char *what;
         void (*script)(Script *);
         jint result;
         std::vector<std::string> calls;
         bool port_table_offered;
-        std::vector<Line> lines;
+        std::vector<LogLine> lines;
     } const cases[] = {
         {"both classes registered", [](Script *) {}, 0x00010004, every_call, true,
          {loading, methods_registered, natives_done,
@@ -284,12 +264,12 @@ TEST_F(Registration, LoadForEachAnswerOfTheVm)
         SCOPED_TRACE(c.what);
         g_vm = Script();
         c.script(&g_vm);
-        hostlog_clear();
+        logs_reset();
         EXPECT_EQ(c.result, JNI_OnLoad(&g_java_vm, nullptr));
         EXPECT_EQ(c.calls, g_vm.calls);
         EXPECT_FALSE(g_vm.exception_pending);
         EXPECT_EQ(c.port_table_offered, !g_vm.port_table.empty());
-        EXPECT_EQ(c.lines, logged());
+        EXPECT_EQ(c.lines, logs_taken());
     }
 }
 
@@ -303,7 +283,7 @@ TEST_F(Registration, RegisterNativeMethodsUsesThePathAndCountGiven)
 
     g_vm.register_result = -2;
     EXPECT_EQ(JNI_FALSE, registerNativeMethods(&g_env, "a/B", one, 1));
-    EXPECT_EQ(jni(6, "RegisterNatives failed for 'a/B'"), logged().back());
+    EXPECT_EQ(jni(6, "RegisterNatives failed for 'a/B'"), logs_taken().back());
 }
 
 const char kSendSig[] = "jboolean sendCommand(JNIEnv *, jobject, jstring)";
@@ -312,7 +292,7 @@ TEST_F(Registration, SendCommandWithNullStringAsksTheVmNothing)
 {
     EXPECT_EQ(JNI_FALSE, sendCommand(&g_env, nullptr, nullptr));
     EXPECT_TRUE(g_vm.calls.empty());
-    EXPECT_EQ((std::vector<Line>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logged());
+    EXPECT_EQ((std::vector<LogLine>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logs_taken());
 }
 
 TEST_F(Registration, SendCommandWithoutCharactersStopsAfterOneLine)
@@ -322,7 +302,7 @@ TEST_F(Registration, SendCommandWithoutCharactersStopsAfterOneLine)
     EXPECT_EQ(JNI_FALSE, sendCommand(&g_env, nullptr, reinterpret_cast<jstring>(&token)));
     // No release and no core call (the core would log under its own tag).
     EXPECT_EQ((std::vector<std::string>{"GetStringUTFChars"}), g_vm.calls);
-    EXPECT_EQ((std::vector<Line>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logged());
+    EXPECT_EQ((std::vector<LogLine>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logs_taken());
 }
 
 // Whatever the core answers (here the port is absent), the characters
@@ -367,7 +347,7 @@ TEST_F(Registration, PortMethodsRefuseAHandleThatIsNotOpen)
     jstring text = reinterpret_cast<jstring>(&token);
     jlongArray nanos = reinterpret_cast<jlongArray>(&token);
     for (jlong h : {jlong{0}, jlong{-1}, jlong{1}, jlong{0x100000001}}) {
-        hostlog_clear();
+        logs_reset();
         const jint results[] = {
             bound<jint (*)(JNIEnv *, jclass, jlong, jboolean)>("writeOpen")(&g_env, nullptr, h, JNI_TRUE),
             bound<jint (*)(JNIEnv *, jclass, jlong, jboolean, jint)>("enableType")(&g_env, nullptr, h, JNI_TRUE, 3),
@@ -384,9 +364,9 @@ TEST_F(Registration, PortMethodsRefuseAHandleThatIsNotOpen)
             EXPECT_EQ(kPortClosed, r) << "handle " << h;
         bound<Void>("wake")(&g_env, nullptr, h);
         bound<Void>("close")(&g_env, nullptr, h);
-        std::vector<Line> lines = logged();
+        std::vector<LogLine> lines = logs_taken();
         EXPECT_EQ(10u, lines.size()) << "handle " << h;
-        for (const Line &l : lines)
+        for (const LogLine &l : lines)
             EXPECT_NE(std::string::npos, l.text.find(", [ret=-7]\n")) << l;
         EXPECT_EQ(jni(3, "void portClose(JNIEnv *, jclass, jlong), [ret=-7]\n"), lines.back());
     }
