@@ -362,11 +362,7 @@ TEST_F(DeviceSession, HangUpDuringAWaitOrAQuestion)
         scan_session_close(session);
         session = nullptr;
         // A fresh pty and engine for the next case.
-        sim_destroy(sim);
-        master = devns_install_pty();
-        ASSERT_GE(master, 0);
-        sim = sim_create(master);
-        ASSERT_TRUE(sim_start(sim));
+        ASSERT_NO_FATAL_FAILURE(install_engine());
     }
 }
 

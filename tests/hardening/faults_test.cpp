@@ -72,18 +72,6 @@ std::vector<uint8_t> overlong_reply(const std::string &echo, const std::string &
 
 class Faults : public EngineFixture {
 protected:
-    // The device back as a fresh pty with a fresh engine behind it.
-    void reinstall_engine()
-    {
-        sim_destroy(sim);
-        sim = nullptr;
-        int master = devns_install_pty();
-        ASSERT_GE(master, 0);
-        sim = sim_create(master);
-        ASSERT_NE(sim, nullptr);
-        ASSERT_TRUE(sim_start(sim));
-    }
-
     void push(SimFaultKind kind, int ms = 0) { sim_push_fault(sim, sim_fault(kind, ms)); }
 
     // Scan data sent after the library's configuration must not be sent
@@ -142,7 +130,7 @@ TEST_F(Faults, DeviceVanishesBetweenCallsAndComesBack)
     ASSERT_TRUE(devns_set_shape(DevnsShape::Absent));
     expect_every_op_fails(", open device fail! Fd = -1");
 
-    reinstall_engine();
+    install_engine();
     int fds = open_fds();
     EXPECT_EQ(scan_open_dev(true), 3);
     // A pty drops output that its reader has not taken when the next port
@@ -329,7 +317,7 @@ TEST_F(Faults, HangupDuringAScanDataRead)
     for (bool mid_scan : {false, true}) {
         SCOPED_TRACE(mid_scan ? "in the middle of a scan" : "while waiting");
         if (sim == nullptr)
-            reinstall_engine();
+            install_engine();
         if (mid_scan) {
             sim_set_settle_ms(sim, 300);
             sim_send_scan(sim, sim_scan(std::vector<uint8_t>(2000, 'h'),
