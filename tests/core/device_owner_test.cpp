@@ -458,29 +458,17 @@ TEST(HolderDeath, ReleasesThePort)
 {
     int master = devns_install_pty();
     ASSERT_GE(master, 0);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(ready[0]);
+    Child holder([](int out, int) {
         int error = 0;
-        char ok = scan_session_open(&error) != nullptr ? 'y' : 'n';
-        if (write(ready[1], &ok, 1) != 1)
-            _exit(1);
+        say(out, scan_session_open(&error) != nullptr ? "held" : "refused");
         pause(); // killed holding the port
-        _exit(0);
-    }
-    close(ready[1]);
-    char ok = 0;
-    EXPECT_EQ(read(ready[0], &ok, 1), 1);
-    close(ready[0]);
-    EXPECT_EQ(ok, 'y');
+        return 0;
+    });
+    EXPECT_EQ(holder.line(), "held");
     int error = 0;
     EXPECT_EQ(scan_session_open(&error), nullptr);
     EXPECT_EQ(error, SCAN_SESSION_BUSY);
-    kill(child, SIGKILL);
-    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    EXPECT_EQ(holder.end(SIGKILL), 128 + SIGKILL);
     ScanSession *s = scan_session_open(&error);
     EXPECT_NE(s, nullptr) << "the dead holder kept the port: " << error;
     scan_session_close(s);

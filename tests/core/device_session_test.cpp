@@ -252,35 +252,23 @@ TEST_F(DeviceSession, HandleOfAClosedSessionIsRefused)
 TEST_F(DeviceSession, OneOwnerPerPort)
 {
     int fds = open_fds();
-    int go[2], answer[2];
-    ASSERT_EQ(pipe(go), 0);
-    ASSERT_EQ(pipe(answer), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    Child other([](int out, int in) {
         // A process of its own: its session state is free, so only the
         // lock on the port can refuse it. It answers through the pipe (a
         // checker such as valgrind may change its exit status).
-        char c;
         int error = 0;
         int before = open_fds();
-        if (read(go[0], &c, 1) == 1 && scan_session_open(&error) != nullptr)
+        if (hear(in) == 'g' && scan_session_open(&error) != nullptr)
             error = 1;
-        int answer_of[2] = {error, open_fds() - before};
-        _exit(write(answer[1], answer_of, sizeof answer_of) == sizeof answer_of ? 0 : 1);
-    }
-    close(go[0]);
-    close(answer[1]);
+        say(out, std::to_string(error) + " " + std::to_string(open_fds() - before));
+        return 0;
+    });
     open();
-    ASSERT_EQ(write(go[1], "g", 1), 1);
-    close(go[1]);
-    int child_answer[2] = {0, -1};
-    EXPECT_EQ(read(answer[0], child_answer, sizeof child_answer),
-              static_cast<ssize_t>(sizeof child_answer));
-    close(answer[0]);
-    ASSERT_EQ(waitpid(child, nullptr, 0), child);
-    EXPECT_EQ(child_answer[0], SCAN_SESSION_BUSY) << "the other process was not refused";
-    EXPECT_EQ(child_answer[1], 0) << "descriptors the refused open left open";
+    other.tell('g');
+    EXPECT_EQ(other.line(), std::to_string(SCAN_SESSION_BUSY) + " 0")
+        << "the other process was not refused (its error first), or its refused open left "
+           "descriptors open (their number second)";
+    other.end();
 
     logs_reset();
     int error = 0;
