@@ -154,11 +154,19 @@ TEST_F(DeviceSession, EveryRequestOnTheHeldPort)
 }
 
 // Input that no engine takes is refused with one error line and nothing
-// sent; so is a call without an open session.
-TEST_F(DeviceSession, RefusedArgumentsSendNothing)
+// sent; so is a call without an open session, and every call through the
+// handle of a closed session, which reaches no session opened since: its
+// close and its wake leave the new session as it is.
+TEST_F(DeviceSession, RefusedCallsSendNothing)
 {
     open();
+    ScanSession *const old = session;
+    scan_session_close(session);
+    open();
+    ASSERT_NE(session, old);
+    sim_clear_records(sim);
     const std::string long_command(256, 'x');
+    const std::string no_session = ", no open session!";
     char value[16];
     unsigned char buf[4];
     struct Case {
@@ -182,9 +190,27 @@ TEST_F(DeviceSession, RefusedArgumentsSendNothing)
         {[&] { return scan_session_wait_scan(session, 0, nullptr, 1, nullptr); },
          kWaitSig + ", no buffer!"},
         {[&] { return scan_session_get_timeout(nullptr, value); },
-         "int scan_session_get_timeout(ScanSession *, char *), no open session!"},
+         "int scan_session_get_timeout(ScanSession *, char *)" + no_session},
         {[&] { return scan_session_wait_scan(nullptr, 0, buf, sizeof buf, nullptr); },
-         kWaitSig + ", no open session!"},
+         kWaitSig + no_session},
+        // The closed session's handle.
+        {[&] { return scan_session_open_dev(old, true); },
+         "int scan_session_open_dev(ScanSession *, bool)" + no_session},
+        {[&] { return scan_session_enable_type(old, true, 3); },
+         "int scan_session_enable_type(ScanSession *, bool, int)" + no_session},
+        {[&] { return scan_session_set_timeout(old, 5); },
+         "int scan_session_set_timeout(ScanSession *, int)" + no_session},
+        {[&] { return scan_session_set_command(old, "A"); },
+         "int scan_session_set_command(ScanSession *, const char *)" + no_session},
+        {[&] { return scan_session_profile(old); }, "int scan_session_profile(ScanSession *)" + no_session},
+        {[&] { return scan_session_check_type(old, 3); }, kCheckSig2 + no_session},
+        {[&] { return scan_session_get_timeout(old, value); },
+         "int scan_session_get_timeout(ScanSession *, char *)" + no_session},
+        {[&] { return scan_session_query(old, 100002, value); },
+         "int scan_session_query(ScanSession *, int, char *)" + no_session},
+        {[&] { return scan_session_wait_scan(old, 0, buf, sizeof buf, nullptr); }, kWaitSig + no_session},
+        {[&] { scan_session_close(old); return SCAN_SESSION_INVALID; },
+         "void scan_session_close(ScanSession *)" + no_session},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
@@ -192,57 +218,17 @@ TEST_F(DeviceSession, RefusedArgumentsSendNothing)
         EXPECT_EQ(c.call(), SCAN_SESSION_INVALID);
         EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(6, c.line)});
     }
-    EXPECT_EQ(scan_session_open_dev(session, true), 3);
-    ASSERT_TRUE(sim_wait_frames(sim, 1, 3000));
-    EXPECT_EQ(str(sim_received(sim)), "\xFF" "T\r") << "only the last frame went out";
-}
-
-// The handle of a closed session reaches no session opened since: every
-// call through it is refused with one line and sends nothing, its close
-// and its wake leave the new session as it is.
-TEST_F(DeviceSession, HandleOfAClosedSessionIsRefused)
-{
-    open();
-    ScanSession *const old = session;
-    scan_session_close(session);
-    open();
-    ASSERT_NE(session, old);
-    sim_clear_records(sim);
-    char value[16];
-    unsigned char buf[4];
-    struct Case {
-        std::function<int()> call;
-        std::string sig;
-    } const cases[] = {
-        {[&] { return scan_session_open_dev(old, true); }, "int scan_session_open_dev(ScanSession *, bool)"},
-        {[&] { return scan_session_enable_type(old, true, 3); },
-         "int scan_session_enable_type(ScanSession *, bool, int)"},
-        {[&] { return scan_session_set_timeout(old, 5); }, "int scan_session_set_timeout(ScanSession *, int)"},
-        {[&] { return scan_session_set_command(old, "A"); },
-         "int scan_session_set_command(ScanSession *, const char *)"},
-        {[&] { return scan_session_profile(old); }, "int scan_session_profile(ScanSession *)"},
-        {[&] { return scan_session_check_type(old, 3); }, kCheckSig2},
-        {[&] { return scan_session_get_timeout(old, value); },
-         "int scan_session_get_timeout(ScanSession *, char *)"},
-        {[&] { return scan_session_query(old, 100002, value); },
-         "int scan_session_query(ScanSession *, int, char *)"},
-        {[&] { return scan_session_wait_scan(old, 0, buf, sizeof buf, nullptr); }, kWaitSig},
-        {[&] { scan_session_close(old); return SCAN_SESSION_INVALID; },
-         "void scan_session_close(ScanSession *)"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.sig);
-        logs_reset();
-        EXPECT_EQ(c.call(), SCAN_SESSION_INVALID);
-        EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(6, c.sig + ", no open session!")});
-    }
     scan_session_wake(old);
     unsigned char scan[8];
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(scan_session_wait_scan(session, 150, scan, sizeof scan, nullptr), 0);
     EXPECT_GE(ms_since(start), 140) << "the old handle's wake ended the new session's wait";
-    EXPECT_EQ(sim_received(sim).size(), 0u) << "a frame went out through the old handle";
+    EXPECT_EQ(sim_received(sim).size(), 0u) << "a refused call sent a frame";
     EXPECT_EQ(scan_session_check_type(session, 3), 1) << "the new session was closed";
+    sim_clear_records(sim);
+    EXPECT_EQ(scan_session_open_dev(session, true), 3);
+    ASSERT_TRUE(sim_wait_frames(sim, 1, 3000));
+    EXPECT_EQ(str(sim_received(sim)), "\xFF" "T\r") << "only the last frame went out";
 }
 
 // One owner: a second session in this process or in another one is
