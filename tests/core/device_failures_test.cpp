@@ -73,15 +73,13 @@ protected:
     }
 };
 
-TEST_F(DeviceShape, MissingDeviceFailsEveryOperation)
+// A device that is missing, or that is no terminal (a regular file, to
+// which nothing may be written).
+TEST_F(DeviceShape, DeviceThatCannotServeFailsEveryOperation)
 {
     ASSERT_TRUE(devns_set_shape(DevnsShape::Absent));
     expect_every_op_fails(
         [](const Op &op) { return core_line(6, op.sig + ", open device fail! Fd = -1"); });
-}
-
-TEST_F(DeviceShape, DeviceThatIsNoTerminalFailsToConfigure)
-{
     ASSERT_TRUE(devns_set_shape(DevnsShape::Regular));
     expect_every_op_fails([](const Op &op) {
         return core_line(op.cfg_fail_prio, op.sig + ", set uart parm fail! ret = -1");
