@@ -49,23 +49,8 @@ std::string letters(size_t n, unsigned seed)
     return s;
 }
 
-// What a wait gave: its result, the scan's bytes and its first byte's time.
-struct Waited {
-    int result;
-    std::string bytes;
-    int64_t first_us;
-};
-
 class DeviceSession : public SessionTest {
 protected:
-    Waited wait(int timeout_ms)
-    {
-        static unsigned char buf[SCAN_SESSION_MAX_SCAN];
-        int64_t first_us = -1;
-        int r = scan_session_wait_scan(session, timeout_ms, buf, sizeof buf, &first_us);
-        return {r, r > 0 ? std::string(buf, buf + r) : std::string(), first_us};
-    }
-
     void scan_now(const std::string &bytes)
     {
         sim_send_scan(sim, sim_scan(bytes_of(bytes), SimScanTrigger::AfterDelay, 0));

@@ -161,6 +161,14 @@ std::string round_at_pace(SimRunner *sim, ScanSession **session, Round round)
     return "the simulated engine never kept the line's pace: " + wrong;
 }
 
+// What a wait for a scan gave: its result, the scan's bytes and its first
+// byte's time.
+struct Waited {
+    int result;
+    std::string bytes;
+    int64_t first_us;
+};
+
 class SessionTest : public DeviceTest {
 protected:
     void SetUp() override
@@ -180,6 +188,15 @@ protected:
         int error = 0;
         session = scan_session_open(&error);
         ASSERT_NE(session, nullptr) << "error " << error;
+    }
+
+    // A wait for a scan on the session, into a buffer that holds any.
+    Waited wait(int timeout_ms)
+    {
+        static thread_local unsigned char buf[SCAN_SESSION_MAX_SCAN];
+        int64_t first_us = -1;
+        int r = scan_session_wait_scan(session, timeout_ms, buf, sizeof buf, &first_us);
+        return {r, r > 0 ? std::string(buf, buf + r) : std::string(), first_us};
     }
 
     ScanSession *session = nullptr;

@@ -106,9 +106,7 @@ TEST_F(Locks, SessionAlone)
 {
     ASSERT_NO_FATAL_FAILURE(open());
     sim_send_scan(sim, sim_scan(bytes_of("LOCKS-SCAN-1"), SimScanTrigger::AfterDelay, 5));
-    unsigned char buf[64];
-    int n = scan_session_wait_scan(session, 2000, buf, sizeof buf, nullptr);
-    EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), "LOCKS-SCAN-1");
+    EXPECT_EQ(wait(2000).bytes, "LOCKS-SCAN-1");
     int error = 0;
     EXPECT_EQ(scan_session_open(&error), nullptr) << "two sessions in one process";
     EXPECT_EQ(error, SCAN_SESSION_BUSY);
