@@ -5,95 +5,13 @@
 // the port for a long time.
 #include "session_env.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <atomic>
-#include <functional>
 
 namespace {
-
-const int kChildQuietMs = 10000;
-
-// A child process: started by fork, it runs body and exits with its
-// result; the parent reads what it reports through a pipe.
-struct Child {
-    pid_t pid = -1;
-    int from = -1; // what the child writes
-    int to = -1;   // what the child reads
-
-    explicit Child(const std::function<int(int out, int in)> &body)
-    {
-        int up[2], down[2];
-        if (pipe2(up, O_CLOEXEC) != 0 || pipe2(down, O_CLOEXEC) != 0)
-            return;
-        pid = fork();
-        if (pid == 0) {
-            close(up[0]);
-            close(down[1]);
-            _exit(body(up[1], down[0]));
-        }
-        close(up[1]);
-        close(down[0]);
-        from = up[0];
-        to = down[1];
-    }
-
-    // A line from the child ("" when it closed the pipe or said nothing
-    // for kChildQuietMs: a child that hangs).
-    std::string line()
-    {
-        std::string s;
-        char c;
-        struct pollfd p = {from, POLLIN, 0};
-        while (poll(&p, 1, kChildQuietMs) == 1 && read(from, &c, 1) == 1 && c != '\n')
-            s += c;
-        return s;
-    }
-
-    void tell(char c)
-    {
-        ssize_t put = write(to, &c, 1);
-        (void)put;
-    }
-
-    // The child's exit code; 128 + signal when killed. A child still there
-    // after kChildQuietMs is killed.
-    int end(int sig = 0)
-    {
-        if (sig != 0)
-            kill(pid, sig);
-        for (int waited = 0; sig == 0 && waited < kChildQuietMs; waited += 10) {
-            siginfo_t info = {};
-            if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-                info.si_pid != 0)
-                break;
-            usleep(10000);
-        }
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        close(from);
-        close(to);
-        return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-    }
-};
-
-void say(int fd, const std::string &s)
-{
-    std::string l = s + "\n";
-    ssize_t put = write(fd, l.data(), l.size());
-    (void)put;
-}
-
-char hear(int fd)
-{
-    char c = 0;
-    return read(fd, &c, 1) == 1 ? c : 0;
-}
 
 // Starts "/bin/sleep 8" as the JVM's process launcher does: posix_spawn,
 // a fork + exec that runs no fork handler of the library, so that only

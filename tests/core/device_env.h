@@ -15,6 +15,7 @@
 #include "logs.h"
 
 #include "devns.h"
+#include "engine_fixture.h"
 #include "sim_runner.h"
 
 #include <gtest/gtest.h>
@@ -218,15 +219,11 @@ inline void known_engine(SimRunner *sim)
     });
 }
 
-class DeviceTest : public testing::Test {
+class DeviceTest : public EngineFixture {
 protected:
     void SetUp() override
     {
-        master = devns_install_pty();
-        ASSERT_GE(master, 0);
-        sim = sim_create(master);
-        ASSERT_NE(sim, nullptr);
-        ASSERT_TRUE(sim_start(sim));
+        EngineFixture::SetUp();
         logs_reset();
     }
 
@@ -234,9 +231,7 @@ protected:
     {
         if (devns_slave_fd() >= 0)
             tcflow(devns_slave_fd(), TCOON);
-        sim_destroy(sim);
-        sim = nullptr;
-        devns_teardown();
+        EngineFixture::TearDown();
     }
 
     // Writes bytes to the port from the engine's side, in one write.
@@ -270,8 +265,6 @@ protected:
         return sim_frames(sim);
     }
 
-    int master = -1;  // owned by sim
-    SimRunner *sim = nullptr;
 };
 
 #endif

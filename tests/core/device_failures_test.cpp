@@ -73,15 +73,13 @@ protected:
     }
 };
 
-TEST_F(DeviceShape, MissingDeviceFailsEveryOperation)
+// A device that is missing, or that is no terminal (a regular file, to
+// which nothing may be written).
+TEST_F(DeviceShape, DeviceThatCannotServeFailsEveryOperation)
 {
     ASSERT_TRUE(devns_set_shape(DevnsShape::Absent));
     expect_every_op_fails(
         [](const Op &op) { return core_line(6, op.sig + ", open device fail! Fd = -1"); });
-}
-
-TEST_F(DeviceShape, DeviceThatIsNoTerminalFailsToConfigure)
-{
     ASSERT_TRUE(devns_set_shape(DevnsShape::Regular));
     expect_every_op_fails([](const Op &op) {
         return core_line(op.cfg_fail_prio, op.sig + ", set uart parm fail! ret = -1");
@@ -133,54 +131,50 @@ protected:
     }
 };
 
-TEST_F(DeviceBlocked, OpenFrameThatCannotGoOutFails)
+// A frame that cannot go out fails its call once the write's budget is
+// spent (a setting waits out its settling time as well, a question polls
+// on for its reply), with the port closed and one failure line after the
+// port's cycle.
+TEST_F(DeviceBlocked, FrameThatCannotGoOutFails)
 {
+    struct Case {
+        std::function<int()> call;
+        int result;
+        long min_ms; // the write's budget, plus the settling wait of a setting
+        std::vector<LogLine> prep;
+        LogLine failure;
+        int misses; // failed reads of the poll that follows
+    } const cases[] = {
+        {[] { return scan_open_dev(true); }, -1, 95, {},
+         core_line(3, kOpenSig + ", open fail! ret = -1"), 0},
+        {[] { return scan_set_timeout(1200); }, -1, 195, timeout_prep_lines(1200, "1200"),
+         core_line(6, kSetTimeoutSig + ", write timeout fail! ret = -1"), 0},
+        {[] { return static_cast<int>(scan_type_check(0)); }, 0, 0,
+         {core_line(3, kCheckSig + ", type = 0")},
+         core_line(6, kCheckSig + ", write check fail! ret = -1"), 10},
+    };
     stop_output();
-    int fds = open_fds();
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(scan_open_dev(true), -1);
-    EXPECT_GE(ms_since(start), 95) << "the write gave up before its budget";
-    EXPECT_EQ(open_fds(), fds);
-    std::vector<LogLine> want = uart_lines();
-    want.push_back(core_line(3, kOpenSig + ", open fail! ret = -1"));
-    EXPECT_EQ(logs_taken(), want);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.failure.text);
+        logs_reset();
+        int fds = open_fds();
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_GE(ms_since(start), c.min_ms) << "the write gave up before its budget";
+        EXPECT_EQ(open_fds(), fds);
+        std::vector<LogLine> want = c.prep;
+        for (const LogLine &l : uart_lines())
+            want.push_back(l);
+        want.push_back(c.failure);
+        want.insert(want.end(), static_cast<size_t>(c.misses), poll_miss(kCheckSig));
+        EXPECT_EQ(logs_taken(), want);
+    }
 
-    // Nothing of the frame is left queued to go out later.
+    // Nothing of the frames is left queued to go out later.
     ASSERT_EQ(tcflow(devns_slave_fd(), TCOON), 0);
     EXPECT_EQ(scan_open_dev(false), 3);
     frames(1);
     EXPECT_EQ(str(sim_received(sim)), "\xFF" "U\r");
-}
-
-TEST_F(DeviceBlocked, TimeoutFrameThatCannotGoOutStillWaits)
-{
-    stop_output();
-    int fds = open_fds();
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(scan_set_timeout(1200), -1);
-    // The write's budget, then the settling wait.
-    EXPECT_GE(ms_since(start), 195);
-    EXPECT_EQ(open_fds(), fds);
-    std::vector<LogLine> want = timeout_prep_lines(1200, "1200");
-    for (const LogLine &l : uart_lines())
-        want.push_back(l);
-    want.push_back(core_line(6, kSetTimeoutSig + ", write timeout fail! ret = -1"));
-    EXPECT_EQ(logs_taken(), want);
-}
-
-TEST_F(DeviceBlocked, CheckFrameThatCannotGoOutStillPolls)
-{
-    stop_output();
-    int fds = open_fds();
-    EXPECT_FALSE(scan_type_check(0));
-    EXPECT_EQ(open_fds(), fds);
-    std::vector<LogLine> want = {core_line(3, kCheckSig + ", type = 0")};
-    for (const LogLine &l : uart_lines())
-        want.push_back(l);
-    want.push_back(core_line(6, kCheckSig + ", write check fail! ret = -1"));
-    for (int i = 0; i < 10; i++)
-        want.push_back(poll_miss(kCheckSig));
-    EXPECT_EQ(logs_taken(), want);
 }
 
 TEST_F(DeviceBlocked, FramesCompleteWhenOutputResumesInTime)
@@ -252,16 +246,34 @@ protected:
     }
 };
 
-TEST_F(DeviceRefused, TypeIndexWithoutRow)
+TEST_F(DeviceRefused, ArgumentsWithoutAFrame)
 {
-    int fds = open_fds();
+    struct Case {
+        std::function<int()> call;
+        int result;
+        std::string sig;
+        std::string value; // shown in the error line
+    };
+    std::vector<Case> cases;
     for (int type : {-1, 35, INT_MIN, INT_MAX}) {
-        for (bool enable : {true, false}) {
-            SCOPED_TRACE("type " + std::to_string(type));
-            logs_reset();
-            EXPECT_EQ(scan_enable_type(enable, type), -1);
-            expect_one_error_line(kEnableSig, std::to_string(type));
-        }
+        for (bool enable : {true, false})
+            cases.push_back({[=] { return scan_enable_type(enable, type); }, -1, kEnableSig,
+                             std::to_string(type)});
+    }
+    for (int value : {10000, -1000, INT_MAX, INT_MIN})
+        cases.push_back({[=] { return scan_set_timeout(value); }, 0, kSetTimeoutSig, std::to_string(value)});
+    cases.push_back({[] { return scan_set_command(nullptr); }, 0, kCommandSig, ""});
+    int fds = open_fds();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.sig + " " + c.value);
+        logs_reset();
+        EXPECT_EQ(c.call(), c.result);
+        expect_one_error_line(c.sig, c.value);
+    }
+
+    // A check logs the type it was asked before it refuses it.
+    for (int type : {-1, 35, INT_MIN, INT_MAX}) {
+        SCOPED_TRACE("check of type " + std::to_string(type));
         logs_reset();
         EXPECT_FALSE(scan_type_check(type));
         std::vector<LogLine> got = logs_taken();
@@ -269,25 +281,6 @@ TEST_F(DeviceRefused, TypeIndexWithoutRow)
         EXPECT_EQ(got[0], core_line(3, kCheckSig + ", type = " + std::to_string(type)));
         expect_error_line(got[1], kCheckSig, std::to_string(type));
     }
-    EXPECT_EQ(open_fds(), fds);
-    expect_engine_saw_nothing();
-}
-
-TEST_F(DeviceRefused, TimeoutWithoutFourCharacters)
-{
-    for (int value : {10000, -1000, INT_MAX, INT_MIN}) {
-        SCOPED_TRACE("timeout " + std::to_string(value));
-        logs_reset();
-        EXPECT_EQ(scan_set_timeout(value), 0);
-        expect_one_error_line(kSetTimeoutSig, std::to_string(value));
-    }
-    expect_engine_saw_nothing();
-}
-
-TEST_F(DeviceRefused, CommandThatIsNullOrTooLong)
-{
-    EXPECT_EQ(scan_set_command(nullptr), 0);
-    expect_one_error_line(kCommandSig);
 
     // The line shows the whole text's length, not where the test stopped.
     for (size_t len : {256u, 5000u}) {
@@ -297,6 +290,7 @@ TEST_F(DeviceRefused, CommandThatIsNullOrTooLong)
         EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(
             6, kCommandSig + ", command longer than 255 bytes! length = " + std::to_string(len))});
     }
+    EXPECT_EQ(open_fds(), fds);
     expect_engine_saw_nothing();
 }
 

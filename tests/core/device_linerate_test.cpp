@@ -46,13 +46,6 @@ protected:
 // One byte at 115200 8N1, in nanoseconds.
 constexpr int64_t kByteNs = 86806;
 
-int64_t now_us()
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
-}
-
 void sleep_until_us(int64_t t_us)
 {
     struct timespec t;
@@ -196,7 +189,7 @@ protected:
     TailRun run(const std::string &scan, const std::string &next, int64_t offset_us)
     {
         const int64_t len_us = static_cast<int64_t>(scan.size()) * kByteNs / 1000;
-        const int64_t start_us = now_us() + (offset_us < 0 ? 50000 : 5000);
+        const int64_t start_us = sim_now_us() + (offset_us < 0 ? 50000 : 5000);
         std::thread engine([this, &scan, &next, start_us, len_us] {
             // A real engine never pauses inside a message; a thread of a
             // loaded machine may, unless it runs at real-time priority (the

@@ -75,9 +75,7 @@ TEST_F(DeviceOwner, HeldByAnotherProcessRefusesAtOnce)
         return wrong;
     });
     EXPECT_EQ(wrong, "");
-    unsigned char out[64];
-    int n = scan_session_wait_scan(session, 1000, out, sizeof out, nullptr);
-    EXPECT_EQ(std::string(out, out + (n > 0 ? n : 0)), scan) << "the holder's scan was cut";
+    EXPECT_EQ(wait(1000).bytes, scan) << "the holder's scan was cut";
     EXPECT_TRUE(sim_received(sim).empty()) << "nothing written";
     EXPECT_EQ(sim_configures(sim), configures) << "nothing configured or flushed";
 }
@@ -104,19 +102,16 @@ TEST_P(DeviceOwnerBursts, HeldHereRunsOnTheSessionAndCutsNoScan)
     // still sees them apart.
     sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::Every, 0, 45));
     std::vector<std::string> got;
-    unsigned char buf[SCAN_SESSION_MAX_SCAN];
     while (!done) {
         usleep(100000); // the owner is away
-        int n;
-        while ((n = scan_session_wait_scan(session, 0, buf, sizeof buf, nullptr)) > 0)
-            got.push_back(std::string(buf, buf + n));
+        for (Waited w = wait(0); w.result > 0; w = wait(0))
+            got.push_back(w.bytes);
     }
     caller.join();
     sim_cancel_scans(sim);
     ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
-    int n;
-    while ((n = scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr)) > 0)
-        got.push_back(std::string(buf, buf + n));
+    for (Waited w = wait(100); w.result > 0; w = wait(100))
+        got.push_back(w.bytes);
     EXPECT_EQ(static_cast<int>(got.size()), sim_scans_written(sim)) << "a scan lost or merged";
     for (const std::string &g : got)
         EXPECT_EQ(g, scan);
@@ -160,12 +155,9 @@ TEST_P(DeviceOwnerBursts, SecondProcessNeverCutsTheSessionsScans)
         << "requests refused of 80";
     sim_cancel_scans(sim);
     ASSERT_TRUE(sim_wait_output_idle(sim, 3000));
-    unsigned char buf[SCAN_SESSION_MAX_SCAN];
-    int n, count = 0;
-    while ((n = scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr)) > 0) {
-        EXPECT_EQ(std::string(buf, buf + n), scan);
-        count++;
-    }
+    int count = 0;
+    for (Waited w = wait(100); w.result > 0; w = wait(100), count++)
+        EXPECT_EQ(w.bytes, scan);
     EXPECT_EQ(count, sim_scans_written(sim));
     EXPECT_TRUE(sim_frames(sim).empty()) << "a refused request reached the line";
 }
@@ -200,7 +192,6 @@ TEST_F(DeviceOwner, AnswersKnownByTheirForm)
         {"late within the budget", {{70, "9000031\x06\r"}}, 1, "", 0},
         {"refused", {{5, "900003\x15\r"}}, SCAN_SESSION_NO_ANSWER, "", 0},
     };
-    unsigned char buf[64];
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         // A chunk written more than 15 ms after its moment (this thread
@@ -221,16 +212,15 @@ TEST_F(DeviceOwner, AnswersKnownByTheirForm)
             logs_reset();
             int result = scan_session_check_type(session, 3);
             engine.join();
-            int n = scan_session_wait_scan(session, 300, buf, sizeof buf, nullptr);
-            unsigned char rest[64];
-            int after = scan_session_wait_scan(session, 50, rest, sizeof rest, nullptr);
+            Waited w = wait(300);
+            Waited after = wait(50);
             std::vector<LogLine> lines = logs_taken();
             sim_clear_records(sim);
             if (late_ms > 15 && attempt < 2)
                 continue;
             EXPECT_EQ(result, c.result);
-            EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), c.scan);
-            EXPECT_EQ(after, 0);
+            EXPECT_EQ(w.bytes, c.scan);
+            EXPECT_EQ(after.result, 0);
             EXPECT_EQ(count_lines(lines, core_line(3, kReaderSig + ", reply 9 bytes")), c.replies);
             EXPECT_EQ(count_lines(lines, core_line(6, kCheckSig2 + ", no answer")),
                       c.result == SCAN_SESSION_NO_ANSWER ? 1 : 0);
@@ -254,8 +244,7 @@ TEST_F(DeviceOwner, LongestCommandAndASignalDuringAWait)
         usleep(30000);
         pthread_kill(waiter, SIGUSR1);
     });
-    unsigned char buf[16];
-    EXPECT_EQ(scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr), 0);
+    EXPECT_EQ(wait(100).result, 0);
     signaller.join();
     sigaction(SIGUSR1, &had, nullptr);
     EXPECT_EQ(scan_session_check_type(session, 3), 1) << "the port is not lost";
@@ -280,8 +269,6 @@ void note_frame(const SimRecordedFrame &, void *)
 TEST_F(DeviceOwner, ScansStayWholeAroundRequests)
 {
     ASSERT_NO_FATAL_FAILURE(open());
-    unsigned char buf[SCAN_SESSION_MAX_SCAN];
-
     const std::string scan(1500, 'L'); // 130 ms on the line
     sim_set_frame_hook(sim, note_frame, nullptr);
     sim_send_scan(sim, sim_scan(bytes_of(scan), SimScanTrigger::AfterDelay, 0));
@@ -291,8 +278,7 @@ TEST_F(DeviceOwner, ScansStayWholeAroundRequests)
     std::vector<SimSentByte> sent = sim_sent(sim);
     ASSERT_EQ(sent.size(), scan.size());
     EXPECT_GT(g_frame_us.load(), sent.back().t_us) << "the frame went out while the scan arrived";
-    int n = scan_session_wait_scan(session, 1000, buf, sizeof buf, nullptr);
-    EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), scan);
+    EXPECT_EQ(wait(1000).bytes, scan);
     sim_set_frame_hook(sim, nullptr, nullptr);
 
     // Two parts 10 ms apart are one message; a round whose second part
@@ -304,13 +290,13 @@ TEST_F(DeviceOwner, ScansStayWholeAroundRequests)
         usleep(10000);
         engine_write("-SECOND-PART");
         bool apart = ms_since(first) >= static_cast<long>(kScanQuietGapMs) - 2;
-        n = scan_session_wait_scan(session, 1000, buf, sizeof buf, nullptr);
+        Waited w = wait(1000);
         if (apart && attempt < 2) {
-            while (scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr) > 0) {
+            while (wait(100).result > 0) {
             }
             continue;
         }
-        EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), "FIRST-PART-SECOND-PART");
+        EXPECT_EQ(w.bytes, "FIRST-PART-SECOND-PART");
         break;
     }
 
@@ -341,8 +327,7 @@ TEST_F(DeviceOwner, TailLongerThanTheBufferIsDroppedWhole)
                   open();
                   if (!session || !sim_wait_output_idle(sim, 5000))
                       return "no session, or the scan never ended";
-                  unsigned char buf[64];
-                  int n = scan_session_wait_scan(session, 100, buf, sizeof buf, nullptr);
+                  int n = wait(100).result;
                   unsigned dropped = 0; // a buffer at a time
                   for (const LogLine &l : logs_taken()) {
                       unsigned d = 0;
@@ -458,29 +443,17 @@ TEST(HolderDeath, ReleasesThePort)
 {
     int master = devns_install_pty();
     ASSERT_GE(master, 0);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(ready[0]);
+    Child holder([](int out, int) {
         int error = 0;
-        char ok = scan_session_open(&error) != nullptr ? 'y' : 'n';
-        if (write(ready[1], &ok, 1) != 1)
-            _exit(1);
+        say(out, scan_session_open(&error) != nullptr ? "held" : "refused");
         pause(); // killed holding the port
-        _exit(0);
-    }
-    close(ready[1]);
-    char ok = 0;
-    EXPECT_EQ(read(ready[0], &ok, 1), 1);
-    close(ready[0]);
-    EXPECT_EQ(ok, 'y');
+        return 0;
+    });
+    EXPECT_EQ(holder.line(), "held");
     int error = 0;
     EXPECT_EQ(scan_session_open(&error), nullptr);
     EXPECT_EQ(error, SCAN_SESSION_BUSY);
-    kill(child, SIGKILL);
-    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    EXPECT_EQ(holder.end(SIGKILL), 128 + SIGKILL);
     ScanSession *s = scan_session_open(&error);
     EXPECT_NE(s, nullptr) << "the dead holder kept the port: " << error;
     scan_session_close(s);

@@ -5,6 +5,8 @@
 
 #include <limits.h>
 
+#include <functional>
+
 namespace {
 
 // Failed reads of the poll before the reply arrives: their number depends
@@ -16,12 +18,43 @@ std::vector<LogLine> lines_without_misses(const std::string &sig, int *misses)
     return lines;
 }
 
-// The lines of a question's port cycle up to its write line.
-std::vector<LogLine> asked(std::vector<LogLine> lines, const std::string &write_line)
+// One question: how it is asked (its answer as text), what it logs before
+// the port's cycle, the text its frame carries between the header and
+// "?.", and the first words of its write line.
+struct Question {
+    std::string sig;
+    std::function<std::string()> ask;
+    std::vector<LogLine> prep;
+    std::string number;
+    std::string write_what;
+};
+
+Question check_question(int type, const std::string &code)
 {
+    return {kCheckSig, [type] { return std::string(scan_type_check(type) ? "true" : "false"); },
+            {core_line(3, kCheckSig + ", type = " + std::to_string(type))}, code, "write check"};
+}
+
+Question timeout_question()
+{
+    return {kTimeoutGetSig, [] { return shown(scan_get_timeout()); }, {}, "861001", "write"};
+}
+
+Question query_question(int number)
+{
+    const std::string text = std::to_string(number);
+    return {kQuerySig, [number] { return shown(scan_query_data(number)); }, query_prep_lines(text),
+            text, "write query"};
+}
+
+// The lines of a question's port cycle up to its write line.
+std::vector<LogLine> asked(const Question &q)
+{
+    std::vector<LogLine> lines = q.prep;
     for (const LogLine &l : uart_lines())
         lines.push_back(l);
-    lines.push_back(core_line(3, write_line));
+    lines.push_back(core_line(3, q.sig + ", " + q.write_what + " successful! ret = " +
+                                     std::to_string(kHeader.size() + q.number.size() + 2)));
     return lines;
 }
 
@@ -36,28 +69,6 @@ protected:
         sim_with_engine(sim, [=](SimEngine *e) { sim_engine_set_setting(e, number, value); });
     }
 };
-
-TEST_F(DeviceQueries, CheckReportsTheEngineState)
-{
-    for (bool on : {true, false}) {
-        SCOPED_TRACE(on ? "enabled" : "disabled");
-        set_enabled(5, on);
-        sim_clear_records(sim);
-        logs_reset();
-        int fds = open_fds();
-        EXPECT_EQ(scan_type_check(5), on);
-        EXPECT_EQ(open_fds(), fds);
-        EXPECT_EQ(str(sim_received(sim)), kHeader + "923001?.");
-
-        std::vector<LogLine> want = asked({core_line(3, kCheckSig + ", type = 5")},
-                                          kCheckSig + ", write check successful! ret = 11");
-        add_byte_lines(&want, kCheckSig, std::string("923001") + (on ? "1" : "0") + "\x06\r");
-        want.push_back(core_line(3, kCheckSig + ", [enable=" + (on ? "1" : "0") + "]\n"));
-        int misses = 0;
-        EXPECT_EQ(lines_without_misses(kCheckSig, &misses), want);
-        EXPECT_LE(misses, 9);
-    }
-}
 
 TEST_F(DeviceQueries, CheckLooksOnlyAtTheByteBeforeTheAck)
 {
@@ -98,33 +109,25 @@ TEST_F(DeviceQueries, EnableAndDisableAreSeenByTheCheck)
 TEST_F(DeviceQueries, SilenceGivesTenFailedReadsAndNoAnswer)
 {
     sim_set_persistent_fault(sim, sim_fault(SimFaultKind::Silence));
+    const struct {
+        Question q;
+        std::string result;
+    } cases[] = {
+        {check_question(0, "999001"), "false"}, // type 0 is enabled: an answer would say so
+        {timeout_question(), "\"\""},
+        {query_question(861001), "\"\""},
+    };
     int fds = open_fds();
-
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(scan_type_check(0));
-    EXPECT_GE(ms_since(start), 95);
-    std::vector<LogLine> want =
-        asked({core_line(3, kCheckSig + ", type = 0")}, kCheckSig + ", write check successful! ret = 11");
-    want.insert(want.end(), 10, poll_miss(kCheckSig));
-    EXPECT_EQ(logs_taken(), want);
-
-    logs_reset();
-    start = std::chrono::steady_clock::now();
-    char *timeout = scan_get_timeout();
-    EXPECT_GE(ms_since(start), 95);
-    ASSERT_NE(timeout, nullptr);
-    EXPECT_STREQ(timeout, "");
-    want = asked({}, kTimeoutGetSig + ", write successful! ret = 11");
-    want.insert(want.end(), 10, poll_miss(kTimeoutGetSig));
-    EXPECT_EQ(logs_taken(), want);
-
-    logs_reset();
-    char *value = scan_query_data(861001);
-    ASSERT_NE(value, nullptr);
-    EXPECT_STREQ(value, "");
-    want = asked(query_prep_lines("861001"), kQuerySig + ", write query successful! ret = 11");
-    want.insert(want.end(), 10, poll_miss(kQuerySig));
-    EXPECT_EQ(logs_taken(), want);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.q.sig);
+        logs_reset();
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.q.ask(), c.result);
+        EXPECT_GE(ms_since(start), 95);
+        std::vector<LogLine> want = asked(c.q);
+        want.insert(want.end(), 10, poll_miss(c.q.sig));
+        EXPECT_EQ(logs_taken(), want);
+    }
     EXPECT_EQ(open_fds(), fds);
 }
 
@@ -137,8 +140,7 @@ TEST_F(DeviceQueries, RefusedReadThenReplyInTheSamePoll)
     EXPECT_TRUE(scan_type_check(0));
     script.join();
 
-    std::vector<LogLine> want =
-        asked({core_line(3, kCheckSig + ", type = 0")}, kCheckSig + ", write check successful! ret = 11");
+    std::vector<LogLine> want = asked(check_question(0, "999001"));
     add_byte_lines(&want, kCheckSig, garbage);
     add_byte_lines(&want, kCheckSig, "9990011\x06\r");
     want.push_back(core_line(3, kCheckSig + ", [enable=1]\n"));
@@ -308,64 +310,51 @@ TEST_F(DeviceQueries, SixteenByteReadStaysInsideTheBuffer)
     EXPECT_EQ(byte_lines_logged(kQuerySig), 11u + 16u);
 }
 
-TEST_F(DeviceQueries, TimeoutReplyLogLines)
-{
-    int fds = open_fds();
-    char *timeout = scan_get_timeout();
-    EXPECT_EQ(open_fds(), fds);
-    ASSERT_NE(timeout, nullptr);
-    EXPECT_STREQ(timeout, "3000");
-    EXPECT_EQ(str(sim_received(sim)), kHeader + "861001?.");
-    std::vector<LogLine> want = asked({}, kTimeoutGetSig + ", write successful! ret = 11");
-    add_byte_lines(&want, kTimeoutGetSig, "8610013000\x06\r");
-    want.push_back(core_line(3, kTimeoutGetSig + ", 3000"));
-    int misses = 0;
-    EXPECT_EQ(lines_without_misses(kTimeoutGetSig, &misses), want);
-
-    EXPECT_EQ(scan_set_timeout(5), 14);
-    timeout = scan_get_timeout();
-    ASSERT_NE(timeout, nullptr);
-    EXPECT_STREQ(timeout, "0005");
-    EXPECT_EQ(scan_set_timeout(-12), 14);
-    EXPECT_STREQ(scan_get_timeout(), "-012");
-}
-
-TEST_F(DeviceQueries, QueryFramesAndAnswers)
+// Each question's frame, the reply the engine gives it, the answer taken
+// out of the reply (a timeout keeps its leading zeros and its sign), and
+// the whole log; the port is closed again.
+TEST_F(DeviceQueries, EachQuestionsFrameAnswerAndLog)
 {
     set_setting("-5", "12");
     set_setting("0", "A");
     set_setting("2147483647", "42");
     set_setting("-2147483648", "7");
     const struct {
-        int number;
-        std::string text;
-        std::string answer;
+        Question q;
+        std::function<void()> before; // runs before the question's records
+        std::string value;            // the reply's bytes between the echo and the ACK
+        std::string result;
+        std::string answer;           // the answer line after the signature
     } cases[] = {
-        {861001, "861001", "3000"},
-        {-5, "-5", "12"},
-        {0, "0", "A"},
-        {INT_MAX, "2147483647", "42"},
-        {INT_MIN, "-2147483648", "7"},
+        {check_question(5, "923001"), [this] { set_enabled(5, true); }, "1", "true", "[enable=1]\n"},
+        {check_question(5, "923001"), [this] { set_enabled(5, false); }, "0", "false", "[enable=0]\n"},
+        {timeout_question(), nullptr, "3000", "\"3000\"", "3000"},
+        {query_question(861001), nullptr, "3000", "\"3000\"", "3000"},
+        {query_question(-5), nullptr, "12", "\"12\"", "12"},
+        {query_question(0), nullptr, "A", "\"A\"", "A"},
+        {query_question(INT_MAX), nullptr, "42", "\"42\"", "42"},
+        {query_question(INT_MIN), nullptr, "7", "\"7\"", "7"},
+        // Last: the timeout set here is the engine's from then on.
+        {timeout_question(), [] { EXPECT_EQ(scan_set_timeout(5), 14); }, "0005", "\"0005\"", "0005"},
+        {timeout_question(), [] { EXPECT_EQ(scan_set_timeout(-12), 14); }, "-012", "\"-012\"", "-012"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.q.sig + ", " + c.q.number + ", " + c.value);
+        if (c.before)
+            c.before();
         sim_clear_records(sim);
         logs_reset();
         int fds = open_fds();
-        char *value = scan_query_data(c.number);
+        EXPECT_EQ(c.q.ask(), c.result);
         EXPECT_EQ(open_fds(), fds);
-        ASSERT_NE(value, nullptr);
-        EXPECT_STREQ(value, c.answer.c_str());
+        EXPECT_EQ(str(sim_received(sim)), kHeader + c.q.number + "?.");
 
-        const std::string frame = kHeader + c.text + "?.";
-        EXPECT_EQ(str(sim_received(sim)), frame);
-        std::vector<LogLine> want = asked(query_prep_lines(c.text), kQuerySig +
-                                          ", write query successful! ret = " +
-                                          std::to_string(frame.size()));
-        add_byte_lines(&want, kQuerySig, c.text + c.answer + "\x06\r");
-        want.push_back(core_line(3, kQuerySig + ", " + c.answer));
+        std::vector<LogLine> want = asked(c.q);
+        add_byte_lines(&want, c.q.sig, c.q.number + c.value + "\x06\r");
+        want.push_back(core_line(3, c.q.sig + ", " + c.answer));
         int misses = 0;
-        EXPECT_EQ(lines_without_misses(kQuerySig, &misses), want);
+        EXPECT_EQ(lines_without_misses(c.q.sig, &misses), want);
+        EXPECT_LE(misses, 9);
     }
 }
 
@@ -381,8 +370,7 @@ TEST_F(DeviceQueries, HungUpPortGivesNoAnswer)
     // Reads of a hung-up port return no bytes: no byte line, no failed
     // read once it is hung up, no answer.
     int misses = 0;
-    EXPECT_EQ(lines_without_misses(kTimeoutGetSig, &misses),
-              asked({}, kTimeoutGetSig + ", write successful! ret = 11"));
+    EXPECT_EQ(lines_without_misses(kTimeoutGetSig, &misses), asked(timeout_question()));
     EXPECT_LT(misses, 10);
 }
 

@@ -34,28 +34,40 @@ protected:
     }
 };
 
-TEST_F(DeviceRead, DataThatComesLate)
+// Scan data that comes late, stops at a zero byte, or is longer than one
+// read of a pty gives (about 4 KiB, so that it takes several reads): the
+// text up to the first zero byte comes back whole and is logged once, and
+// the port is closed again.
+TEST_F(DeviceRead, ScanDataComesBackWholeUpToAZeroByte)
 {
-    send_scan("0123456789", 60);
-    int fds = open_fds();
-    char *data = scan_read_data();
-    EXPECT_EQ(open_fds(), fds);
-    ASSERT_NE(data, nullptr);
-    EXPECT_STREQ(data, "0123456789");
-    int misses = 0;
-    EXPECT_EQ(lines_without_misses(&misses), read_lines("0123456789"));
-    EXPECT_GE(misses, 1);
-    EXPECT_LE(misses, 99);
-}
-
-TEST_F(DeviceRead, TextEndsAtAZeroByte)
-{
-    send_scan(std::string("AB\0CD", 5), 20);
-    char *data = scan_read_data();
-    ASSERT_NE(data, nullptr);
-    EXPECT_STREQ(data, "AB");
-    int misses = 0;
-    EXPECT_EQ(lines_without_misses(&misses), read_lines("AB"));
+    std::string big(6000, 'x');
+    for (size_t i = 0; i < big.size(); i++)
+        big[i] = static_cast<char>('a' + i % 26);
+    const struct {
+        const char *what;
+        std::string sent;
+        int delay_ms; // after the library's configuration
+        std::string text;
+        int min_misses;
+    } cases[] = {
+        {"late", "0123456789", 60, "0123456789", 1},
+        {"zero byte", std::string("AB\0CD", 5), 20, "AB", 0},
+        {"longer than one read", big, 20, big, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        logs_reset();
+        send_scan(c.sent, c.delay_ms);
+        int fds = open_fds();
+        char *data = scan_read_data();
+        EXPECT_EQ(open_fds(), fds);
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(std::string(data), c.text);
+        int misses = 0;
+        EXPECT_EQ(lines_without_misses(&misses), read_lines(c.text));
+        EXPECT_GE(misses, c.min_misses);
+        EXPECT_LE(misses, 99);
+    }
 }
 
 TEST_F(DeviceRead, NothingComesForOneSecond)
@@ -90,21 +102,6 @@ TEST_F(DeviceRead, EveryNonZeroByteValue)
     ASSERT_EQ(got.size(), 3u + 255u);
     EXPECT_EQ(got[3 + 0x7F], core_line(3, kReadSig + ", 80 "));
     EXPECT_EQ(got.back(), core_line(3, kReadSig + ", FF "));
-}
-
-// One read of a pty returns at most about 4 KiB: a longer scan takes
-// several reads and still comes back whole, logged once.
-TEST_F(DeviceRead, ScanLongerThanOneReadComesBackWhole)
-{
-    std::string big(6000, 'x');
-    for (size_t i = 0; i < big.size(); i++)
-        big[i] = static_cast<char>('a' + i % 26);
-    send_scan(big, 20);
-    char *data = scan_read_data();
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(std::string(data), big);
-    int misses = 0;
-    EXPECT_EQ(lines_without_misses(&misses), read_lines(big));
 }
 
 // When the engine goes away during the poll, the read finds the end of

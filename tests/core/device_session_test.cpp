@@ -49,23 +49,8 @@ std::string letters(size_t n, unsigned seed)
     return s;
 }
 
-// What a wait gave: its result, the scan's bytes and its first byte's time.
-struct Waited {
-    int result;
-    std::string bytes;
-    int64_t first_us;
-};
-
 class DeviceSession : public SessionTest {
 protected:
-    Waited wait(int timeout_ms)
-    {
-        static unsigned char buf[SCAN_SESSION_MAX_SCAN];
-        int64_t first_us = -1;
-        int r = scan_session_wait_scan(session, timeout_ms, buf, sizeof buf, &first_us);
-        return {r, r > 0 ? std::string(buf, buf + r) : std::string(), first_us};
-    }
-
     void scan_now(const std::string &bytes)
     {
         sim_send_scan(sim, sim_scan(bytes_of(bytes), SimScanTrigger::AfterDelay, 0));
@@ -154,11 +139,19 @@ TEST_F(DeviceSession, EveryRequestOnTheHeldPort)
 }
 
 // Input that no engine takes is refused with one error line and nothing
-// sent; so is a call without an open session.
-TEST_F(DeviceSession, RefusedArgumentsSendNothing)
+// sent; so is a call without an open session, and every call through the
+// handle of a closed session, which reaches no session opened since: its
+// close and its wake leave the new session as it is.
+TEST_F(DeviceSession, RefusedCallsSendNothing)
 {
     open();
+    ScanSession *const old = session;
+    scan_session_close(session);
+    open();
+    ASSERT_NE(session, old);
+    sim_clear_records(sim);
     const std::string long_command(256, 'x');
+    const std::string no_session = ", no open session!";
     char value[16];
     unsigned char buf[4];
     struct Case {
@@ -182,9 +175,27 @@ TEST_F(DeviceSession, RefusedArgumentsSendNothing)
         {[&] { return scan_session_wait_scan(session, 0, nullptr, 1, nullptr); },
          kWaitSig + ", no buffer!"},
         {[&] { return scan_session_get_timeout(nullptr, value); },
-         "int scan_session_get_timeout(ScanSession *, char *), no open session!"},
+         "int scan_session_get_timeout(ScanSession *, char *)" + no_session},
         {[&] { return scan_session_wait_scan(nullptr, 0, buf, sizeof buf, nullptr); },
-         kWaitSig + ", no open session!"},
+         kWaitSig + no_session},
+        // The closed session's handle.
+        {[&] { return scan_session_open_dev(old, true); },
+         "int scan_session_open_dev(ScanSession *, bool)" + no_session},
+        {[&] { return scan_session_enable_type(old, true, 3); },
+         "int scan_session_enable_type(ScanSession *, bool, int)" + no_session},
+        {[&] { return scan_session_set_timeout(old, 5); },
+         "int scan_session_set_timeout(ScanSession *, int)" + no_session},
+        {[&] { return scan_session_set_command(old, "A"); },
+         "int scan_session_set_command(ScanSession *, const char *)" + no_session},
+        {[&] { return scan_session_profile(old); }, "int scan_session_profile(ScanSession *)" + no_session},
+        {[&] { return scan_session_check_type(old, 3); }, kCheckSig2 + no_session},
+        {[&] { return scan_session_get_timeout(old, value); },
+         "int scan_session_get_timeout(ScanSession *, char *)" + no_session},
+        {[&] { return scan_session_query(old, 100002, value); },
+         "int scan_session_query(ScanSession *, int, char *)" + no_session},
+        {[&] { return scan_session_wait_scan(old, 0, buf, sizeof buf, nullptr); }, kWaitSig + no_session},
+        {[&] { scan_session_close(old); return SCAN_SESSION_INVALID; },
+         "void scan_session_close(ScanSession *)" + no_session},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
@@ -192,57 +203,17 @@ TEST_F(DeviceSession, RefusedArgumentsSendNothing)
         EXPECT_EQ(c.call(), SCAN_SESSION_INVALID);
         EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(6, c.line)});
     }
-    EXPECT_EQ(scan_session_open_dev(session, true), 3);
-    ASSERT_TRUE(sim_wait_frames(sim, 1, 3000));
-    EXPECT_EQ(str(sim_received(sim)), "\xFF" "T\r") << "only the last frame went out";
-}
-
-// The handle of a closed session reaches no session opened since: every
-// call through it is refused with one line and sends nothing, its close
-// and its wake leave the new session as it is.
-TEST_F(DeviceSession, HandleOfAClosedSessionIsRefused)
-{
-    open();
-    ScanSession *const old = session;
-    scan_session_close(session);
-    open();
-    ASSERT_NE(session, old);
-    sim_clear_records(sim);
-    char value[16];
-    unsigned char buf[4];
-    struct Case {
-        std::function<int()> call;
-        std::string sig;
-    } const cases[] = {
-        {[&] { return scan_session_open_dev(old, true); }, "int scan_session_open_dev(ScanSession *, bool)"},
-        {[&] { return scan_session_enable_type(old, true, 3); },
-         "int scan_session_enable_type(ScanSession *, bool, int)"},
-        {[&] { return scan_session_set_timeout(old, 5); }, "int scan_session_set_timeout(ScanSession *, int)"},
-        {[&] { return scan_session_set_command(old, "A"); },
-         "int scan_session_set_command(ScanSession *, const char *)"},
-        {[&] { return scan_session_profile(old); }, "int scan_session_profile(ScanSession *)"},
-        {[&] { return scan_session_check_type(old, 3); }, kCheckSig2},
-        {[&] { return scan_session_get_timeout(old, value); },
-         "int scan_session_get_timeout(ScanSession *, char *)"},
-        {[&] { return scan_session_query(old, 100002, value); },
-         "int scan_session_query(ScanSession *, int, char *)"},
-        {[&] { return scan_session_wait_scan(old, 0, buf, sizeof buf, nullptr); }, kWaitSig},
-        {[&] { scan_session_close(old); return SCAN_SESSION_INVALID; },
-         "void scan_session_close(ScanSession *)"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.sig);
-        logs_reset();
-        EXPECT_EQ(c.call(), SCAN_SESSION_INVALID);
-        EXPECT_EQ(logs_taken(), std::vector<LogLine>{core_line(6, c.sig + ", no open session!")});
-    }
     scan_session_wake(old);
     unsigned char scan[8];
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(scan_session_wait_scan(session, 150, scan, sizeof scan, nullptr), 0);
     EXPECT_GE(ms_since(start), 140) << "the old handle's wake ended the new session's wait";
-    EXPECT_EQ(sim_received(sim).size(), 0u) << "a frame went out through the old handle";
+    EXPECT_EQ(sim_received(sim).size(), 0u) << "a refused call sent a frame";
     EXPECT_EQ(scan_session_check_type(session, 3), 1) << "the new session was closed";
+    sim_clear_records(sim);
+    EXPECT_EQ(scan_session_open_dev(session, true), 3);
+    ASSERT_TRUE(sim_wait_frames(sim, 1, 3000));
+    EXPECT_EQ(str(sim_received(sim)), "\xFF" "T\r") << "only the last frame went out";
 }
 
 // One owner: a second session in this process or in another one is
@@ -252,35 +223,23 @@ TEST_F(DeviceSession, HandleOfAClosedSessionIsRefused)
 TEST_F(DeviceSession, OneOwnerPerPort)
 {
     int fds = open_fds();
-    int go[2], answer[2];
-    ASSERT_EQ(pipe(go), 0);
-    ASSERT_EQ(pipe(answer), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    Child other([](int out, int in) {
         // A process of its own: its session state is free, so only the
         // lock on the port can refuse it. It answers through the pipe (a
         // checker such as valgrind may change its exit status).
-        char c;
         int error = 0;
         int before = open_fds();
-        if (read(go[0], &c, 1) == 1 && scan_session_open(&error) != nullptr)
+        if (hear(in) == 'g' && scan_session_open(&error) != nullptr)
             error = 1;
-        int answer_of[2] = {error, open_fds() - before};
-        _exit(write(answer[1], answer_of, sizeof answer_of) == sizeof answer_of ? 0 : 1);
-    }
-    close(go[0]);
-    close(answer[1]);
+        say(out, std::to_string(error) + " " + std::to_string(open_fds() - before));
+        return 0;
+    });
     open();
-    ASSERT_EQ(write(go[1], "g", 1), 1);
-    close(go[1]);
-    int child_answer[2] = {0, -1};
-    EXPECT_EQ(read(answer[0], child_answer, sizeof child_answer),
-              static_cast<ssize_t>(sizeof child_answer));
-    close(answer[0]);
-    ASSERT_EQ(waitpid(child, nullptr, 0), child);
-    EXPECT_EQ(child_answer[0], SCAN_SESSION_BUSY) << "the other process was not refused";
-    EXPECT_EQ(child_answer[1], 0) << "descriptors the refused open left open";
+    other.tell('g');
+    EXPECT_EQ(other.line(), std::to_string(SCAN_SESSION_BUSY) + " 0")
+        << "the other process was not refused (its error first), or its refused open left "
+           "descriptors open (their number second)";
+    other.end();
 
     logs_reset();
     int error = 0;
@@ -362,11 +321,7 @@ TEST_F(DeviceSession, HangUpDuringAWaitOrAQuestion)
         scan_session_close(session);
         session = nullptr;
         // A fresh pty and engine for the next case.
-        sim_destroy(sim);
-        master = devns_install_pty();
-        ASSERT_GE(master, 0);
-        sim = sim_create(master);
-        ASSERT_TRUE(sim_start(sim));
+        ASSERT_NO_FATAL_FAILURE(install_engine());
     }
 }
 

@@ -4,6 +4,7 @@
 #include "device_env.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -39,22 +40,43 @@ protected:
     }
 };
 
-TEST_F(DeviceWrites, OpenAndCloseFrames)
+// The writes of a fixed frame: its bytes as the engine reads them, the
+// result, the log lines and the engine's state; the port is closed again.
+TEST_F(DeviceWrites, FixedFramesResultsAndLogLines)
 {
-    int fds = open_fds();
-    EXPECT_EQ(scan_open_dev(true), 3);
-    EXPECT_EQ(received(), "\xFF" "T\r");
-    EXPECT_EQ(logs_taken(), cycle_lines(kOpenSig, "open", 3));
-    EXPECT_EQ(open_fds(), fds);
-    sim_with_engine(sim, [](SimEngine *e) { EXPECT_TRUE(e->open); });
-
-    sim_clear_records(sim);
-    logs_reset();
-    EXPECT_EQ(scan_open_dev(false), 3);
-    EXPECT_EQ(received(), "\xFF" "U\r");
-    EXPECT_EQ(logs_taken(), cycle_lines(kOpenSig, "close", 3));
-    EXPECT_EQ(open_fds(), fds);
-    sim_with_engine(sim, [](SimEngine *e) { EXPECT_FALSE(e->open); });
+    struct Case {
+        std::function<int()> call;
+        int result;
+        std::string frame;
+        SimFrameKind kind;
+        std::string sig;
+        std::string what;
+        bool engine_open; // the engine's state once the frame is taken
+    } const cases[] = {
+        {[] { return scan_open_dev(true); }, 3, "\xFF" "T\r", SimFrameKind::Open, kOpenSig, "open", true},
+        {[] { return scan_enable_type(true, 0); }, 11, "\xFF\x4D\x0D\x39\x39\x39\x30\x30\x31\x31\x2E",
+         SimFrameKind::Enable, kEnableSig, "write enable", true},
+        {[] { return scan_enable_type(false, 34); }, 11, kHeader + "9140100.", SimFrameKind::Disable,
+         kEnableSig, "write disable", true},
+        {[] { return profile_scan_type(); }, 20, kHeader + "889003,002995C80.", SimFrameKind::Profile,
+         kProfileSig, "profile_cmd", true},
+        {[] { return scan_open_dev(false); }, 3, "\xFF" "U\r", SimFrameKind::Close, kOpenSig, "close",
+         false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim_clear_records(sim);
+        logs_reset();
+        int fds = open_fds();
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_EQ(received(), c.frame);
+        EXPECT_EQ(logs_taken(), cycle_lines(c.sig, c.what, c.result));
+        EXPECT_EQ(open_fds(), fds);
+        std::vector<SimRecordedFrame> got = frames(1);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].kind, c.kind);
+        sim_with_engine(sim, [&](SimEngine *e) { EXPECT_EQ(e->open, c.engine_open); });
+    }
 }
 
 TEST_F(DeviceWrites, EnableAndDisableEveryRow)
@@ -73,19 +95,6 @@ TEST_F(DeviceWrites, EnableAndDisableEveryRow)
         }
     }
     EXPECT_EQ(str(sim_received(sim)), expected);
-}
-
-TEST_F(DeviceWrites, EnableFirstRowAndDisableLastRowLogLines)
-{
-    EXPECT_EQ(scan_enable_type(true, 0), 11);
-    EXPECT_EQ(received(), "\xFF\x4D\x0D\x39\x39\x39\x30\x30\x31\x31\x2E");
-    EXPECT_EQ(logs_taken(), cycle_lines(kEnableSig, "write enable", 11));
-
-    sim_clear_records(sim);
-    logs_reset();
-    EXPECT_EQ(scan_enable_type(false, 34), 11);
-    EXPECT_EQ(received(), kHeader + "9140100.");
-    EXPECT_EQ(logs_taken(), cycle_lines(kEnableSig, "write disable", 11));
 }
 
 TEST_F(DeviceWrites, TimeoutFramesCarryTheValueText)
@@ -164,18 +173,6 @@ TEST_F(DeviceWrites, EmptyCommandLogLines)
         want.push_back(l);
     EXPECT_EQ(logs_taken(), want);
     EXPECT_EQ(received(), "\xFF\x4D\x0D\x2E");
-}
-
-TEST_F(DeviceWrites, ProfileFrame)
-{
-    int fds = open_fds();
-    EXPECT_EQ(profile_scan_type(), 20);
-    EXPECT_EQ(received(), kHeader + "889003,002995C80.");
-    EXPECT_EQ(logs_taken(), cycle_lines(kProfileSig, "profile_cmd", 20));
-    EXPECT_EQ(open_fds(), fds);
-    std::vector<SimRecordedFrame> got = frames(1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].kind, SimFrameKind::Profile);
 }
 
 // Timeout, command and profile hold the port for 100 ms after the write;

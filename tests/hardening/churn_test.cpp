@@ -129,7 +129,7 @@ TEST(Churn, TenThousandCallsLeaveDescriptorsAndHeapAsTheyWere)
     Tally warmup;
     one_round(&warmup);
     ASSERT_EQ(warmup.calls, kCallsPerRound);
-    int fds_before = fd_count();
+    int fds_before = open_fds();
     size_t heap_before = heap_in_use();
 
     Tally t;
@@ -137,7 +137,7 @@ TEST(Churn, TenThousandCallsLeaveDescriptorsAndHeapAsTheyWere)
     for (int round = 0; round < kRounds && !HasFatalFailure(); round++)
         one_round(&t);
     long took = clock.ms();
-    int fds_after = fd_count();
+    int fds_after = open_fds();
     size_t heap_after = heap_in_use();
 
     printf("%d calls in %ld ms\n", t.calls, took);

@@ -16,10 +16,6 @@
 
 namespace {
 
-const std::string kReadSig = "char *scan_read_data()";
-const std::string kTimeoutSig = "char *scan_get_timeout()";
-const std::string kMissLine = ", check type error! ret = -1";
-
 // One operation, its signature text and its result when the port fails.
 struct PortOp {
     const char *sig;
@@ -37,9 +33,9 @@ const PortOp kPortOps[] = {
     {"int profile_scan_type()", [] { return std::to_string(profile_scan_type()); }, "-1"},
     {"bool scan_type_check(int)", [] { return std::string(scan_type_check(3) ? "true" : "false"); },
      "false"},
-    {"char *scan_get_timeout()", [] { return text_or_null(scan_get_timeout()); }, "null"},
-    {"char *scan_query_data(int)", [] { return text_or_null(scan_query_data(100002)); }, "null"},
-    {"char *scan_read_data()", [] { return text_or_null(scan_read_data()); }, "null"},
+    {"char *scan_get_timeout()", [] { return shown(scan_get_timeout()); }, "null"},
+    {"char *scan_query_data(int)", [] { return shown(scan_query_data(100002)); }, "null"},
+    {"char *scan_read_data()", [] { return shown(scan_read_data()); }, "null"},
 };
 
 // Every operation fails at once with its failure result, closes what it
@@ -49,23 +45,15 @@ void expect_every_op_fails(const std::string &failure_line)
     for (const PortOp &op : kPortOps) {
         SCOPED_TRACE(op.sig);
         logs_reset();
-        int fds = fd_count();
+        int fds = open_fds();
         Stopwatch clock;
         EXPECT_EQ(op.call(), op.fail);
         EXPECT_LT(clock.ms(), kQuestionBoundMs);
-        EXPECT_EQ(fd_count(), fds) << "descriptor left open";
+        EXPECT_EQ(open_fds(), fds) << "descriptor left open";
         std::vector<LogLine> lines = logs_taken();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().text, op.sig + failure_line);
     }
-}
-
-int count_text(const std::vector<LogLine> &lines, const std::string &text)
-{
-    int n = 0;
-    for (const LogLine &l : lines)
-        n += l.text == text;
-    return n;
 }
 
 bool is_part_of(const char *text, const std::vector<uint8_t> &bytes)
@@ -84,18 +72,6 @@ std::vector<uint8_t> overlong_reply(const std::string &echo, const std::string &
 
 class Faults : public EngineFixture {
 protected:
-    // The device back as a fresh pty with a fresh engine behind it.
-    void reinstall_engine()
-    {
-        sim_destroy(sim);
-        sim = nullptr;
-        int master = devns_install_pty();
-        ASSERT_GE(master, 0);
-        sim = sim_create(master);
-        ASSERT_NE(sim, nullptr);
-        ASSERT_TRUE(sim_start(sim));
-    }
-
     void push(SimFaultKind kind, int ms = 0) { sim_push_fault(sim, sim_fault(kind, ms)); }
 
     // Scan data sent after the library's configuration must not be sent
@@ -111,7 +87,7 @@ protected:
     std::string timed_get_timeout()
     {
         Stopwatch clock;
-        std::string got = text_or_null(scan_get_timeout());
+        std::string got = shown(scan_get_timeout());
         EXPECT_LT(clock.ms(), kQuestionBoundMs);
         return got;
     }
@@ -121,7 +97,7 @@ protected:
     // with its flush instead of taking it for its own answer.
     void expect_leftover_reply_discarded()
     {
-        EXPECT_TRUE(wait_for([] { return port_pending() >= 12; }, 3000))
+        EXPECT_TRUE(wait_until([] { return port_pending() >= 12; }, 3000))
             << "pending: " << port_pending();
         push(SimFaultKind::Silence);
         EXPECT_EQ(timed_get_timeout(), "\"\"");
@@ -129,17 +105,22 @@ protected:
     }
 };
 
-TEST(PortShapes, DirectoryCannotBeOpened)
+// A device that is no serial port: a directory cannot be opened, a FIFO
+// opens but cannot be configured.
+TEST(PortShapes, DeviceThatIsNoSerialPort)
 {
-    ASSERT_TRUE(devns_set_shape(DevnsShape::Directory));
-    expect_every_op_fails(", open device fail! Fd = -1");
-    devns_teardown();
-}
-
-TEST(PortShapes, FifoOpensButCannotBeConfigured)
-{
-    ASSERT_TRUE(devns_set_shape(DevnsShape::Fifo));
-    expect_every_op_fails(", set uart parm fail! ret = -1");
+    const struct {
+        DevnsShape shape;
+        const char *failure_line;
+    } cases[] = {
+        {DevnsShape::Directory, ", open device fail! Fd = -1"},
+        {DevnsShape::Fifo, ", set uart parm fail! ret = -1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.failure_line);
+        ASSERT_TRUE(devns_set_shape(c.shape));
+        expect_every_op_fails(c.failure_line);
+    }
     devns_teardown();
 }
 
@@ -149,32 +130,32 @@ TEST_F(Faults, DeviceVanishesBetweenCallsAndComesBack)
     ASSERT_TRUE(devns_set_shape(DevnsShape::Absent));
     expect_every_op_fails(", open device fail! Fd = -1");
 
-    reinstall_engine();
-    int fds = fd_count();
+    install_engine();
+    int fds = open_fds();
     EXPECT_EQ(scan_open_dev(true), 3);
     // A pty drops output that its reader has not taken when the next port
     // cycle flushes; a serial port would have sent it on close.
     EXPECT_TRUE(sim_wait_frames(sim, 1, 3000));
     EXPECT_EQ(timed_get_timeout(), "\"3000\"");
-    EXPECT_EQ(fd_count(), fds);
+    EXPECT_EQ(open_fds(), fds);
 }
 
 TEST_F(Faults, SilentEngineLeavesEveryQuestionEmpty)
 {
     sim_set_persistent_fault(sim, sim_fault(SimFaultKind::Silence));
-    int fds = fd_count();
+    int fds = open_fds();
     logs_reset();
     EXPECT_EQ(timed_get_timeout(), "\"\"");
-    EXPECT_EQ(count_text(logs_taken(), kTimeoutSig + kMissLine), 10);
+    EXPECT_EQ(count_lines(logs_taken(), poll_miss(kTimeoutGetSig)), 10);
 
     logs_reset();
     Stopwatch clock;
     EXPECT_FALSE(scan_type_check(0)); // type 0 is enabled: an answer would say so
-    EXPECT_EQ(text_or_null(scan_query_data(100002)), "\"\"");
+    EXPECT_EQ(shown(scan_query_data(100002)), "\"\"");
     EXPECT_LT(clock.ms(), 2 * kQuestionBoundMs);
-    EXPECT_EQ(count_text(logs_taken(), "bool scan_type_check(int)" + kMissLine), 10);
-    EXPECT_EQ(count_text(logs_taken(), "char *scan_query_data(int)" + kMissLine), 10);
-    EXPECT_EQ(fd_count(), fds);
+    EXPECT_EQ(count_lines(logs_taken(), poll_miss(kCheckSig)), 10);
+    EXPECT_EQ(count_lines(logs_taken(), poll_miss(kQuerySig)), 10);
+    EXPECT_EQ(open_fds(), fds);
 }
 
 TEST_F(Faults, LateReplyIsTakenInsideThePollAndDiscardedAfterIt)
@@ -196,10 +177,10 @@ TEST_F(Faults, ReplyWithoutAckIsNoReply)
     logs_reset();
     EXPECT_FALSE(scan_type_check(0));
     EXPECT_EQ(timed_get_timeout(), "\"\"");
-    EXPECT_EQ(text_or_null(scan_query_data(100002)), "\"\"");
+    EXPECT_EQ(shown(scan_query_data(100002)), "\"\"");
     // The reply was read and refused (once, or in pieces on a loaded
     // machine); every other attempt found nothing.
-    int misses = count_text(logs_taken(), kTimeoutSig + kMissLine);
+    int misses = count_lines(logs_taken(), poll_miss(kTimeoutGetSig));
     EXPECT_LE(misses, 9);
     EXPECT_GE(misses, 7);
 }
@@ -222,7 +203,7 @@ TEST_F(Faults, SecondCopyOfAReplyNeverReachesTheNextCall)
     std::string timeout = timed_get_timeout();
     EXPECT_TRUE(timeout == "\"3000\"" || timeout == "\"\"") << timeout;
     push(SimFaultKind::Twice, 0);
-    std::string query = text_or_null(scan_query_data(800001));
+    std::string query = shown(scan_query_data(800001));
     EXPECT_TRUE(query == "\"V1.2\"" || query == "\"\"") << query;
 }
 
@@ -268,15 +249,15 @@ TEST_F(Faults, ScanDataUpToTheBufferIsWholeAndItsRestDiscarded)
         ASSERT_NE(text, nullptr);
         ASSERT_EQ(strlen(text), 8192u);
         EXPECT_EQ(std::string(data.begin(), data.begin() + 8192), text);
-        EXPECT_EQ(count_text(logs_taken(), kReadSig + ", length = 8192 "), 1);
+        EXPECT_EQ(count_lines(logs_taken(), core_line(3, kReadSig + ", length = 8192 ")), 1);
 
         if (size > 8192) {
-            EXPECT_EQ(text_or_null(scan_read_data()), "\"\"") << "the rest of the scan came back";
+            EXPECT_EQ(shown(scan_read_data()), "\"\"") << "the rest of the scan came back";
         }
         ASSERT_TRUE(sim_wait_output_idle(sim, 5000));
         sim_clear_records(sim);
         scan_after_configure({'N', 'E', 'X', 'T'});
-        EXPECT_EQ(text_or_null(scan_read_data()), "\"NEXT\"");
+        EXPECT_EQ(shown(scan_read_data()), "\"NEXT\"");
     }
 }
 
@@ -301,13 +282,13 @@ TEST_F(Faults, MoreWaitingThanTheBufferHoldsIsReadUpToItsEnd)
 TEST_F(Faults, ZeroByteEndsTheScanText)
 {
     scan_after_configure({'A', 'B', 0, 'C', 'D'});
-    EXPECT_EQ(text_or_null(scan_read_data()), "\"AB\"");
+    EXPECT_EQ(shown(scan_read_data()), "\"AB\"");
 
     // Nothing before the zero byte: the read still succeeded, so the
     // attempts end with the empty text instead of going on for a second.
     scan_after_configure({0, 'X', 'Y'});
     logs_reset();
-    EXPECT_EQ(text_or_null(scan_read_data()), "\"\"");
+    EXPECT_EQ(shown(scan_read_data()), "\"\"");
     std::vector<LogLine> lines = logs_taken();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), core_line(3, kReadSig + ", length = 0 "));
@@ -317,15 +298,15 @@ TEST_F(Faults, HangupDuringAReplyPoll)
 {
     push(SimFaultKind::Hangup, 30);
     EXPECT_EQ(timed_get_timeout(), "\"\"");
-    ASSERT_TRUE(wait_for([this] { return sim_hung_up(sim); }, 3000));
+    ASSERT_TRUE(wait_until([this] { return sim_hung_up(sim); }, 3000));
 
     // The pty has lost its master: the device no longer opens.
-    int fds = fd_count();
+    int fds = open_fds();
     logs_reset();
     EXPECT_EQ(timed_get_timeout(), "null");
     EXPECT_EQ(scan_open_dev(true), -1);
     EXPECT_EQ(logs_taken().back(), core_line(6, "int scan_open_dev(bool), open device fail! Fd = -1"));
-    EXPECT_EQ(fd_count(), fds);
+    EXPECT_EQ(open_fds(), fds);
 }
 
 // The pty hangs up while the read waits for a scan, or in the middle of a
@@ -336,7 +317,7 @@ TEST_F(Faults, HangupDuringAScanDataRead)
     for (bool mid_scan : {false, true}) {
         SCOPED_TRACE(mid_scan ? "in the middle of a scan" : "while waiting");
         if (sim == nullptr)
-            reinstall_engine();
+            install_engine();
         if (mid_scan) {
             sim_set_settle_ms(sim, 300);
             sim_send_scan(sim, sim_scan(std::vector<uint8_t>(2000, 'h'),
@@ -346,7 +327,7 @@ TEST_F(Faults, HangupDuringAScanDataRead)
         long took = 0;
         std::thread reader([&got, &took] {
             Stopwatch clock;
-            got = text_or_null(scan_read_data());
+            got = shown(scan_read_data());
             took = clock.ms();
         });
         EXPECT_TRUE(sim_wait_configures(sim, 1, 3000));
@@ -362,7 +343,7 @@ TEST_F(Faults, HangupDuringAScanDataRead)
             EXPECT_EQ(got, "\"\"");
         }
         EXPECT_LT(took, kReadBoundMs);
-        EXPECT_EQ(text_or_null(scan_read_data()), "null");
+        EXPECT_EQ(shown(scan_read_data()), "null");
     }
 }
 

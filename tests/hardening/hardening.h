@@ -1,14 +1,14 @@
-// Helpers of the hardening tests: how long a call took, what the process
-// holds (descriptors, heap), what waits in the port's input queue, and the
+// Helpers of the hardening tests beside the device tests' own (open
+// descriptors, results as text, waits for a condition): how long a call
+// took, the heap in use, what waits in the port's input queue, and the
 // bounds that no call may exceed whatever the engine does.
 #ifndef SCANJNI_TESTS_HARDENING_H
 #define SCANJNI_TESTS_HARDENING_H
 
+#include "device_env.h"
+
 #include <chrono>
 #include <cstddef>
-#include <string>
-
-#include <unistd.h>
 
 // Upper bounds of one call, in ms: the documented waits (100 ms after a
 // setting write, a 100 ms reply poll, a one-second scan data poll) plus
@@ -23,18 +23,12 @@ constexpr bool kHeapIsSanitized = true; // the sanitizer's allocator bypasses ma
 constexpr bool kHeapIsSanitized = false;
 #endif
 
-// Entries in /proc/self/fd.
-int fd_count();
-
 // Bytes of heap in use (glibc mallinfo2().uordblks).
 size_t heap_in_use();
 
 // Bytes waiting in the input queue of the pty behind /dev/ttyMT1, seen
 // through the harness's own slave descriptor; -1 without one.
 int port_pending();
-
-// A result as text, so that a null result and the empty text differ.
-std::string text_or_null(const char *text);
 
 class Stopwatch {
 public:
@@ -49,15 +43,5 @@ public:
 private:
     std::chrono::steady_clock::time_point start_;
 };
-
-// Polls pred every millisecond until it holds or timeout_ms has passed.
-template <typename Pred>
-bool wait_for(Pred pred, int timeout_ms)
-{
-    for (Stopwatch clock; !pred(); usleep(1000))
-        if (clock.ms() > timeout_ms)
-            return false;
-    return true;
-}
 
 #endif

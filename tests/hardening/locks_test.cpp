@@ -106,9 +106,7 @@ TEST_F(Locks, SessionAlone)
 {
     ASSERT_NO_FATAL_FAILURE(open());
     sim_send_scan(sim, sim_scan(bytes_of("LOCKS-SCAN-1"), SimScanTrigger::AfterDelay, 5));
-    unsigned char buf[64];
-    int n = scan_session_wait_scan(session, 2000, buf, sizeof buf, nullptr);
-    EXPECT_EQ(std::string(buf, buf + (n > 0 ? n : 0)), "LOCKS-SCAN-1");
+    EXPECT_EQ(wait(2000).bytes, "LOCKS-SCAN-1");
     int error = 0;
     EXPECT_EQ(scan_session_open(&error), nullptr) << "two sessions in one process";
     EXPECT_EQ(error, SCAN_SESSION_BUSY);
@@ -186,29 +184,20 @@ TEST_F(Locks, WaitForTheReleaseOfAnotherProcess)
 {
     if (!kForkedChildThreads)
         GTEST_SKIP() << "the holder's session cannot start its reader in a forked child here";
-    int said[2];
-    ASSERT_EQ(pipe(said), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    Child holder([](int out, int) {
         int error = 0;
         ScanSession *s = scan_session_open(&error);
-        int64_t ready = sim_now_us();
-        ssize_t put = write(said[1], &ready, sizeof ready);
+        say(out, s != nullptr ? "held" : "refused");
         usleep(300000);
         scan_session_close(s);
-        int64_t closed = sim_now_us();
-        put = write(said[1], &closed, sizeof closed);
-        _exit(put == sizeof closed ? 0 : 1);
-    }
-    int64_t ready = 0, closed = 0;
-    ASSERT_EQ(read(said[0], &ready, sizeof ready), static_cast<ssize_t>(sizeof ready));
+        say(out, std::to_string(sim_now_us()));
+        return 0;
+    });
+    ASSERT_EQ(holder.line(), "held");
     EXPECT_EQ(scan_session_wait_free(5000), 1);
     int64_t free_us = sim_now_us();
-    ASSERT_EQ(read(said[0], &closed, sizeof closed), static_cast<ssize_t>(sizeof closed));
-    close(said[0]);
-    close(said[1]);
-    waitpid(child, nullptr, 0);
+    const int64_t closed = atoll(holder.line().c_str());
+    holder.end();
     if (this_system().guards_others) {
         EXPECT_GE(free_us, closed - 5000) << "free while held";
         // The re-check period without a watch, and a loaded machine's stalls.

@@ -4,6 +4,7 @@
 // calls made into the VM.
 #include "bridge.h"
 #include "hostlog.h"
+#include "logs.h"
 #include "port_bridge.h"
 
 #include <gtest/gtest.h>
@@ -20,28 +21,7 @@ const char kRegisterMethodsSig[] =
     "jint registerNativeMethods(JNIEnv *, const char *, JNINativeMethod *, int)";
 const char kRegisterPortSig[] = "jint registerPortNatives(JNIEnv *)";
 
-struct Line {
-    int prio;
-    std::string tag;
-    std::string text;
-    bool operator==(const Line &o) const { return prio == o.prio && tag == o.tag && text == o.text; }
-};
-
-std::ostream &operator<<(std::ostream &os, const Line &l)
-{
-    return os << l.prio << " " << l.tag << " " << testing::PrintToString(l.text);
-}
-
-std::vector<Line> logged()
-{
-    std::vector<Line> lines;
-    hostlog_line l;
-    for (size_t i = 0; hostlog_get(i, &l); i++)
-        lines.push_back({l.prio, l.tag, l.text});
-    return lines;
-}
-
-Line jni(int prio, const std::string &text)
+LogLine jni(int prio, const std::string &text)
 {
     return {prio, "SCANLIB_JNI", text};
 }
@@ -168,7 +148,7 @@ protected:
     {
         g_vm = Script();
         hostlog_set_echo(0);
-        hostlog_capture(1);
+        logs_reset();
     }
     void TearDown() override { hostlog_capture(0); }
 };
@@ -202,10 +182,6 @@ TEST_F(Registration, RegistersTheElevenMethodsInOneRequest)
     EXPECT_EQ(0x00010004, JNI_OnLoad(&g_java_vm, nullptr));
     EXPECT_EQ(JNI_VERSION_1_4, g_vm.get_env_version);
     EXPECT_EQ(kClassPath, g_vm.class_asked);
-    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives",
-                                        "FindClass(port)", "RegisterNatives(port)"}),
-              g_vm.calls);
-
     expect_table({
         {"openDev", "()Z", reinterpret_cast<void *>(openDev)},
         {"closeDev", "()Z", reinterpret_cast<void *>(closeDev)},
@@ -235,86 +211,66 @@ TEST_F(Registration, RegistersTheElevenMethodsInOneRequest)
         {"waitFree", "(I)I", nullptr},
         {"wakeFree", "()V", nullptr},
     }, g_vm.port_table);
-
-    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),
-                                 jni(3, std::string(kRegisterMethodsSig) + ", success\n"),
-                                 jni(3, std::string(kRegisterNativesSig) + ", done\n"),
-                                 jni(3, std::string(kRegisterPortSig) + ", success\n")}),
-              logged());
 }
 
-// An app that ships ScanNative alone loads as before the session class
-// existed: the same result and log lines, and the lookup's exception
-// cleared without being described.
-TEST_F(Registration, WithoutThePortClassTheLoadIsAsBefore)
+// The load for each answer of the VM: its result, the calls it made into
+// the VM in their order, the exception it leaves behind (none) and its log
+// lines. An app that ships ScanNative alone loads as before the session
+// class existed, the lookup's exception cleared without being described;
+// a port class whose methods differ fails the load, as ScanNative's does;
+// no exception test follows RegisterNatives.
+TEST_F(Registration, LoadForEachAnswerOfTheVm)
 {
-    g_vm.port_class_found = false;
-    EXPECT_EQ(0x00010004, JNI_OnLoad(&g_java_vm, nullptr));
-    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives",
-                                        "FindClass(port)", "ExceptionClear"}),
-              g_vm.calls);
-    EXPECT_FALSE(g_vm.exception_pending);
-    EXPECT_TRUE(g_vm.port_table.empty());
-    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),
-                                 jni(3, std::string(kRegisterMethodsSig) + ", success\n"),
-                                 jni(3, std::string(kRegisterNativesSig) + ", done\n")}),
-              logged());
-}
-
-// A port class whose methods differ fails the load, as ScanNative's does.
-TEST_F(Registration, PortClassRefusedFailsTheLoad)
-{
-    g_vm.port_register_result = -1;
-    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
-    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),
-                                 jni(3, std::string(kRegisterMethodsSig) + ", success\n"),
-                                 jni(3, std::string(kRegisterNativesSig) + ", done\n"),
-                                 jni(6, std::string("RegisterNatives failed for '") + kPortClassPath + "'"),
-                                 jni(6, "ERROR: registerPortNatives failed")}),
-              logged());
-}
-
-TEST_F(Registration, NoEnvironment)
-{
-    g_vm.get_env_result = JNI_EVERSION;
-    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
-    EXPECT_EQ((std::vector<std::string>{"GetEnv"}), g_vm.calls);
-    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"), jni(6, "ERROR: GetEnv failed")}), logged());
-
-    hostlog_clear();
-    g_vm.get_env_result = JNI_EDETACHED;
-    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
-    EXPECT_EQ(2u, logged().size());
-}
-
-TEST_F(Registration, ClassMissingDescribesAndClearsTheException)
-{
-    g_vm.find_class_finds = false;
-    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
-    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck",
-                                        "ExceptionDescribe", "ExceptionClear"}),
-              g_vm.calls);
-    EXPECT_FALSE(g_vm.exception_pending);
-    EXPECT_EQ((std::vector<Line>{
-                  jni(4, "JNI_OnLoad"),
-                  jni(6, std::string("Native registration unable to find class '") + kClassPath + "'"),
-                  jni(3, std::string(kRegisterNativesSig) + ", done\n"),
-                  jni(6, "ERROR: registerNatives failed")}),
-              logged());
-}
-
-TEST_F(Registration, RegistrationRefused)
-{
-    g_vm.register_result = -1;
-    EXPECT_EQ(-1, JNI_OnLoad(&g_java_vm, nullptr));
-    // No exception test follows RegisterNatives.
-    EXPECT_EQ((std::vector<std::string>{"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives"}),
-              g_vm.calls);
-    EXPECT_EQ((std::vector<Line>{jni(4, "JNI_OnLoad"),
-                                 jni(6, std::string("RegisterNatives failed for '") + kClassPath + "'"),
-                                 jni(3, std::string(kRegisterNativesSig) + ", done\n"),
-                                 jni(6, "ERROR: registerNatives failed")}),
-              logged());
+    const std::vector<std::string> every_call = {"GetEnv", "FindClass", "ExceptionCheck",
+                                                 "RegisterNatives", "FindClass(port)",
+                                                 "RegisterNatives(port)"};
+    const LogLine loading = jni(4, "JNI_OnLoad");
+    const LogLine methods_registered = jni(3, std::string(kRegisterMethodsSig) + ", success\n");
+    const LogLine natives_done = jni(3, std::string(kRegisterNativesSig) + ", done\n");
+    const LogLine natives_failed = jni(6, "ERROR: registerNatives failed");
+    struct Case {
+        const char *what;
+        void (*script)(Script *);
+        jint result;
+        std::vector<std::string> calls;
+        bool port_table_offered;
+        std::vector<LogLine> lines;
+    } const cases[] = {
+        {"both classes registered", [](Script *) {}, 0x00010004, every_call, true,
+         {loading, methods_registered, natives_done,
+          jni(3, std::string(kRegisterPortSig) + ", success\n")}},
+        {"no port class", [](Script *s) { s->port_class_found = false; }, 0x00010004,
+         {"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives", "FindClass(port)",
+          "ExceptionClear"},
+         false, {loading, methods_registered, natives_done}},
+        {"port class refused", [](Script *s) { s->port_register_result = -1; }, -1, every_call, true,
+         {loading, methods_registered, natives_done,
+          jni(6, std::string("RegisterNatives failed for '") + kPortClassPath + "'"),
+          jni(6, "ERROR: registerPortNatives failed")}},
+        {"no environment: version", [](Script *s) { s->get_env_result = JNI_EVERSION; }, -1,
+         {"GetEnv"}, false, {loading, jni(6, "ERROR: GetEnv failed")}},
+        {"no environment: detached", [](Script *s) { s->get_env_result = JNI_EDETACHED; }, -1,
+         {"GetEnv"}, false, {loading, jni(6, "ERROR: GetEnv failed")}},
+        {"class missing", [](Script *s) { s->find_class_finds = false; }, -1,
+         {"GetEnv", "FindClass", "ExceptionCheck", "ExceptionDescribe", "ExceptionClear"}, false,
+         {loading, jni(6, std::string("Native registration unable to find class '") + kClassPath + "'"),
+          natives_done, natives_failed}},
+        {"registration refused", [](Script *s) { s->register_result = -1; }, -1,
+         {"GetEnv", "FindClass", "ExceptionCheck", "RegisterNatives"}, false,
+         {loading, jni(6, std::string("RegisterNatives failed for '") + kClassPath + "'"),
+          natives_done, natives_failed}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        g_vm = Script();
+        c.script(&g_vm);
+        logs_reset();
+        EXPECT_EQ(c.result, JNI_OnLoad(&g_java_vm, nullptr));
+        EXPECT_EQ(c.calls, g_vm.calls);
+        EXPECT_FALSE(g_vm.exception_pending);
+        EXPECT_EQ(c.port_table_offered, !g_vm.port_table.empty());
+        EXPECT_EQ(c.lines, logs_taken());
+    }
 }
 
 TEST_F(Registration, RegisterNativeMethodsUsesThePathAndCountGiven)
@@ -327,7 +283,7 @@ TEST_F(Registration, RegisterNativeMethodsUsesThePathAndCountGiven)
 
     g_vm.register_result = -2;
     EXPECT_EQ(JNI_FALSE, registerNativeMethods(&g_env, "a/B", one, 1));
-    EXPECT_EQ(jni(6, "RegisterNatives failed for 'a/B'"), logged().back());
+    EXPECT_EQ(jni(6, "RegisterNatives failed for 'a/B'"), logs_taken().back());
 }
 
 const char kSendSig[] = "jboolean sendCommand(JNIEnv *, jobject, jstring)";
@@ -336,7 +292,7 @@ TEST_F(Registration, SendCommandWithNullStringAsksTheVmNothing)
 {
     EXPECT_EQ(JNI_FALSE, sendCommand(&g_env, nullptr, nullptr));
     EXPECT_TRUE(g_vm.calls.empty());
-    EXPECT_EQ((std::vector<Line>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logged());
+    EXPECT_EQ((std::vector<LogLine>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logs_taken());
 }
 
 TEST_F(Registration, SendCommandWithoutCharactersStopsAfterOneLine)
@@ -346,7 +302,7 @@ TEST_F(Registration, SendCommandWithoutCharactersStopsAfterOneLine)
     EXPECT_EQ(JNI_FALSE, sendCommand(&g_env, nullptr, reinterpret_cast<jstring>(&token)));
     // No release and no core call (the core would log under its own tag).
     EXPECT_EQ((std::vector<std::string>{"GetStringUTFChars"}), g_vm.calls);
-    EXPECT_EQ((std::vector<Line>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logged());
+    EXPECT_EQ((std::vector<LogLine>{jni(3, std::string(kSendSig) + ", [str=(null)]")}), logs_taken());
 }
 
 // Whatever the core answers (here the port is absent), the characters
@@ -391,7 +347,7 @@ TEST_F(Registration, PortMethodsRefuseAHandleThatIsNotOpen)
     jstring text = reinterpret_cast<jstring>(&token);
     jlongArray nanos = reinterpret_cast<jlongArray>(&token);
     for (jlong h : {jlong{0}, jlong{-1}, jlong{1}, jlong{0x100000001}}) {
-        hostlog_clear();
+        logs_reset();
         const jint results[] = {
             bound<jint (*)(JNIEnv *, jclass, jlong, jboolean)>("writeOpen")(&g_env, nullptr, h, JNI_TRUE),
             bound<jint (*)(JNIEnv *, jclass, jlong, jboolean, jint)>("enableType")(&g_env, nullptr, h, JNI_TRUE, 3),
@@ -408,9 +364,9 @@ TEST_F(Registration, PortMethodsRefuseAHandleThatIsNotOpen)
             EXPECT_EQ(kPortClosed, r) << "handle " << h;
         bound<Void>("wake")(&g_env, nullptr, h);
         bound<Void>("close")(&g_env, nullptr, h);
-        std::vector<Line> lines = logged();
+        std::vector<LogLine> lines = logs_taken();
         EXPECT_EQ(10u, lines.size()) << "handle " << h;
-        for (const Line &l : lines)
+        for (const LogLine &l : lines)
             EXPECT_NE(std::string::npos, l.text.find(", [ret=-7]\n")) << l;
         EXPECT_EQ(jni(3, "void portClose(JNIEnv *, jclass, jlong), [ret=-7]\n"), lines.back());
     }

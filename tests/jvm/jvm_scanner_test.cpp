@@ -100,6 +100,20 @@ bool wait_until_reading(SimRunner* sim, PortWatch* w, Clock::time_point not_befo
     return false;
 }
 
+// Sends a scan's text at once; every text but the closing "END" is kept
+// in sent, in order.
+void send_text(SimRunner* sim, const std::string& text, std::vector<std::string>* sent) {
+    sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
+                                SimScanTrigger::AfterDelay));
+    if (text != "END") sent->push_back(text);
+}
+
+// A run that ended as its program does when nothing went wrong.
+void expect_ended(JvmRun& run) {
+    ASSERT_EQ(0, run.status) << jvm_output(run);
+    EXPECT_EQ("ok", run.results["end"]);
+}
+
 // The engine as LineRate.java expects it.
 class JvmScanner : public EngineFixture {
   protected:
@@ -133,7 +147,7 @@ std::vector<std::string> delivered_scans(JvmRun& run) {
 // answer right, the listener on its executor, and the times.
 void expect_scenario(const char* name, JvmRun& run, const std::vector<std::string>& sent,
                      const Bounds& bounds) {
-    ASSERT_EQ(0, run.status) << jvm_output(run);
+    ASSERT_NO_FATAL_FAILURE(expect_ended(run));
     for (const std::string& line : run.other_output)
         EXPECT_EQ(std::string::npos, line.find("WARNING")) << line;
 
@@ -147,7 +161,6 @@ void expect_scenario(const char* name, JvmRun& run, const std::vector<std::strin
            run.results["wrong"].c_str(), run.results["failed"].c_str(),
            run.results["latency.median"].c_str(), latency_max, stop_ms, close_ms);
 
-    EXPECT_EQ("ok", run.results["end"]);
     EXPECT_EQ(kScans, static_cast<int>(sent.size())) << "not every scan was sent";
     EXPECT_EQ(sent, delivered);
     EXPECT_LT(bounds.min_requests, atoi(run.results["questions"].c_str()));
@@ -171,10 +184,7 @@ TEST_F(JvmScanner, ScansEvery200msWithQuestionsEvery300ms) {
         Clock::time_point next = Clock::now();
         for (int i = 0; i <= kScans && !stop; i++) {
             if (!wait_until_reading(sim, &watch, next)) continue;
-            std::string text = i < kScans ? scan_text(i) : "END";
-            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
-                                        SimScanTrigger::AfterDelay));
-            if (i < kScans) sent.push_back(text);
+            send_text(sim, i < kScans ? scan_text(i) : "END", &sent);
             next = Clock::now() + kScanPeriod;
         }
     });
@@ -199,10 +209,7 @@ TEST_F(JvmScanner, SessionScansAtRandomMomentsWithRequests) {
         std::uniform_int_distribution<int> gap_ms(kMinGapMs, kMaxGapMs);
         for (int i = 0; i <= kScans && !stop; i++) {
             std::this_thread::sleep_for(milliseconds(gap_ms(random)));
-            std::string text = i < kScans ? scan_text(i) : "END";
-            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
-                                        SimScanTrigger::AfterDelay));
-            if (i < kScans) sent.push_back(text);
+            send_text(sim, i < kScans ? scan_text(i) : "END", &sent);
         }
     });
     JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.LineRate", {"session"});
@@ -232,17 +239,13 @@ TEST_F(JvmScanner, SessionScansDuringARunOfUnansweredQuestions) {
     std::thread engine([&] {
         if (!sim_wait_frames(sim, 2, 20000)) return;  // the open frame and the first question
         for (int i = 0; i <= kBurstScans; i++) {
-            std::string text = i < kBurstScans ? scan_text(i) : "END";
-            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
-                                        SimScanTrigger::AfterDelay));
-            if (i < kBurstScans) sent.push_back(text);
+            send_text(sim, i < kBurstScans ? scan_text(i) : "END", &sent);
             std::this_thread::sleep_for(kBurstScanGap);
         }
     });
     JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.Burst", {});
     engine.join();
-    ASSERT_EQ(0, run.status) << jvm_output(run);
-    EXPECT_EQ("ok", run.results["end"]);
+    ASSERT_NO_FATAL_FAILURE(expect_ended(run));
     std::vector<std::string> delivered = delivered_scans(run);
     printf("run of unanswered questions: %zu of %zu scans delivered\n", delivered.size(),
            sent.size());
@@ -261,17 +264,13 @@ TEST_F(JvmScanner, SlowAppCodeOnEveryThreadItIsGiven) {
     std::thread engine([&] {
         if (!sim_wait_frames(sim, 1, 20000)) return;  // the port is held
         for (int i = 0; i <= kSlowScans; i++) {
-            std::string text = i < kSlowScans ? scan_text(i * 2) : "END";
-            sim_send_scan(sim, sim_scan(std::vector<uint8_t>(text.begin(), text.end()),
-                                        SimScanTrigger::AfterDelay));
-            if (i < kSlowScans) sent.push_back(text);
+            send_text(sim, i < kSlowScans ? scan_text(i * 2) : "END", &sent);
             std::this_thread::sleep_for(kScanPeriod);
         }
     });
     JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.AppAtLineRate", {"slow"});
     engine.join();
-    ASSERT_EQ(0, run.status) << jvm_output(run);
-    EXPECT_EQ("ok", run.results["end"]);
+    ASSERT_NO_FATAL_FAILURE(expect_ended(run));
     std::vector<std::string> delivered = delivered_scans(run);
     printf("slow app code: %zu of %zu scans delivered; listener on %s, stage on %s\n",
            delivered.size(), sent.size(), run.results["listener.threads"].c_str(),
@@ -289,8 +288,7 @@ TEST_F(JvmScanner, SlowAppCodeOnEveryThreadItIsGiven) {
 TEST_F(JvmScanner, TwoOwnersAndAForgottenScanner) {
     set_up_engine();
     JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.AppAtLineRate", {"owners"});
-    ASSERT_EQ(0, run.status) << jvm_output(run);
-    EXPECT_EQ("ok", run.results["end"]);
+    ASSERT_NO_FATAL_FAILURE(expect_ended(run));
     const std::string busy_here =
         "PORT_BUSY: another BarcodeScanner of this app holds the scanner: close the other BarcodeScanner";
     EXPECT_EQ(busy_here, run.results["busy.message"]);
@@ -306,8 +304,7 @@ TEST_F(JvmScanner, TwoOwnersAndAForgottenScanner) {
 TEST_F(JvmScanner, HangUpFailsTheRequestThenTellsTheListener) {
     sim_push_fault(sim, sim_fault(SimFaultKind::Hangup, kHangupMs));
     JvmRun run = jvm_run(JvmClassPath::WithScanNative, "scanjni.jvmtest.AppAtLineRate", {"hangup"});
-    ASSERT_EQ(0, run.status) << jvm_output(run);
-    EXPECT_EQ("ok", run.results["end"]);
+    ASSERT_NO_FATAL_FAILURE(expect_ended(run));
     EXPECT_EQ("ready,request:PORT_UNAVAILABLE,lost", run.results["hangup.events"]);
 }
 
@@ -315,8 +312,7 @@ TEST_F(JvmScanner, HangUpFailsTheRequestThenTellsTheListener) {
 // session: the wait is woken, and the close returns at once.
 TEST_F(JvmScanner, SessionCloseWakesAWaitOnAnotherThread) {
     JvmRun run = jvm_run(JvmClassPath::WithScanNative, "com.morvek.scanner.SessionCloseProbe", {});
-    ASSERT_EQ(0, run.status) << jvm_output(run);
-    EXPECT_EQ("ok", run.results["end"]);
+    ASSERT_NO_FATAL_FAILURE(expect_ended(run));
     EXPECT_EQ("null", run.results["wait"]);
     EXPECT_LT(atol(run.results["close.ms"].c_str()), kSessionStopBoundMs);
     EXPECT_LT(atol(run.results["woken.ms"].c_str()), kSessionStopBoundMs);

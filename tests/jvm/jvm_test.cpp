@@ -60,6 +60,25 @@ std::vector<JvmLogLine> registered_lines(bool port_class = true) {
     return lines;
 }
 
+// The lines of a run: the load's, then these.
+std::vector<JvmLogLine> after_load(const std::vector<JvmLogLine>& calls, bool port_class = true) {
+    std::vector<JvmLogLine> lines = registered_lines(port_class);
+    lines.insert(lines.end(), calls.begin(), calls.end());
+    return lines;
+}
+
+// The kinds of the frames the engine received, in order.
+void expect_frame_kinds(SimRunner* sim, const std::vector<SimFrameKind>& kinds) {
+    sim_wait_frames(sim, kinds.size(), 2000);
+    std::vector<SimRecordedFrame> frames = sim_frames(sim);
+    std::string seen;
+    for (const SimRecordedFrame& f : frames)
+        seen += sim_format_bytes(f.bytes.data(), f.bytes.size()) + "\n";
+    ASSERT_EQ(kinds.size(), frames.size()) << seen;
+    for (size_t i = 0; i < frames.size(); i++)
+        EXPECT_EQ(sim_kind_name(kinds[i]), std::string(sim_kind_name(frames[i].kind))) << i;
+}
+
 // A Java string as the test program prints it (see Report.java).
 std::string quoted_units(const std::vector<unsigned>& units) {
     std::string s = "\"";
@@ -160,8 +179,7 @@ TEST_F(JvmEngine, EveryMethodCalledFromJava) {
         << high_expected.size();
 
     // readData logs nothing; the text lines show the core's bytes as they came.
-    std::vector<JvmLogLine> lines = registered_lines();
-    std::vector<JvmLogLine> calls = {
+    EXPECT_EQ(after_load({
         ret_line(kOpenSig, 3), ret_line(kCloseSig, 3), ret_line(kDisableSig, 11),
         jni(3, std::string(kCheckSig) + ", [enable=0]\n"), ret_line(kEnableSig, 11),
         jni(3, std::string(kCheckSig) + ", [enable=1]\n"), ret_line(kSetTimeoutSig, 14),
@@ -172,9 +190,8 @@ TEST_F(JvmEngine, EveryMethodCalledFromJava) {
         str_line(std::string(256, 'A')), ret_line(kSendSig, 0),
         str_line(repeated("\xC0\x80", 128)), ret_line(kSendSig, 0),
         data_line(kQuerySig, "\xFF\xFE" "ab"), data_line(kQuerySig, ""),
-        ret_line(kProfileSig, 20)};
-    lines.insert(lines.end(), calls.begin(), calls.end());
-    EXPECT_EQ(lines, jvm_log_of(run, kTag));
+        ret_line(kProfileSig, 20)}),
+              jvm_log_of(run, kTag));
 
     // The null command never reached the core: the bridge's next line
     // follows at once in the whole log.
@@ -185,19 +202,12 @@ TEST_F(JvmEngine, EveryMethodCalledFromJava) {
     EXPECT_EQ(str_line(std::string(256, 'A')), run.log[at + 1]);
 
     // The engine saw the arguments unchanged.
-    sim_wait_frames(sim, 13, 2000);
-    std::vector<SimRecordedFrame> frames = sim_frames(sim);
-    std::string seen;
-    for (const SimRecordedFrame& f : frames)
-        seen += sim_format_bytes(f.bytes.data(), f.bytes.size()) + "\n";
-    const SimFrameKind kinds[] = {
+    ASSERT_NO_FATAL_FAILURE(expect_frame_kinds(sim, {
         SimFrameKind::Open, SimFrameKind::Close, SimFrameKind::Disable, SimFrameKind::Check,
         SimFrameKind::Enable, SimFrameKind::Check, SimFrameKind::Timeout,
         SimFrameKind::TimeoutQuery, SimFrameKind::Command, SimFrameKind::Command,
-        SimFrameKind::Query, SimFrameKind::Query, SimFrameKind::Profile};
-    ASSERT_EQ(sizeof kinds / sizeof kinds[0], frames.size()) << seen;
-    for (size_t i = 0; i < frames.size(); i++)
-        EXPECT_EQ(sim_kind_name(kinds[i]), std::string(sim_kind_name(frames[i].kind))) << i;
+        SimFrameKind::Query, SimFrameKind::Query, SimFrameKind::Profile}));
+    std::vector<SimRecordedFrame> frames = sim_frames(sim);
     for (size_t i = 2; i < 6; i++) EXPECT_EQ(5, frames[i].type_index) << i;
     EXPECT_EQ("1234", std::string(frames[6].bytes.begin() + 9, frames[6].bytes.begin() + 13));
     EXPECT_EQ((std::vector<uint8_t>{0xFF, 0x4D, 0x0D, 'A', 'B', 'C', 0x2E}), frames[8].bytes);
@@ -213,13 +223,6 @@ JvmLogLine port_line(const std::string& name, const std::string& params, long lo
     const std::string sig = std::string(open ? "jlong " : name == "portClose" ? "void " : "jint ") +
                             name + "(JNIEnv *, jclass" + (open ? "" : ", jlong") + params + ")";
     return jni(3, sig + ", [ret=" + std::to_string(ret) + "]\n");
-}
-
-// The lines of a run with the scanner jar: the load's, then these.
-std::vector<JvmLogLine> after_load(const std::vector<JvmLogLine>& calls) {
-    std::vector<JvmLogLine> lines = registered_lines();
-    lines.insert(lines.end(), calls.begin(), calls.end());
-    return lines;
 }
 
 // The held-port session through NativeScanEngine: every method, its
@@ -285,16 +288,11 @@ TEST_F(JvmEngine, PortSessionCalledFromJava) {
         port_line("portClose", "", 0)}),
               jvm_log_of(run, kTag));
 
-    sim_wait_frames(sim, 12, 2000);
-    std::vector<SimRecordedFrame> frames = sim_frames(sim);
-    const SimFrameKind kinds[] = {
+    expect_frame_kinds(sim, {
         SimFrameKind::Open, SimFrameKind::Enable, SimFrameKind::Check, SimFrameKind::Disable,
         SimFrameKind::Check, SimFrameKind::Timeout, SimFrameKind::TimeoutQuery,
         SimFrameKind::Command, SimFrameKind::Query, SimFrameKind::Query, SimFrameKind::Profile,
-        SimFrameKind::Check};
-    ASSERT_EQ(sizeof kinds / sizeof kinds[0], frames.size());
-    for (size_t i = 0; i < frames.size(); i++)
-        EXPECT_EQ(sim_kind_name(kinds[i]), std::string(sim_kind_name(frames[i].kind))) << i;
+        SimFrameKind::Check});
 }
 
 // ScanPortNative.close on one thread while another waits on the session:
@@ -340,15 +338,13 @@ void expect_absent_run(JvmClassPath cp) {
                               "setTimeout", "sendCommand", "profileScanType"})
         EXPECT_EQ("false", run.results[label]) << label;
 
-    std::vector<JvmLogLine> lines = registered_lines(port_class);
-    std::vector<JvmLogLine> calls = {
+    EXPECT_EQ(after_load({
         ret_line(kOpenSig, -1), ret_line(kCloseSig, -1),
         jni(3, std::string(kCheckSig) + ", [enable=0]\n"), ret_line(kEnableSig, -1),
         ret_line(kDisableSig, -1), ret_line(kSetTimeoutSig, 0),
         data_line(kGetTimeoutSig, "(null)"), str_line("A"), ret_line(kSendSig, 0),
-        data_line(kQuerySig, "(null)"), ret_line(kProfileSig, -1)};
-    lines.insert(lines.end(), calls.begin(), calls.end());
-    EXPECT_EQ(lines, jvm_log_of(run, kTag));
+        data_line(kQuerySig, "(null)"), ret_line(kProfileSig, -1)}, port_class),
+              jvm_log_of(run, kTag));
 }
 
 // With the scanner jar, and with ScanNative alone as an app ships it that
@@ -372,38 +368,44 @@ TEST(JvmNoDevice, FalseAndNullWithoutADevice) {
     EXPECT_EQ(after_load({port_line("portOpen", "", -2)}), jvm_log_of(run, kTag));
 }
 
-std::vector<JvmLogLine> refused_lines(const std::string& error) {
-    return {jni(4, "JNI_OnLoad"), jni(6, error),
-            jni(3, "jint registerNatives(JNIEnv *), done\n"),
-            jni(6, "ERROR: registerNatives failed")};
-}
-
 bool output_has(const JvmRun& run, const std::string& text) {
     for (const std::string& line : run.other_output)
         if (line.find(text) != std::string::npos) return true;
     return false;
 }
 
-TEST(JvmRegistration, ClassAbsentFailsTheLoad) {
-    JvmRun run = jvm_run(JvmClassPath::WithoutScanNative, "scanjni.jvmtest.Load", {"library"});
-    ASSERT_EQ(0, run.status) << jvm_output(run);
-    EXPECT_EQ("java.lang.UnsatisfiedLinkError", run.results["load"]);
-    EXPECT_EQ(refused_lines(std::string("Native registration unable to find class '") +
-                            kClassPath + "'"),
-              jvm_log_of(run, kTag));
-    // The VM described the lookup's exception on its own error output.
-    EXPECT_TRUE(output_has(run, "java.lang.NoClassDefFoundError: com/morvek/scanner/ScanNative"));
-    expect_no_jni_warnings(run);
-}
-
-TEST(JvmRegistration, MismatchedClassFailsTheLoadWithTheVmsException) {
-    const std::vector<JvmLogLine> expected =
-        refused_lines(std::string("RegisterNatives failed for '") + kClassPath + "'");
-    for (JvmClassPath cp : {JvmClassPath::MissingMethod, JvmClassPath::DifferentSignature}) {
-        JvmRun run = jvm_run(cp, "scanjni.jvmtest.Load", {"class"});
+// ScanNative missing, or one whose methods differ from the library's (a
+// method missing, a signature changed): the load fails with the VM's
+// exception, the reason logged; the VM describes a missing class's lookup
+// on its own error output.
+TEST(JvmRegistration, ClassAbsentOrMismatchedFailsTheLoad) {
+    const struct {
+        JvmClassPath cp;
+        const char* what; // what Load.java loads
+        const char* exception;
+        std::string error;
+        const char* output; // on the VM's error output; null: not looked for
+    } cases[] = {
+        {JvmClassPath::WithoutScanNative, "library", "java.lang.UnsatisfiedLinkError",
+         std::string("Native registration unable to find class '") + kClassPath + "'",
+         "java.lang.NoClassDefFoundError: com/morvek/scanner/ScanNative"},
+        {JvmClassPath::MissingMethod, "class", "java.lang.NoSuchMethodError",
+         std::string("RegisterNatives failed for '") + kClassPath + "'", nullptr},
+        {JvmClassPath::DifferentSignature, "class", "java.lang.NoSuchMethodError",
+         std::string("RegisterNatives failed for '") + kClassPath + "'", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        JvmRun run = jvm_run(c.cp, "scanjni.jvmtest.Load", {c.what});
         ASSERT_EQ(0, run.status) << jvm_output(run);
-        EXPECT_EQ("java.lang.NoSuchMethodError", run.results["load"]);
-        EXPECT_EQ(expected, jvm_log_of(run, kTag));
+        EXPECT_EQ(c.exception, run.results["load"]);
+        EXPECT_EQ((std::vector<JvmLogLine>{jni(4, "JNI_OnLoad"), jni(6, c.error),
+                                           jni(3, "jint registerNatives(JNIEnv *), done\n"),
+                                           jni(6, "ERROR: registerNatives failed")}),
+                  jvm_log_of(run, kTag));
+        if (c.output != nullptr) {
+            EXPECT_TRUE(output_has(run, c.output));
+        }
         expect_no_jni_warnings(run);
     }
 }

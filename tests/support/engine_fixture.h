@@ -13,17 +13,25 @@
 
 class EngineFixture : public testing::Test {
   protected:
-    void SetUp() override {
-        int master = devns_install_pty();
-        ASSERT_GE(master, 0);
-        sim = sim_create(master);
-        ASSERT_NE(sim, nullptr);
-        ASSERT_TRUE(sim_start(sim));
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(install_engine()); }
     void TearDown() override {
         sim_destroy(sim);
         sim = nullptr;
         devns_teardown();
     }
+
+    // The device as a fresh pty with a fresh engine on its master, in
+    // place of the one before (gone or hung up).
+    void install_engine() {
+        sim_destroy(sim);
+        sim = nullptr;
+        master = devns_install_pty();
+        ASSERT_GE(master, 0);
+        sim = sim_create(master);
+        ASSERT_NE(sim, nullptr);
+        ASSERT_TRUE(sim_start(sim));
+    }
+
+    int master = -1;  // owned by sim
     SimRunner* sim = nullptr;
 };

@@ -2,9 +2,14 @@ package scanjni.jvmtest;
 
 import com.morvek.scanner.BarcodeScanner;
 import com.morvek.scanner.NativeScanEngine;
+import com.morvek.scanner.ScanEngine;
 import com.morvek.scanner.ScanListener;
+import com.morvek.scanner.ScanNative;
 import com.morvek.scanner.ScanType;
 import com.morvek.scanner.ScannerException;
+import java.lang.reflect.InvocationHandler;
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Proxy;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
@@ -70,6 +75,27 @@ public final class LineRate {
         }
     }
 
+    /**
+     * The eleven per-call operations of ScanNative as an engine without a
+     * session, as an app's own code has them: each of the engine's methods
+     * calls ScanNative's of the same name; openSession is the interface's
+     * default.
+     */
+    static ScanEngine nativeEleven() {
+        return (ScanEngine) Proxy.newProxyInstance(ScanEngine.class.getClassLoader(),
+                new Class<?>[] {ScanEngine.class}, (proxy, method, args) -> {
+                    if (method.isDefault()) {
+                        return InvocationHandler.invokeDefault(proxy, method, args);
+                    }
+                    try {
+                        return ScanNative.class.getMethod(method.getName(), method.getParameterTypes())
+                                .invoke(null, args);
+                    } catch (InvocationTargetException e) {
+                        throw e.getCause();
+                    }
+                });
+    }
+
     /** Starts a second scanner on the same port, reports how it is refused, closes it. */
     static void secondScanner(ExecutorService app) throws Exception {
         LinkedBlockingQueue<Throwable> errors = new LinkedBlockingQueue<>();
@@ -97,7 +123,7 @@ public final class LineRate {
         ExecutorService app = Executors.newSingleThreadExecutor(r -> new Thread(r, "app-main"));
         LinkedBlockingQueue<String> delivered = new LinkedBlockingQueue<>();
         AtomicInteger foreign = new AtomicInteger();
-        BarcodeScanner scanner = new BarcodeScanner(session ? new NativeScanEngine() : new NativeEleven());
+        BarcodeScanner scanner = new BarcodeScanner(session ? new NativeScanEngine() : nativeEleven());
         if (!session) {
             scanner.openEngine().get(ANSWER_WAIT_MS, TimeUnit.MILLISECONDS);
         }
