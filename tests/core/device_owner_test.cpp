@@ -319,7 +319,9 @@ TEST_F(DeviceOwner, ScansStayWholeAroundRequests)
 // dropped to its end, none of it handed out.
 TEST_F(DeviceOwner, TailLongerThanTheBufferIsDroppedWhole)
 {
-    EXPECT_EQ(round_at_pace(sim, &session, [&]() -> std::string {
+    EXPECT_EQ(rounds_at_pace(sim, [&]() -> std::string {
+                  scan_session_close(session);
+                  session = nullptr;
                   sim_send_scan(sim, sim_scan(bytes_of(std::string(12000, 'T')),
                                               SimScanTrigger::AfterDelay, 0));
                   if (!sim_wait_sent(sim, 500, 3000))

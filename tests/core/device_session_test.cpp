@@ -411,8 +411,9 @@ TEST_F(DeviceSession, OpenDropsAMessageInFlight)
 {
     const std::string first = letters(2000, 1);
     const std::string next = letters(1000, 2); // 87 ms on the line
-    EXPECT_EQ(round_at_pace(sim, &session, [&]() -> std::string {
-                  logs_reset();
+    EXPECT_EQ(rounds_at_pace(sim, [&]() -> std::string {
+                  scan_session_close(session);
+                  session = nullptr;
                   scan_now(first);
                   if (!sim_wait_sent(sim, 300, 3000))
                       return "the scan never began";

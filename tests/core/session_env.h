@@ -6,7 +6,6 @@
 #define SCANJNI_TESTS_SESSION_ENV_H
 
 #include "device_env.h"
-#include "line_timing.h"
 #include "scansession.h"
 
 #include <fcntl.h>
@@ -123,42 +122,6 @@ inline int overlapping_checks_wrong(int rounds)
     a.join();
     b.join();
     return wrong;
-}
-
-// Whether the simulated engine sent its bytes without a pause as long as
-// the quiet gap that ends a message. A simulator held off the processor
-// (a loaded machine, a sanitizer) pauses where a UART never does; the
-// library then rightly sees two messages, and a test of a message longer
-// than its buffer or in flight at the open has lost its premise.
-inline bool sim_kept_pace(SimRunner *sim)
-{
-    std::vector<SimSentByte> sent = sim_sent(sim);
-    for (size_t i = 1; i < sent.size(); i++)
-        if (sent[i].t_us - sent[i - 1].t_us >= int64_t{kScanQuietGapMs} * 1000)
-            return false;
-    return true;
-}
-
-// Runs a round up to three times until the simulated engine kept the
-// line's pace through it; only a round that kept it is judged. round()
-// returns what it found wrong ("" when right); the session is closed and
-// the records and logs emptied before each further round.
-template <typename Round>
-std::string round_at_pace(SimRunner *sim, ScanSession **session, Round round)
-{
-    std::string wrong;
-    for (int attempt = 0; attempt < 3; attempt++) {
-        if (attempt > 0) {
-            scan_session_close(*session);
-            *session = nullptr;
-            sim_clear_records(sim);
-            logs_reset();
-        }
-        wrong = round();
-        if (sim_kept_pace(sim))
-            return wrong;
-    }
-    return "the simulated engine never kept the line's pace: " + wrong;
 }
 
 // What a wait for a scan gave: its result, the scan's bytes and its first
