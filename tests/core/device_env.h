@@ -223,11 +223,12 @@ inline bool sim_kept_pace(SimRunner *sim, size_t from = 0)
     return true;
 }
 
-// Runs a round up to three times until the simulated engine kept the
-// line's pace through it; only a round that kept it is judged. round()
-// returns what it found wrong ("" when right) and starts by undoing what
-// an earlier round left (a session, say); the engine's records and the
-// logs are emptied before each round.
+// Runs a round, and again (three rounds at most) while it went wrong in a
+// round where the simulated engine did not keep the line's pace: such a
+// failure is the engine's, not the library's. round() returns what it
+// found wrong ("" when right) and starts by undoing what an earlier round
+// left (a session, say); the engine's records and the logs are emptied
+// before each round.
 template <typename Round>
 std::string rounds_at_pace(SimRunner *sim, Round round)
 {
@@ -236,7 +237,7 @@ std::string rounds_at_pace(SimRunner *sim, Round round)
         sim_clear_records(sim);
         logs_reset();
         wrong = round();
-        if (sim_kept_pace(sim))
+        if (wrong.empty() || sim_kept_pace(sim))
             return wrong;
     }
     return "the simulated engine never kept the line's pace: " + wrong;
