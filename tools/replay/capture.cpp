@@ -28,10 +28,6 @@ constexpr int kValueContinuations = 16;
 constexpr int kCommandContinuations = static_cast<int>(kMaxCommandText) + 1;
 constexpr size_t kQuotedMax = 60;  // characters of a line quoted in a note
 
-bool is_question(ScanSig s) {
-    return s == ScanSig::TypeCheck || s == ScanSig::GetTimeout || s == ScanSig::QueryData;
-}
-
 // The functions that log nothing before they open the port.
 bool no_preparation(ScanSig s) {
     return s == ScanSig::OpenDev || s == ScanSig::EnableType || s == ScanSig::Profile ||
@@ -521,7 +517,7 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             if (l.kind == LineKind::WriteFail) op.shape = PortShape::WriteBlocked;
             t->per_call.ref_us = e.time_us;
             t->per_call.write_line = e.line;
-            t->phase = is_question(op.sig) ? Phase::Poll : Phase::Done;
+            t->phase = scan_is_question(op.sig) ? Phase::Poll : Phase::Done;
             return true;
         case Phase::Poll:
         case Phase::Answer:
