@@ -338,6 +338,24 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
     }
 }
 
+// A complete operation whose thread then logs a line that cannot be read
+// (cut short, or cut at the log's payload limit) is still rebuilt; the
+// line is a note of its own.
+TEST(ReplayCapture, ACompleteOperationOutlivesADamagedLineAfterIt) {
+    const std::string cut[] = {"D/SCANLIB_CORE(  100): bool scan_type_ch",
+                               core('D', kCheck, std::string(kLogPayloadMax, 'V'))};
+    for (const std::string& bad : cut) {
+        std::vector<std::string> lines = check_enabled();
+        lines.push_back(bad);
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_EQ(ev.size(), 2u) << bad.substr(0, 40);
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.lines.size(), 14u);
+        EXPECT_EQ(ev[1].note.kind, NoteKind::Damaged);
+        EXPECT_EQ(ev[1].note.reason.rfind("line 15: ", 0), 0u) << ev[1].note.reason;
+    }
+}
+
 // A time-format line of pid 100, ms into the capture.
 std::string timed(int ms, char prio, const std::string& sig, const std::string& rest,
                   const char* tag = "SCANLIB_CORE") {

@@ -115,10 +115,10 @@ void end_skip(CaptureBuilder* b, ThreadState* t) {
     t->skipping = false;
 }
 
-// Gives up the operation in progress (if any) and skips the thread's
-// lines up to the next operation's first line.
 void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason,
                 NoteKind kind) {
+    // A complete operation waiting for its Java call's line goes out first.
+    if (t->phase == Phase::Done) emit_op(b, t);
     if (t->skipping) {
         // Still in the part skipped: a session call begun there is part of it.
         t->note.last_line = line;

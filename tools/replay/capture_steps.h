@@ -28,8 +28,8 @@ bool takes_reader_line(const ThreadState& t, const ScanLine& l);
 // The thread's operation goes out; the thread has none open after it.
 void emit_op(CaptureBuilder* b, ThreadState* t);
 void end_skip(CaptureBuilder* b, ThreadState* t);
-// Gives up the operation in progress (if any) and skips the thread's
-// lines up to the next operation's first line.
+// Gives up the operation in progress (if any; a complete one goes out) and
+// skips the thread's lines up to the next operation's first line.
 // In a part already skipped, its note grows.
 void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason, NoteKind kind);
 void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason);
