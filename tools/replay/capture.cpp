@@ -179,6 +179,15 @@ void drop_op(ThreadState* t, const std::string& reason, NoteKind kind) {
     t->phase = Phase::None;
 }
 
+void op_begins(const CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
+    CapturedOp& op = t->op;
+    op.pid = t->pid;
+    op.tid = t->tid;
+    op.first_line = e.line;
+    op.start_us = e.time_us;
+    if (e.time_us >= 0 && b->last_time_us >= 0) op.gap_us = e.time_us - b->last_time_us;
+}
+
 bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     CapturedOp& op = t->op;
     if (op.lines.size() >= kCaptureMaxOpLines) {
@@ -245,27 +254,26 @@ void held_port(ThreadState* t, const ScanLine& l) {
     t->phase = l.kind == LineKind::OnHeldPort ? Phase::Ready : Phase::Done;
 }
 
+bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l);
+
 void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
     end_skip(b, t);
     t->started = true;
     t->op = CapturedOp();
+    op_begins(b, t, e);
     CapturedOp& op = t->op;
-    op.pid = t->pid;
-    op.tid = t->tid;
-    op.first_line = e.line;
-    op.start_us = e.time_us;
-    if (e.time_us >= 0 && b->last_time_us >= 0) op.gap_us = e.time_us - b->last_time_us;
     op.java.swap(t->pending_java);
     t->pending_java.clear();
     op.sig = l.sig;
     t->per_call = PerCallReading();
     t->per_call.sig_known = l.kind != LineKind::UartBaud;
+    // A function that prepares no frame begins where it opens the port (or
+    // fails to, or finds it held), as a prepared one goes on after its frame.
+    t->phase = Phase::PreOpen;
+    if (in_phase(b, t, e, l)) return;
     if (!add_line(b, t, e)) return;
 
     switch (l.kind) {
-        case LineKind::UartBaud:
-            t->phase = Phase::Config;
-            return;
         case LineKind::TypeIs:
             op.number = l.number;
             op.number_known = true;
@@ -320,18 +328,7 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             op.text.assign(static_cast<size_t>(l.number), 'x');
             t->phase = Phase::Done;
             return;
-        case LineKind::OpenFail:
-            op.shape = PortShape::Missing;
-            t->phase = Phase::Done;
-            return;
-        case LineKind::CfgFail:
-            op.shape = PortShape::NotTty;
-            t->phase = Phase::Done;
-            return;
-        case LineKind::NoMemory:
-            damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
-            return;
-        default:
+        default:  // a read that found the port held by its own process's session
             held_port(t, l);
             return;
     }

@@ -347,11 +347,7 @@ void begin_call(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
     CapturedOp& op = t->op;
     op.sig = ScanSig::Session;
     op.sig_text = l.sig_text;
-    op.pid = t->pid;
-    op.tid = t->tid;
-    op.first_line = e.line;
-    op.start_us = e.time_us;
-    if (e.time_us >= 0 && b->last_time_us >= 0) op.gap_us = e.time_us - b->last_time_us;
+    op_begins(b, t, e);
     take(b, t, e, l, end);
 }
 

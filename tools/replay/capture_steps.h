@@ -41,6 +41,9 @@ void skip_inside(CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 // goes out when the thread's next operation goes out (the thread skips on
 // to that one's first line); in a part already skipped, the note grows.
 void drop_op(ThreadState* t, const std::string& reason, NoteKind kind);
+// The thread's operation begins at the entry: its process, thread, first
+// line, time, and the time since the scanner's previous line.
+void op_begins(const CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 // Adds the entry to the operation; false (and skips) past kCaptureMaxOpLines.
 bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 
