@@ -223,6 +223,9 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
 
 void reset_call(ThreadState* t, SessionFn fn) {
     t->session = SessionCallReading();
+    // What a per-call operation before it left (one that could end at any
+    // line) is not the session call's.
+    t->per_call = PerCallReading();
     if (fn == SessionFn::WaitScan || fn == SessionFn::Reader) t->session.stage = SessionStage::InCall;
 }
 
