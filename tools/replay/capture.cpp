@@ -277,7 +277,6 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
         case LineKind::TypeIs:
             op.number = l.number;
             op.number_known = true;
-            t->phase = Phase::PreOpen;
             return;
         case LineKind::QueryCommand: {
             int n = 0;
