@@ -195,7 +195,7 @@ struct PerCallReading {
     int errors = 0;            // failed reads since the last chunk or the reference line
     int errors_total = 0;
     int64_t ref_us = -1;
-    size_t write_line = 0;
+    size_t write_line = 0;     // the capture line of its write
     int byte_attempts = 0;     // attempts of the poll that brought bytes, as far as the log tells
     int64_t last_window = -1;  // the attempt of the last byte line, where the capture has times
     bool chunk_open = false;
@@ -219,7 +219,7 @@ struct SessionCallReading {
     int call_lines = 0;
     bool call_ended = false;
     bool may_end = false;
-    size_t write_line = 0;
+    size_t write_line = 0;     // the capture line of its write
     int64_t write_us = -1;
     std::string unreplayable;
 };
