@@ -338,6 +338,57 @@ TEST(ReplayCapture, UnusableLinesBecomeNotesWithTheirLineNumbers) {
     }
 }
 
+// A complete operation whose thread then logs a line that cannot be read
+// (cut short, or cut at the log's payload limit) is still rebuilt; the
+// line is a note of its own.
+TEST(ReplayCapture, ACompleteOperationOutlivesADamagedLineAfterIt) {
+    const std::string cut[] = {"D/SCANLIB_CORE(  100): bool scan_type_ch",
+                               core('D', kCheck, std::string(kLogPayloadMax, 'V'))};
+    for (const std::string& bad : cut) {
+        std::vector<std::string> lines = check_enabled();
+        lines.push_back(bad);
+        std::vector<CaptureEvent> ev = rebuild(lines);
+        ASSERT_EQ(ev.size(), 2u) << bad.substr(0, 40);
+        ASSERT_TRUE(ev[0].is_op) << ev[0].note.reason;
+        EXPECT_EQ(ev[0].op.lines.size(), 14u);
+        EXPECT_EQ(ev[1].note.kind, NoteKind::Damaged);
+        EXPECT_EQ(ev[1].note.reason.rfind("line 15: ", 0), 0u) << ev[1].note.reason;
+    }
+}
+
+// A thread whose scan data read ended after a dropped tail, and that then
+// calls on a session another thread opened: the read's end is not the
+// session call's.
+TEST(ReplayCapture, ASessionCallAfterAReadThatMayEndAnywhere) {
+    auto at = [](int ms, const std::string& sig, const std::string& rest, int tid) {
+        char head[64];
+        snprintf(head, sizeof head, "12-08 01:40:%02d.%03d   100 %5d D SCANLIB_CORE: ", ms / 1000, ms % 1000, tid);
+        return head + sig + (rest[0] == ',' ? "" : ", ") + rest;
+    };
+    const std::string summary = ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1";
+    const std::vector<std::string> lines = {
+        at(0, kUart, "Standard baud", 101),
+        at(0, kUart, summary, 101),
+        at(5, kRead, "41 ", 101),
+        at(5, kRead, "dropped 1 bytes: tail of an earlier message", 101),
+        at(1100, kUart, "Standard baud", 102),
+        at(1100, kUart, summary, 102),
+        at(1100, kSOpen, "open /dev/ttyMT1 fd = 5, 115200 8N1", 102),
+        at(1200, kSCheck, "write 11 bytes", 101),
+        at(1200, kSCheck, "> FF 4D 0D 39 30 30 30 30 33 3F 2E", 101),
+        at(1210, kSCheck, "reply 9 bytes", 101),
+        at(1210, kSCheck, "< 39 30 30 30 30 33 31 06 0D", 101),
+        at(1210, kSCheck, "answer enabled", 101),
+    };
+    std::vector<CaptureEvent> ev = rebuild(lines);
+    ASSERT_EQ(ev.size(), 3u);
+    for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
+    EXPECT_EQ(ev[0].op.sig, ScanSig::ReadData);
+    EXPECT_EQ(ev[1].op.fn, SessionFn::Open);
+    EXPECT_EQ(capture_op_call(ev[2].op), "scan_session_check_type(3)");
+    EXPECT_EQ(ev[2].op.lines.size(), 5u);
+}
+
 // A time-format line of pid 100, ms into the capture.
 std::string timed(int ms, char prio, const std::string& sig, const std::string& rest,
                   const char* tag = "SCANLIB_CORE") {

@@ -28,10 +28,6 @@ constexpr int kValueContinuations = 16;
 constexpr int kCommandContinuations = static_cast<int>(kMaxCommandText) + 1;
 constexpr size_t kQuotedMax = 60;  // characters of a line quoted in a note
 
-bool is_question(ScanSig s) {
-    return s == ScanSig::TypeCheck || s == ScanSig::GetTimeout || s == ScanSig::QueryData;
-}
-
 // The functions that log nothing before they open the port.
 bool no_preparation(ScanSig s) {
     return s == ScanSig::OpenDev || s == ScanSig::EnableType || s == ScanSig::Profile ||
@@ -119,10 +115,10 @@ void end_skip(CaptureBuilder* b, ThreadState* t) {
     t->skipping = false;
 }
 
-// Gives up the operation in progress (if any) and skips the thread's
-// lines up to the next operation's first line.
 void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason,
                 NoteKind kind) {
+    // A complete operation waiting for its Java call's line goes out first.
+    if (t->phase == Phase::Done) emit_op(b, t);
     if (t->skipping) {
         // Still in the part skipped: a session call begun there is part of it.
         t->note.last_line = line;
@@ -183,6 +179,15 @@ void drop_op(ThreadState* t, const std::string& reason, NoteKind kind) {
     t->phase = Phase::None;
 }
 
+void op_begins(const CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
+    CapturedOp& op = t->op;
+    op.pid = t->pid;
+    op.tid = t->tid;
+    op.first_line = e.line;
+    op.start_us = e.time_us;
+    if (e.time_us >= 0 && b->last_time_us >= 0) op.gap_us = e.time_us - b->last_time_us;
+}
+
 bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     CapturedOp& op = t->op;
     if (op.lines.size() >= kCaptureMaxOpLines) {
@@ -198,7 +203,6 @@ bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     op.lines.push_back(l);
     op.last_line = e.line;
     if (e.time_us >= 0) op.end_us = e.time_us;
-    t->last_line = e.line;
     return true;
 }
 
@@ -236,7 +240,7 @@ void append_to_last(CapturedOp* op, const LogEntry& e) {
 // A per-call function meets a held port where it would open it.
 void held_port(ThreadState* t, const ScanLine& l) {
     CapturedOp& op = t->op;
-    t->sig_known = true;
+    t->per_call.sig_known = true;
     if (l.kind == LineKind::CallWaited) {
         // Other calls went first; the port opens next.
         op.shape = PortShape::CyclesAhead;
@@ -250,39 +254,29 @@ void held_port(ThreadState* t, const ScanLine& l) {
     t->phase = l.kind == LineKind::OnHeldPort ? Phase::Ready : Phase::Done;
 }
 
+bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l);
+
 void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
     end_skip(b, t);
     t->started = true;
     t->op = CapturedOp();
+    op_begins(b, t, e);
     CapturedOp& op = t->op;
-    op.pid = t->pid;
-    op.tid = t->tid;
-    op.first_line = e.line;
-    op.start_us = e.time_us;
-    if (e.time_us >= 0 && b->last_time_us >= 0) op.gap_us = e.time_us - b->last_time_us;
     op.java.swap(t->pending_java);
     t->pending_java.clear();
-    t->sig_known = l.kind != LineKind::UartBaud;
     op.sig = l.sig;
-    t->frame.clear();
-    reply_stream_clear(&t->stream);
-    t->errors = t->errors_total = 0;
-    t->byte_attempts = 0;
-    t->last_window = -1;
-    t->ref_us = -1;
-    t->chunk_open = false;
-    t->continuation_left = 0;
-    t->open_end = false;
+    t->per_call = PerCallReading();
+    t->per_call.sig_known = l.kind != LineKind::UartBaud;
+    // A function that prepares no frame begins where it opens the port (or
+    // fails to, or finds it held), as a prepared one goes on after its frame.
+    t->phase = Phase::PreOpen;
+    if (in_phase(b, t, e, l)) return;
     if (!add_line(b, t, e)) return;
 
     switch (l.kind) {
-        case LineKind::UartBaud:
-            t->phase = Phase::Config;
-            return;
         case LineKind::TypeIs:
             op.number = l.number;
             op.number_known = true;
-            t->phase = Phase::PreOpen;
             return;
         case LineKind::QueryCommand: {
             int n = 0;
@@ -294,13 +288,14 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 return;
             }
             op.number = n;
-            t->phase = Phase::QueryLen;
+            t->per_call.pre_left = -1;
+            t->phase = Phase::Prepare;
             return;
         }
         case LineKind::TimeIs:
             op.number = l.number;
-            t->pre_left = kTimeoutPreBytes;
-            t->phase = Phase::PreBytes;
+            t->per_call.pre_left = kTimeoutPreBytes;
+            t->phase = Phase::Prepare;
             return;
         case LineKind::TimeoutRange:
         case LineKind::InvalidType:
@@ -312,9 +307,10 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             op.text = l.text;
             if (l.flag) {
                 op.number = l.number;
-                t->phase = Phase::CmdLen;
+                t->per_call.pre_left = -1;
+                t->phase = Phase::Prepare;
             } else {
-                t->continuation_left = kCommandContinuations;
+                t->per_call.continuation_left = kCommandContinuations;
                 t->phase = Phase::CommandText;
             }
             return;
@@ -331,18 +327,7 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             op.text.assign(static_cast<size_t>(l.number), 'x');
             t->phase = Phase::Done;
             return;
-        case LineKind::OpenFail:
-            op.shape = PortShape::Missing;
-            t->phase = Phase::Done;
-            return;
-        case LineKind::CfgFail:
-            op.shape = PortShape::NotTty;
-            t->phase = Phase::Done;
-            return;
-        case LineKind::NoMemory:
-            damage(b, t, e.line, "the device ran out of memory; that cannot be replayed");
-            return;
-        default:
+        default:  // a read that found the port held by its own process's session
             held_port(t, l);
             return;
     }
@@ -352,7 +337,7 @@ void start_op(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
 bool frame_done(CaptureBuilder* b, ThreadState* t, size_t line) {
     CapturedOp& op = t->op;
     if (op.sig == ScanSig::SetCommand) {
-        const std::vector<uint8_t>& f = t->frame;
+        const std::vector<uint8_t>& f = t->per_call.frame;
         if (f.size() < kCommandHeaderLen + 1 || f[0] != 0xFF || f[1] != 'M' || f[2] != 0x0D ||
             f.back() != '.') {
             damage(b, t, line, "the command frame's bytes are not a command frame");
@@ -364,52 +349,56 @@ bool frame_done(CaptureBuilder* b, ThreadState* t, size_t line) {
     return true;
 }
 
-// The question's lines are over: at its Java call's line (lines lost), or
-// where the thread's next operation begins (the question stopped).
-void finish_question_without_reply(CaptureBuilder* b, ThreadState* t, size_t line, NoteKind kind) {
-    if (t->op.chunks.empty() && t->errors_total != kReplyAttempts) {
+// The operation open on the thread meets a line of something else (its
+// Java call's, another operation's). A question that read no reply is over
+// where it made all its attempts, else its lines stopped (kind Abandoned)
+// or were lost (Damaged); an operation that may end at any line has ended.
+// True when the operation is complete.
+bool call_over(CaptureBuilder* b, ThreadState* t, size_t line, NoteKind kind) {
+    if (t->phase == Phase::Poll && t->op.chunks.empty() && t->per_call.errors_total != kReplyAttempts) {
         begin_skip(b, t, line,
-                   at_line(line, "the question on " + thread_name(*t) + " shows " + std::to_string(t->errors_total) +
+                   at_line(line, "the question on " + thread_name(*t) + " shows " + std::to_string(t->per_call.errors_total) +
                                      " failed reads where the library makes " + std::to_string(kReplyAttempts) +
                                      (kind == NoteKind::Abandoned ? ": it stopped" : " (lines lost?)")),
                    kind);
-        return;
+        return false;
     }
-    t->phase = Phase::Done;
+    if (t->phase == Phase::Poll || (t->per_call.open_end && t->per_call.frame.empty() && mid_op(*t))) t->phase = Phase::Done;
+    return t->phase == Phase::Done;
 }
 
 void poll_byte(ThreadState* t, const LogEntry& e, const ScanLine& l) {
     CapturedOp& op = t->op;
-    bool gap = e.time_us >= 0 && t->last_byte_us >= 0 && e.time_us - t->last_byte_us > kChunkGapUs;
-    int64_t window = e.time_us >= 0 && t->ref_us >= 0 ? (e.time_us - t->ref_us) / kAttemptUs : -1;
-    if (window >= 0 ? window != t->last_window : !t->chunk_open) ++t->byte_attempts;
-    t->last_window = window;
-    if (!t->chunk_open || gap) {
+    bool gap = e.time_us >= 0 && t->per_call.last_byte_us >= 0 && e.time_us - t->per_call.last_byte_us > kChunkGapUs;
+    int64_t window = e.time_us >= 0 && t->per_call.ref_us >= 0 ? (e.time_us - t->per_call.ref_us) / kAttemptUs : -1;
+    if (window >= 0 ? window != t->per_call.last_window : !t->per_call.chunk_open) ++t->per_call.byte_attempts;
+    t->per_call.last_window = window;
+    if (!t->per_call.chunk_open || gap) {
         InChunk c;
-        c.errors_before = t->errors;
-        c.offset_us = e.time_us >= 0 && t->ref_us >= 0 ? e.time_us - t->ref_us : -1;
+        c.errors_before = t->per_call.errors;
+        c.offset_us = e.time_us >= 0 && t->per_call.ref_us >= 0 ? e.time_us - t->per_call.ref_us : -1;
         op.chunks.push_back(c);
-        t->errors = 0;
-        t->chunk_open = true;
+        t->per_call.errors = 0;
+        t->per_call.chunk_open = true;
     }
     op.chunks.back().bytes.push_back(l.bytes[0]);
-    t->last_byte_us = e.time_us;
-    reply_stream_append(&t->stream, l.bytes, 1);
+    t->per_call.last_byte_us = e.time_us;
+    reply_stream_append(&t->per_call.stream, l.bytes, 1);
     Reply r;
-    t->phase = reply_find(&t->stream, reply_min(op.sig), &r) ? Phase::Answer : Phase::Poll;
+    t->phase = reply_find(&t->per_call.stream, reply_min(op.sig), &r) ? Phase::Answer : Phase::Poll;
     // Bytes in the last attempt that make no reply: an attempt that read
     // logs no error, so the question may be over with this line. The last
     // attempt is told by the count, or by the time where the capture has
     // one (a loaded machine's attempts may read across their ends).
-    bool last = t->errors_total + t->byte_attempts >= kReplyAttempts || window >= kReplyAttempts - 1;
-    t->open_end = t->phase == Phase::Poll && last;
+    bool last = t->per_call.errors_total + t->per_call.byte_attempts >= kReplyAttempts || window >= kReplyAttempts - 1;
+    t->per_call.open_end = t->phase == Phase::Poll && last;
 }
 
 bool poll_error(CaptureBuilder* b, ThreadState* t, size_t line) {
-    t->chunk_open = false;
-    ++t->errors;
-    ++t->errors_total;
-    int attempts = t->errors_total + t->byte_attempts;
+    t->per_call.chunk_open = false;
+    ++t->per_call.errors;
+    ++t->per_call.errors_total;
+    int attempts = t->per_call.errors_total + t->per_call.byte_attempts;
     if (attempts > kReplyAttempts) {
         damage(b, t, line, "more failed reads than the library's " + std::to_string(kReplyAttempts) +
                                " attempts (lines of two operations mixed?)");
@@ -423,46 +412,42 @@ bool poll_error(CaptureBuilder* b, ThreadState* t, size_t line) {
 // the first byte arrived that long plus the bytes' time on the line before.
 void read_chunk(ThreadState* t, const LogEntry& e, int length) {
     InChunk c;
-    c.errors_before = t->errors;
-    if (e.time_us >= 0 && t->ref_us >= 0) {
+    c.errors_before = t->per_call.errors;
+    if (e.time_us >= 0 && t->per_call.ref_us >= 0) {
         int64_t on_line = line_time_us(static_cast<size_t>(length));
-        c.offset_us = e.time_us - t->ref_us - kScanQuietUs - on_line;
+        c.offset_us = e.time_us - t->per_call.ref_us - kScanQuietUs - on_line;
         if (c.offset_us < 0) c.offset_us = 0;
     }
     t->op.chunks.push_back(c);
-    t->errors = 0;
+    t->per_call.errors = 0;
 }
 
 // The line within the operation's current phase; false when it does not
 // belong there.
 bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
     CapturedOp& op = t->op;
-    bool own = t->sig_known && l.sig == op.sig;
+    bool own = t->per_call.sig_known && l.sig == op.sig;
     switch (t->phase) {
-        case Phase::PreBytes:
-            if (!own || l.kind != LineKind::Byte) return false;
+        case Phase::Prepare: {
+            if (!own) return false;
+            if (t->per_call.pre_left < 0) {
+                // A query's "writelength", a free command's frame "length".
+                bool query = op.sig == ScanSig::QueryData;
+                int want = query ? static_cast<int>(std::to_string(op.number).size()) + 5
+                                 : op.number + kCommandHeaderLen + 1;
+                if (l.kind != (query ? LineKind::QueryWriteLen : LineKind::Length) || l.number != want ||
+                    l.number > static_cast<int>(kCommandFrameMax)) {
+                    return false;
+                }
+                if (add_line(b, t, e)) t->per_call.pre_left = l.number;
+                return true;
+            }
+            if (l.kind != LineKind::Byte) return false;
             if (!add_line(b, t, e)) return true;
-            t->frame.push_back(l.bytes[0]);
-            if (--t->pre_left == 0) frame_done(b, t, e.line);
+            t->per_call.frame.push_back(l.bytes[0]);
+            if (--t->per_call.pre_left == 0) frame_done(b, t, e.line);
             return true;
-        case Phase::QueryLen:
-            if (!own || l.kind != LineKind::QueryWriteLen) return false;
-            if (l.number != static_cast<int>(std::to_string(op.number).size()) + 5) return false;
-            if (add_line(b, t, e)) {
-                t->pre_left = l.number;
-                t->phase = Phase::PreBytes;
-            }
-            return true;
-        case Phase::CmdLen:
-            if (!own || l.kind != LineKind::Length || l.number != op.number + kCommandHeaderLen + 1 ||
-                l.number > static_cast<int>(kCommandFrameMax)) {
-                return false;
-            }
-            if (add_line(b, t, e)) {
-                t->pre_left = l.number;
-                t->phase = Phase::PreBytes;
-            }
-            return true;
+        }
         case Phase::PreOpen:
             if (l.kind == LineKind::UartBaud) {
                 if (add_line(b, t, e)) t->phase = Phase::Config;
@@ -492,25 +477,25 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 if (add_line(b, t, e)) t->phase = Phase::Ready;
                 return true;
             }
-            if (l.kind != LineKind::CfgFail || (t->sig_known ? !own : !no_preparation(l.sig))) {
+            if (l.kind != LineKind::CfgFail || (t->per_call.sig_known ? !own : !no_preparation(l.sig))) {
                 return false;
             }
             if (add_line(b, t, e)) {
                 op.sig = l.sig;
-                t->sig_known = true;
+                t->per_call.sig_known = true;
                 op.shape = PortShape::NotTty;
                 t->phase = Phase::Done;
             }
             return true;
         case Phase::Ready:
-            if (!t->sig_known) {
+            if (!t->per_call.sig_known) {
                 if (l.sig == ScanSig::ReadData &&
                     (l.kind == LineKind::ReadError || l.kind == LineKind::Length ||
                      l.kind == LineKind::Byte || l.kind == LineKind::Dropped)) {
                     op.sig = l.sig;
-                    t->sig_known = true;
+                    t->per_call.sig_known = true;
                     t->phase = Phase::ReadPoll;
-                    t->ref_us = op.end_us;
+                    t->per_call.ref_us = op.end_us;
                     return in_phase(b, t, e, l);
                 }
                 if ((l.kind != LineKind::WriteOk && l.kind != LineKind::WriteFail) ||
@@ -518,7 +503,7 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                     return false;
                 }
                 op.sig = l.sig;
-                t->sig_known = true;
+                t->per_call.sig_known = true;
                 own = true;
             }
             if (!own || (l.kind != LineKind::WriteOk && l.kind != LineKind::WriteFail)) return false;
@@ -526,9 +511,9 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             op.flag = l.flag;
             op.flag_known = op.sig == ScanSig::OpenDev || op.sig == ScanSig::EnableType;
             if (l.kind == LineKind::WriteFail) op.shape = PortShape::WriteBlocked;
-            t->ref_us = e.time_us;
-            t->write_line = e.line;
-            t->phase = is_question(op.sig) ? Phase::Poll : Phase::Done;
+            t->per_call.ref_us = e.time_us;
+            t->per_call.write_line = e.line;
+            t->phase = scan_is_question(op.sig) ? Phase::Poll : Phase::Done;
             return true;
         case Phase::Poll:
         case Phase::Answer:
@@ -543,7 +528,7 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 if (op.sig != ScanSig::TypeCheck && !more_bytes && l.kind != LineKind::ReplyError) {
                     if (add_line(b, t, e)) {
                         t->phase = Phase::Done;
-                        t->continuation_left = kValueContinuations;
+                        t->per_call.continuation_left = kValueContinuations;
                     }
                     return true;
                 }
@@ -570,12 +555,12 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
                 if (!add_line(b, t, e)) return true;
                 // A port lost after the write ends the wait early.
                 bool lost = false;
-                for (const ThreadState& r : b->threads) lost = lost || (r.pid == t->pid && r.lost_line > t->write_line);
-                if (e.time_us >= 0 && t->ref_us >= 0 && !lost) {
-                    check_reply_time(&op, false, !op.chunks.empty(), e.time_us - t->ref_us, t->write_line, e.line);
+                for (const ThreadState& r : b->threads) lost = lost || (r.pid == t->pid && r.lost_line > t->per_call.write_line);
+                if (e.time_us >= 0 && t->per_call.ref_us >= 0 && !lost) {
+                    check_reply_time(&op, false, !op.chunks.empty(), e.time_us - t->per_call.ref_us, t->per_call.write_line, e.line);
                 }
                 t->phase = Phase::Answer;
-                t->open_end = true;
+                t->per_call.open_end = true;
                 return true;
             }
             return false;
@@ -583,37 +568,37 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             if (!own) return false;
             if (l.kind == LineKind::ReadError) {
                 if (!add_line(b, t, e)) return true;
-                ++t->errors;
-                if (++t->errors_total == kReadAttempts) t->phase = Phase::Done;
+                ++t->per_call.errors;
+                if (++t->per_call.errors_total == kReadAttempts) t->phase = Phase::Done;
                 return true;
             }
             if (l.kind == LineKind::Byte) {
-                if (add_line(b, t, e)) t->frame.push_back(l.bytes[0]);
+                if (add_line(b, t, e)) t->per_call.frame.push_back(l.bytes[0]);
                 return true;
             }
             if (l.kind == LineKind::Dropped) {
-                if (l.number != static_cast<int>(t->frame.size())) return false;
+                if (l.number != static_cast<int>(t->per_call.frame.size())) return false;
                 if (!add_line(b, t, e)) return true;
                 InChunk c;
-                c.bytes.swap(t->frame);
-                c.errors_before = t->errors;
+                c.bytes.swap(t->per_call.frame);
+                c.errors_before = t->per_call.errors;
                 c.tail = true;
                 // Logged once the line had been quiet after its last byte.
-                if (e.time_us >= 0 && t->ref_us >= 0) c.end_us = std::max<int64_t>(0, e.time_us - t->ref_us - kScanQuietUs);
+                if (e.time_us >= 0 && t->per_call.ref_us >= 0) c.end_us = std::max<int64_t>(0, e.time_us - t->per_call.ref_us - kScanQuietUs);
                 op.chunks.push_back(std::move(c));
-                t->errors = 0;
+                t->per_call.errors = 0;
                 // The attempts that went by while the tail was read log
                 // nothing: the log does not show where the read ends.
-                t->open_end = true;
+                t->per_call.open_end = true;
                 return true;
             }
             if (l.kind == LineKind::Length) {
-                if (!t->frame.empty() || l.number < 0 || l.number > static_cast<int>(kScanBufLen)) {
+                if (!t->per_call.frame.empty() || l.number < 0 || l.number > static_cast<int>(kScanBufLen)) {
                     return false;
                 }
                 if (!add_line(b, t, e)) return true;
                 read_chunk(t, e, l.number);
-                t->pre_left = l.number;
+                t->per_call.pre_left = l.number;
                 t->phase = l.number > 0 ? Phase::ReadBytes : Phase::Done;
                 return true;
             }
@@ -622,7 +607,7 @@ bool in_phase(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLi
             if (!own || l.kind != LineKind::Byte) return false;
             if (!add_line(b, t, e)) return true;
             op.chunks.back().bytes.push_back(l.bytes[0]);
-            if (--t->pre_left == 0) t->phase = Phase::Done;
+            if (--t->per_call.pre_left == 0) t->phase = Phase::Done;
             return true;
         default:
             return false;
@@ -681,7 +666,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     CoreClass cls = scan_classify_core(e.message, &l);
     if (cls == CoreClass::NotOurs) {
         // The rest of a text that held a line end.
-        if (t->phase == Phase::CommandText && t->continuation_left-- > 0) {
+        if (t->phase == Phase::CommandText && t->per_call.continuation_left-- > 0) {
             append_to_last(&t->op, e);
             std::string& texts = t->op.texts;
             ScanLine joined;
@@ -689,11 +674,12 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
             if (scan_classify_core(whole, &joined) == CoreClass::Ours && joined.flag) {
                 t->op.text = joined.text;
                 t->op.number = joined.number;
-                t->phase = Phase::CmdLen;
+                t->per_call.pre_left = -1;
+                t->phase = Phase::Prepare;
             }
             return;
         }
-        if (t->phase == Phase::Done && t->continuation_left-- > 0) {
+        if (t->phase == Phase::Done && t->per_call.continuation_left-- > 0) {
             append_to_last(&t->op, e);
             return;
         }
@@ -716,12 +702,10 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
         wait_free(b, t, e, l);
         return;
     }
-    t->continuation_left = 0;
+    t->per_call.continuation_left = 0;
     if (l.sig == ScanSig::Session) {
         // A per-call operation that may still take lines has ended.
-        if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line, NoteKind::Abandoned);
-        if (t->open_end && t->frame.empty() && mid_op(*t)) t->phase = Phase::Done;
-        if (t->phase == Phase::Done) emit_op(b, t);
+        if (call_over(b, t, e.line, NoteKind::Abandoned)) emit_op(b, t);
     }
     if (l.sig == ScanSig::Session || t->phase == Phase::Session) {
         on_session(b, t, e, l);
@@ -731,7 +715,7 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     if (t->phase != Phase::None) {
         if (in_phase(b, t, e, l)) return;
         if (!is_start(l)) {
-            bool bytes_due = t->phase == Phase::PreBytes || t->phase == Phase::Poll ||
+            bool bytes_due = (t->phase == Phase::Prepare && t->per_call.pre_left > 0) || t->phase == Phase::Poll ||
                              t->phase == Phase::ReadPoll || t->phase == Phase::ReadBytes;
             bool byte_like = l.rest.size() <= 3 && l.rest.find(' ') == std::string::npos;
             damage(b, t, e.line, bytes_due && byte_like
@@ -739,12 +723,9 @@ void on_core(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
                                      : not_expected(e));
             return;
         }
-        if (t->phase == Phase::Poll) {
-            finish_question_without_reply(b, t, e.line, NoteKind::Abandoned);
-            if (t->phase == Phase::Done) emit_op(b, t);
-        } else if (t->open_end && t->frame.empty()) {
+        if (call_over(b, t, e.line, NoteKind::Abandoned)) {
             emit_op(b, t);
-        } else {
+        } else if (mid_op(*t)) {
             begin_skip(b, t, e.line,
                        at_line(e.line, "a new operation begins on " + thread_name(*t) +
                                            " before its operation ended (its lines stopped)"),
@@ -766,8 +747,7 @@ void on_bridge(CaptureBuilder* b, ThreadState* t, const LogEntry& e) {
     t->bridged = true;
     if (bl.method < 0 || bl.kind == BridgeKind::Other) return;
     if (t->phase == Phase::Session) end_session_call(b, t, t->op.last_line);
-    if (t->phase == Phase::Poll) finish_question_without_reply(b, t, e.line, NoteKind::Damaged);
-    if (t->open_end && t->frame.empty() && mid_op(*t)) t->phase = Phase::Done;
+    call_over(b, t, e.line, NoteKind::Damaged);
     if (bl.fn != SessionFn::None) {
         // A ScanPortNative call: it names the session call just ended. One
         // with no session call before it logged nothing of its own (a
@@ -871,7 +851,7 @@ void on_stop_notice(CaptureBuilder* b, const LogEntry& e, int pid, const std::st
 ThreadState* reader_target(CaptureBuilder* b, ThreadState* r, const LogEntry& e) {
     if (!scan_is_reader(e.message)) return r;
     ThreadState* to = r->routed ? find_thread(b, r->pid, r->route_tid) : nullptr;
-    if (to == nullptr || to->hex_left == 0) {
+    if (to == nullptr || to->session.hex_left == 0) {
         to = nullptr;
         ScanLine l;
         scan_classify_core(e.message, &l);
@@ -1006,15 +986,15 @@ void capture_damaged_line(CaptureBuilder* b, size_t line) {
 
 void capture_finish(CaptureBuilder* b) {
     for (ThreadState& t : b->threads) {
-        if (t.phase == Phase::Session && t.hex_left == 0 && (t.call_ended || t.may_end)) {
+        if (t.phase == Phase::Session && t.session.hex_left == 0 && (t.session.call_ended || t.session.may_end)) {
             end_session_call(b, &t, t.op.last_line);
         }
         bool timed = t.op.end_us >= 0 && b->end_time_us >= 0;
         int64_t after_us = timed ? b->end_time_us - t.op.end_us : 0;
         // A read after a dropped tail is over once its window has gone by.
-        bool window_over = !timed || t.ref_us < 0 ||
-                           b->end_time_us - t.ref_us >= static_cast<int64_t>(kReadWindowMs) * 1000 - kAttemptUs;
-        if (t.open_end && t.frame.empty() && mid_op(t) && (t.phase != Phase::ReadPoll || window_over)) {
+        bool window_over = !timed || t.per_call.ref_us < 0 ||
+                           b->end_time_us - t.per_call.ref_us >= static_cast<int64_t>(kReadWindowMs) * 1000 - kAttemptUs;
+        if (t.per_call.open_end && t.per_call.frame.empty() && mid_op(t) && (t.phase != Phase::ReadPoll || window_over)) {
             emit_op(b, &t);
         } else if (t.phase == Phase::Done) {
             emit_op(b, &t);
@@ -1027,7 +1007,7 @@ void capture_finish(CaptureBuilder* b) {
             // A scan data read logs every attempt too, until a message
             // comes, which it reads to its end before it logs again.
             bool polling = t.phase == Phase::Poll || t.phase == Phase::Answer;
-            bool reading = t.phase == Phase::ReadPoll && !t.open_end;
+            bool reading = t.phase == Phase::ReadPoll && !t.per_call.open_end;
             int64_t longest = polling ? kPollStopUs : reading ? kReadSilenceUs : kCaptureLongestCallUs;
             bool cut = timed ? after_us <= longest
                              : b->last_scanner_line <= t.op.last_line + kCaptureBridgeWait;

@@ -167,9 +167,8 @@ struct CaptureEvent {
 
 enum class Phase {
     None,         // no operation open
-    PreBytes,     // the frame's byte lines logged before the port opens
-    QueryLen,     // query: "writelength" next
-    CmdLen,       // free command: the frame's "length" next
+    Prepare,      // the frame logged before the port opens: its length line where the
+                  // function logs one (pre_left < 0), then pre_left byte lines
     CommandText,  // free command: more lines of a text that held a line end
     PreOpen,      // prepared; the port opens next
     Config,       // "Standard baud" seen; the summary or a failure next
@@ -185,19 +184,18 @@ enum class Phase {
 // What a line of a session call tells of the call's end.
 enum class CallEnd { NotYet, Maybe, Here };
 
-struct ThreadState {
-    int pid = -1;
-    int tid = -1;
-    bool started = false;      // an operation began here since the capture started
+// A per-call operation's lines so far: what it logged of its frame, and
+// the engine's bytes and failed reads since its reference line. Begins
+// anew with each operation.
+struct PerCallReading {
     bool sig_known = false;
-    Phase phase = Phase::None;
-    CapturedOp op;
-    int pre_left = 0;          // byte lines still due
+    int pre_left = 0;          // byte lines still due; below 0, the frame's length line first
     std::vector<uint8_t> frame;
-    ReplyStream stream;
+    ReplyStream stream{};
     int errors = 0;            // failed reads since the last chunk or the reference line
     int errors_total = 0;
     int64_t ref_us = -1;
+    size_t write_line = 0;     // the capture line of its write
     int byte_attempts = 0;     // attempts of the poll that brought bytes, as far as the log tells
     int64_t last_window = -1;  // the attempt of the last byte line, where the capture has times
     bool chunk_open = false;
@@ -205,33 +203,44 @@ struct ThreadState {
     int continuation_left = 0;  // lines a value text with line ends may still take
     bool open_end = false;      // the operation may end at any line: a scan data read after a dropped
                                 // tail, a question on a held port after its "no answer"
-    bool skipping = false;
-    CaptureNote note;           // the skip in progress
-    std::string pending_java;   // a "[str=" line: sendCommand logs before its core call
-    bool bridged = false;       // the thread has logged a line of the bridge
-    size_t last_line = 0;
-    size_t done_line = 0;       // the capture line at which the operation was complete
-    // A session call: the bytes its hex lines still owe, their direction
-    // and what the block's end means for the call's; where the call stands,
-    // whether it has ended (or may have: an open, the reader's message),
-    // whether it is the thread's first; its frame's line and time (the
-    // write is logged the moment the frame has left); why it cannot be
-    // replayed.
+};
+
+// A session call's lines so far: the bytes its hex lines still owe, their
+// direction and what the block's end means for the call's; where the call
+// stands, whether it has ended (or may have: an open, the reader's
+// message); its frame's line and time (the write is logged the moment the
+// frame has left); why it cannot be replayed. Begins anew with each call.
+struct SessionCallReading {
     int hex_left = 0;
     SessionFn hex_fn = SessionFn::None;  // whose block: the call's, or the reader's routed here
     bool hex_out = false;
-    bool routed = false;                 // the session's reader: its block in progress goes to
-    int route_tid = -1;                  // this thread of its process
     CallEnd end_after_block = CallEnd::NotYet;
     SessionStage stage = SessionStage::BeforeCall;
     int call_lines = 0;
     bool call_ended = false;
     bool may_end = false;
-    bool first_call = false;
-    size_t write_line = 0;
+    size_t write_line = 0;     // the capture line of its write
     int64_t write_us = -1;
-    size_t lost_line = 0;  // the session's reader: where it logged the port's loss
     std::string unreplayable;
+};
+
+struct ThreadState {
+    int pid = -1;
+    int tid = -1;
+    bool started = false;      // an operation began here since the capture started
+    Phase phase = Phase::None;
+    CapturedOp op;
+    PerCallReading per_call;
+    SessionCallReading session;
+    bool first_call = false;   // the session call is the thread's first
+    bool skipping = false;
+    CaptureNote note;           // the skip in progress
+    std::string pending_java;   // a "[str=" line: sendCommand logs before its core call
+    bool bridged = false;       // the thread has logged a line of the bridge
+    size_t done_line = 0;       // the capture line at which the operation was complete
+    bool routed = false;        // the session's reader: its block in progress goes to
+    int route_tid = -1;         // this thread of its process
+    size_t lost_line = 0;       // the session's reader: where it logged the port's loss
     LogEntry last;  // the thread's latest line, which the log daemon may count again
 };
 

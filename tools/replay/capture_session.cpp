@@ -68,9 +68,9 @@ bool refusal_of(SessionFn fn, LineKind k) {
 bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
     SessionFn fn = t.op.fn;
     LineKind k = l.kind;
-    bool fresh = t.call_lines == 0;
+    bool fresh = t.session.call_lines == 0;
     *end = CallEnd::NotYet;
-    if (t.call_ended) return false;
+    if (t.session.call_ended) return false;
     if (fresh && refusal_of(fn, k)) {
         *end = CallEnd::Here;
         return true;
@@ -82,7 +82,7 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
     }
     switch (fn) {
         case SessionFn::Open:
-            if (t.stage != SessionStage::AfterOpen) {
+            if (t.session.stage != SessionStage::AfterOpen) {
                 *end = k == LineKind::SOpen ? CallEnd::Maybe : CallEnd::Here;
                 return fresh && (k == LineKind::SOpen || k == LineKind::SBusy || k == LineKind::SOpenFail ||
                                  k == LineKind::SCfgFail);
@@ -104,36 +104,36 @@ bool fits(const ThreadState& t, const ScanLine& l, CallEnd* end) {
     }
     if (k == LineKind::SWriteFail || k == LineKind::SAnswer || k == LineKind::SNoAnswer) {
         *end = CallEnd::Here;
-        if (k == LineKind::SWriteFail) return t.stage == SessionStage::BeforeCall;
-        return t.stage == SessionStage::AfterWrite;
+        if (k == LineKind::SWriteFail) return t.session.stage == SessionStage::BeforeCall;
+        return t.session.stage == SessionStage::AfterWrite;
     }
     if (k == LineKind::SWrite) {
         *end = scan_session_question(fn) ? CallEnd::NotYet : CallEnd::Here;
-        return t.stage == SessionStage::BeforeCall;
+        return t.session.stage == SessionStage::BeforeCall;
     }
     // The port lost after the frame (the reader's line, routed here).
     if (lost(k)) {
         *end = CallEnd::Here;
-        return t.stage == SessionStage::AfterWrite && t.op.chunks.empty();
+        return t.session.stage == SessionStage::AfterWrite && t.op.chunks.empty();
     }
     // A question's answer, the one message it logs.
-    return k == LineKind::SReply && t.stage == SessionStage::AfterWrite && t.op.chunks.empty();
+    return k == LineKind::SReply && t.session.stage == SessionStage::AfterWrite && t.op.chunks.empty();
 }
 
 void end_or_not(CaptureBuilder* b, ThreadState* t, CallEnd end, size_t line) {
     if (end == CallEnd::Here) {
-        t->call_ended = true;
+        t->session.call_ended = true;
         end_session_call(b, t, line);
         return;
     }
-    t->may_end = end == CallEnd::Maybe;
+    t->session.may_end = end == CallEnd::Maybe;
 }
 
 // The call can be replayed only where the replay can bring its failure
 // about: notes the line otherwise.
 void expect_errno(ThreadState* t, const LogEntry& e, const ScanLine& l, int errno_value) {
     if (l.number == errno_value) return;
-    t->unreplayable = at_line(e.line, "errno " + std::to_string(l.number) +
+    t->session.unreplayable = at_line(e.line, "errno " + std::to_string(l.number) +
                                           " cannot be brought about by a replay: " + quoted(e.message));
 }
 
@@ -151,11 +151,11 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
         return;
     }
     if (!add_line(b, t, e)) return;
-    ++t->call_lines;
+    ++t->session.call_lines;
     switch (l.kind) {
         case LineKind::SOpen:
             op.number = l.number;
-            t->stage = SessionStage::AfterOpen;
+            t->session.stage = SessionStage::AfterOpen;
             break;
         case LineKind::SClose: op.number = l.number; break;
         case LineKind::SBusy: op.busy_errno = l.number; break;
@@ -173,7 +173,7 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
             break;
         case LineKind::SReadFail:
         case LineKind::SPollFail:
-            t->unreplayable = at_line(e.line, "a replay cannot make a read or a poll fail: " + quoted(e.message));
+            t->session.unreplayable = at_line(e.line, "a replay cannot make a read or a poll fail: " + quoted(e.message));
             break;
         case LineKind::SHungUp:
             op.hangup = true;
@@ -192,9 +192,9 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
         case LineKind::SNoAnswer:
         case LineKind::SReply:
             // The budget runs from the write, whose line has its time.
-            if (e.time_us >= 0 && t->write_us >= 0) {
-                check_reply_time(&op, l.kind == LineKind::SReply, !op.chunks.empty(), e.time_us - t->write_us,
-                                 t->write_line, e.line);
+            if (e.time_us >= 0 && t->session.write_us >= 0) {
+                check_reply_time(&op, l.kind == LineKind::SReply, !op.chunks.empty(), e.time_us - t->session.write_us,
+                                 t->session.write_line, e.line);
             }
             break;
         default: break;
@@ -203,33 +203,30 @@ void take(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& 
         end_or_not(b, t, end, e.line);
         return;
     }
-    t->hex_left = l.number;
-    t->hex_fn = l.fn;
-    t->hex_out = l.kind == LineKind::SWrite;
-    t->end_after_block = end;
-    if (t->hex_out) {
+    t->session.hex_left = l.number;
+    t->session.hex_fn = l.fn;
+    t->session.hex_out = l.kind == LineKind::SWrite;
+    t->session.end_after_block = end;
+    if (t->session.hex_out) {
         op.written.emplace_back();
-        t->write_line = e.line;
-        t->write_us = e.time_us;
-        if (scan_session_question(op.fn)) t->stage = SessionStage::AfterWrite;
+        t->session.write_line = e.line;
+        t->session.write_us = e.time_us;
+        if (scan_session_question(op.fn)) t->session.stage = SessionStage::AfterWrite;
         return;
     }
     InChunk c;
     c.reply = l.kind == LineKind::SReply;
     c.tail = l.kind == LineKind::Dropped;
-    c.stage = t->stage;
+    c.stage = t->session.stage;
     op.chunks.push_back(std::move(c));
 }
 
 void reset_call(ThreadState* t, SessionFn fn) {
-    t->hex_left = 0;
-    t->stage = fn == SessionFn::WaitScan || fn == SessionFn::Reader ? SessionStage::InCall : SessionStage::BeforeCall;
-    t->call_lines = 0;
-    t->call_ended = false;
-    t->may_end = false;
-    t->write_line = 0;
-    t->write_us = -1;
-    t->unreplayable.clear();
+    t->session = SessionCallReading();
+    // What a per-call operation before it left (one that could end at any
+    // line) is not the session call's.
+    t->per_call = PerCallReading();
+    if (fn == SessionFn::WaitScan || fn == SessionFn::Reader) t->session.stage = SessionStage::InCall;
 }
 
 bool same_bytes(const std::vector<uint8_t>& frame, const unsigned char* p, size_t n) {
@@ -311,24 +308,24 @@ bool args_from_frame(CapturedOp* op) {
 
 void hex_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
     CapturedOp& op = t->op;
-    if (l.sig != ScanSig::Session || l.fn != t->hex_fn || l.kind != LineKind::SHex || l.flag != t->hex_out ||
-        static_cast<int>(l.nbytes) > t->hex_left) {
-        damage(b, t, e.line, "a hex line of the session's log expected, " + std::to_string(t->hex_left) +
+    if (l.sig != ScanSig::Session || l.fn != t->session.hex_fn || l.kind != LineKind::SHex || l.flag != t->session.hex_out ||
+        static_cast<int>(l.nbytes) > t->session.hex_left) {
+        damage(b, t, e.line, "a hex line of the session's log expected, " + std::to_string(t->session.hex_left) +
                                  " bytes still due: " + quoted(e.message));
         return;
     }
     if (!add_line(b, t, e)) return;
-    std::vector<uint8_t>& to = t->hex_out ? op.written.back() : op.chunks.back().bytes;
+    std::vector<uint8_t>& to = t->session.hex_out ? op.written.back() : op.chunks.back().bytes;
     to.insert(to.end(), l.bytes, l.bytes + l.nbytes);
-    t->hex_left -= static_cast<int>(l.nbytes);
-    if (t->hex_left > 0) return;
-    if (t->hex_out && !args_from_frame(&op)) {
-        drop_op(t, at_line(t->write_line, "the frame written is none that " +
+    t->session.hex_left -= static_cast<int>(l.nbytes);
+    if (t->session.hex_left > 0) return;
+    if (t->session.hex_out && !args_from_frame(&op)) {
+        drop_op(t, at_line(t->session.write_line, "the frame written is none that " +
                                                 std::string(scan_session_call(op.fn)) + " writes"),
                 NoteKind::Damaged);
         return;
     }
-    end_or_not(b, t, t->end_after_block, e.line);
+    end_or_not(b, t, t->session.end_after_block, e.line);
 }
 
 void begin_call(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
@@ -353,22 +350,18 @@ void begin_call(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
     CapturedOp& op = t->op;
     op.sig = ScanSig::Session;
     op.sig_text = l.sig_text;
-    op.pid = t->pid;
-    op.tid = t->tid;
-    op.first_line = e.line;
-    op.start_us = e.time_us;
-    if (e.time_us >= 0 && b->last_time_us >= 0) op.gap_us = e.time_us - b->last_time_us;
+    op_begins(b, t, e);
     take(b, t, e, l, end);
 }
 
 }  // namespace
 
 bool takes_reader_line(const ThreadState& t, const ScanLine& l) {
-    if (t.phase != Phase::Session || t.call_ended) return false;
+    if (t.phase != Phase::Session || t.session.call_ended) return false;
     if (t.op.fn == SessionFn::Open) {
-        return t.stage == SessionStage::AfterOpen && (l.kind == LineKind::Dropped || l.kind == LineKind::SHungUp);
+        return t.session.stage == SessionStage::AfterOpen && (l.kind == LineKind::Dropped || l.kind == LineKind::SHungUp);
     }
-    return scan_session_question(t.op.fn) && t.stage == SessionStage::AfterWrite && t.hex_left == 0 &&
+    return scan_session_question(t.op.fn) && t.session.stage == SessionStage::AfterWrite && t.session.hex_left == 0 &&
            t.op.chunks.empty() && lost(l.kind);
 }
 
@@ -376,14 +369,14 @@ void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line) {
     CapturedOp& op = t->op;
     std::string reason;
     NoteKind kind = NoteKind::Damaged;
-    if (t->hex_left > 0) {
-        reason = at_line(line, std::to_string(t->hex_left) + " announced bytes of the session's log are missing");
-    } else if (!t->call_ended && !t->may_end) {
+    if (t->session.hex_left > 0) {
+        reason = at_line(line, std::to_string(t->session.hex_left) + " announced bytes of the session's log are missing");
+    } else if (!t->session.call_ended && !t->session.may_end) {
         kind = t->first_call ? NoteKind::Cut : NoteKind::Damaged;
         reason = kind == NoteKind::Damaged ? at_line(line, "the lines of " + capture_op_call(op) + " end before the call does")
                          : at_line(op.first_line, "the capture starts inside this operation");
-    } else if (!t->unreplayable.empty()) {
-        reason = t->unreplayable;
+    } else if (!t->session.unreplayable.empty()) {
+        reason = t->session.unreplayable;
     } else {
         // Whole. In a process that logs the bridge's lines (a Java app) it
         // waits for its own, as an operation of the per-call functions does.
@@ -401,7 +394,7 @@ void end_session_call(CaptureBuilder* b, ThreadState* t, size_t line) {
 void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const ScanLine& l) {
     bool session = l.sig == ScanSig::Session;
     if (t->phase == Phase::Session) {
-        if (t->hex_left > 0) {
+        if (t->session.hex_left > 0) {
             hex_line(b, t, e, l);
             return;
         }
@@ -412,7 +405,7 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
             take(b, t, e, l, end);
             return;
         }
-        if (same && !t->call_ended && !t->may_end && !t->first_call) {
+        if (same && !t->session.call_ended && !t->session.may_end && !t->first_call) {
             damage(b, t, e.line, not_expected(e));
             return;
         }
@@ -427,14 +420,14 @@ void on_session(CaptureBuilder* b, ThreadState* t, const LogEntry& e, const Scan
     bool other_holds = l.kind == LineKind::SBusy && l.number != EBUSY;
     for (ThreadState& other : b->threads) {
         if (&other == t || (other.pid != t->pid && !other_holds)) continue;
-        if (other.phase == Phase::Session && other.hex_left == 0 && other.may_end) {
+        if (other.phase == Phase::Session && other.session.hex_left == 0 && other.session.may_end) {
             end_session_call(b, &other, other.op.last_line);
         }
         if (other.phase == Phase::Done) emit_op(b, &other);
     }
     // The open's line settings came first, as they do for an operation of
     // the per-call functions.
-    bool settings = (t->phase == Phase::Ready || t->phase == Phase::Config) && !t->sig_known;
+    bool settings = (t->phase == Phase::Ready || t->phase == Phase::Config) && !t->per_call.sig_known;
     if (settings && l.fn == SessionFn::Open) {
         CapturedOp& op = t->op;
         op.sig = ScanSig::Session;

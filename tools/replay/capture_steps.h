@@ -28,8 +28,8 @@ bool takes_reader_line(const ThreadState& t, const ScanLine& l);
 // The thread's operation goes out; the thread has none open after it.
 void emit_op(CaptureBuilder* b, ThreadState* t);
 void end_skip(CaptureBuilder* b, ThreadState* t);
-// Gives up the operation in progress (if any) and skips the thread's
-// lines up to the next operation's first line.
+// Gives up the operation in progress (if any; a complete one goes out) and
+// skips the thread's lines up to the next operation's first line.
 // In a part already skipped, its note grows.
 void begin_skip(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason, NoteKind kind);
 void damage(CaptureBuilder* b, ThreadState* t, size_t line, const std::string& reason);
@@ -41,6 +41,9 @@ void skip_inside(CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 // goes out when the thread's next operation goes out (the thread skips on
 // to that one's first line); in a part already skipped, the note grows.
 void drop_op(ThreadState* t, const std::string& reason, NoteKind kind);
+// The thread's operation begins at the entry: its process, thread, first
+// line, time, and the time since the scanner's previous line.
+void op_begins(const CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 // Adds the entry to the operation; false (and skips) past kCaptureMaxOpLines.
 bool add_line(CaptureBuilder* b, ThreadState* t, const LogEntry& e);
 

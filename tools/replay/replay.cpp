@@ -423,9 +423,7 @@ bool is_reference(const CapturedOp& op, const std::string& text) {
 // from the moment its frame arrives there, which is when the library's poll
 // begins: no thread in between to wake late. Returns the chunks it took.
 size_t arm_reply(Bench* b, const CapturedOp& op) {
-    bool question = op.sig == ScanSig::TypeCheck || op.sig == ScanSig::GetTimeout ||
-                    op.sig == ScanSig::QueryData;
-    if (!question || op.shape != PortShape::Pty || op.chunks.empty()) return 0;
+    if (!scan_is_question(op.sig) || op.shape != PortShape::Pty || op.chunks.empty()) return 0;
     SimLine line = sim_line(b->sim);
     line.reply_delay_us = static_cast<int>(capture_chunk_times(op)[0]);
     sim_set_line(b->sim, line);

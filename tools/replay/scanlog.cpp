@@ -355,6 +355,10 @@ bool scan_is_device_line(LineKind kind) {
     return kind == LineKind::SNoWatch || kind == LineKind::LocksRefused || kind == LineKind::LocksWholeFile;
 }
 
+bool scan_is_question(ScanSig sig) {
+    return sig == ScanSig::TypeCheck || sig == ScanSig::GetTimeout || sig == ScanSig::QueryData;
+}
+
 bool scan_session_question(SessionFn fn) {
     return fn == SessionFn::CheckType || fn == SessionFn::GetTimeout || fn == SessionFn::Query;
 }

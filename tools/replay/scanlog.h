@@ -59,6 +59,7 @@ enum class SessionFn {
 const char* scan_sig_text(ScanSig sig);  // not for Session
 const char* scan_sig_call(ScanSig sig);  // "scan_type_check" ...
 const char* scan_session_call(SessionFn fn);  // "scan_session_check_type" ...
+bool scan_is_question(ScanSig sig);           // scan_type_check, scan_get_timeout, scan_query_data
 bool scan_session_question(SessionFn fn);     // check_type, get_timeout, query
 bool scan_session_write(SessionFn fn);        // the five writes
 
