@@ -389,6 +389,36 @@ TEST(ReplayCapture, ASessionCallAfterAReadThatMayEndAnywhere) {
     EXPECT_EQ(ev[2].op.lines.size(), 5u);
 }
 
+// A native call (its process logs no bridge line) waits for one before it
+// goes out; a session that another process opened after it meanwhile
+// comes out after it, as it ran: the replay would otherwise run the call
+// in the middle of that session.
+TEST(ReplayCapture, ACallAwaitingItsBridgeLineStillGoesOutFirst) {
+    auto at = [](int pid, const std::string& sig, const std::string& rest) {
+        return "12-08 01:40:00.000 " + std::to_string(pid) + " " + std::to_string(pid) +
+               " D SCANLIB_CORE: " + sig + (rest[0] == ',' ? "" : ", ") + rest;
+    };
+    std::vector<std::string> lines = {
+        at(100, kCheck, "type = 3"),
+        at(100, kUart, "Standard baud"),
+        at(100, kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"),
+        at(100, kCheck, "write check successful! ret = 11"),
+    };
+    for (const char* byte : {"39 ", "30 ", "30 ", "30 ", "30 ", "33 ", "31 ", "06 ", "0D "}) lines.push_back(at(100, kCheck, byte));
+    lines.push_back(at(100, kCheck, "[enable=1]"));
+    lines.push_back(at(200, kUart, "Standard baud"));
+    lines.push_back(at(200, kUart, ",nSpeed = 115200,nBits = 8,nEvent = N,nStop = 1"));
+    lines.push_back(at(200, kSOpen, "open /dev/ttyMT1 fd = 7, 115200 8N1"));
+    lines.push_back(at(200, "int scan_session_open_dev(ScanSession *, bool)", "write 3 bytes"));
+    lines.push_back(at(200, "int scan_session_open_dev(ScanSession *, bool)", "> FF 54 0D"));
+    std::vector<CaptureEvent> ev = rebuild(lines);
+    ASSERT_EQ(ev.size(), 3u);
+    for (const CaptureEvent& e : ev) ASSERT_TRUE(e.is_op) << e.note.reason;
+    EXPECT_EQ(capture_op_call(ev[0].op), "scan_type_check(3)");
+    EXPECT_EQ(ev[1].op.fn, SessionFn::Open);
+    EXPECT_EQ(ev[2].op.fn, SessionFn::OpenDev);
+}
+
 // A time-format line of pid 100, ms into the capture.
 std::string timed(int ms, char prio, const std::string& sig, const std::string& rest,
                   const char* tag = "SCANLIB_CORE") {

@@ -1,6 +1,7 @@
 #include "capture.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -96,14 +97,22 @@ void push_note(CaptureBuilder* b, const CaptureNote& n) {
     CaptureEvent ev;
     ev.is_op = false;
     ev.note = n;
+    ev.done_at = b->last_line;
     b->events.push_back(std::move(ev));
 }
 
 void emit_op(CaptureBuilder* b, ThreadState* t) {
     CaptureEvent ev;
     ev.is_op = true;
+    // An operation that waited for its bridge line was complete at its own
+    // last line: it goes out before what completed after it (capture_next
+    // holds those back meanwhile), so that the replay runs the calls in
+    // the order they ran.
+    ev.done_at = t->done_line != 0 ? t->op.last_line : b->last_line;
     ev.op = std::move(t->op);
-    b->events.push_back(std::move(ev));
+    auto at = b->events.end();
+    while (at != b->events.begin() && std::prev(at)->done_at > ev.done_at) --at;
+    b->events.insert(at, std::move(ev));
     t->op = CapturedOp();
     t->phase = Phase::None;
     t->done_line = 0;
@@ -1026,6 +1035,9 @@ void capture_finish(CaptureBuilder* b) {
 
 bool capture_next(CaptureBuilder* b, CaptureEvent* out) {
     if (b->events.empty()) return false;
+    for (const ThreadState& t : b->threads) {
+        if (t.phase == Phase::Done && t.done_line != 0 && t.op.last_line < b->events.front().done_at) return false;
+    }
     *out = std::move(b->events.front());
     b->events.pop_front();
     return true;

@@ -163,6 +163,7 @@ struct CaptureEvent {
     bool is_op = false;
     CapturedOp op;
     CaptureNote note;
+    size_t done_at = 0;  // the capture line by which it was complete: events go out in that order
 };
 
 enum class Phase {
