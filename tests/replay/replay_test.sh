@@ -45,6 +45,14 @@ replay() {
     rc=$?
 }
 
+# A loaded machine or an emulator can stall the simulated engine past an
+# attempt or a quiet gap of the line, which no capture shows: a difference
+# is replayed once more before it counts.
+replay_settled() {
+    replay "$@"
+    [ "$rc" -ne 1 ] || replay "$@"
+}
+
 expect_rc() { [ "$rc" -eq "$1" ] || fail "$2: exit status $rc, expected $1"; }
 expect_has() { printf '%s\n' "$out" | grep -q -- "$1" || fail "$2: no line matching '$1'"; }
 
@@ -89,7 +97,7 @@ group_stored() {
 group_round_trip() {
     for format in brief time threadtime long; do
         session $format > "$work/$format.log"
-        replay "$work/$format.log"
+        replay_settled "$work/$format.log"
         expect_rc 0 "round trip in $format"
         expect_has '^13 operation(s) replayed, all match' "round trip in $format"
     done
@@ -97,14 +105,14 @@ group_round_trip() {
     expect_has '#12 .*scan_type_check(3)  device missing' "missing device in long"
 
     sed 's/$/\r/' "$work/time.log" > "$work/crlf.log"
-    replay "$work/crlf.log"
+    replay_settled "$work/crlf.log"
     expect_rc 0 "time format with Windows line ends"
 
     # Cut inside the third and inside the twelfth operation: both are
     # skipped, the rest replayed.
     last=$(grep -n 'type = 3' "$work/threadtime.log" | tail -n 1 | cut -d: -f1)
     sed -n "12,${last}p" "$work/threadtime.log" > "$work/cut.log"
-    replay "$work/cut.log"
+    replay_settled "$work/cut.log"
     expect_rc 0 "capture cut at both ends"
     expect_has '^8 operation(s) replayed, all match.*; 2 cut by the capture' "capture cut at both ends"
 
@@ -114,7 +122,7 @@ group_round_trip() {
     # than the read's second).
     for case in "600 73" "12000 1065"; do
         field_read $case > "$work/field.log"
-        replay "$work/field.log"
+        replay_settled "$work/field.log"
         expect_rc 0 "a read that drops a tail: $case"
         expect_has "scan_read_data()  tail ${case% *} bytes at +0.0 ms  -> .*match" "a read that drops a tail: $case"
     done
@@ -133,7 +141,7 @@ group_round_trip() {
     # session logs: its calls, and its reader's lines where it has one).
     replay --list "$work/held.log"
     ops=$(printf '%s\n' "$out" | sed -n 's/^\([0-9]*\) operation(s) rebuilt$/\1/p')
-    replay "$work/held.log"
+    replay_settled "$work/held.log"
     expect_rc 0 "held session round trip"
     # (an open whose tail a loaded machine sent late may match on a later run)
     expect_has "^${ops:-none} operation(s) replayed, all match\( ([0-9]* on a later run)\)\?$" "held session round trip"
@@ -339,14 +347,14 @@ group_marks() {
         END { end_run() }' "$1"; }
     collapse "$work/tt.log" > "$work/identical.log"
     grep -q 'identical [0-9]* lines' "$work/identical.log" || fail "identical: the transform made no mark"
-    replay "$work/identical.log"
+    replay_settled "$work/identical.log"
     expect_rc 0 "identical lines"
     expect_has '^13 operation(s) replayed, all match\( ([0-9]* on a later run)\)\?$' "identical lines"
     # A scan of "000000": one line a byte, all the same.
     env -u HOSTLOG_QUIET HOSTLOG_FORMAT=threadtime $scansim --quiet-frames --scan 000000 --delay 30 -- \
         $scanctl read 2> "$work/zeros.log" > /dev/null
     collapse "$work/zeros.log" > "$work/identical.log"
-    replay "$work/identical.log"
+    replay_settled "$work/identical.log"
     expect_rc 0 "a scan of zeros, identical lines"
     expect_has 'scan_read_data()  in 6 bytes .*-> scan 6 bytes  match' "a scan of zeros, identical lines"
 
@@ -371,7 +379,7 @@ group_marks() {
     # Another version: the session's lines under another function name.
     sed 's/int scan_session_query(ScanSession \*, int, char \*)/int scan_session_query_value(ScanSession *, int, char *)/' \
         "$work/held.log" > "$work/version.log"
-    replay "$work/version.log"
+    replay_settled "$work/version.log"
     expect_rc 0 "another version"
     expect_has "^another version of the library: the capture logs 'int scan_session_query_value(ScanSession \*, int, char \*)' where today's logs 'int scan_session_query(ScanSession \*, int, char \*)'" "another version"
     [ "$(printf '%s\n' "$out" | grep -c 'differs\|another version')" -eq 1 ] || fail "another version: more than one line about it"
