@@ -194,7 +194,15 @@ final class LifecycleScenarios {
 
                 @Override
                 public void onPortLost() {
-                    failedFirst.set(request.get().isDone());
+                    // The loss can be told before setting() has returned the
+                    // request to the test: its future exists (and must be
+                    // done) by then, only the test's reference lags.
+                    CompletableFuture<String> r;
+                    long end = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(WAIT_MS);
+                    while ((r = request.get()) == null && System.nanoTime() < end) {
+                        Thread.yield();
+                    }
+                    failedFirst.set(r != null && r.isDone());
                 }
             });
             Check.that(fake.awaitIdle(WAIT_MS), "idle");
